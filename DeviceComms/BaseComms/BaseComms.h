@@ -1,0 +1,14 @@
+// BaseComms.h: everything a host or a plug-in needs from the library.
+//
+// The COM stand-in (types, result codes, task memory, class registration),
+// the message box hook, the host framework interfaces, IMessageService, the
+// QTM result codes and the support library's error classes and allocation
+// bracket.
+#pragma once
+
+#include "Interfaces/HostInterfaces.h"
+#include "Platform/Com.h"
+#include "Platform/MessageBox.h"
+#include "Platform/WinTypes.h"
+#include "TARVO_SupportLib/NewHandler.h"
+#include "TARVO_SupportLib/TVO_Error.h"

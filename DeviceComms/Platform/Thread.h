@@ -1,0 +1,37 @@
+// Thread.h: threads with the Win32 calling shape.
+//
+// CreateThread starts the routine at once (CREATE_SUSPENDED is not
+// supported). The returned handle is signalled when the routine has
+// returned; wait for it with WaitForSingleObject and close it with
+// CloseHandle. An exception that escapes a routine is caught at the thread's
+// edge, reported on standard error and gives exit code 0xFFFFFFFF: it never
+// terminates the process.
+#pragma once
+
+#include "Platform/WinTypes.h"
+
+using LPTHREAD_START_ROUTINE = DWORD (*)(LPVOID parameter);
+
+inline constexpr int THREAD_PRIORITY_LOWEST = -2;
+inline constexpr int THREAD_PRIORITY_BELOW_NORMAL = -1;
+inline constexpr int THREAD_PRIORITY_NORMAL = 0;
+inline constexpr int THREAD_PRIORITY_ABOVE_NORMAL = 1;
+inline constexpr int THREAD_PRIORITY_HIGHEST = 2;
+inline constexpr DWORD STILL_ACTIVE = 259;
+
+// Returns the thread handle, or null with the last error set when the thread
+// cannot be created. Security attributes and stack size are ignored
+// (default stack); `creationFlags` must be 0.
+HANDLE CreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stackSize, LPTHREAD_START_ROUTINE routine,
+                    LPVOID parameter, DWORD creationFlags, LPDWORD threadId);
+
+// Best effort: maps the Win32 priority to a nice value of the thread. Raising
+// the priority needs the right to do so (CAP_SYS_NICE); without it the call
+// returns FALSE and the thread runs at normal priority.
+BOOL SetThreadPriority(HANDLE thread, int priority);
+
+// Exit code of a finished thread, STILL_ACTIVE while it runs.
+BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
+
+// The kernel's id of the calling thread.
+DWORD GetCurrentThreadId();

@@ -1,0 +1,33 @@
+// Unknown.h: IUnknown and IClassFactory.
+//
+// The root of every COM-style interface: reference counting and interface
+// discovery. Interfaces have no virtual destructor; an object is destroyed by
+// its last Release.
+#pragma once
+
+#include "Platform/ComResults.h"
+#include "Platform/Guid.h"
+
+#define STDMETHODCALLTYPE
+
+// {00000000-0000-0000-C000-000000000046}
+inline constexpr IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+// {00000001-0000-0000-C000-000000000046}
+inline constexpr IID IID_IClassFactory = {0x00000001, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+
+struct IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppvObject) = 0;
+  virtual ULONG STDMETHODCALLTYPE AddRef() = 0;
+  virtual ULONG STDMETHODCALLTYPE Release() = 0;
+
+ protected:
+  ~IUnknown() = default;
+};
+
+struct IClassFactory : IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppvObject) = 0;
+  virtual HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) = 0;
+
+ protected:
+  ~IClassFactory() = default;
+};

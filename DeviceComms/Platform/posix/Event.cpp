@@ -1,0 +1,65 @@
+#include "Platform/Event.h"
+
+#include <new>
+
+#include "Platform/LastError.h"
+#include "Platform/Text.h"
+#include "Platform/posix/KernelObject.h"
+#include "Platform/posix/NamedObjects.h"
+
+namespace {
+
+// An unnamed event of this process.
+class LocalEvent final : public platform::LocalWaitable {
+ public:
+  LocalEvent(bool manualReset, bool initialState) : m_manualReset(manualReset), m_signalled(initialState) {}
+
+  bool IsSignalledLocked() const override { return m_signalled; }
+  void ConsumeLocked() override {
+    if (!m_manualReset) m_signalled = false;
+  }
+  BOOL Signal() override {
+    std::lock_guard<std::mutex> lock(platform::WaitLock());
+    m_signalled = true;
+    NotifyLocked();
+    return TRUE;
+  }
+  BOOL Unsignal() override {
+    std::lock_guard<std::mutex> lock(platform::WaitLock());
+    m_signalled = false;
+    return TRUE;
+  }
+
+ private:
+  const bool m_manualReset;
+  bool m_signalled;  // guarded by WaitLock()
+};
+
+}  // namespace
+
+HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCSTR name) {
+  if (name != nullptr && *name != '\0') return platform::CreateNamedEvent(manualReset, initialState, name);
+  auto* event = new (std::nothrow) LocalEvent(manualReset != FALSE, initialState != FALSE);
+  if (event == nullptr) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  SetLastError(ERROR_SUCCESS);
+  return event->ToHandle();
+}
+
+HANDLE CreateEventW(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState, LPCWSTR name) {
+  if (name == nullptr) return CreateEventA(security, manualReset, initialState, nullptr);
+  const std::string narrow = WideToAnsi(name);
+  return CreateEventA(security, manualReset, initialState, narrow.c_str());
+}
+
+BOOL SetEvent(HANDLE handle) {
+  platform::KernelObject* object = platform::KernelObject::FromHandle(handle);
+  return object != nullptr ? object->Signal() : FALSE;
+}
+
+BOOL ResetEvent(HANDLE handle) {
+  platform::KernelObject* object = platform::KernelObject::FromHandle(handle);
+  return object != nullptr ? object->Unsignal() : FALSE;
+}

@@ -1,0 +1,148 @@
+#include "Platform/Thread.h"
+
+#include <pthread.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <exception>
+#include <new>
+
+#include "Platform/LastError.h"
+#include "Platform/posix/KernelObject.h"
+
+namespace {
+
+// A thread: signalled once its routine has returned. The handle owns one
+// reference and the running thread another, so closing the handle early is
+// safe.
+class ThreadObject final : public platform::LocalWaitable {
+ public:
+  ThreadObject(LPTHREAD_START_ROUTINE routine, LPVOID parameter) : m_routine(routine), m_parameter(parameter) {}
+
+  bool IsSignalledLocked() const override { return m_finished; }
+  void ConsumeLocked() override {}
+
+  // Runs on the new thread.
+  void Run() {
+    {
+      std::lock_guard<std::mutex> lock(platform::WaitLock());
+      m_tid = static_cast<DWORD>(::syscall(SYS_gettid));
+      m_started.notify_all();
+    }
+    DWORD exitCode = 0xFFFFFFFFu;
+    try {
+      exitCode = m_routine(m_parameter);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "thread %u: routine ended by an exception: %s\n", static_cast<unsigned>(m_tid), e.what());
+    } catch (...) {
+      std::fprintf(stderr, "thread %u: routine ended by an exception\n", static_cast<unsigned>(m_tid));
+    }
+    {
+      std::lock_guard<std::mutex> lock(platform::WaitLock());
+      m_exitCode = exitCode;
+      m_finished = true;
+      NotifyLocked();
+    }
+    Release();  // the running thread's reference
+  }
+
+  // Waits until the new thread has reported its id.
+  DWORD WaitForTid() {
+    std::unique_lock<std::mutex> lock(platform::WaitLock());
+    m_started.wait(lock, [this] { return m_tid != 0; });
+    return m_tid;
+  }
+
+  DWORD Tid() {
+    std::lock_guard<std::mutex> lock(platform::WaitLock());
+    return m_tid;
+  }
+
+  bool ExitCode(DWORD* exitCode) {
+    std::lock_guard<std::mutex> lock(platform::WaitLock());
+    *exitCode = m_finished ? m_exitCode : STILL_ACTIVE;
+    return true;
+  }
+
+ private:
+  const LPTHREAD_START_ROUTINE m_routine;
+  const LPVOID m_parameter;
+  std::condition_variable m_started;
+  DWORD m_tid = 0;           // guarded by WaitLock()
+  bool m_finished = false;   // guarded by WaitLock()
+  DWORD m_exitCode = 0;      // guarded by WaitLock()
+};
+
+void* ThreadStart(void* argument) {
+  static_cast<ThreadObject*>(argument)->Run();
+  return nullptr;
+}
+
+ThreadObject* ThreadFromHandle(HANDLE handle) {
+  platform::KernelObject* object = platform::KernelObject::FromHandle(handle);
+  if (object == nullptr) return nullptr;
+  auto* thread = dynamic_cast<ThreadObject*>(object);
+  if (thread == nullptr) SetLastError(ERROR_INVALID_HANDLE);
+  return thread;
+}
+
+}  // namespace
+
+HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE routine, LPVOID parameter,
+                    DWORD creationFlags, LPDWORD threadId) {
+  if (routine == nullptr || creationFlags != 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  auto* thread = new (std::nothrow) ThreadObject(routine, parameter);
+  if (thread == nullptr) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  thread->AddRef();  // for the running thread
+
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+  pthread_t id;
+  const int error = pthread_create(&id, &attributes, &ThreadStart, thread);
+  pthread_attr_destroy(&attributes);
+  if (error != 0) {
+    thread->Release();
+    thread->Release();
+    SetLastError(error == EAGAIN ? ERROR_NOT_ENOUGH_MEMORY : ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  const DWORD tid = thread->WaitForTid();
+  if (threadId != nullptr) *threadId = tid;
+  return thread->ToHandle();
+}
+
+BOOL SetThreadPriority(HANDLE handle, int priority) {
+  ThreadObject* thread = ThreadFromHandle(handle);
+  if (thread == nullptr) return FALSE;
+  if (priority < THREAD_PRIORITY_LOWEST || priority > THREAD_PRIORITY_HIGHEST) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  // Linux threads of the normal scheduling class differ by nice value.
+  if (::setpriority(PRIO_PROCESS, thread->Tid(), -2 * priority) != 0) {
+    SetLastError(errno == EPERM || errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL GetExitCodeThread(HANDLE handle, LPDWORD exitCode) {
+  ThreadObject* thread = ThreadFromHandle(handle);
+  if (thread == nullptr || exitCode == nullptr) return FALSE;
+  return thread->ExitCode(exitCode) ? TRUE : FALSE;
+}
+
+DWORD GetCurrentThreadId() {
+  thread_local const DWORD tid = static_cast<DWORD>(::syscall(SYS_gettid));
+  return tid;
+}

@@ -1,0 +1,30 @@
+#include "Platform/Wait.h"
+
+#include <vector>
+
+#include "Platform/LastError.h"
+#include "Platform/posix/KernelObject.h"
+
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+  platform::KernelObject* object = platform::KernelObject::FromHandle(handle);
+  if (object == nullptr) return WAIT_FAILED;
+  return object->Wait(milliseconds);
+}
+
+DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds) {
+  if (count == 0 || count > MAXIMUM_WAIT_OBJECTS || handles == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return WAIT_FAILED;
+  }
+  platform::LocalWaitable* objects[MAXIMUM_WAIT_OBJECTS];
+  for (DWORD i = 0; i < count; ++i) {
+    platform::KernelObject* object = platform::KernelObject::FromHandle(handles[i]);
+    if (object == nullptr) return WAIT_FAILED;
+    objects[i] = object->AsLocalWaitable();
+    if (objects[i] == nullptr) {
+      SetLastError(ERROR_NOT_SUPPORTED);
+      return WAIT_FAILED;
+    }
+  }
+  return platform::WaitLocal(objects, count, waitAll != FALSE, milliseconds);
+}

@@ -1,0 +1,1 @@
+#include "Support/HostDoubles.h"
