@@ -1,0 +1,1 @@
+// Message dumps of device and protocol messages.
