@@ -1,0 +1,178 @@
+#include "TARVO_SupportLib/ClassLoaderCore.h"
+
+#include <dlfcn.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <set>
+
+namespace {
+
+// The process-wide plug-in directory; `lock` guards `directory`.
+struct PluginDirectory {
+  PluginDirectory() { InitializeCriticalSection(&lock); }
+  ~PluginDirectory() { DeleteCriticalSection(&lock); }
+  PluginDirectory(const PluginDirectory&) = delete;
+  PluginDirectory& operator=(const PluginDirectory&) = delete;
+
+  CRITICAL_SECTION lock;
+  std::string directory GUARDED_BY(lock);
+};
+
+PluginDirectory& ThePluginDirectory() {
+  // Never destroyed: loaders may still run while other statics are destroyed.
+  static PluginDirectory* instance = new PluginDirectory();
+  return *instance;
+}
+
+bool IsEmpty(const char* text) { return text == nullptr || *text == '\0'; }
+
+std::string Quoted(const char* text) { return std::string("\"") + (text ? text : "") + "\""; }
+
+// Checks what the loader relies on before any class of the module is used.
+bool ValidateDescriptor(const BaseCommsPluginDescriptor& module, std::string& problem) {
+  if (module.abiVersion != BASECOMMS_PLUGIN_ABI_VERSION) {
+    problem = "plug-in ABI version " + std::to_string(module.abiVersion) + ", this loader needs " +
+              std::to_string(BASECOMMS_PLUGIN_ABI_VERSION);
+    return false;
+  }
+  if (module.classCount > 0 && module.classes == nullptr) {
+    problem = "class table is missing";
+    return false;
+  }
+  std::set<std::string> names;
+  for (std::uint32_t i = 0; i < module.classCount; ++i) {
+    const BaseCommsPluginClass& cls = module.classes[i];
+    if (cls.className == nullptr || cls.interfaceName == nullptr || cls.create == nullptr) {
+      problem = "class table entry " + std::to_string(i) + " is incomplete";
+      return false;
+    }
+    if (!names.insert(cls.className).second) {
+      problem = "class " + Quoted(cls.className) + " is declared twice";
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+ClassLoaderCore::ClassLoaderCore(const char* interfaceName)
+    : m_interfaceName(interfaceName != nullptr ? interfaceName : "") {
+  InitializeCriticalSection(&m_lock);
+}
+
+ClassLoaderCore::~ClassLoaderCore() { DeleteCriticalSection(&m_lock); }
+
+std::string ClassLoaderCore::GetLastErrorText() const {
+  CriticalSectionLock lock(m_lock);
+  return m_lastError;
+}
+
+void ClassLoaderCore::SetPluginDirectory(const std::string& directory) {
+  PluginDirectory& settings = ThePluginDirectory();
+  CriticalSectionLock lock(settings.lock);
+  settings.directory = directory;
+}
+
+std::string ClassLoaderCore::GetPluginDirectory() {
+  PluginDirectory& settings = ThePluginDirectory();
+  {
+    CriticalSectionLock lock(settings.lock);
+    if (!settings.directory.empty()) return settings.directory;
+  }
+  const char* fromEnvironment = std::getenv("BASECOMMS_PLUGIN_DIR");
+  if (!IsEmpty(fromEnvironment)) return fromEnvironment;
+  return ".";
+}
+
+std::string ClassLoaderCore::ResolveModulePath(const std::string& modulePath) {
+  if (modulePath.empty() || modulePath.front() == '/') return modulePath;
+  std::string directory = GetPluginDirectory();
+  if (directory.back() != '/') directory.push_back('/');
+  return directory + modulePath;
+}
+
+void ClassLoaderCore::SetError(const std::string& text) { m_lastError = text; }
+
+const BaseCommsPluginDescriptor* ClassLoaderCore::LoadModule(const std::string& path) {
+  if (auto found = m_modules.find(path); found != m_modules.end()) return found->second;
+
+  // RTLD_NOW: a module with unresolved symbols fails here, not at a later call.
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    const char* reason = dlerror();
+    SetError("cannot load plug-in module \"" + path + "\": " + (reason ? reason : "unknown reason"));
+    return nullptr;
+  }
+  // From here on the handle is kept open even when the module is refused:
+  // closing it would need care about its static destructors, and a refused
+  // module is a configuration error that is rare and cheap to keep.
+  auto entry = reinterpret_cast<BaseCommsPluginEntry>(dlsym(handle, BASECOMMS_PLUGIN_ENTRY_NAME));
+  if (entry == nullptr) {
+    SetError("plug-in module \"" + path + "\" has no entry point " BASECOMMS_PLUGIN_ENTRY_NAME);
+    return nullptr;
+  }
+  const BaseCommsPluginDescriptor* module = entry();
+  if (module == nullptr) {
+    SetError("plug-in module \"" + path + "\" returned no descriptor");
+    return nullptr;
+  }
+  std::string problem;
+  if (!ValidateDescriptor(*module, problem)) {
+    SetError("plug-in module \"" + path + "\" refused: " + problem);
+    return nullptr;
+  }
+  m_modules.emplace(path, module);
+  return module;
+}
+
+const BaseCommsPluginClass* ClassLoaderCore::FindClass(const std::string& path,
+                                                       const BaseCommsPluginDescriptor& module,
+                                                       const char* className, const char* superClassName) {
+  for (std::uint32_t i = 0; i < module.classCount; ++i) {
+    const BaseCommsPluginClass& cls = module.classes[i];
+    if (std::strcmp(cls.className, className) != 0) continue;
+    if (!m_interfaceName.empty() && m_interfaceName != cls.interfaceName) {
+      SetError("class " + Quoted(className) + " of plug-in module \"" + path + "\" implements " +
+               Quoted(cls.interfaceName) + ", not " + Quoted(m_interfaceName.c_str()));
+      return nullptr;
+    }
+    if (superClassName != nullptr) {
+      const char* declared = cls.superClassName != nullptr ? cls.superClassName : "";
+      if (std::strcmp(declared, superClassName) != 0) {
+        SetError("class " + Quoted(className) + " of plug-in module \"" + path + "\" has super-class " +
+                 Quoted(declared) + ", not " + Quoted(superClassName));
+        return nullptr;
+      }
+    }
+    return &cls;
+  }
+  SetError("plug-in module \"" + path + "\" has no class " + Quoted(className));
+  return nullptr;
+}
+
+void* ClassLoaderCore::CreateInstance(const char* modulePath, const char* className, const char* superClassName) {
+  const BaseCommsPluginClass* cls = nullptr;
+  std::string path;
+  {
+    CriticalSectionLock lock(m_lock);
+    if (IsEmpty(modulePath) || IsEmpty(className)) {
+      SetError("plug-in module " + Quoted(modulePath) + ": module path and class name are required");
+      return nullptr;
+    }
+    path = ResolveModulePath(modulePath);
+    const BaseCommsPluginDescriptor* module = LoadModule(path);
+    if (module == nullptr) return nullptr;
+    cls = FindClass(path, *module, className, superClassName);
+    if (cls == nullptr) return nullptr;
+  }
+  // The class table is static data of a module that is never unloaded, so
+  // `cls` stays valid outside the lock; the factory may take its time.
+  void* instance = cls->create();
+  if (instance == nullptr) {
+    CriticalSectionLock lock(m_lock);
+    SetError("factory of class " + Quoted(className) + " in plug-in module \"" + path + "\" gave no instance");
+  }
+  return instance;
+}

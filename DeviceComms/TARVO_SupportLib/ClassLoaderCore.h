@@ -1,0 +1,75 @@
+// ClassLoaderCore.h: creates plug-in class instances by module and class name.
+//
+// A loader is constructed with the name of the interface its instances must
+// implement (e.g. "IMessageService"). CreateInstance loads the module (a
+// shared library following TARVO_SupportLib/PluginAbi.h), checks its ABI
+// version, finds the class by name, checks the interface name and, when one
+// is asked for, the super-class name, and calls the class's factory.
+//
+// Failures (module missing or not loadable, no entry point, wrong ABI
+// version, malformed class table, unknown class, other interface, other
+// super-class, factory gives null) return null, never crash. The text of the
+// most recent failure, naming the module file, is kept for GetLastErrorText.
+//
+// Module paths: an absolute path is used as it is. A relative path is taken
+// relative to the plug-in directory: the one set with SetPluginDirectory, else
+// the environment variable BASECOMMS_PLUGIN_DIR, else the current working
+// directory. The dynamic linker's library search path is never used, so a
+// configured name cannot pick up an unrelated library.
+//
+// Ownership: modules stay loaded until the process ends (an instance's code
+// and vtable must outlive it, and the loader cannot know when the last one
+// dies). Instances belong to the caller.
+//
+// Threads: every operation may be called from any thread. m_lock guards the
+// module table and the last error text; factories run outside the lock. The
+// plug-in directory is process-wide and has a lock of its own.
+#pragma once
+
+#include <map>
+#include <string>
+
+#include "Platform/CriticalSection.h"
+#include "Platform/Export.h"
+#include "Platform/ThreadAnnotations.h"
+#include "TARVO_SupportLib/PluginAbi.h"
+
+class BASECOMMS_API ClassLoaderCore {
+ public:
+  // `interfaceName` null or empty: classes of any interface are accepted.
+  explicit ClassLoaderCore(const char* interfaceName);
+  virtual ~ClassLoaderCore();
+
+  ClassLoaderCore(const ClassLoaderCore&) = delete;
+  ClassLoaderCore& operator=(const ClassLoaderCore&) = delete;
+
+  const std::string& GetInterfaceName() const { return m_interfaceName; }
+  // The most recent failure of any thread, empty when none happened yet.
+  std::string GetLastErrorText() const EXCLUDES(m_lock);
+
+  // Sets the directory relative module paths are resolved against; an empty
+  // text returns to the environment variable / working directory rule.
+  static void SetPluginDirectory(const std::string& directory);
+  static std::string GetPluginDirectory();
+  // The path a module path is loaded from, by the rule above.
+  static std::string ResolveModulePath(const std::string& modulePath);
+
+ protected:
+  // A new instance as the loader's interface converted to void*, or null.
+  // `superClassName` null: no check; otherwise it must equal the super-class
+  // name the class declares (an empty text matches a class that declares none).
+  void* CreateInstance(const char* modulePath, const char* className, const char* superClassName)
+      EXCLUDES(m_lock);
+
+ private:
+  const BaseCommsPluginDescriptor* LoadModule(const std::string& path) REQUIRES(m_lock);
+  const BaseCommsPluginClass* FindClass(const std::string& path, const BaseCommsPluginDescriptor& module,
+                                        const char* className, const char* superClassName) REQUIRES(m_lock);
+  void SetError(const std::string& text) REQUIRES(m_lock);
+
+  const std::string m_interfaceName;
+  mutable CRITICAL_SECTION m_lock;
+  // Resolved module path to its validated descriptor.
+  std::map<std::string, const BaseCommsPluginDescriptor*> m_modules GUARDED_BY(m_lock);
+  std::string m_lastError GUARDED_BY(m_lock);
+};
