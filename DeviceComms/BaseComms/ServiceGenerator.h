@@ -1,0 +1,62 @@
+// ServiceGenerator.h: creates the message service for each device message.
+//
+// The constructor reads the service configuration of the device once into a
+// table from command number to ServiceLoader: the nodes
+// "%Network%/Services/Services[@Name='Local' or 'Remote']/Service", the set
+// chosen by the "DEV"/"GDEV" entry of the device's configuration string. It
+// throws TVO_RuntimeError when the configuration cannot be read or is wrong
+// (see ServiceGenerator.cpp). Afterwards GenerateService makes a new,
+// initialised service of the best version for a message's command number.
+//
+// Ownership: the generator owns the table and every loader in it; services
+// it hands out belong to the caller. The generator holds no reference to the
+// device configuration after construction.
+//
+// Threads: no lock. The table is written only by the constructor, before the
+// owner publishes the generator, and only read afterwards.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+
+#include "BaseComms/ServiceLoader.h"
+#include "Interfaces/ConfigTree.h"
+#include "Interfaces/DeviceConfig.h"
+#include "Interfaces/DeviceMessages.h"
+#include "Interfaces/IMessageService.h"
+#include "Platform/WinTypes.h"
+
+class ServiceGenerator {
+ public:
+  explicit ServiceGenerator(ITARVO_DeviceConfig* deviceConfig);
+  virtual ~ServiceGenerator();
+
+  ServiceGenerator(const ServiceGenerator&) = delete;
+  ServiceGenerator& operator=(const ServiceGenerator&) = delete;
+
+  // A new service for `message` at `runtimeVersion`, initialised with the
+  // message and `deviceConfig`; null when the key cannot be read, nothing is
+  // configured or fits, the class cannot be created or its initialisation
+  // returns false (the instance is then destroyed). The caller owns it.
+  IMessageService* GenerateService(ITARVO_DeviceMessage* message, DWORD runtimeVersion,
+                                   ITARVO_DeviceConfig* deviceConfig) const;
+
+  // The support version GenerateService would choose for `commandNo`
+  // (decimal text); false when none. The last argument is not used.
+  bool GetSupportVersion(DWORD* version, const wchar_t* commandNo, DWORD runtimeVersion,
+                         ITARVO_DeviceConfig* deviceConfig) const;
+
+  // The path of a service set's nodes ("Local" or "Remote").
+  static std::wstring ServiceSetPath(const wchar_t* setName);
+  // "Local" when the device configuration string has no "DEV"/"GDEV" value
+  // (or cannot be parsed), else "Remote".
+  static const wchar_t* ServiceSetName(const std::wstring& configurationString);
+
+ private:
+  HRESULT ReadServiceTable(ITARVO_DeviceConfig* deviceConfig);
+  HRESULT AddServiceNode(ITARVO_ConfigNode* node);
+  const ServiceLoader* FindLoader(int commandNo) const;
+
+  std::map<int, std::unique_ptr<ServiceLoader>> m_table;
+};
