@@ -1,1 +1,57 @@
+// Wide and 8-bit text: the Win32 calling rules of the conversions, what
+// cannot be converted, and _wtoi.
 #include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+
+#include "Platform/Win32.h"
+
+namespace {
+
+TEST(TextTest, WideToAnsiFollowsTheWin32CallingRules) {
+  const wchar_t* text = L"a\u00e9\u20ac";  // 1 + 2 + 3 bytes in UTF-8
+  EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr), 7);  // with the NUL
+  EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, text, 3, nullptr, 0, nullptr, nullptr), 6);
+  char out[8] = {};
+  EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, text, -1, out, sizeof out, nullptr, nullptr), 7);
+  EXPECT_STREQ(out, "a\xC3\xA9\xE2\x82\xAC");
+
+  char tooSmall[3];
+  EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, text, -1, tooSmall, sizeof tooSmall, nullptr, nullptr), 0);
+  EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+  EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, nullptr, -1, out, sizeof out, nullptr, nullptr), 0);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+}
+
+TEST(TextTest, WhatCannotBeConvertedBecomesTheDefaultCharacter) {
+  const wchar_t bad[] = {L'x', static_cast<wchar_t>(0xD800), static_cast<wchar_t>(0x110000), L'y', 0};
+  BOOL usedDefault = FALSE;
+  char out[8] = {};
+  EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, bad, -1, out, sizeof out, nullptr, &usedDefault), 5);
+  EXPECT_STREQ(out, "x??y");
+  EXPECT_TRUE(usedDefault);
+  EXPECT_EQ(WideToAnsi(bad), "x??y");
+}
+
+TEST(TextTest, AnsiToWideReplacesInvalidSequences) {
+  EXPECT_EQ(AnsiToWide("caf\xC3\xA9"), L"caf\u00e9");
+  EXPECT_EQ(AnsiToWide("a\xFF" "b"), L"a\uFFFDb");
+  EXPECT_EQ(AnsiToWide("\xE2\x82"), L"\uFFFD");  // cut short
+  EXPECT_EQ(AnsiToWide("\xC0\x80"), L"\uFFFD");  // over-long
+  EXPECT_EQ(WideToAnsi(AnsiToWide("\xF0\x9F\x99\x82")), "\xF0\x9F\x99\x82");
+  EXPECT_EQ(WideToAnsi(L""), "");
+}
+
+TEST(TextTest, WtoiReadsTheLeadingDecimalNumber) {
+  EXPECT_EQ(_wtoi(L"476"), 476);
+  EXPECT_EQ(_wtoi(L"  -12abc"), -12);
+  EXPECT_EQ(_wtoi(L"+7"), 7);
+  EXPECT_EQ(_wtoi(L"abc"), 0);
+  EXPECT_EQ(_wtoi(L""), 0);
+  EXPECT_EQ(_wtoi(nullptr), 0);
+  EXPECT_EQ(_wtoi(L"99999999999999999999"), INT_MAX);
+  EXPECT_EQ(_wtoi(L"-99999999999999999999"), INT_MIN);
+}
+
+}  // namespace

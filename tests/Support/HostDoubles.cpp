@@ -1,1 +1,371 @@
 #include "Support/HostDoubles.h"
+
+#include <cstring>
+
+namespace doubles {
+
+LPWSTR TaskMemString(const std::wstring& text) {
+  auto* copy = static_cast<LPWSTR>(CoTaskMemAlloc((text.size() + 1) * sizeof(wchar_t)));
+  if (copy != nullptr) std::wmemcpy(copy, text.c_str(), text.size() + 1);
+  return copy;
+}
+
+BYTE* TaskMemBytes(const std::vector<BYTE>& bytes) {
+  if (bytes.empty()) return nullptr;
+  auto* copy = static_cast<BYTE*>(CoTaskMemAlloc(bytes.size()));
+  if (copy != nullptr) std::memcpy(copy, bytes.data(), bytes.size());
+  return copy;
+}
+
+namespace {
+
+HRESULT HandOutBytes(HRESULT result, const std::vector<BYTE>& bytes, ULONG* count, BYTE** out) {
+  if (count == nullptr || out == nullptr) return E_POINTER;
+  if (FAILED(result)) return result;
+  *count = static_cast<ULONG>(bytes.size());
+  *out = TaskMemBytes(bytes);
+  return S_OK;
+}
+
+HRESULT HandOutText(HRESULT result, const std::wstring& text, LPWSTR* out) {
+  if (out == nullptr) return E_POINTER;
+  if (FAILED(result)) return result;
+  *out = TaskMemString(text);
+  return *out != nullptr ? S_OK : E_OUTOFMEMORY;
+}
+
+}  // namespace
+
+// --- device messages ---------------------------------------------------------
+
+HRESULT FakeDeviceMessage::GetMessageKey(LPWSTR* text) { return HandOutText(keyResult, key, text); }
+HRESULT FakeDeviceMessage::GetData(ULONG* count, BYTE** bytes) { return HandOutBytes(dataResult, data, count, bytes); }
+
+HRESULT FakeDeviceMessageAccessor::GetCount(LONG* count) {
+  if (count == nullptr) return E_POINTER;
+  if (FAILED(countResult)) return countResult;
+  *count = static_cast<LONG>(messages.size());
+  return S_OK;
+}
+
+HRESULT FakeDeviceMessageAccessor::Reset() {
+  m_position = 0;
+  return S_OK;
+}
+
+HRESULT FakeDeviceMessageAccessor::Next(ITARVO_DeviceMessage** message) {
+  if (message == nullptr) return E_POINTER;
+  *message = nullptr;
+  if (m_position >= messages.size()) return E_FAIL;
+  *message = messages[m_position++];
+  (*message)->AddRef();
+  return S_OK;
+}
+
+// --- protocol messages -------------------------------------------------------
+
+HRESULT FakeProtocolMessage::GetSendData(ULONG* count, BYTE** bytes) {
+  return HandOutBytes(sendDataResult, sendData, count, bytes);
+}
+HRESULT FakeProtocolMessage::GetDestinationAddress(ULONG* count, BYTE** bytes) {
+  return HandOutBytes(destinationResult, destination, count, bytes);
+}
+HRESULT FakeProtocolMessage::GetCommandType(LPWSTR* text) { return HandOutText(commandTypeResult, commandType, text); }
+HRESULT FakeProtocolMessage::GetExtraTimeout(LONG* value) {
+  if (value == nullptr) return E_POINTER;
+  *value = extraTimeout;
+  return S_OK;
+}
+HRESULT FakeProtocolMessage::GetRequireResponse(LONG* value) {
+  if (value == nullptr) return E_POINTER;
+  *value = requireResponse;
+  return S_OK;
+}
+HRESULT FakeProtocolMessage::SetSendFailure(LONG, LONG) {
+  ++sendFailures;
+  return S_OK;
+}
+HRESULT FakeProtocolMessage::GetReceiveData(ULONG* count, BYTE** bytes) {
+  return HandOutBytes(receiveDataResult, receiveData, count, bytes);
+}
+
+// --- configuration tree ------------------------------------------------------
+
+HRESULT FakeConfigNode::GetText(LPWSTR* out) { return HandOutText(textResult, text, out); }
+
+HRESULT FakeConfigNode::GetAttribute(LPCWSTR name, LPWSTR* value) {
+  if (name == nullptr || value == nullptr) return E_POINTER;
+  auto it = attributes.find(name);
+  if (it == attributes.end()) return E_FAIL;
+  return HandOutText(S_OK, it->second, value);
+}
+
+HRESULT FakeConfigNodeList::GetCount(LONG* count) {
+  if (count == nullptr) return E_POINTER;
+  if (FAILED(countResult)) return countResult;
+  *count = static_cast<LONG>(nodes.size());
+  return S_OK;
+}
+
+HRESULT FakeConfigNodeList::Next(ITARVO_ConfigNode** node) {
+  if (node == nullptr) return E_POINTER;
+  *node = nullptr;
+  if (m_position >= nodes.size()) return E_FAIL;
+  const std::size_t position = m_position++;
+  for (std::size_t failing : failingFetches) {
+    if (failing == position) return E_FAIL;
+  }
+  *node = nodes[position];
+  (*node)->AddRef();
+  return S_OK;
+}
+
+HRESULT FakeConfigNodeList::Reset() {
+  m_position = 0;
+  return S_OK;
+}
+
+// --- device configuration ----------------------------------------------------
+
+HRESULT FakeDeviceConfig::SetConfiguration(LPCWSTR key, LPCWSTR text) {
+  if (key == nullptr || text == nullptr) return E_POINTER;
+  std::lock_guard<std::mutex> guard(lock);
+  if (FAILED(setConfigurationResult)) return setConfigurationResult;
+  configuration[key] = text;
+  return S_OK;
+}
+
+HRESULT FakeDeviceConfig::GetConfiguration(LPCWSTR key, LPWSTR* text) {
+  if (key == nullptr || text == nullptr) return E_POINTER;
+  std::lock_guard<std::mutex> guard(lock);
+  if (FAILED(getConfigurationResult)) return getConfigurationResult;
+  auto it = configuration.find(key);
+  return HandOutText(S_OK, it != configuration.end() ? it->second : std::wstring(), text);
+}
+
+HRESULT FakeDeviceConfig::CompareConfiguration(LPCWSTR comparison, LPCWSTR otherText, LONG* result) {
+  if (comparison == nullptr || otherText == nullptr || result == nullptr) return E_POINTER;
+  std::lock_guard<std::mutex> guard(lock);
+  if (FAILED(compareResult)) return compareResult;
+  if (std::wstring(comparison) != L"SameTarget") return E_INVALIDARG;
+  const std::wstring mine = configuration[L""];
+  *result = (sameTarget ? sameTarget(mine, otherText) : mine == otherText) ? 1 : 0;
+  return S_OK;
+}
+
+HRESULT FakeDeviceConfig::Activate(LONG active) {
+  std::lock_guard<std::mutex> guard(lock);
+  activations.push_back(active);
+  return S_OK;
+}
+
+HRESULT FakeDeviceConfig::GetParallelLimit(LONG* limit) {
+  if (limit == nullptr) return E_POINTER;
+  if (FAILED(parallelLimitResult)) return parallelLimitResult;
+  *limit = parallelLimit;
+  return S_OK;
+}
+
+HRESULT FakeDeviceConfig::SelectNode(LONG, LPCWSTR path, ITARVO_ConfigNode** node) {
+  if (path == nullptr || node == nullptr) return E_POINTER;
+  *node = nullptr;
+  std::lock_guard<std::mutex> guard(lock);
+  selectedPaths.emplace_back(path);
+  auto it = nodes.find(path);
+  if (it == nodes.end()) return E_FAIL;
+  *node = it->second;
+  (*node)->AddRef();
+  return S_OK;
+}
+
+HRESULT FakeDeviceConfig::SelectNodes(LONG, LPCWSTR path, ITARVO_ConfigNodeList** list) {
+  if (path == nullptr || list == nullptr) return E_POINTER;
+  *list = nullptr;
+  std::lock_guard<std::mutex> guard(lock);
+  selectedPaths.emplace_back(path);
+  auto it = nodeLists.find(path);
+  if (it == nodeLists.end()) return E_FAIL;
+  *list = it->second;
+  (*list)->Reset();
+  (*list)->AddRef();
+  return S_OK;
+}
+
+HRESULT FakeDeviceInfo::GetUnknown(REFIID riid, IUnknown** ppUnknown) {
+  if (ppUnknown == nullptr) return E_POINTER;
+  *ppUnknown = nullptr;
+  if (FAILED(getUnknownResult)) return getUnknownResult;
+  if (riid != IID_ITARVO_DeviceConfig || deviceConfig == nullptr) return E_NOINTERFACE;
+  deviceConfig->AddRef();
+  *ppUnknown = deviceConfig;
+  return S_OK;
+}
+
+// --- result sink and protocol layer ------------------------------------------
+
+HRESULT FakeResultCallback::ReceiveDeviceResult(ITARVO_DeviceResult* result) {
+  ++singleCalls;
+  if (onReceive) onReceive();
+  if (result == nullptr) return E_POINTER;
+  result->AddRef();
+  std::lock_guard<std::mutex> guard(m_lock);
+  m_results.push_back(result);
+  return receiveResult;
+}
+
+HRESULT FakeResultCallback::ReceiveDeviceResults(LONG count, ITARVO_DeviceResult** results) {
+  ++batchCalls;
+  if (onReceive) onReceive();
+  if (count < 0 || (count > 0 && results == nullptr)) return E_INVALIDARG;
+  std::lock_guard<std::mutex> guard(m_lock);
+  for (LONG i = 0; i < count; ++i) {
+    results[i]->AddRef();
+    m_results.push_back(results[i]);
+  }
+  return receiveResult;
+}
+
+std::vector<ITARVO_DeviceResult*> FakeResultCallback::Results() {
+  std::lock_guard<std::mutex> guard(m_lock);
+  return m_results;
+}
+
+void FakeResultCallback::Clear() {
+  std::vector<ITARVO_DeviceResult*> results;
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    results.swap(m_results);
+  }
+  for (ITARVO_DeviceResult* result : results) result->Release();
+}
+
+HRESULT FakeProtocolComms::Send(ITARVO_ProtocolMessage* message) {
+  if (message == nullptr) return E_POINTER;
+  if (onSend) onSend(message);
+  if (FAILED(sendResult)) return sendResult;
+  message->AddRef();
+  std::lock_guard<std::mutex> guard(m_lock);
+  m_sent.push_back(message);
+  return S_OK;
+}
+
+std::vector<ITARVO_ProtocolMessage*> FakeProtocolComms::Sent() {
+  std::lock_guard<std::mutex> guard(m_lock);
+  return m_sent;
+}
+
+void FakeProtocolComms::ClearSent() {
+  std::vector<ITARVO_ProtocolMessage*> sent;
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    sent.swap(m_sent);
+  }
+  for (ITARVO_ProtocolMessage* message : sent) message->Release();
+}
+
+HRESULT FakeProtocolComms::GetRuntimeInformation(LPWSTR* information) {
+  return HandOutText(getRuntimeResult, runtimeInformation, information);
+}
+
+HRESULT FakeProtocolComms::CheckRuntimeInformation(LPCWSTR information, LONG* valid) {
+  if (information == nullptr || valid == nullptr) return E_POINTER;
+  if (FAILED(checkRuntimeResult)) return checkRuntimeResult;
+  *valid = runtimeValid;
+  return S_OK;
+}
+
+HRESULT FakeProtocolComms::ChangeRuntimeInformation(LPCWSTR information) {
+  if (information == nullptr) return E_POINTER;
+  if (FAILED(changeRuntimeResult)) return changeRuntimeResult;
+  changes.emplace_back(information);
+  runtimeInformation = information;
+  return S_OK;
+}
+
+// --- device results ----------------------------------------------------------
+
+namespace {
+std::atomic<int> g_liveResults{0};
+}
+
+FakeDeviceResult::FakeDeviceResult() { ++g_liveResults; }
+
+FakeDeviceResult::~FakeDeviceResult() {
+  if (m_pMessage != nullptr) m_pMessage->Release();
+  --g_liveResults;
+}
+
+int FakeDeviceResult::LiveCount() { return g_liveResults.load(); }
+
+HRESULT FakeDeviceResult::QueryInterface(REFIID riid, void** ppv) {
+  if (ppv == nullptr) return E_POINTER;
+  *ppv = nullptr;
+  if (riid != IID_IUnknown && riid != IID_ITARVO_DeviceResult) return E_NOINTERFACE;
+  *ppv = static_cast<ITARVO_DeviceResult*>(this);
+  AddRef();
+  return S_OK;
+}
+
+ULONG FakeDeviceResult::AddRef() { return static_cast<ULONG>(++m_refs); }
+
+ULONG FakeDeviceResult::Release() {
+  const int refs = --m_refs;
+  if (refs == 0) delete this;
+  return static_cast<ULONG>(refs);
+}
+
+HRESULT FakeDeviceResult::SetResult(ITARVO_DeviceMessage* message, LONG resultCode, LONG complete, ULONG count,
+                                    const BYTE* bytes) {
+  if (count > 0 && bytes == nullptr) return E_POINTER;
+  if (message != nullptr) message->AddRef();
+  if (m_pMessage != nullptr) m_pMessage->Release();
+  m_pMessage = message;
+  m_code = resultCode;
+  m_complete = complete;
+  m_data.assign(bytes, bytes + count);
+  return S_OK;
+}
+
+HRESULT FakeDeviceResult::GetComplete(LONG* complete) {
+  if (complete == nullptr) return E_POINTER;
+  *complete = m_complete;
+  return S_OK;
+}
+
+HRESULT FakeDeviceResult::GetErrorCode(LONG* errorCode) {
+  if (errorCode == nullptr) return E_POINTER;
+  *errorCode = m_code;
+  return S_OK;
+}
+
+HRESULT FakeDeviceResult::GetDeviceMessage(ITARVO_DeviceMessage** message) {
+  if (message == nullptr) return E_POINTER;
+  *message = m_pMessage;
+  if (m_pMessage == nullptr) return E_FAIL;
+  m_pMessage->AddRef();
+  return S_OK;
+}
+
+DeviceResultClass::DeviceResultClass() {
+  const HRESULT hr = CoRegisterClassObject(CLSID_TARVO_DeviceResult, static_cast<IClassFactory*>(this),
+                                           CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &m_cookie);
+  EXPECT_EQ(hr, S_OK);
+}
+
+DeviceResultClass::~DeviceResultClass() { CoRevokeClassObject(m_cookie); }
+
+HRESULT DeviceResultClass::CreateInstance(IUnknown* outer, REFIID riid, void** ppv) {
+  if (ppv == nullptr) return E_POINTER;
+  *ppv = nullptr;
+  if (outer != nullptr) return CLASS_E_NOAGGREGATION;
+  if (FAILED(createResult)) return createResult;
+  auto* result = new FakeDeviceResult;
+  const HRESULT hr = result->QueryInterface(riid, ppv);
+  result->Release();
+  if (SUCCEEDED(hr)) ++created;
+  return hr;
+}
+
+HRESULT DeviceResultClass::LockServer(BOOL) { return S_OK; }
+
+}  // namespace doubles

@@ -1,1 +1,225 @@
+// HostDoubles.h: stand-ins for the host framework's objects in tests.
+//
+// Each double implements its host interfaces with results a test can set,
+// records what the code under test did, and counts references (ComObject.h).
+// Doubles are owned by the test; what they hand out (texts, buffers) is task
+// memory, as a real host's. Objects created through COM (device results)
+// belong to whoever holds the last reference, as with a real host.
 #pragma once
+
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "Support/ComObject.h"
+
+namespace doubles {
+
+class FakeDeviceMessage final : public ComObject<ITARVO_DeviceMessage> {
+ public:
+  explicit FakeDeviceMessage(std::wstring key = L"1", std::vector<BYTE> data = {})
+      : key(std::move(key)), data(std::move(data)) {}
+
+  HRESULT STDMETHODCALLTYPE GetMessageKey(LPWSTR* text) override;
+  HRESULT STDMETHODCALLTYPE GetData(ULONG* count, BYTE** bytes) override;
+
+  std::wstring key;
+  std::vector<BYTE> data;
+  HRESULT keyResult = S_OK;
+  HRESULT dataResult = S_OK;
+};
+
+class FakeDeviceMessageAccessor final : public ComObject<ITARVO_DeviceMessageAccessor> {
+ public:
+  HRESULT STDMETHODCALLTYPE GetCount(LONG* count) override;
+  HRESULT STDMETHODCALLTYPE Reset() override;
+  HRESULT STDMETHODCALLTYPE Next(ITARVO_DeviceMessage** message) override;
+
+  std::vector<ITARVO_DeviceMessage*> messages;  // not referenced by the accessor
+  HRESULT countResult = S_OK;
+
+ private:
+  std::size_t m_position = 0;
+};
+
+class FakeProtocolMessage final : public ComObject<ITARVO_ProtocolMessage> {
+ public:
+  HRESULT STDMETHODCALLTYPE GetSendData(ULONG* count, BYTE** bytes) override;
+  HRESULT STDMETHODCALLTYPE GetDestinationAddress(ULONG* count, BYTE** bytes) override;
+  HRESULT STDMETHODCALLTYPE GetCommandType(LPWSTR* commandType) override;
+  HRESULT STDMETHODCALLTYPE GetExtraTimeout(LONG* extraTimeout) override;
+  HRESULT STDMETHODCALLTYPE GetRequireResponse(LONG* required) override;
+  HRESULT STDMETHODCALLTYPE SetSendFailure(LONG reason, LONG detail) override;
+  HRESULT STDMETHODCALLTYPE GetReceiveData(ULONG* count, BYTE** bytes) override;
+
+  std::vector<BYTE> sendData;
+  std::vector<BYTE> destination;
+  std::wstring commandType;
+  LONG extraTimeout = 0;
+  LONG requireResponse = 1;
+  std::vector<BYTE> receiveData;
+  HRESULT sendDataResult = S_OK;
+  HRESULT destinationResult = S_OK;
+  HRESULT commandTypeResult = S_OK;
+  HRESULT receiveDataResult = S_OK;
+  std::atomic<int> sendFailures{0};
+};
+
+class FakeConfigNode final : public ComObject<ITARVO_ConfigNode> {
+ public:
+  HRESULT STDMETHODCALLTYPE GetText(LPWSTR* text) override;
+  HRESULT STDMETHODCALLTYPE GetAttribute(LPCWSTR name, LPWSTR* value) override;
+
+  std::wstring text;
+  std::map<std::wstring, std::wstring> attributes;
+  HRESULT textResult = S_OK;
+};
+
+class FakeConfigNodeList final : public ComObject<ITARVO_ConfigNodeList> {
+ public:
+  HRESULT STDMETHODCALLTYPE GetCount(LONG* count) override;
+  HRESULT STDMETHODCALLTYPE Next(ITARVO_ConfigNode** node) override;
+  HRESULT STDMETHODCALLTYPE Reset() override;
+
+  std::vector<ITARVO_ConfigNode*> nodes;  // not referenced by the list
+  std::vector<std::size_t> failingFetches;  // positions whose Next fails
+  HRESULT countResult = S_OK;
+
+ private:
+  std::size_t m_position = 0;
+};
+
+// The device configuration, with its parallel limit and configuration tree.
+// Paths are matched exactly, as the host would after expanding its macros.
+class FakeDeviceConfig final
+    : public ComObject<ITARVO_DeviceConfig, ITARVO_ParallelLimit, ITARVO_ConfigQuery> {
+ public:
+  HRESULT STDMETHODCALLTYPE SetConfiguration(LPCWSTR key, LPCWSTR text) override;
+  HRESULT STDMETHODCALLTYPE GetConfiguration(LPCWSTR key, LPWSTR* text) override;
+  HRESULT STDMETHODCALLTYPE CompareConfiguration(LPCWSTR comparison, LPCWSTR otherText, LONG* result) override;
+  HRESULT STDMETHODCALLTYPE Activate(LONG active) override;
+  HRESULT STDMETHODCALLTYPE GetParallelLimit(LONG* limit) override;
+  HRESULT STDMETHODCALLTYPE SelectNode(LONG flags, LPCWSTR path, ITARVO_ConfigNode** node) override;
+  HRESULT STDMETHODCALLTYPE SelectNodes(LONG flags, LPCWSTR path, ITARVO_ConfigNodeList** nodes) override;
+
+  // Guarded by `lock`: the component calls from several threads.
+  std::mutex lock;
+  std::map<std::wstring, std::wstring> configuration;  // by key; the device's text under L""
+  std::vector<LONG> activations;
+  std::vector<std::wstring> selectedPaths;
+  LONG parallelLimit = 1;
+  HRESULT getConfigurationResult = S_OK;
+  HRESULT setConfigurationResult = S_OK;
+  HRESULT compareResult = S_OK;
+  HRESULT parallelLimitResult = S_OK;
+  // "SameTarget" answer; by default two texts reach the same target when equal.
+  std::function<bool(const std::wstring& mine, const std::wstring& other)> sameTarget;
+  std::map<std::wstring, ITARVO_ConfigNode*> nodes;          // not referenced
+  std::map<std::wstring, ITARVO_ConfigNodeList*> nodeLists;  // not referenced
+};
+
+class FakeDeviceInfo final : public ComObject<ITARVO_DeviceInfo> {
+ public:
+  explicit FakeDeviceInfo(IUnknown* deviceConfig = nullptr) : deviceConfig(deviceConfig) {}
+  HRESULT STDMETHODCALLTYPE GetUnknown(REFIID riid, IUnknown** ppUnknown) override;
+
+  IUnknown* deviceConfig;  // handed out with one reference per call
+  HRESULT getUnknownResult = S_OK;
+};
+
+// The application's result sink: keeps one reference on every result it got.
+class FakeResultCallback final : public ComObject<ITARVO_DeviceResultCallback> {
+ public:
+  ~FakeResultCallback() override { Clear(); }
+  HRESULT STDMETHODCALLTYPE ReceiveDeviceResult(ITARVO_DeviceResult* result) override;
+  HRESULT STDMETHODCALLTYPE ReceiveDeviceResults(LONG count, ITARVO_DeviceResult** results) override;
+
+  std::vector<ITARVO_DeviceResult*> Results();
+  void Clear();
+
+  std::atomic<int> singleCalls{0};
+  std::atomic<int> batchCalls{0};
+  HRESULT receiveResult = S_OK;
+  std::function<void()> onReceive;  // runs inside each call, before recording
+
+ private:
+  std::mutex m_lock;
+  std::vector<ITARVO_DeviceResult*> m_results;  // guarded by m_lock
+};
+
+// The protocol layer: keeps one reference on every message sent to it.
+class FakeProtocolComms final : public ComObject<ITARVO_ProtocolComms, ITARVO_RuntimeInformation> {
+ public:
+  ~FakeProtocolComms() override { ClearSent(); }
+  HRESULT STDMETHODCALLTYPE Send(ITARVO_ProtocolMessage* message) override;
+  HRESULT STDMETHODCALLTYPE GetRuntimeInformation(LPWSTR* information) override;
+  HRESULT STDMETHODCALLTYPE CheckRuntimeInformation(LPCWSTR information, LONG* valid) override;
+  HRESULT STDMETHODCALLTYPE ChangeRuntimeInformation(LPCWSTR information) override;
+
+  std::vector<ITARVO_ProtocolMessage*> Sent();
+  void ClearSent();
+
+  HRESULT sendResult = S_OK;
+  std::function<void(ITARVO_ProtocolMessage*)> onSend;  // runs inside Send
+  std::wstring runtimeInformation;
+  HRESULT getRuntimeResult = S_OK;
+  HRESULT checkRuntimeResult = S_OK;
+  LONG runtimeValid = 1;
+  HRESULT changeRuntimeResult = S_OK;
+  std::vector<std::wstring> changes;
+
+ private:
+  std::mutex m_lock;
+  std::vector<ITARVO_ProtocolMessage*> m_sent;  // guarded by m_lock
+};
+
+// A device result as the host makes them: created through COM, destroyed by
+// its last Release.
+class FakeDeviceResult final : public ITARVO_DeviceResult {
+ public:
+  FakeDeviceResult();
+  ~FakeDeviceResult();
+  FakeDeviceResult(const FakeDeviceResult&) = delete;
+  FakeDeviceResult& operator=(const FakeDeviceResult&) = delete;
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
+  ULONG STDMETHODCALLTYPE AddRef() override;
+  ULONG STDMETHODCALLTYPE Release() override;
+  HRESULT STDMETHODCALLTYPE SetResult(ITARVO_DeviceMessage* message, LONG resultCode, LONG complete, ULONG count,
+                                      const BYTE* bytes) override;
+  HRESULT STDMETHODCALLTYPE GetComplete(LONG* complete) override;
+  HRESULT STDMETHODCALLTYPE GetErrorCode(LONG* errorCode) override;
+  HRESULT STDMETHODCALLTYPE GetDeviceMessage(ITARVO_DeviceMessage** message) override;
+
+  const std::vector<BYTE>& Data() const { return m_data; }
+  // Device results alive in the process.
+  static int LiveCount();
+
+ private:
+  std::atomic<int> m_refs{1};
+  ITARVO_DeviceMessage* m_pMessage = nullptr;  // one reference
+  LONG m_code = 0;
+  LONG m_complete = 0;
+  std::vector<BYTE> m_data;
+};
+
+// Registers the device-result class under CLSID_TARVO_DeviceResult for the
+// scope's lifetime, as a host does at start.
+class DeviceResultClass final : public ComObject<IClassFactory> {
+ public:
+  DeviceResultClass();
+  ~DeviceResultClass() override;
+
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override;
+  HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override;
+
+  HRESULT createResult = S_OK;  // a failure here plays a host out of memory
+  std::atomic<int> created{0};
+
+ private:
+  DWORD m_cookie = 0;
+};
+
+}  // namespace doubles

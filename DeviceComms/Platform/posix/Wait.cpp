@@ -8,7 +8,12 @@
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
   platform::KernelObject* object = platform::KernelObject::FromHandle(handle);
   if (object == nullptr) return WAIT_FAILED;
-  return object->Wait(milliseconds);
+  // As on Win32, an object stays alive while a thread waits on it, even if
+  // another thread closes its handle meanwhile.
+  object->AddRef();
+  const DWORD result = object->Wait(milliseconds);
+  object->Release();
+  return result;
 }
 
 DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds) {
@@ -26,5 +31,8 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
       return WAIT_FAILED;
     }
   }
-  return platform::WaitLocal(objects, count, waitAll != FALSE, milliseconds);
+  for (DWORD i = 0; i < count; ++i) objects[i]->AddRef();
+  const DWORD result = platform::WaitLocal(objects, count, waitAll != FALSE, milliseconds);
+  for (DWORD i = 0; i < count; ++i) objects[i]->Release();
+  return result;
 }

@@ -1,0 +1,23 @@
+// Uses the installed library the way a host does: task memory, class
+// registration and creation, result codes, error classes.
+#include <BaseComms/BaseComms.h>
+
+#include <cstdio>
+
+int main() {
+  void* block = CoTaskMemAlloc(32);
+  if (block == nullptr) return 1;
+  CoTaskMemFree(block);
+
+  void* object = nullptr;
+  if (CoCreateInstance(CLSID_TARVO_DeviceResult, nullptr, CLSCTX_INPROC_SERVER, IID_ITARVO_DeviceResult, &object) !=
+      REGDB_E_CLASSNOTREG) {
+    return 2;
+  }
+  try {
+    throw TVO_RuntimeError(__FILE__, __LINE__, QTM_RESULT_COMMS_FAILED);
+  } catch (const TVO_Error& error) {
+    std::printf("installed package works: %s\n", error.what());
+  }
+  return 0;
+}
