@@ -125,6 +125,7 @@ int CountBox(HWND, LPCSTR text, LPCSTR caption, UINT type) {
 }
 
 TEST(MessageBoxTest, DefaultAnswersAtOnceAndAHostMayInstallItsOwn) {
+  g_boxes = 0;
   EXPECT_EQ(MessageBoxA(nullptr, "shown on standard error", "MessageBoxTest", MB_OK), IDOK);
   EXPECT_EQ(SetMessageBoxHandler(&CountBox), nullptr);
   EXPECT_EQ(MessageBoxA(nullptr, "text", "caption", MB_OK), 7);
