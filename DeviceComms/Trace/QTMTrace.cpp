@@ -1,0 +1,158 @@
+#include "Trace/QTMTrace.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+#include "Platform/Process.h"
+#include "Platform/Thread.h"
+#include "Platform/Time.h"
+#include "Trace/TraceChannel.h"
+
+namespace qtmtrace {
+
+namespace {
+
+// Expanded formats are cut here (and still terminated).
+constexpr std::size_t kFormatBufferSize = 32000;
+char g_formatBuffer[kFormatBufferSize] GUARDED_BY(g_traceLock);
+// The process's file name without folder and extension, in lower case;
+// filled at the first prefix that shows it (the file name never changes).
+char g_moduleName[MAX_PATH] GUARDED_BY(g_traceLock);
+bool g_moduleNameKnown GUARDED_BY(g_traceLock) = false;
+
+void FillModuleName() REQUIRES(g_traceLock) {
+  if (g_moduleNameKnown) return;
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  const char* base = std::strrchr(path, '/');
+  base = base != nullptr ? base + 1 : path;
+  std::snprintf(g_moduleName, sizeof g_moduleName, "%s", base);
+  if (char* dot = std::strrchr(g_moduleName, '.')) *dot = '\0';
+  for (char* c = g_moduleName; *c != '\0'; ++c) *c = static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
+  g_moduleNameKnown = true;
+}
+
+// Milliseconds of the performance counter modulo 10000, or -1 when the
+// counter has no usable frequency.
+int Milliseconds() {
+  LARGE_INTEGER frequency{};
+  LARGE_INTEGER counter{};
+  if (!QueryPerformanceFrequency(&frequency) || frequency.QuadPart / 1000 == 0) return -1;
+  QueryPerformanceCounter(&counter);
+  return static_cast<int>((counter.QuadPart / (frequency.QuadPart / 1000)) % 10000);
+}
+
+// Writes one formatted line; the caller checked TraceIsOn.
+void WriteCategoryLine(const char* category, const char* format, va_list arguments) {
+  if (category == nullptr) category = "";
+  try {
+    CQTMTraceLockGuard lock(g_traceLock);
+    if (!QTMTraceIsEnabled(category)) return;
+    // Errors of the formatting itself are ignored: the buffer holds what it holds.
+    g_formatBuffer[0] = '\0';
+    std::vsnprintf(g_formatBuffer, kFormatBufferSize, format, arguments);
+    std::string line = QTMTraceLinePrefix();
+    if (category[0] == 'e') line += "ERROR: ";
+    line += g_formatBuffer;
+    QTMTracePutLine(line.c_str());
+  } catch (...) {
+    // Out of memory while building the line: the line is dropped.
+  }
+}
+
+}  // namespace
+}  // namespace qtmtrace
+
+void QTMTraceCategory(const char* category, const char* format, va_list arguments) {
+  if (!qtmtrace::TraceIsOn() || format == nullptr) return;
+  qtmtrace::WriteCategoryLine(category, format, arguments);
+}
+
+void QTMTraceCategoryF(const char* category, const char* format, ...) {
+  if (!qtmtrace::TraceIsOn() || format == nullptr) return;
+  va_list arguments;
+  va_start(arguments, format);
+  qtmtrace::WriteCategoryLine(category, format, arguments);
+  va_end(arguments);
+}
+
+void QTMTraceDevice(const char* format, ...) {
+  if (!qtmtrace::TraceIsOn() || format == nullptr) return;
+  va_list arguments;
+  va_start(arguments, format);
+  qtmtrace::WriteCategoryLine("ho", format, arguments);
+  va_end(arguments);
+}
+
+bool QTMTraceIsEnabled(const char* category) {
+  using namespace qtmtrace;
+  char filter[kFilterSize];
+  {
+    CQTMTraceMutexGuard mutex(g_traceMutex);
+    BYTE* view = mutex.Owns() ? ChannelViewLocked() : nullptr;
+    if (view == nullptr) return false;
+    std::memcpy(filter, view + kFilterOffset, kFilterSize);
+  }
+  filter[kFilterSize - 1] = '\0';
+  if (category == nullptr) return true;
+  for (const char* c = category; *c != '\0'; ++c) {
+    const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
+    if (std::strchr(filter, upper) == nullptr) return false;
+  }
+  return true;
+}
+
+std::string QTMTraceLinePrefix() {
+  using namespace qtmtrace;
+  // Re-entrant: callers that build a whole line hold it already.
+  CQTMTraceLockGuard lock(g_traceLock);
+  std::string prefix;
+  if (QTMTraceIsEnabled("@")) {
+    FillModuleName();
+    prefix += g_moduleName;
+  }
+  char part[32];
+  if (QTMTraceIsEnabled("I")) {
+    std::snprintf(part, sizeof part, "(%02X)", GetCurrentThreadId());
+    prefix += part;
+  }
+  if (QTMTraceIsEnabled("N")) {
+    const int milliseconds = Milliseconds();
+    if (milliseconds >= 0) {
+      std::snprintf(part, sizeof part, "(%05d)", milliseconds);
+      prefix += part;
+    }
+  }
+  if (!prefix.empty()) prefix += ": ";
+  return prefix;
+}
+
+void QTMTracePutLine(const char* line) {
+  using namespace qtmtrace;
+  if (line == nullptr) return;
+  const std::size_t length = strnlen(line, kMaxLineLength + 1);
+  if (length > kMaxLineLength) return;
+  // Each pass holds the mutex once; between passes the viewer drains.
+  for (bool waited = false;; waited = true) {
+    {
+      CQTMTraceMutexGuard mutex(g_traceMutex);
+      BYTE* view = mutex.Owns() ? ChannelViewLocked() : nullptr;
+      if (view == nullptr) return;
+      if (waited && view[kFlagOffset] == 0) return;  // switched off while we waited: drop the line
+      // A process that died holding the mutex may have left odd numbers.
+      LONG pending = ReadLong(view, kPendingOffset);
+      if (pending < 0) pending = 0;
+      if (pending <= kMaxPending) {
+        LONG index = ReadLong(view, kWriteIndexOffset);
+        if (index < 0 || index >= kSlotCount) index = 0;
+        std::memcpy(Slot(view, index), line, length + 1);
+        WriteLong(view, kWriteIndexOffset, (index + 1) % kSlotCount);
+        WriteLong(view, kPendingOffset, pending + 1);
+        g_traceEvent.Set();
+        return;
+      }
+    }
+    Sleep(1);
+  }
+}

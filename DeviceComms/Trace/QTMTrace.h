@@ -1,0 +1,82 @@
+// QTMTrace.h: the trace library: formatted lines into the shared trace
+// channel read by the trace viewer.
+//
+// A line is: the prefix (QTMTraceLinePrefix), "ERROR: " when the category
+// starts with 'e', then the caller's text, which ends with "\n" (no line end
+// is added). The viewer chooses categories with a filter: a category passes
+// when each of its characters, upper-cased, is in the filter; the empty
+// category always passes. Lines longer than 512 characters are dropped whole.
+//
+// Cost: with no viewer, or tracing switched off, a trace is two memory reads
+// and takes no lock. Otherwise a trace holds the process's trace lock for its
+// whole length and the named trace mutex briefly for each filter check and
+// for the output. When the viewer lags more than 900 lines behind, a writer
+// waits (1 ms at a time) until it catches up or switches tracing off.
+//
+// Thread-safety: every function may be called from any thread. No function
+// throws: a line that cannot be built (out of memory) is dropped.
+#pragma once
+
+#include <cstdarg>
+#include <string>
+
+#define QTM_TRACE_PRINTF(formatIndex, firstArgument) __attribute__((format(printf, formatIndex, firstArgument)))
+
+// The central writer: formats one line in `category` (null = empty) and puts
+// it into the channel.
+void QTMTraceCategory(const char* category, const char* format, va_list arguments) QTM_TRACE_PRINTF(2, 0);
+void QTMTraceCategoryF(const char* category, const char* format, ...) QTM_TRACE_PRINTF(2, 3);
+
+// The component's own trace, category "ho". Every trace of the component
+// goes through it.
+void QTMTraceDevice(const char* format, ...) QTM_TRACE_PRINTF(1, 2);
+
+// The filter test; reads the filter afresh at every call. False when the
+// channel is not open.
+bool QTMTraceIsEnabled(const char* category);
+
+// The prefix of a line: "@" process name without folder and extension, in
+// lower case; "I" thread id "(%02X)"; "N" milliseconds "(%05d)" modulo
+// 10000; ": " after any of them. Each part only when its pseudo-category
+// passes the filter; empty when none does.
+std::string QTMTraceLinePrefix();
+
+// Puts one finished line (at most 512 characters, else dropped) into the
+// next slot and sets the trace event.
+void QTMTracePutLine(const char* line);
+
+// Library load and unload; called by the static CQTMTraceInit. Open only
+// opens an existing mapping: without a viewer at load, tracing stays off.
+void QTMTraceOpenChannel();
+void QTMTraceCloseChannel();
+
+// Formatted traces with a fixed category: (function name, category).
+#define QTM_TRACE_FIXED_CATEGORIES(X) \
+  X(QTMTrace, "")                     \
+  X(QTMTraceSo, "so")                 \
+  X(QTMTraceMo, "mo")                 \
+  X(QTMTraceAo, "ao")                 \
+  X(QTMTraceXo, "xo")                 \
+  X(QTMTraceRo, "ro")                 \
+  X(QTMTraceWo, "wo")                 \
+  X(QTMTraceLo, "lo")                 \
+  X(QTMTraceTo, "to")                 \
+  X(QTMTraceYo, "yo")                 \
+  X(QTMTraceCo, "co")                 \
+  X(QTMTraceZo, "zo")                 \
+  X(QTMTraceUo, "uo")                 \
+  X(QTMTraceGo, "go")                 \
+  X(QTMTraceJo, "jo")                 \
+  X(QTMTraceQo, "qo")                 \
+  X(QTMTraceYd, "yd")                 \
+  X(QTMTraceP, "p")                   \
+  X(QTMTraceK, "k")                   \
+  X(QTMTraceDollar, "$")              \
+  X(QTMTraceError, "e")
+
+#define QTM_TRACE_DECLARE(function, category) void function(const char* format, ...) QTM_TRACE_PRINTF(1, 2);
+QTM_TRACE_FIXED_CATEGORIES(QTM_TRACE_DECLARE)
+#undef QTM_TRACE_DECLARE
+
+// Category "f": first a line holding only "\n", then the formatted line.
+void QTMTraceF(const char* format, ...) QTM_TRACE_PRINTF(1, 2);
