@@ -1,0 +1,35 @@
+// ChildProcess.h: runs this test program again as a child process.
+//
+// The child is started as "/proc/self/exe --child=<mode> <arguments>" with
+// BASECOMMS_TRACE_SUFFIX set to the given suffix, so that its library opens
+// the test's own trace channel at load. Every wait is bounded: a child still
+// running when a wait times out (or when the object is destroyed) is killed.
+// One object per child; used by one thread.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+class ChildProcess {
+ public:
+  ChildProcess(const std::string& mode, const std::vector<std::string>& arguments, const std::string& suffix);
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  bool Started() const { return m_pid > 0; }
+  bool Running();
+  // The exit code, or -1 when the child had to be killed (or died of a signal).
+  int Wait(int milliseconds = 10000);
+  void Kill();
+
+ private:
+  pid_t m_pid = -1;
+  bool m_reaped = false;
+  int m_status = 0;
+};
+
+// The child modes of the trace tests; returns the child's exit code.
+int RunTraceChild(const std::string& mode, const std::vector<std::string>& arguments);
