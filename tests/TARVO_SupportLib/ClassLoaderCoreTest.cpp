@@ -1,1 +1,101 @@
+#include "TARVO_SupportLib/ClassLoaderCore.h"
+
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <typeinfo>
+#include <vector>
+
+#include "Interfaces/IMessageService.h"
+
+namespace {
+
+// Exposes the protected operation, as MessageServiceClassLoader does.
+class TestLoader : public ClassLoaderCore {
+ public:
+  explicit TestLoader(const char* interfaceName) : ClassLoaderCore(interfaceName) {}
+  IMessageService* Create(const char* module, const char* cls, const char* superClass) {
+    return static_cast<IMessageService*>(CreateInstance(module, cls, superClass));
+  }
+};
+
+std::string DirectoryOf(const std::string& path) { return path.substr(0, path.rfind('/')); }
+
+TEST(ClassLoaderCoreTest, CreatesClassesOfTheModuleWithMatchingNames) {
+  TestLoader loader("IMessageService");
+  std::unique_ptr<IMessageService> any(loader.Create(SAMPLE_SERVICES_PATH, "ReadService", nullptr));
+  ASSERT_NE(any, nullptr) << loader.GetLastErrorText();
+  EXPECT_NE(std::string(typeid(*any).name()).find("ReadService"), std::string::npos);
+  std::unique_ptr<IMessageService> sameSuper(loader.Create(SAMPLE_SERVICES_PATH, "WriteService", "OneStepService"));
+  EXPECT_NE(sameSuper, nullptr);
+  // An empty super-class name matches only a class that declares none.
+  std::unique_ptr<IMessageService> noSuper(loader.Create(SAMPLE_SERVICES_PATH, "RejectingService", ""));
+  EXPECT_NE(noSuper, nullptr);
+}
+
+TEST(ClassLoaderCoreTest, RelativePathsUseThePluginDirectory) {
+  TestLoader loader("IMessageService");
+  const std::string path = SAMPLE_SERVICES_PATH;
+  const std::string file = path.substr(path.rfind('/') + 1);
+  ClassLoaderCore::SetPluginDirectory(DirectoryOf(path));
+  std::unique_ptr<IMessageService> found(loader.Create(file.c_str(), "ReadService", nullptr));
+  ClassLoaderCore::SetPluginDirectory("/nonexistent-plugin-dir");
+  std::unique_ptr<IMessageService> missing(loader.Create(file.c_str(), "ReadService", nullptr));
+  ClassLoaderCore::SetPluginDirectory("");
+  EXPECT_NE(found, nullptr) << loader.GetLastErrorText();
+  EXPECT_EQ(missing, nullptr);
+  EXPECT_NE(loader.GetLastErrorText().find("/nonexistent-plugin-dir/" + file), std::string::npos);
+}
+
+struct Refusal {
+  const char* module;
+  const char* cls;
+  const char* superClass;
+  const char* interfaceName;
+  const char* expectedText;
+};
+
+TEST(ClassLoaderCoreTest, RefusesWithNullAndNamesTheModule) {
+  const Refusal cases[] = {
+      {"/nonexistent/Module.so", "ReadService", nullptr, "IMessageService", "cannot load"},
+      {NO_ENTRY_MODULE_PATH, "ReadService", nullptr, "IMessageService", "no entry point"},
+      {WRONG_ABI_MODULE_PATH, "ReadService", nullptr, "IMessageService", "ABI version"},
+      {SAMPLE_SERVICES_PATH, "NoSuchService", nullptr, "IMessageService", "no class"},
+      {SAMPLE_SERVICES_PATH, "ReadService", "OtherBase", "IMessageService", "super-class"},
+      {SAMPLE_SERVICES_PATH, "ReadService", "", "IMessageService", "super-class"},
+      {SAMPLE_SERVICES_PATH, "ReadService", nullptr, "IOtherInterface", "implements"},
+      {SAMPLE_SERVICES_PATH, nullptr, nullptr, "IMessageService", "required"},
+      {nullptr, "ReadService", nullptr, "IMessageService", "required"},
+  };
+  for (const Refusal& c : cases) {
+    TestLoader loader(c.interfaceName);
+    EXPECT_EQ(loader.Create(c.module, c.cls, c.superClass), nullptr);
+    const std::string error = loader.GetLastErrorText();
+    EXPECT_NE(error.find(c.expectedText), std::string::npos) << error;
+    if (c.module != nullptr) {
+      EXPECT_NE(error.find(c.module), std::string::npos) << error;
+    }
+  }
+}
+
+TEST(ClassLoaderCoreTest, ConcurrentCreationLoadsOnceAndNeverFails) {
+  TestLoader loader("IMessageService");
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 50; ++i) {
+        std::unique_ptr<IMessageService> service(loader.Create(SAMPLE_SERVICES_PATH, "StatusService", nullptr));
+        if (!service) ++failures;
+        // A refusal on another thread must not disturb this one.
+        delete loader.Create(SAMPLE_SERVICES_PATH, "NoSuchService", nullptr);
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(failures.load(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,211 @@
+// The host's configuration tree: loading and checking documents, paths with
+// macros and XPath predicates, node lists, and the COM rules of its objects.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "Config/ComRef.h"
+#include "Platform/Com.h"
+#include "XmlConfig/ConfigDocument.h"
+#include "XmlConfig/XmlDeviceConfig.h"
+
+namespace {
+
+using hostconfig::ConfigDocument;
+using hostconfig::XmlDeviceConfig;
+
+const char* const kDocument = R"(<?xml version="1.0"?>
+<HostConfiguration Version="1">
+  <Lines><Line Name="SIM1"/></Lines>
+  <Networks>
+    <Network Name="Other"><Services><Services Name="Local"><Service CommandNo="99"/></Services></Services></Network>
+    <Network Name="Plant">
+      <Services>
+        <Services Name="Local">
+          <Service CommandNo="5" SupportVersion="1.2.3" ForbiddenOnLocked="TRUE"/>
+          <Service CommandNo="5" SupportVersion="2.0.0" Text="&#x20AC; &quot;quoted&quot;"/>
+          <Service CommandNo="6"/>
+        </Services>
+      </Services>
+    </Network>
+  </Networks>
+  <Controllers>
+    <Controller Name="A" Network="Other" Line="SIM1" Address="1"/>
+    <Controller Name="B" Network="Plant" Line="SIM1" Address="2" ParallelLimit="3">
+      <DriverVersionInfo><DriverReleaseVersion>1.4.2</DriverReleaseVersion></DriverVersionInfo>
+    </Controller>
+  </Controllers>
+</HostConfiguration>)";
+
+class XmlConfigTreeTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    m_blocksBefore = CoTaskMemBlocksInUse();
+    std::string error;
+    m_document = ConfigDocument::LoadText(kDocument, error);
+    ASSERT_TRUE(m_document) << error;
+    ASSERT_EQ(XmlDeviceConfig::Create(m_document, "B", m_config.Put()), S_OK);
+    ASSERT_EQ(m_config->QueryInterface(IID_ITARVO_ConfigQuery, m_query.PutVoid()), S_OK);
+  }
+  void TearDown() override {
+    m_query.Reset();
+    m_config.Reset();
+    EXPECT_EQ(CoTaskMemBlocksInUse(), m_blocksBefore) << "task memory leaked";
+  }
+
+  std::wstring Text(const wchar_t* path) {
+    ComRef<ITARVO_ConfigNode> node;
+    if (FAILED(m_query->SelectNode(1, path, node.Put()))) return L"<none>";
+    LPWSTR text = nullptr;
+    EXPECT_EQ(node->GetText(&text), S_OK);
+    std::wstring value = text;
+    CoTaskMemFree(text);
+    return value;
+  }
+  std::wstring Attribute(ITARVO_ConfigNode* node, const wchar_t* name) {
+    LPWSTR text = nullptr;
+    if (FAILED(node->GetAttribute(name, &text))) return L"<none>";
+    std::wstring value = text;
+    CoTaskMemFree(text);
+    return value;
+  }
+
+  LONG m_blocksBefore = 0;
+  std::shared_ptr<const ConfigDocument> m_document;
+  ComRef<ITARVO_DeviceConfig> m_config;
+  ComRef<ITARVO_ConfigQuery> m_query;
+};
+
+TEST_F(XmlConfigTreeTest, MacrosNameTheControllerAndItsNetwork) {
+  EXPECT_EQ(Text(L"%CPU%/DriverVersionInfo/DriverReleaseVersion"), L"1.4.2");
+  EXPECT_EQ(Text(L"%CPU%/@Name"), L"B");
+  EXPECT_EQ(Text(L"%Network%/@Name"), L"Plant");
+  // Flags 0: the path is taken literally, and "%CPU%" is no XPath.
+  ComRef<ITARVO_ConfigNode> node;
+  EXPECT_EQ(m_query->SelectNode(0, L"%CPU%/@Name", node.Put()), E_INVALIDARG);
+  EXPECT_EQ(m_query->SelectNode(0, L"/HostConfiguration/Controllers/Controller[@Name='A']", node.Put()), S_OK);
+}
+
+TEST_F(XmlConfigTreeTest, PredicatePathsSelectTheConfiguredService) {
+  ComRef<ITARVO_ConfigNode> node;
+  ASSERT_EQ(m_query->SelectNode(
+                1, L"%Network%/Services/Services[@Name='Local']/Service[@CommandNo='5' and @SupportVersion='1.2.3']",
+                node.Put()),
+            S_OK);
+  EXPECT_EQ(Attribute(node.Get(), L"ForbiddenOnLocked"), L"TRUE");
+  EXPECT_EQ(Attribute(node.Get(), L"Missing"), L"<none>");
+  ASSERT_EQ(m_query->SelectNode(1, L"%Network%/Services/Services/Service[@SupportVersion='2.0.0']", node.Put()), S_OK);
+  EXPECT_EQ(Attribute(node.Get(), L"Text"), L"\u20AC \"quoted\"");
+}
+
+TEST_F(XmlConfigTreeTest, NodeListsWalkInDocumentOrder) {
+  ComRef<ITARVO_ConfigNodeList> list;
+  ASSERT_EQ(m_query->SelectNodes(1, L"%Network%/Services/Services[@Name='Local']/Service", list.Put()), S_OK);
+  LONG count = 0;
+  ASSERT_EQ(list->GetCount(&count), S_OK);
+  ASSERT_EQ(count, 3);
+  for (int pass = 0; pass < 2; ++pass) {
+    ASSERT_EQ(list->Reset(), S_OK);
+    std::wstring order;
+    for (LONG i = 0; i < count; ++i) {
+      ComRef<ITARVO_ConfigNode> node;
+      ASSERT_EQ(list->Next(node.Put()), S_OK);
+      order += Attribute(node.Get(), L"CommandNo") + L",";
+    }
+    EXPECT_EQ(order, L"5,5,6,");
+    ComRef<ITARVO_ConfigNode> past;
+    EXPECT_TRUE(FAILED(list->Next(past.Put())));
+    EXPECT_FALSE(past);
+  }
+}
+
+TEST_F(XmlConfigTreeTest, PathsThatFindNothingOrAreBrokenFail) {
+  ComRef<ITARVO_ConfigNode> node;
+  EXPECT_EQ(m_query->SelectNode(1, L"%CPU%/NoSuchElement", node.Put()), E_FAIL);
+  EXPECT_FALSE(node);
+  EXPECT_EQ(m_query->SelectNode(1, L"%CPU%/[", node.Put()), E_INVALIDARG);
+  EXPECT_EQ(m_query->SelectNode(1, L"count(//Service)", node.Put()), E_INVALIDARG);  // not a node set
+  EXPECT_EQ(m_query->SelectNode(2, L"%CPU%", node.Put()), E_INVALIDARG);              // reserved flag
+  // An empty set is a successful, empty list.
+  ComRef<ITARVO_ConfigNodeList> list;
+  ASSERT_EQ(m_query->SelectNodes(1, L"%Network%/Services/Services[@Name='Remote']/Service", list.Put()), S_FALSE);
+  LONG count = -1;
+  EXPECT_EQ(list->GetCount(&count), S_OK);
+  EXPECT_EQ(count, 0);
+}
+
+TEST_F(XmlConfigTreeTest, BadArgumentsGiveErrorsNotCrashes) {
+  ComRef<ITARVO_ConfigNode> node;
+  EXPECT_EQ(m_query->SelectNode(1, nullptr, node.Put()), E_POINTER);
+  EXPECT_EQ(m_query->SelectNode(1, L"%CPU%", nullptr), E_POINTER);
+  EXPECT_EQ(m_query->SelectNodes(1, L"%CPU%", nullptr), E_POINTER);
+  ASSERT_EQ(m_query->SelectNode(1, L"%CPU%", node.Put()), S_OK);
+  LPWSTR text = nullptr;
+  EXPECT_EQ(node->GetText(nullptr), E_POINTER);
+  EXPECT_EQ(node->GetAttribute(nullptr, &text), E_POINTER);
+  EXPECT_EQ(node->GetAttribute(L"Name", nullptr), E_POINTER);
+  EXPECT_EQ(node->GetAttribute(L"", &text), E_INVALIDARG);
+  EXPECT_EQ(text, nullptr);
+  void* other = nullptr;
+  EXPECT_EQ(node->QueryInterface(IID_ITARVO_DeviceConfig, &other), E_NOINTERFACE);
+  EXPECT_EQ(other, nullptr);
+}
+
+TEST_F(XmlConfigTreeTest, NodesKeepTheDocumentAliveAfterEveryOtherHolderIsGone) {
+  ComRef<ITARVO_ConfigNode> node;
+  ASSERT_EQ(m_query->SelectNode(1, L"%CPU%/DriverVersionInfo/DriverReleaseVersion", node.Put()), S_OK);
+  m_query.Reset();
+  m_config.Reset();
+  m_document.reset();
+  LPWSTR text = nullptr;
+  ASSERT_EQ(node->GetText(&text), S_OK);
+  EXPECT_STREQ(text, L"1.4.2");
+  CoTaskMemFree(text);
+}
+
+TEST(ConfigDocumentTest, RejectsDocumentsThatBreakTheSchema) {
+  struct Case {
+    const char* xml;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"<HostConfiguration>", "offset"},
+      {"<Other/>", "root element"},
+      {"<HostConfiguration Version='2'/>", "version"},
+      {"<HostConfiguration><Lines><Line Name='L'/><Line Name='L'/></Lines></HostConfiguration>", "twice"},
+      {"<HostConfiguration><Lines><Line Name='L'/></Lines><Networks><Network Name='N'/></Networks>"
+       "<Controllers><Controller Name='C' Network='X' Line='L' Address='1'/></Controllers></HostConfiguration>",
+       "Network Name=\"X\""},
+      {"<HostConfiguration><Lines><Line Name='L'/></Lines><Networks><Network Name='N'/></Networks>"
+       "<Controllers><Controller Name='C' Network='N' Line='Y' Address='1'/></Controllers></HostConfiguration>",
+       "Line Name=\"Y\""},
+      {"<HostConfiguration><Lines><Line Name='L'/></Lines><Networks><Network Name='N'/></Networks>"
+       "<Controllers><Controller Name='C' Network='N' Line='L'/></Controllers></HostConfiguration>",
+       "Address"},
+      {"<HostConfiguration><Lines><Line Name='L'/></Lines><Networks><Network Name='N'/></Networks>"
+       "<Controllers><Controller Name='C' Network='N' Line='L' Address='1' ParallelLimit='0'/></Controllers>"
+       "</HostConfiguration>",
+       "ParallelLimit"},
+  };
+  for (const Case& c : cases) {
+    std::string error;
+    EXPECT_FALSE(ConfigDocument::LoadText(c.xml, error)) << c.xml;
+    EXPECT_NE(error.find(c.expected), std::string::npos) << error;
+  }
+  std::string error;
+  EXPECT_FALSE(ConfigDocument::LoadFile("/nonexistent/host.xml", error));
+  EXPECT_NE(error.find("/nonexistent/host.xml"), std::string::npos);
+}
+
+TEST(ConfigDocumentTest, TheExampleFileLoads) {
+  std::string error;
+  auto document = ConfigDocument::LoadFile(EXAMPLE_CONFIGURATION_PATH, error);
+  ASSERT_TRUE(document) << error;
+  ASSERT_EQ(document->Controllers().size(), 3u);
+  EXPECT_EQ(document->Controllers()[0].configurationString, L"LINE=SIM1;ADDR=1");
+  EXPECT_EQ(document->Controllers()[2].configurationString, L"LINE=SIM2;ADDR=1;DEV=GW1");
+  EXPECT_NE(document->PluginDirectory().find("/../plugins"), std::string::npos);
+}
+
+}  // namespace
