@@ -1,0 +1,33 @@
+// TraceViewer.h: the viewer's loop. Attaches to the channel (creating it when
+// absent), switches tracing on with the chosen filter, and on each wake-up of
+// the trace event takes every pending line under the mutex and prints them
+// outside it. Stop() (from the signal thread) makes Run switch tracing off,
+// print what is left and return.
+//
+// Thread-safety: Run on one thread; Stop from any thread.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "LineSink.h"
+#include "Trace/TraceReader.h"
+
+class TraceViewer {
+ public:
+  TraceViewer(std::unique_ptr<CQTMTraceReader> reader, LineSink& sink);
+  TraceViewer(const TraceViewer&) = delete;
+  TraceViewer& operator=(const TraceViewer&) = delete;
+
+  // Returns once Stop was called; tracing is off then.
+  void Run(const std::string& filter);
+  void Stop();
+
+ private:
+  void Drain();
+
+  std::unique_ptr<CQTMTraceReader> m_pReader;
+  LineSink& m_sink;
+  std::atomic<bool> m_stop{false};
+};
