@@ -1,0 +1,247 @@
+// The service generator against XML service configurations and the real
+// sample plug-in module.
+#include "BaseComms/ServiceGenerator.h"
+
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <typeinfo>
+
+#include "BaseComms/PackedVersion.h"
+#include "Platform/Com.h"
+#include "ServiceConfigFixture.h"
+#include "TARVO_SupportLib/TVO_Error.h"
+
+namespace {
+
+using servicetest::Service;
+using servicetest::TestMessage;
+
+constexpr DWORD V(int major, int minor, int build) { return PackVersion(major, minor, build); }
+
+// The sample module's count of live services.
+long LiveServices() {
+  void* module = dlopen(SAMPLE_SERVICES_PATH, RTLD_NOW | RTLD_NOLOAD);
+  if (module == nullptr) return 0;  // not loaded yet: nothing alive
+  auto count = reinterpret_cast<long (*)()>(dlsym(module, "SampleServicesLiveInstances"));
+  long live = count != nullptr ? count() : -1;
+  dlclose(module);  // drops only the reference taken here
+  return live;
+}
+
+class ServiceGeneratorTest : public servicetest::ServiceConfigFixture {
+ protected:
+  // The class name of the service generated for `key`, or "null".
+  std::string Generate(const ServiceGenerator& generator, const wchar_t* key, DWORD runtime,
+                       ITARVO_DeviceConfig* config) {
+    TestMessage message(key);
+    std::unique_ptr<IMessageService> service(generator.GenerateService(&message, runtime, config));
+    if (!service) return "null";
+    std::string name = typeid(*service).name();
+    for (const char* cls : {"ReadService", "WriteService", "StatusService", "RejectingService"}) {
+      if (name.find(cls) != std::string::npos) return cls;
+    }
+    return name;
+  }
+  // The support version chosen for `commandNo`, or ~0 when none.
+  static DWORD Chosen(const ServiceGenerator& generator, const wchar_t* commandNo, DWORD runtime) {
+    DWORD version = 0xDEADBEEF;
+    return generator.GetSupportVersion(&version, commandNo, runtime, nullptr) ? version : ~0u;
+  }
+  // The result code the constructor throws, or S_OK.
+  static HRESULT ConstructionResult(ITARVO_DeviceConfig* config) {
+    try {
+      ServiceGenerator generator(config);
+      return S_OK;
+    } catch (const TVO_RuntimeError& error) {
+      return error.GetErrorCode();
+    }
+  }
+};
+
+TEST_F(ServiceGeneratorTest, ChoosesTheHighestVersionNotAboveTheRuntimeVersion) {
+  ASSERT_TRUE(Load(Service("5", "ReadService", "1.0.0") + Service("5", "StatusService", "2.0.0")));
+  ServiceGenerator generator(Local());
+  EXPECT_EQ(Chosen(generator, L"5", V(1, 5, 0)), V(1, 0, 0));
+  EXPECT_EQ(Chosen(generator, L"5", V(2, 0, 0)), V(2, 0, 0));
+  EXPECT_EQ(Chosen(generator, L"5", V(9, 9, 9)), V(2, 0, 0));
+  EXPECT_EQ(Chosen(generator, L"5", V(0, 9, 0)), ~0u);
+  EXPECT_EQ(Chosen(generator, L"5", 0), ~0u);
+  EXPECT_EQ(Generate(generator, L"5", V(1, 5, 0), Local()), "ReadService");
+  EXPECT_EQ(Generate(generator, L"5", V(2, 0, 0), Local()), "StatusService");
+  EXPECT_EQ(Generate(generator, L"5", V(0, 9, 0), Local()), "null");
+  EXPECT_EQ(Generate(generator, L"6", V(2, 0, 0), Local()), "null");  // nothing configured
+}
+
+TEST_F(ServiceGeneratorTest, AnUnversionedClassServesWhatNoVersionFits) {
+  ASSERT_TRUE(Load(Service("5", "ReadService", "1.0.0") + Service("5", "StatusService", "2.0.0") +
+                   Service("5", "WriteService")));
+  ServiceGenerator generator(Local());
+  EXPECT_EQ(Chosen(generator, L"5", V(0, 9, 0)), 0u);
+  EXPECT_EQ(Generate(generator, L"5", V(0, 9, 0), Local()), "WriteService");
+  EXPECT_EQ(Generate(generator, L"5", 0, Local()), "WriteService");  // runtime version not yet set
+  EXPECT_EQ(Generate(generator, L"5", V(1, 5, 0), Local()), "ReadService");
+}
+
+TEST_F(ServiceGeneratorTest, SupportVersionsPackLikeTheConfigurationReadsThem) {
+  ASSERT_TRUE(Load(Service("8", "ReadService", "1.2") + Service("9", "ReadService", "1.256.3") +
+                   Service("10", "ReadService", "two")));
+  ServiceGenerator generator(Local());
+  EXPECT_EQ(Chosen(generator, L"8", V(1, 2, 0)), V(1, 2, 0));
+  EXPECT_EQ(Chosen(generator, L"8", V(1, 1, 255)), ~0u);
+  EXPECT_EQ(Chosen(generator, L"9", V(1, 0, 3)), V(1, 0, 3));
+  EXPECT_EQ(Chosen(generator, L"10", 0), 0u);  // not a version: 0.0.0
+}
+
+TEST_F(ServiceGeneratorTest, CommandNumbersAreReadLikeWtoi) {
+  ASSERT_TRUE(Load(Service("abc", "ReadService") + Service(" +12", "StatusService")));
+  ServiceGenerator generator(Local());
+  EXPECT_EQ(Generate(generator, L"0", 0, Local()), "ReadService");
+  EXPECT_EQ(Generate(generator, L"12", 0, Local()), "StatusService");
+  EXPECT_EQ(Generate(generator, L"12;extra", 0, Local()), "StatusService");
+  EXPECT_EQ(Chosen(generator, L"abc", 0), 0u);  // "abc" asked for is command 0 too
+}
+
+TEST_F(ServiceGeneratorTest, TheDevEntryChoosesBetweenLocalAndRemoteSets) {
+  ASSERT_TRUE(Load(Service("5", "ReadService"), Service("6", "StatusService")));
+  ServiceGenerator local(Local());
+  EXPECT_EQ(Generate(local, L"5", 0, Local()), "ReadService");
+  EXPECT_EQ(Generate(local, L"6", 0, Local()), "null");
+  ServiceGenerator remote(Remote());  // its string carries DEV=GW
+  EXPECT_EQ(Generate(remote, L"5", 0, Remote()), "null");
+  EXPECT_EQ(Generate(remote, L"6", 0, Remote()), "StatusService");
+
+  ASSERT_EQ(Local()->SetConfiguration(L"", L"LINE=S;ADDR=1;GDEV=gw2"), S_OK);
+  ServiceGenerator viaGdev(Local());
+  EXPECT_EQ(Generate(viaGdev, L"6", 0, Local()), "StatusService");
+  ASSERT_EQ(Local()->SetConfiguration(L"", L"LINE=S;ADDR=1;DEV="), S_OK);
+  ServiceGenerator emptyDev(Local());
+  EXPECT_EQ(Generate(emptyDev, L"5", 0, Local()), "ReadService");
+}
+
+TEST_F(ServiceGeneratorTest, AnEmptySetGivesAnEmptyTable) {
+  ASSERT_TRUE(Load(""));
+  ServiceGenerator generator(Local());
+  EXPECT_EQ(Generate(generator, L"5", V(1, 0, 0), Local()), "null");
+  EXPECT_EQ(Chosen(generator, L"5", V(1, 0, 0)), ~0u);
+}
+
+TEST_F(ServiceGeneratorTest, AMissingRequiredAttributeFailsTheConstruction) {
+  for (const char* attribute : {"CommandNo", "DllPath", "ClassName", "SuperClassName"}) {
+    std::string broken = Service("6", "ReadService");
+    const std::size_t at = broken.find(std::string(" ") + attribute + "=");
+    broken.erase(at, broken.find('\'', broken.find('\'', at) + 1) + 1 - at);
+    ASSERT_TRUE(Load(Service("5", "ReadService") + broken));
+    EXPECT_EQ(ConstructionResult(Local()), E_FAIL) << attribute;
+  }
+  EXPECT_EQ(MessageBoxes(), 0);
+}
+
+TEST_F(ServiceGeneratorTest, ADuplicateVersionShowsOneMessageBoxAndFails) {
+  ASSERT_TRUE(Load(Service("5", "ReadService", "1.0.0") + Service("6", "ReadService", "1.0.0") +
+                   Service("5", "StatusService", "1.0") + Service("5", "WriteService", "1.0.0")));
+  EXPECT_EQ(ConstructionResult(Local()), E_FAIL);
+  EXPECT_EQ(MessageBoxes(), 1);  // reading stops at the first duplicate
+  EXPECT_EQ(LastMessageBox(), "ServiceLoader|Error: Versions of Service are duplicated.|0");
+}
+
+TEST_F(ServiceGeneratorTest, HostFailuresFailTheConstructionWithTheirCode) {
+  ASSERT_TRUE(Load(Service("5", "ReadService") + Service("6", "StatusService")));
+  {
+    servicetest::FlakyDeviceConfig config(Local());
+    config.m_configurationResult = E_ACCESSDENIED;
+    EXPECT_EQ(ConstructionResult(&config), E_ACCESSDENIED);
+  }
+  {
+    servicetest::FlakyDeviceConfig config(Local());
+    config.m_queryResult = E_NOINTERFACE;
+    EXPECT_EQ(ConstructionResult(&config), E_NOINTERFACE);
+  }
+  EXPECT_EQ(ConstructionResult(nullptr), E_POINTER);
+}
+
+TEST_F(ServiceGeneratorTest, AFailingFetchSkipsItsNodeButFailsWhenItIsTheLast) {
+  ASSERT_TRUE(Load(Service("5", "ReadService") + Service("6", "StatusService")));
+  {
+    servicetest::FlakyDeviceConfig config(Local());
+    config.m_failingFetch = 0;
+    ServiceGenerator generator(&config);
+    EXPECT_EQ(Generate(generator, L"5", 0, Local()), "null");
+    EXPECT_EQ(Generate(generator, L"6", 0, Local()), "StatusService");
+  }
+  servicetest::FlakyDeviceConfig config(Local());
+  config.m_failingFetch = 1;
+  EXPECT_EQ(ConstructionResult(&config), E_UNEXPECTED);
+}
+
+TEST_F(ServiceGeneratorTest, ARefusingServiceIsDestroyedAndNullReturned) {
+  ASSERT_TRUE(Load(Service("5", "RejectingService") + Service("7", "WriteService")));
+  ServiceGenerator generator(Local());
+  const long liveBefore = LiveServices();
+  EXPECT_EQ(Generate(generator, L"5", 0, Local()), "null");
+  TestMessage noData(L"7", {});
+  EXPECT_EQ(generator.GenerateService(&noData, 0, Local()), nullptr);  // WriteService needs data
+  EXPECT_EQ(LiveServices(), liveBefore);
+  TestMessage unreadable(L"7");
+  unreadable.m_keyResult = E_FAIL;
+  EXPECT_EQ(generator.GenerateService(&unreadable, 0, Local()), nullptr);
+  EXPECT_EQ(generator.GenerateService(nullptr, 0, Local()), nullptr);
+}
+
+TEST_F(ServiceGeneratorTest, AnEmptySuperClassNameAsksForNone) {
+  // ReadService declares the super-class "OneStepService": an empty name in
+  // the configuration must not be passed on as "" (which would not match).
+  ASSERT_TRUE(Load(Service("5", "ReadService", "", "") + Service("6", "ReadService", "", "OneStepService") +
+                   Service("7", "ReadService", "", "OtherBase") + Service("8", "RejectingService", "", "")));
+  ServiceGenerator generator(Local());
+  EXPECT_EQ(Generate(generator, L"5", 0, Local()), "ReadService");
+  EXPECT_EQ(Generate(generator, L"6", 0, Local()), "ReadService");
+  EXPECT_EQ(Generate(generator, L"7", 0, Local()), "null");
+}
+
+TEST_F(ServiceGeneratorTest, GeneratedServicesWorkAndEveryEachCallMakesANewOne) {
+  ASSERT_TRUE(Load(Service("261", "ReadService")));
+  ServiceGenerator generator(Local());
+  TestMessage message(L"261", {0xAA});
+  std::unique_ptr<IMessageService> first(generator.GenerateService(&message, 0, Local()));
+  std::unique_ptr<IMessageService> second(generator.GenerateService(&message, 0, Local()));
+  ASSERT_TRUE(first && second);
+  EXPECT_NE(first.get(), second.get());
+  EXPECT_TRUE(first->HasDeviceMessage(&message));
+  std::list<ITARVO_DeviceResult*> results;
+  bool complete = true, parallel = false;
+  ITARVO_ProtocolMessage* sent = first->CreateProtocolMessage(results, &complete, &parallel);
+  ASSERT_NE(sent, nullptr);
+  EXPECT_FALSE(complete);
+  EXPECT_TRUE(first->IsOwnProtocolMessage(sent));
+  EXPECT_FALSE(second->IsOwnProtocolMessage(sent));
+  ULONG count = 0;
+  BYTE* bytes = nullptr;
+  ASSERT_EQ(sent->GetSendData(&count, &bytes), S_OK);
+  ASSERT_EQ(count, 3u);  // command 261 little-endian, then the data
+  EXPECT_EQ(bytes[0], 0x05);
+  EXPECT_EQ(bytes[1], 0x01);
+  EXPECT_EQ(bytes[2], 0xAA);
+  CoTaskMemFree(bytes);
+  sent->Release();
+}
+
+TEST(PackedVersionTest, ParsesLikeSwscanfAndKeepsTheLowEightBits) {
+  EXPECT_EQ(ParsePackedVersion(L"1.2.3"), 0x010203u);
+  EXPECT_EQ(ParsePackedVersion(L"1.2"), 0x010200u);
+  EXPECT_EQ(ParsePackedVersion(L"1.256.3"), 0x010003u);
+  EXPECT_EQ(ParsePackedVersion(L" 1. 2. 3"), 0x010203u);   // blanks before a number are skipped
+  EXPECT_EQ(ParsePackedVersion(L"1 .2.3"), 0x010000u);     // but not before a dot
+  EXPECT_EQ(ParsePackedVersion(L"-1.0.0"), 0xFF0000u);
+  EXPECT_EQ(ParsePackedVersion(L"1.x.3"), 0x010000u);
+  EXPECT_EQ(ParsePackedVersion(L"99999999999999999999.1.1"), ParsePackedVersion(L"99999999999999999999.1.1"));
+  EXPECT_EQ(ParsePackedVersion(L""), 0u);
+  EXPECT_EQ(ParsePackedVersion(nullptr), 0u);
+  EXPECT_EQ(FormatPackedVersion(0x010203u), L"1.2.3");
+  EXPECT_EQ(FormatPackedVersion(0xFFFFFFFFu), L"255.255.255");
+  EXPECT_LT(ParsePackedVersion(L"1.255.255"), ParsePackedVersion(L"2.0.0"));
+}
+
+}  // namespace
