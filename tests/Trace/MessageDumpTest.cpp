@@ -228,6 +228,12 @@ TEST_F(ChannelDumpTest, HexDumpWritesHeaderAndLowerCaseLinesInItsCategory) {
   m_reader->SetFilter("ED");
   QTMTraceHexDump("ed", bytes, 1, false);  // no "ERROR: " marker in dumps
   EXPECT_EQ(Taken().front(), "RESPONSE\n");
+  const std::vector<BYTE> many(0x1B, 0xCD);
+  QTMTraceHexDump("rd", many.data(), 0x1B, true);
+  EXPECT_TRUE(Taken().empty());  // filter is ED now
+  m_reader->SetFilter("RD");
+  QTMTraceHexDump("rd", many.data(), 0x1B, true);
+  EXPECT_EQ(Taken().back().substr(0, 9), "0010: cd ");
 }
 
 TEST_F(ChannelDumpTest, ResultTraceWritesTheNameLineThenAnEmptyLineInCategoryF) {
