@@ -1,0 +1,5 @@
+#include "BaseComms/PendingQueue.h"
+
+PendingQueue::PendingQueue() = default;
+
+PendingQueue::~PendingQueue() = default;
