@@ -1,0 +1,126 @@
+// FakeMessageService.h: a message service whose answers the test sets.
+//
+// The fake answers every IMessageService operation from public fields (or,
+// where a test needs side effects, from an optional hook), counts each call,
+// and reports to a ServiceProbe that outlives it. Code under test owns and
+// deletes fakes as it would real services, so a test creates them with `new`,
+// keeps the probe, and afterwards checks through the probe how often the fake
+// was deleted and called. The fake fails the test when it is called after its
+// deletion, or at all while `callsForbidden` is set (a stand-in for a service
+// the component has already deleted, whose pointer is still about).
+// LiveCount tells how many fakes exist, so a test can prove nothing leaked.
+//
+// Threads: call counts and the live registry are safe from any thread; the
+// answer fields are set by the test before the fake is shared.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <deque>
+#include <functional>
+#include <list>
+#include <memory>
+#include <set>
+#include <vector>
+
+#include "BaseComms/BaseComms.h"
+
+namespace doubles {
+
+// What a test sees of a fake, also after the fake is gone.
+struct ServiceProbe {
+  enum Call {
+    kInitialise,
+    kCancel,
+    kGetDeviceMessages,
+    kIsFinished,
+    kHasDeviceMessage,
+    kCanConcatenate,
+    kConcatenate,
+    kCreateProtocolMessage,
+    kProcessResponse,
+    kIsOwnProtocolMessage,
+    kNeedsTimeWatch,
+    kIsTimeUp,
+    kIsForbiddenOnLocked,
+    kGetPriority,
+    kCallKinds
+  };
+
+  int Calls(Call call) const { return calls[call].load(); }
+  int TotalCalls() const;
+
+  std::array<std::atomic<int>, kCallKinds> calls{};
+  std::atomic<int> deletions{0};
+  // Any call fails the test (the fake plays a service already deleted).
+  std::atomic<bool> callsForbidden{false};
+};
+
+class FakeMessageService final : public IMessageService {
+ public:
+  // One protocol message CreateProtocolMessage hands out, with its flags.
+  struct Step {
+    ITARVO_ProtocolMessage* message = nullptr;  // AddRef'd when handed out
+    bool isServiceComplete = false;
+    bool allowParallel = false;
+  };
+
+  FakeMessageService();
+  ~FakeMessageService() override;
+
+  FakeMessageService(const FakeMessageService&) = delete;
+  FakeMessageService& operator=(const FakeMessageService&) = delete;
+
+  bool InitialiseService(ITARVO_DeviceMessage* message, ITARVO_DeviceConfig* deviceConfig) override;
+  ITARVO_DeviceResult* CancelDeviceMessage(ITARVO_DeviceMessage* message) override;
+  void GetDeviceMessages(std::list<const ITARVO_DeviceMessage*>& messages) override;
+  bool IsFinished() override;
+  bool HasDeviceMessage(const ITARVO_DeviceMessage* message) override;
+  bool CanConcatenate() override;
+  bool ConcatenateService(std::list<ITARVO_DeviceResult*>& results, IMessageService* other) override;
+  ITARVO_ProtocolMessage* CreateProtocolMessage(std::list<ITARVO_DeviceResult*>& results, bool* isServiceComplete,
+                                                bool* allowParallel) override;
+  bool ProcessResponse(std::list<ITARVO_DeviceResult*>& results, bool& serviceComplete, bool& transferComplete,
+                       ITARVO_ProtocolMessage* response) override;
+  bool IsOwnProtocolMessage(ITARVO_ProtocolMessage* message) override;
+  bool NeedsTimeWatch() override;
+  bool IsTimeUp(DWORD tickCount) override;
+  bool IsForbiddenOnLocked() override;
+  int GetPriority() override;
+
+  std::shared_ptr<ServiceProbe> Probe() const { return m_probe; }
+  // Fakes alive in the process.
+  static int LiveCount();
+
+  // Answers. InitialiseService adds its message to `deviceMessages` when it
+  // returns true.
+  bool initialiseResult = true;
+  std::vector<const ITARVO_DeviceMessage*> deviceMessages;  // served; no references
+  bool finished = false;
+  bool canConcatenate = false;
+  bool concatenateResult = false;        // when no hook is set
+  bool finishWhenConcatenated = false;   // `finished` becomes true after a join
+  bool finishWhenCancelled = false;      // `finished` becomes true after a cancel
+  std::set<ITARVO_ProtocolMessage*> ownMessages;  // IsOwnProtocolMessage; CreateProtocolMessage adds
+  std::deque<Step> steps;                // CreateProtocolMessage takes the front; null when empty
+  bool processResult = true;             // when no hook is set
+  bool serviceCompleteOnResponse = false;
+  bool transferCompleteOnResponse = false;
+  bool needsTimeWatch = false;
+  bool timeUp = false;
+  DWORD lastTickCount = 0;               // written by IsTimeUp
+  bool forbiddenOnLocked = false;
+  int priority = 0;
+
+  // Optional hooks, run instead of the plain answers.
+  std::function<ITARVO_DeviceResult*(ITARVO_DeviceMessage*)> onCancel;  // default: null result
+  std::function<bool(std::list<ITARVO_DeviceResult*>&, IMessageService*)> onConcatenate;
+  std::function<bool(std::list<ITARVO_DeviceResult*>&, bool&, bool&, ITARVO_ProtocolMessage*)> onProcessResponse;
+
+ private:
+  void Record(ServiceProbe::Call call) const;
+
+  std::shared_ptr<ServiceProbe> m_probe;
+};
+
+}  // namespace doubles
