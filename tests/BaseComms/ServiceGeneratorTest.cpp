@@ -39,7 +39,8 @@ class ServiceGeneratorTest : public servicetest::ServiceConfigFixture {
     TestMessage message(key);
     std::unique_ptr<IMessageService> service(generator.GenerateService(&message, runtime, config));
     if (!service) return "null";
-    std::string name = typeid(*service).name();
+    const IMessageService& created = *service;
+    std::string name = typeid(created).name();
     for (const char* cls : {"ReadService", "WriteService", "StatusService", "RejectingService"}) {
       if (name.find(cls) != std::string::npos) return cls;
     }

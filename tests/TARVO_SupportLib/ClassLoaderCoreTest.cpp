@@ -27,7 +27,8 @@ TEST(ClassLoaderCoreTest, CreatesClassesOfTheModuleWithMatchingNames) {
   TestLoader loader("IMessageService");
   std::unique_ptr<IMessageService> any(loader.Create(SAMPLE_SERVICES_PATH, "ReadService", nullptr));
   ASSERT_NE(any, nullptr) << loader.GetLastErrorText();
-  EXPECT_NE(std::string(typeid(*any).name()).find("ReadService"), std::string::npos);
+  const IMessageService& created = *any;
+  EXPECT_NE(std::string(typeid(created).name()).find("ReadService"), std::string::npos);
   std::unique_ptr<IMessageService> sameSuper(loader.Create(SAMPLE_SERVICES_PATH, "WriteService", "OneStepService"));
   EXPECT_NE(sameSuper, nullptr);
   // An empty super-class name matches only a class that declares none.
