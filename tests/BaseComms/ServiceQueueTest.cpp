@@ -24,13 +24,17 @@ using doubles::ServiceProbe;
 
 class ServiceQueueTest : public ::testing::Test {
  protected:
+  // Counted from here, so that a leak fails only the test that made it.
+  const int m_servicesBefore = FakeMessageService::LiveCount();
+  const int m_resultsBefore = FakeDeviceResult::LiveCount();
+
   void TearDown() override {
     m_handedOut.clear();
     m_pending.reset();
     m_communicating.reset();
     m_timeWatch.reset();
-    EXPECT_EQ(FakeMessageService::LiveCount(), 0) << "a service leaked";
-    EXPECT_EQ(FakeDeviceResult::LiveCount(), 0) << "a cancel result leaked";
+    EXPECT_EQ(FakeMessageService::LiveCount(), m_servicesBefore) << "a service leaked";
+    EXPECT_EQ(FakeDeviceResult::LiveCount(), m_resultsBefore) << "a cancel result leaked";
   }
 
   // `count` new services in ascending address order, the queues' walk order.

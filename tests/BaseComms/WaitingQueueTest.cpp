@@ -20,10 +20,14 @@ using doubles::ServiceProbe;
 
 class WaitingQueueTest : public ::testing::Test {
  protected:
+  // Counted from here, so that a leak fails only the test that made it.
+  const int m_servicesBefore = FakeMessageService::LiveCount();
+  const int m_resultsBefore = FakeDeviceResult::LiveCount();
+
   void TearDown() override {
     m_queue.reset();
-    EXPECT_EQ(FakeMessageService::LiveCount(), 0) << "a service leaked";
-    EXPECT_EQ(FakeDeviceResult::LiveCount(), 0) << "a cancel result leaked";
+    EXPECT_EQ(FakeMessageService::LiveCount(), m_servicesBefore) << "a service leaked";
+    EXPECT_EQ(FakeDeviceResult::LiveCount(), m_resultsBefore) << "a cancel result leaked";
     for (const auto& message : m_messages) EXPECT_EQ(message.RefCount(), 0) << "protocol message reference";
   }
 
