@@ -2,8 +2,8 @@
 //
 // The COM stand-in (types, result codes, task memory, class registration),
 // the message box hook, the host framework interfaces, IMessageService, the
-// QTM result codes and the support library's error classes and allocation
-// bracket.
+// QTM result codes, the support library's error classes and allocation
+// bracket, and the message dumps into the trace channel.
 #pragma once
 
 #include "Interfaces/HostInterfaces.h"
@@ -12,3 +12,4 @@
 #include "Platform/WinTypes.h"
 #include "TARVO_SupportLib/NewHandler.h"
 #include "TARVO_SupportLib/TVO_Error.h"
+#include "Trace/MessageDump.h"

@@ -14,6 +14,8 @@ int main() {
       REGDB_E_CLASSNOTREG) {
     return 2;
   }
+  const BYTE bytes[] = {0x41, 0x42};
+  QTMTracePnPDevices(bytes, sizeof bytes);  // no viewer: formats and writes nothing
   try {
     throw TVO_RuntimeError(__FILE__, __LINE__, QTM_RESULT_COMMS_FAILED);
   } catch (const TVO_Error& error) {
