@@ -1,11 +1,13 @@
 // BaseComms.h: everything a host or a plug-in needs from the library.
 //
-// The COM stand-in (types, result codes, task memory, class registration),
+// The component classes, the COM stand-in (types, result codes, task memory, class registration),
 // the message box hook, the host framework interfaces, IMessageService, the
 // QTM result codes, the support library's error classes and allocation
 // bracket, and the message dumps into the trace channel.
 #pragma once
 
+#include "BaseComms/OneByOneCommunication.h"
+#include "BaseComms/ParallelCommunication.h"
 #include "Interfaces/HostInterfaces.h"
 #include "Platform/Com.h"
 #include "Platform/MessageBox.h"

@@ -1,0 +1,182 @@
+// ParallelCommunication.h: the component object, one per connected controller.
+//
+// The host creates it with CreateInstance, binds it to its objects with
+// Initialise (device information, result sink, protocol layer) and then calls
+// it only through its virtual operations: requests and cancellation, Receive
+// for each response of the protocol layer, modes, runtime and service
+// information; StopSendReceive and UnInitialise end its work. The component
+// registers with the process-wide CommunicationDispatcher, which groups the
+// components that reach one physical target and decides for every protocol
+// message of their services whether it goes out now or waits.
+//
+// OneByOneCommunication (OneByOneCommunication.h) differs only in its default
+// transfer mode (one by one) and in ignoring SetTransferMode.
+//
+// Ownership: the component owns its four service queues (and through them the
+// services), its device-message registry (one reference on each key), its
+// service generator, its two worker threads and their events and the send
+// list (one reference on each queued protocol message). Between a successful
+// Initialise and UnInitialise it holds exactly one reference on each of the
+// device information, the device configuration, the result sink and the
+// protocol layer. The dispatcher is not owned.
+//
+// Threads and locks: the host's threads call every public operation
+// concurrently; the protocol layer calls Receive on its own threads; the send
+// and time-watch threads are the component's own; the dispatcher enters from
+// the threads of every component on the same target. Lock order: the
+// dispatcher lock, then one component lock (never two component locks at
+// once); the send lock is a leaf and is never held with the component lock.
+// No call into the protocol layer or the result sink is made under the
+// component lock; message services are called and deleted under it.
+//   m_componentLock guards: the four queues' contents, the registry, the
+//     stopped, sending and calling-back flags, and m_pDeviceConfig while
+//     UnInitialise clears it.
+//   m_sendLock guards: the send list.
+//   The dispatcher lock (CommunicationDispatcher) guards the values the
+//     dispatcher keeps in the component: m_dispatchKey, and it writes the
+//     exclusive and transfer modes, which are atomic because the request
+//     path reads them without that lock. m_parallelLimit is atomic because
+//     Initialise writes it after registration while other components'
+//     dispatching may read it.
+#pragma once
+
+#include <atomic>
+#include <list>
+#include <map>
+#include <vector>
+
+#include "Interfaces/HostInterfaces.h"
+#include "Platform/CriticalSection.h"
+#include "Platform/Export.h"
+#include "Platform/WinTypes.h"
+
+class CommunicationDispatcher;
+class DispatchTarget;
+class ServiceGenerator;
+class CommunicatingQueue;
+class WaitingQueue;
+class TimeWatchQueue;
+class PendingQueue;
+
+class BASECOMMS_API ParallelCommunication {
+ public:
+  // A new component, or null when the allocation gives nothing.
+  static ParallelCommunication* CreateInstance();
+
+  ParallelCommunication();
+  ParallelCommunication(const ParallelCommunication&) = delete;
+  ParallelCommunication& operator=(const ParallelCommunication&) = delete;
+
+  // The virtual operations, in the order of their slots.
+  virtual ~ParallelCommunication();
+  virtual HRESULT Initialise(ITARVO_DeviceInfo* pDevInfo, ITARVO_DeviceResultCallback* pResultCallback,
+                             ITARVO_ProtocolComms* pProtocolComm);
+  virtual HRESULT UnInitialise();
+  virtual HRESULT StopSendReceive();
+  virtual HRESULT RequestMessageService(ITARVO_DeviceMessage* pDevMsg, LONG* pResult);
+  virtual HRESULT RequestMultiMessageServices(ITARVO_DeviceMessageAccessor* pAccessor, LONG* pResult);
+  virtual HRESULT CancelMessageService(ITARVO_DeviceMessage* pDevMsg);
+  virtual HRESULT Receive(ITARVO_ProtocolMessage* pProtocolMsg);
+  virtual HRESULT SetMode(const wchar_t* modeName, LONG value);
+  virtual HRESULT GetMode(const wchar_t* modeName, LONG* pValue);
+  virtual HRESULT ChangeRuntimeInformation(const wchar_t* runtimeInformation);
+  virtual HRESULT GetServiceInformation(const wchar_t* commandNo, TARVO_ServiceInformation* pInformation);
+
+ protected:
+  virtual HRESULT SetTransferMode(tagTransferMode mode);
+  virtual HRESULT SetExclusiveMode(tagExclusiveMode mode);
+  virtual HRESULT GetExclusiveMode(tagExclusiveMode* pMode);
+
+  // Stores the default transfer mode passed at registration; for derived
+  // classes (the library itself never calls it).
+  void SetDefaultTransferMode(tagTransferMode mode);
+
+  // --- worker threads -------------------------------------------------------
+  bool CreateSendRoutineEvents();
+  void DeleteSendRoutineEvents();
+  bool StartSendRoutine();
+  void StopSendRoutine();
+  bool StartTimeWatchRoutine();
+  void StopTimeWatchRoutine();
+
+  // --- sending and the time watch -------------------------------------------
+  // Queues a protocol message for the send thread; takes over its reference.
+  void RequestSendMessage(ITARVO_ProtocolMessage* pProtocolMsg);
+  // Hands one message to the protocol layer; true when it took it.
+  bool SendMessage(ITARVO_ProtocolMessage* pProtocolMsg);
+  static DWORD MessageSendRoutine(LPVOID parameter);
+  static DWORD TimeWatchRoutine(LPVOID parameter);
+  void PollTimeUpService(DWORD tickCount);
+
+  // --- requests and cancellation --------------------------------------------
+  HRESULT RequestMessageService(LONG& deviceResult, IMessageService* pService);
+  HRESULT GenerateMultiServices(std::vector<IMessageService*>& generated, LONG& deviceResult,
+                                ITARVO_DeviceMessageAccessor* pAccessor);
+  void ConcatenateMultiServices(std::vector<IMessageService*>& joined, std::vector<IMessageService*>& generated);
+  bool Concatenate(IMessageService* pService, bool& unused);
+  bool LetServiceInService(bool& nowSend, bool& isServiceComplete, IMessageService* pService);
+  bool CancelMessageService(bool& retry, ITARVO_DeviceResult*& pResult, ITARVO_DeviceMessage* pDevMsg);
+  void ReleaseDeviceMessages(std::list<const ITARVO_DeviceMessage*>& messages);
+  void EraseDeviceMessages(std::list<const ITARVO_DeviceMessage*>& messages) REQUIRES(m_componentLock);
+  void ClearDeviceMessages() REQUIRES(m_componentLock);
+
+  // --- responses and result delivery ----------------------------------------
+  void ProcessTransferResult(std::list<ITARVO_DeviceResult*>& results, bool& serviceComplete, bool& transferComplete,
+                             IMessageService* pService, ITARVO_ProtocolMessage* pResponse);
+  bool CallbackSomeResults(std::list<ITARVO_DeviceResult*>& results);
+  LONG CallbackResultData(ITARVO_DeviceResult* pResult);
+  LONG CallbackResultData(ITARVO_DeviceMessage* pDevMsg, unsigned int dataSize, unsigned char* pData, bool complete,
+                          LONG errorCode);
+  LONG CallbackNoDataResults(std::list<const ITARVO_DeviceMessage*>& messages, bool complete, LONG errorCode,
+                             IMessageService* pService);
+  LONG CreateDeviceResult(ITARVO_DeviceMessage* pDevMsg, LONG errorCode, int complete, LONG dataSize,
+                          unsigned char* pData, ITARVO_DeviceResult** ppResult);
+
+  // --- driver commands and versions -----------------------------------------
+  bool IsDriverCommand(ITARVO_DeviceMessage* pDevMsg);
+  LONG ExecuteDriverCommand(ITARVO_DeviceMessage* pDevMsg, LONG* pResult);
+  LONG GetDriverVersion(ITARVO_DeviceMessage* pDevMsg);
+  LONG SetDriverVersion(ITARVO_DeviceMessage* pDevMsg);
+  LONG CallbackDriverVersion(ITARVO_DeviceMessage* pDevMsg, bool complete, LONG resultCode);
+  LONG CallbackError(ITARVO_DeviceMessage* pDevMsg, bool complete, LONG resultCode);
+  bool LoadReleaseVersion(DWORD& version);
+  bool InitializeRuntimeVersion(DWORD& version);
+
+ private:
+  friend class CommunicationDispatcher;
+  friend class DispatchTarget;
+  friend class ParallelCommunicationTestAccess;  // white-box tests only
+
+  using DeviceMessageRegistry = std::map<ITARVO_DeviceMessage*, IMessageService*>;
+
+  // Members in the order of the design.
+  ServiceGenerator* m_pServiceGenerator = nullptr;
+  ITARVO_DeviceResultCallback* m_pResultCallback = nullptr;
+  ITARVO_ProtocolComms* m_pProtocolComm = nullptr;
+  CommunicationDispatcher* m_pDispatcher = nullptr;
+  LONG m_dispatchKey = -1;
+  CommunicatingQueue* m_pCommunicatingQ = nullptr;
+  WaitingQueue* m_pWaitingQ = nullptr;
+  TimeWatchQueue* m_pTimeWatchQ = nullptr;
+  PendingQueue* m_pPendingQ = nullptr;
+  DeviceMessageRegistry* m_pDeviceMessages GUARDED_BY(m_componentLock) = nullptr;
+  std::atomic<LONG> m_parallelLimit{1};
+  bool m_isStopped GUARDED_BY(m_componentLock) = false;
+  bool m_isSending GUARDED_BY(m_componentLock) = false;
+  bool m_isCallingBack GUARDED_BY(m_componentLock) = false;
+  mutable CRITICAL_SECTION m_componentLock;
+  std::atomic<tagExclusiveMode> m_exclusiveMode{EXCLUSIVE_MODE_NONE};
+  std::atomic<tagTransferMode> m_transferMode{TRANSFER_MODE_PARALLEL};
+  tagTransferMode m_defaultTransferMode = TRANSFER_MODE_PARALLEL;
+  HANDLE m_hSendThread = nullptr;
+  HANDLE m_hSendRequestEvent = nullptr;
+  HANDLE m_hSendStopEvent = nullptr;
+  std::vector<ITARVO_ProtocolMessage*>* m_pSendList PT_GUARDED_BY(m_sendLock) = nullptr;
+  CRITICAL_SECTION m_sendLock;
+  HANDLE m_hTimeWatchThread = nullptr;
+  HANDLE m_hTimeWatchStopEvent = nullptr;
+  ITARVO_DeviceInfo* m_pDevInfo = nullptr;
+  ITARVO_DeviceConfig* m_pDeviceConfig = nullptr;
+  DWORD m_releaseVersion = 0;
+  DWORD m_runtimeVersion = 0;
+};
