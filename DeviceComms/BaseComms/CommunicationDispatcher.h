@@ -77,6 +77,8 @@ class CommunicationDispatcher {
   CommunicationDispatcher();
 
  private:
+  friend class DispatchTestAccess;  // white-box tests only
+
   DispatchTarget* FindTarget(LONG key);
 
   std::map<LONG, DispatchTarget*>* m_pTargets;

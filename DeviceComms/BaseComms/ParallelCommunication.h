@@ -146,6 +146,7 @@ class BASECOMMS_API ParallelCommunication {
   friend class CommunicationDispatcher;
   friend class DispatchTarget;
   friend class ParallelCommunicationTestAccess;  // white-box tests only
+  friend class DispatchTestAccess;               // white-box tests only
 
   using DeviceMessageRegistry = std::map<ITARVO_DeviceMessage*, IMessageService*>;
 
