@@ -1,8 +1,17 @@
 // ParallelCommunication: construction, destruction, Initialise, UnInitialise,
 // StopSendReceive and the start and stop of the worker threads.
+//
+// Initialise and UnInitialise keep no separate state flag: what Initialise
+// reached is read from the members themselves (a thread handle is set while
+// its thread runs, m_dispatchKey is not negative while registered, a host
+// pointer is set while its reference is held). A failed Initialise gives all
+// of it back at once (RollBackInitialise), so the host may destroy the object
+// or call UnInitialise, once or more, with nothing released twice.
 #include "BaseComms/ParallelCommunication.h"
 
+#include <cstdint>
 #include <new>
+#include <utility>
 
 #include "BaseComms/CommunicatingQueue.h"
 #include "BaseComms/CommunicationDispatcher.h"
@@ -10,14 +19,50 @@
 #include "BaseComms/ServiceGenerator.h"
 #include "BaseComms/TimeWatchQueue.h"
 #include "BaseComms/WaitingQueue.h"
+#include "Config/ComRef.h"
+#include "Config/TaskMemText.h"
+#include "Platform/Com.h"
+#include "Platform/Win32.h"
+#include "TARVO_SupportLib/NewHandler.h"
+#include "TARVO_SupportLib/TVO_Error.h"
 #include "Trace/QTMTrace.h"
+
+namespace {
+
+// Runs `action` when the scope is left, however it is left.
+template <typename Action>
+class ScopeExit {
+ public:
+  explicit ScopeExit(Action action) : m_action(std::move(action)) {}
+  ~ScopeExit() { m_action(); }
+  ScopeExit(const ScopeExit&) = delete;
+  ScopeExit& operator=(const ScopeExit&) = delete;
+
+ private:
+  Action m_action;
+};
+
+unsigned TraceAddress(const void* address) {
+  return static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(address));
+}
+
+// A reference taken out of a member is released once, here.
+template <typename Interface>
+void ReleaseHeld(Interface* held) {
+  if (held != nullptr) held->Release();
+}
+
+}  // namespace
 
 ParallelCommunication* ParallelCommunication::CreateInstance() { return new (std::nothrow) ParallelCommunication(); }
 
 ParallelCommunication::ParallelCommunication() {
-  QTMTraceDevice("ParallelCommunication::ParallelCommunication[%08X]\n",
-                 static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(this)));
+  QTMTraceDevice("ParallelCommunication::ParallelCommunication[%08X]\n", TraceAddress(this));
   InitializeCriticalSection(&m_componentLock);
+  // The send lock lives as long as the object (not only while the send
+  // thread runs): the dispatcher may hand a message over at any time while
+  // the component is registered, and RequestSendMessage must find a lock.
+  InitializeCriticalSection(&m_sendLock);
   m_pDispatcher = CommunicationDispatcher::GetInstance();
   CriticalSectionLock lock(m_componentLock);
   m_pCommunicatingQ = new (std::nothrow) CommunicatingQueue();
@@ -28,8 +73,7 @@ ParallelCommunication::ParallelCommunication() {
 }
 
 ParallelCommunication::~ParallelCommunication() {
-  QTMTraceDevice("ParallelCommunication::~ParallelCommunication[%08X]\n",
-                 static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(this)));
+  QTMTraceDevice("ParallelCommunication::~ParallelCommunication[%08X]\n", TraceAddress(this));
   delete m_pServiceGenerator;
   {
     CriticalSectionLock lock(m_componentLock);
@@ -40,22 +84,344 @@ ParallelCommunication::~ParallelCommunication() {
     delete m_pWaitingQ;
     delete m_pCommunicatingQ;
   }
+  DeleteCriticalSection(&m_sendLock);
   DeleteCriticalSection(&m_componentLock);
 }
 
 void ParallelCommunication::SetDefaultTransferMode(tagTransferMode mode) { m_defaultTransferMode = mode; }
 
-HRESULT ParallelCommunication::Initialise(ITARVO_DeviceInfo*, ITARVO_DeviceResultCallback*, ITARVO_ProtocolComms*) {
-  return E_NOTIMPL;
+HRESULT ParallelCommunication::Initialise(ITARVO_DeviceInfo* pDevInfo, ITARVO_DeviceResultCallback* pResultCallback,
+                                          ITARVO_ProtocolComms* pProtocolComm) {
+  QTMTraceDevice("ParallelCommunication::Initialise(), Line(%d)\n", __LINE__);
+  const TVO_NewHandlerScope newHandler;  // the caller's handler comes back on every way out
+
+  if (pDevInfo == nullptr || pResultCallback == nullptr || pProtocolComm == nullptr) return E_POINTER;
+  {
+    CriticalSectionLock lock(m_componentLock);
+    // A queue or the registry that the constructor could not allocate.
+    if (m_pCommunicatingQ == nullptr || m_pWaitingQ == nullptr || m_pTimeWatchQ == nullptr ||
+        m_pPendingQ == nullptr || m_pDeviceMessages == nullptr) {
+      return E_OUTOFMEMORY;
+    }
+    // Initialised already: a second Initialise would register twice and lose
+    // the references it holds.
+    if (m_pDeviceConfig != nullptr) {
+      QTMTraceDevice("FAIL: Initialise, already initialised, File(%s), Line(%d)\n", __FILE__, __LINE__);
+      return E_UNEXPECTED;
+    }
+  }
+
+  bool initialised = false;
+  // Every way out short of success (a failure row, a TVO_RuntimeError or any
+  // other exception) gives back what this call took.
+  const ScopeExit rollBack([this, &initialised] {
+    if (!initialised) RollBackInitialise();
+  });
+
+  try {
+    // The device configuration. GetUnknown hands out one reference, which is
+    // the one the component keeps (no further AddRef; UnInitialise releases
+    // it once).
+    IUnknown* pUnknown = nullptr;
+    const HRESULT hrUnknown = pDevInfo->GetUnknown(IID_ITARVO_DeviceConfig, &pUnknown);
+    if (FAILED(hrUnknown) || pUnknown == nullptr) {
+      QTMTraceDevice("FAIL: pDevInfo->GetUnknown, File(%s), Line(%d)\n", __FILE__, __LINE__);
+      return FAILED(hrUnknown) ? hrUnknown : E_NOINTERFACE;
+    }
+    ITARVO_DeviceConfig* const pDeviceConfig = reinterpret_cast<ITARVO_DeviceConfig*>(pUnknown);
+    {
+      CriticalSectionLock lock(m_componentLock);
+      m_pDeviceConfig = pDeviceConfig;
+    }
+
+    const bool releaseLoaded = LoadReleaseVersion(m_releaseVersion);
+    const bool runtimeLoaded = InitializeRuntimeVersion(m_runtimeVersion);
+    if (!releaseLoaded || !runtimeLoaded) {
+      QTMTraceDevice("FAIL: LoadMyVersion, File(%s), Line(%d)\n", __FILE__, __LINE__);
+      return E_FAIL;
+    }
+
+    if (!m_pDispatcher->RegisterDevice(m_dispatchKey, this, pDeviceConfig, m_defaultTransferMode)) {
+      m_dispatchKey = -1;  // not registered, whatever the dispatcher left there
+      QTMTraceDevice("FAIL: m_pDispatcher->RegisterDevice, File(%s), Line(%d)\n", __FILE__, __LINE__);
+      return E_FAIL;
+    }
+
+    if (!StartSendRoutine()) return E_FAIL;
+    if (!StartTimeWatchRoutine()) {
+      StopSendRoutine();
+      QTMTraceDevice("FAIL: StartTimeWatchRoutine, File(%s), Line(%d)\n", __FILE__, __LINE__);
+      return E_FAIL;
+    }
+
+    // A service configuration that cannot be read or is wrong makes the
+    // generator throw; that is this step's failure (E_FAIL), while running
+    // out of memory stays an allocation failure.
+    delete m_pServiceGenerator;
+    m_pServiceGenerator = nullptr;
+    try {
+      m_pServiceGenerator = new ServiceGenerator(pDeviceConfig);
+    } catch (const TVO_MemoryAllocError&) {
+      throw;
+    } catch (const TVO_RuntimeError& error) {
+      QTMTraceDevice("FAIL: Code(%x), File(%s), Line(%d)\n", static_cast<unsigned>(error.GetErrorCode()), __FILE__,
+                     __LINE__);
+    }
+    if (m_pServiceGenerator == nullptr) {
+      StopTimeWatchRoutine();
+      StopSendRoutine();
+      QTMTraceDevice("FAIL: ServiceGenerator, File(%s), Line(%d)\n", __FILE__, __LINE__);
+      return E_FAIL;
+    }
+
+    ITARVO_DeviceResultCallback* pSink = nullptr;
+    const HRESULT hrSink = pResultCallback->QueryInterface(IID_ITARVO_DeviceResultCallback,
+                                                           reinterpret_cast<void**>(&pSink));
+    if (FAILED(hrSink) || pSink == nullptr) {
+      StopTimeWatchRoutine();
+      StopSendRoutine();
+      QTMTraceDevice("FAIL: Query Interface, File(%s), Line(%d)\n", __FILE__, __LINE__);
+      return FAILED(hrSink) ? hrSink : E_NOINTERFACE;
+    }
+    pProtocolComm->AddRef();
+    pDevInfo->AddRef();
+    {
+      CriticalSectionLock lock(m_componentLock);
+      m_pResultCallback = pSink;
+      m_pProtocolComm = pProtocolComm;
+      m_pDevInfo = pDevInfo;
+    }
+
+    pDeviceConfig->Activate(1);
+
+    // The protocol layer's runtime information, where it offers it, becomes
+    // the device's configuration text. Failures here change nothing.
+    {
+      ComRef<ITARVO_RuntimeInformation> runtime;
+      if (SUCCEEDED(pProtocolComm->QueryInterface(IID_ITARVO_RuntimeInformation, runtime.PutVoid())) && runtime) {
+        TaskMemReceived information;
+        if (SUCCEEDED(runtime->GetRuntimeInformation(information.Put())) && information.Get() != nullptr) {
+          pDeviceConfig->SetConfiguration(L"", information.Get());
+        }
+      } else {
+        runtime.Detach();  // a failing QueryInterface leaves nothing to release
+      }
+    }
+
+    // The parallel limit, where the configuration offers one. A limit below
+    // 1 would let nothing out at all, so it is taken as missing: 1 stays.
+    {
+      ComRef<ITARVO_ParallelLimit> limit;
+      if (SUCCEEDED(pDeviceConfig->QueryInterface(IID_ITARVO_ParallelLimit, limit.PutVoid())) && limit) {
+        LONG value = 1;
+        if (SUCCEEDED(limit->GetParallelLimit(&value)) && value >= 1) m_parallelLimit = value;
+      } else {
+        limit.Detach();
+      }
+    }
+
+    initialised = true;
+    return S_OK;
+  } catch (const TVO_RuntimeError& error) {
+    QTMTraceDevice("FAIL: Code(%x), File(%s), Line(%d)\n", static_cast<unsigned>(error.GetErrorCode()), __FILE__,
+                   __LINE__);
+    return error.GetErrorCode();
+  }
 }
 
-HRESULT ParallelCommunication::UnInitialise() { return E_NOTIMPL; }
+// Called only by Initialise, on its failing ways out; safe in every partial
+// state. It runs inside a destructor, so nothing may escape it.
+void ParallelCommunication::RollBackInitialise() {
+  try {
+    StopTimeWatchRoutine();
+    StopSendRoutine();
+    if (m_dispatchKey >= 0) {
+      m_pDispatcher->UnregisterDevice(m_dispatchKey, this);
+      m_dispatchKey = -1;
+    }
+    delete m_pServiceGenerator;
+    m_pServiceGenerator = nullptr;
 
-HRESULT ParallelCommunication::StopSendReceive() { return E_NOTIMPL; }
+    ITARVO_DeviceConfig* pDeviceConfig = nullptr;
+    ITARVO_DeviceInfo* pDevInfo = nullptr;
+    ITARVO_DeviceResultCallback* pSink = nullptr;
+    ITARVO_ProtocolComms* pProtocolComm = nullptr;
+    {
+      CriticalSectionLock lock(m_componentLock);
+      pDeviceConfig = std::exchange(m_pDeviceConfig, nullptr);
+      pDevInfo = std::exchange(m_pDevInfo, nullptr);
+      pSink = std::exchange(m_pResultCallback, nullptr);
+      pProtocolComm = std::exchange(m_pProtocolComm, nullptr);
+    }
+    // Activate(1) follows the step that took the device information at once.
+    if (pDeviceConfig != nullptr && pDevInfo != nullptr) pDeviceConfig->Activate(0);
+    ReleaseHeld(pDevInfo);
+    ReleaseHeld(pSink);
+    ReleaseHeld(pProtocolComm);
+    ReleaseHeld(pDeviceConfig);
+  } catch (...) {
+    QTMTraceDevice("FAIL: RollBackInitialise, File(%s), Line(%d)\n", __FILE__, __LINE__);
+  }
+}
 
-bool ParallelCommunication::CreateSendRoutineEvents() { return false; }
-void ParallelCommunication::DeleteSendRoutineEvents() {}
-bool ParallelCommunication::StartSendRoutine() { return false; }
-void ParallelCommunication::StopSendRoutine() {}
-bool ParallelCommunication::StartTimeWatchRoutine() { return false; }
-void ParallelCommunication::StopTimeWatchRoutine() {}
+// Safe after a failed Initialise and when called again: each step acts only
+// on what is still there. Must not be called from inside a result callback
+// or the protocol layer's Send (it waits for the worker threads).
+HRESULT ParallelCommunication::UnInitialise() {
+  QTMTraceDevice("ParallelCommunication::UnInitialise()\n");
+  ITARVO_DeviceConfig* pActive = nullptr;
+  {
+    CriticalSectionLock lock(m_componentLock);
+    pActive = m_pDeviceConfig;
+  }
+  if (pActive != nullptr) pActive->Activate(0);
+
+  StopTimeWatchRoutine();
+  StopSendRoutine();
+
+  const LONG key = m_dispatchKey;
+  const bool registered = key >= 0;
+  ITARVO_DeviceConfig* pDeviceConfig = nullptr;
+  ITARVO_DeviceInfo* pDevInfo = nullptr;
+  ITARVO_DeviceResultCallback* pSink = nullptr;
+  ITARVO_ProtocolComms* pProtocolComm = nullptr;
+  {
+    CriticalSectionLock lock(m_componentLock);
+    if (m_pTimeWatchQ != nullptr) m_pTimeWatchQ->Clear();
+    if (m_pWaitingQ != nullptr) m_pWaitingQ->Clear();
+    const bool communicating = m_pCommunicatingQ != nullptr && !m_pCommunicatingQ->IsEmpty();
+    QTMTraceDevice(
+        "ParallelCommunication::UnInitialise()  -- 1, m_pCommunicatingQ->Size(%d), m_dispatchKey(%x), Line(%d)\n",
+        m_pCommunicatingQ != nullptr ? static_cast<int>(m_pCommunicatingQ->Size()) : 0, static_cast<unsigned>(key),
+        __LINE__);
+    // The target's simplex service may be one of the services deleted next.
+    // SetTransferMode takes no dispatcher lock, so calling it under the
+    // component lock keeps the lock order.
+    if (registered && communicating && m_transferMode == TRANSFER_MODE_ONE_BY_ONE) {
+      m_pDispatcher->SetTransferMode(TRANSFER_MODE_ONE_BY_ONE, nullptr, key, this);
+    }
+    if (m_pCommunicatingQ != nullptr) m_pCommunicatingQ->Clear();
+    if (m_pPendingQ != nullptr) m_pPendingQ->Clear();
+    ClearDeviceMessages();
+    pDeviceConfig = std::exchange(m_pDeviceConfig, nullptr);
+    pDevInfo = std::exchange(m_pDevInfo, nullptr);
+    pSink = std::exchange(m_pResultCallback, nullptr);
+    pProtocolComm = std::exchange(m_pProtocolComm, nullptr);
+  }
+
+  if (registered) {
+    m_pDispatcher->UnregisterDevice(key, this);
+    m_dispatchKey = -1;
+  }
+  QTMTraceDevice("ParallelCommunication::----0 LINE[%d]\n", __LINE__);
+  if (registered) m_pDispatcher->DispatchNextService(key);
+
+  ReleaseHeld(pDevInfo);
+  ReleaseHeld(pSink);
+  ReleaseHeld(pProtocolComm);
+  ReleaseHeld(pDeviceConfig);
+  return S_OK;
+}
+
+// Waits, polling every 10 ms, until no send and no delivery is in progress,
+// then sets the stopped flag for good. Must not be called from inside a
+// result callback or the protocol layer's Send: it would wait for itself.
+HRESULT ParallelCommunication::StopSendReceive() {
+  for (;;) {
+    {
+      CriticalSectionLock lock(m_componentLock);
+      if (m_isStopped || (!m_isSending && m_callingBackCount == 0)) {
+        m_isStopped = true;
+        return S_OK;
+      }
+    }
+    Sleep(10);
+  }
+}
+
+bool ParallelCommunication::CreateSendRoutineEvents() {
+  m_hSendStopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  m_hSendRequestEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (m_hSendStopEvent == nullptr || m_hSendRequestEvent == nullptr) {
+    DeleteSendRoutineEvents();
+    return false;
+  }
+  return true;
+}
+
+void ParallelCommunication::DeleteSendRoutineEvents() {
+  if (m_hSendRequestEvent != nullptr) CloseHandle(std::exchange(m_hSendRequestEvent, nullptr));
+  if (m_hSendStopEvent != nullptr) CloseHandle(std::exchange(m_hSendStopEvent, nullptr));
+}
+
+bool ParallelCommunication::StartSendRoutine() {
+  if (m_hSendThread != nullptr) return false;  // running already
+  if (!CreateSendRoutineEvents()) return false;
+  auto* pSendList = new (std::nothrow) std::vector<ITARVO_ProtocolMessage*>();
+  if (pSendList == nullptr) {
+    DeleteSendRoutineEvents();
+    return false;
+  }
+  {
+    CriticalSectionLock lock(m_sendLock);
+    m_pSendList = pSendList;
+  }
+  m_hSendThread = CreateThread(nullptr, 0, &ParallelCommunication::MessageSendRoutine, this, 0, nullptr);
+  if (m_hSendThread == nullptr) {
+    {
+      CriticalSectionLock lock(m_sendLock);
+      m_pSendList = nullptr;
+    }
+    delete pSendList;
+    DeleteSendRoutineEvents();
+    return false;
+  }
+  return true;
+}
+
+// Safe in every state: does only what is left to do. Protocol messages still
+// in the send list were never sent; their references are released here
+// rather than leaked (their services, still queued, are deleted by
+// UnInitialise).
+void ParallelCommunication::StopSendRoutine() {
+  if (m_hSendStopEvent != nullptr) SetEvent(m_hSendStopEvent);
+  if (m_hSendThread != nullptr) {
+    WaitForSingleObject(m_hSendThread, INFINITE);
+    CloseHandle(std::exchange(m_hSendThread, nullptr));
+  }
+  std::vector<ITARVO_ProtocolMessage*>* pLeft = nullptr;
+  {
+    CriticalSectionLock lock(m_sendLock);
+    pLeft = std::exchange(m_pSendList, nullptr);
+  }
+  if (pLeft != nullptr) {
+    for (ITARVO_ProtocolMessage* pMessage : *pLeft) ReleaseHeld(pMessage);
+    delete pLeft;
+  }
+  DeleteSendRoutineEvents();
+}
+
+bool ParallelCommunication::StartTimeWatchRoutine() {
+  if (m_hTimeWatchThread != nullptr) return false;  // running already
+  m_hTimeWatchStopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (m_hTimeWatchStopEvent == nullptr) return false;
+  m_hTimeWatchThread = CreateThread(nullptr, 0, &ParallelCommunication::TimeWatchRoutine, this, 0, nullptr);
+  if (m_hTimeWatchThread == nullptr) {
+    CloseHandle(std::exchange(m_hTimeWatchStopEvent, nullptr));
+    return false;
+  }
+  // The highest normal priority. The routine has no handle of its own to
+  // raise it with, so its starter does; best effort (Linux may refuse
+  // without the right to raise priorities, and the thread then runs normal).
+  SetThreadPriority(m_hTimeWatchThread, THREAD_PRIORITY_HIGHEST);
+  return true;
+}
+
+void ParallelCommunication::StopTimeWatchRoutine() {
+  if (m_hTimeWatchStopEvent != nullptr) SetEvent(m_hTimeWatchStopEvent);
+  if (m_hTimeWatchThread != nullptr) {
+    WaitForSingleObject(m_hTimeWatchThread, INFINITE);
+    CloseHandle(std::exchange(m_hTimeWatchThread, nullptr));
+  }
+  if (m_hTimeWatchStopEvent != nullptr) CloseHandle(std::exchange(m_hTimeWatchStopEvent, nullptr));
+}

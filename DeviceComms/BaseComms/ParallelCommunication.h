@@ -29,9 +29,12 @@
 // No call into the protocol layer or the result sink is made under the
 // component lock; message services are called and deleted under it.
 //   m_componentLock guards: the four queues' contents, the registry, the
-//     stopped, sending and calling-back flags, and m_pDeviceConfig while
-//     UnInitialise clears it.
-//   m_sendLock guards: the send list.
+//     stopped and sending flags, the calling-back count, and the host
+//     pointers (m_pDeviceConfig, m_pResultCallback, m_pProtocolComm) while
+//     Initialise sets them and UnInitialise clears them.
+//   m_sendLock guards: the send list. It lives as long as the object, so that
+//     a message the dispatcher hands over after the send thread stopped is
+//     released instead of touching a deleted lock.
 //   The dispatcher lock (CommunicationDispatcher) guards the values the
 //     dispatcher keeps in the component: m_dispatchKey, and it writes the
 //     exclusive and transfer modes, which are atomic because the request
@@ -150,6 +153,10 @@ class BASECOMMS_API ParallelCommunication {
 
   using DeviceMessageRegistry = std::map<ITARVO_DeviceMessage*, IMessageService*>;
 
+  // Gives back what a failed Initialise took (threads, registration,
+  // generator, host references), so that UnInitialise finds nothing left.
+  void RollBackInitialise();
+
   // Members in the order of the design.
   ServiceGenerator* m_pServiceGenerator = nullptr;
   ITARVO_DeviceResultCallback* m_pResultCallback = nullptr;
@@ -164,7 +171,9 @@ class BASECOMMS_API ParallelCommunication {
   std::atomic<LONG> m_parallelLimit{1};
   bool m_isStopped GUARDED_BY(m_componentLock) = false;
   bool m_isSending GUARDED_BY(m_componentLock) = false;
-  bool m_isCallingBack GUARDED_BY(m_componentLock) = false;
+  // Deliveries to the result sink in progress: several threads may deliver
+  // at once, so a count rather than a flag (StopSendReceive waits for 0).
+  unsigned int m_callingBackCount GUARDED_BY(m_componentLock) = 0;
   mutable CRITICAL_SECTION m_componentLock;
   std::atomic<tagExclusiveMode> m_exclusiveMode{EXCLUSIVE_MODE_NONE};
   std::atomic<tagTransferMode> m_transferMode{TRANSFER_MODE_PARALLEL};

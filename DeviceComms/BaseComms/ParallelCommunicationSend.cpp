@@ -1,8 +1,240 @@
 // ParallelCommunication: the send thread and the time-watch thread.
-#include "BaseComms/ParallelCommunication.h"
+//
+// The send thread takes what the dispatcher queued (RequestSendMessage) in
+// batches and hands each message to the protocol layer; a message the
+// protocol layer refuses, or one that comes up after StopSendReceive, is
+// completed through the dispatcher as if an empty response had come back.
+// Every protocol message that enters the send list leaves it with its
+// reference released exactly once: after it was sent or completed, when a
+// batch is cut short by an error, or when the send thread is stopped with
+// messages still queued (StopSendRoutine).
+//
+// Neither thread lets an exception out: TVO_RuntimeError (so also an
+// allocation failure) and anything else is traced and the loop goes on.
+#include <cstdint>
+#include <exception>
+#include <list>
+#include <utility>
+#include <vector>
 
-void ParallelCommunication::RequestSendMessage(ITARVO_ProtocolMessage*) {}
-bool ParallelCommunication::SendMessage(ITARVO_ProtocolMessage*) { return false; }
-DWORD ParallelCommunication::MessageSendRoutine(LPVOID) { return 0; }
-DWORD ParallelCommunication::TimeWatchRoutine(LPVOID) { return 0; }
+#include "BaseComms/CommunicationDispatcher.h"
+#include "BaseComms/ParallelCommunication.h"
+#include "BaseComms/PendingQueue.h"
+#include "Platform/Com.h"
+#include "Platform/Win32.h"
+#include "TARVO_SupportLib/NewHandler.h"
+#include "TARVO_SupportLib/TVO_Error.h"
+#include "Trace/QTMTrace.h"
+
+namespace {
+
+template <typename Action>
+class ScopeExit {
+ public:
+  explicit ScopeExit(Action action) : m_action(std::move(action)) {}
+  ~ScopeExit() { m_action(); }
+  ScopeExit(const ScopeExit&) = delete;
+  ScopeExit& operator=(const ScopeExit&) = delete;
+
+ private:
+  Action m_action;
+};
+
+// One batch of the send thread: owns the reference of every message not yet
+// handled and releases what is left when the batch ends, also when an error
+// cut it short.
+class SendBatch {
+ public:
+  SendBatch() = default;
+  ~SendBatch() {
+    for (ITARVO_ProtocolMessage* pMessage : m_messages) {
+      if (pMessage != nullptr) pMessage->Release();
+    }
+  }
+  SendBatch(const SendBatch&) = delete;
+  SendBatch& operator=(const SendBatch&) = delete;
+
+  std::vector<ITARVO_ProtocolMessage*>& Messages() { return m_messages; }
+  // Hands the reference of message `index` to the caller.
+  ITARVO_ProtocolMessage* Take(std::size_t index) { return std::exchange(m_messages[index], nullptr); }
+
+ private:
+  std::vector<ITARVO_ProtocolMessage*> m_messages;
+};
+
+// Releases one message's reference when the scope is left.
+class MessageReference {
+ public:
+  explicit MessageReference(ITARVO_ProtocolMessage* pMessage) : m_pMessage(pMessage) {}
+  ~MessageReference() {
+    if (m_pMessage != nullptr) m_pMessage->Release();
+  }
+  MessageReference(const MessageReference&) = delete;
+  MessageReference& operator=(const MessageReference&) = delete;
+
+ private:
+  ITARVO_ProtocolMessage* m_pMessage;
+};
+
+void TraceCaught(const TVO_RuntimeError& error, int line) {
+  QTMTraceDevice("FAIL: Code(%x), File(%s), Line(%d)\n", static_cast<unsigned>(error.GetErrorCode()), __FILE__, line);
+}
+
+void TraceCaught(const std::exception& error, int line) {
+  QTMTraceDevice("FAIL: Exception(%s), File(%s), Line(%d)\n", error.what(), __FILE__, line);
+}
+
+void TraceCaughtUnknown(int line) { QTMTraceDevice("FAIL: Exception(unknown), File(%s), Line(%d)\n", __FILE__, line); }
+
+}  // namespace
+
+// Takes over the message's reference. When the send thread is not running
+// (before Initialise started it, or after UnInitialise stopped it) the
+// message cannot go anywhere and is released at once.
+void ParallelCommunication::RequestSendMessage(ITARVO_ProtocolMessage* pProtocolMsg) {
+  if (pProtocolMsg == nullptr) return;
+  bool queued = false;
+  try {
+    CriticalSectionLock lock(m_sendLock);
+    if (m_pSendList != nullptr) {
+      m_pSendList->push_back(pProtocolMsg);
+      SetEvent(m_hSendRequestEvent);
+      queued = true;
+    }
+  } catch (...) {
+    pProtocolMsg->Release();  // the list could not take it: the reference is not lost
+    throw;
+  }
+  if (!queued) pProtocolMsg->Release();
+}
+
+bool ParallelCommunication::SendMessage(ITARVO_ProtocolMessage* pProtocolMsg) {
+  QTMTraceDevice("ParallelCommunication::SendMessage(), m_pProtocolComm->Send, Line(%d)\n", __LINE__);
+  ITARVO_ProtocolComms* pProtocolComm = nullptr;
+  {
+    CriticalSectionLock lock(m_componentLock);
+    if (!m_isStopped && m_pProtocolComm != nullptr) {
+      m_isSending = true;
+      pProtocolComm = m_pProtocolComm;
+    }
+  }
+  // A stopped component hands nothing over: the message fails.
+  HRESULT hr = E_FAIL;
+  if (pProtocolComm != nullptr) {
+    const ScopeExit sent([this] {
+      CriticalSectionLock lock(m_componentLock);
+      m_isSending = false;
+    });
+    const TVO_NewHandlerPair handler = QueryCurrentNewHandler();
+    hr = pProtocolComm->Send(pProtocolMsg);
+    ResetNewHandler(handler);
+  }
+  return SUCCEEDED(hr);
+}
+
+DWORD ParallelCommunication::MessageSendRoutine(LPVOID parameter) {
+  auto* const self = static_cast<ParallelCommunication*>(parameter);
+  const HRESULT com = CoInitialize(nullptr);
+  SetNewHandlerWithThrowError();  // for the thread's lifetime, never restored
+
+  const HANDLE events[2] = {self->m_hSendStopEvent, self->m_hSendRequestEvent};
+  for (;;) {
+    const DWORD wait = WaitForMultipleObjects(2, events, FALSE, INFINITE);
+    if (wait == WAIT_OBJECT_0) break;  // stop wins when both are signalled
+    if (wait != WAIT_OBJECT_0 + 1) {
+      Sleep(10);  // a failed wait: try again without spinning
+      continue;
+    }
+
+    SendBatch batch;
+    try {
+      {
+        CriticalSectionLock lock(self->m_sendLock);
+        if (self->m_pSendList != nullptr) batch.Messages().swap(*self->m_pSendList);
+        ResetEvent(self->m_hSendRequestEvent);
+      }
+      for (std::size_t index = 0; index < batch.Messages().size(); ++index) {
+        ITARVO_ProtocolMessage* const pMessage = batch.Take(index);
+        const MessageReference reference(pMessage);  // the send list's reference
+        if (pMessage == nullptr || self->SendMessage(pMessage)) continue;
+
+        QTMTraceDevice("FAIL: m_pProtocolComm->Send, File(%s), Line(%d)\n", __FILE__, __LINE__);
+        pMessage->SetSendFailure(0, 0);
+
+        // The refused message is its service's response.
+        std::list<ITARVO_DeviceResult*> results;
+        std::list<const ITARVO_DeviceMessage*> messages;
+        bool dispatchAgain = false;
+        bool serviceComplete = true;
+        bool transferComplete = true;
+        IMessageService* pService = nullptr;
+        try {
+          pService = self->m_pDispatcher->CompleteResponse(results, dispatchAgain, serviceComplete,
+                                                           transferComplete, messages, pMessage, self,
+                                                           self->m_dispatchKey);
+        } catch (...) {
+          for (ITARVO_DeviceResult* pResult : results) {
+            if (pResult != nullptr) pResult->Release();
+          }
+          throw;
+        }
+        self->CallbackSomeResults(results);  // gives up every result reference
+
+        // Retire a finished service. Whether it is, and its deletion, are
+        // decided under the component lock; a service still unfinished stays
+        // in the pending queue until the component is uninitialised (nobody
+        // continues it). The pending queue may still hold a finished service
+        // (when serviceComplete is false), so it is taken out first.
+        if (pService != nullptr) {
+          bool retired = false;
+          {
+            CriticalSectionLock lock(self->m_componentLock);
+            if (serviceComplete || pService->IsFinished()) {
+              if (self->m_pPendingQ != nullptr) self->m_pPendingQ->Remove(pService);
+              delete pService;
+              self->EraseDeviceMessages(messages);
+              retired = true;
+            }
+          }
+          if (retired) self->ReleaseDeviceMessages(messages);
+        }
+      }
+    } catch (const TVO_RuntimeError& error) {
+      TraceCaught(error, __LINE__);
+    } catch (const std::exception& error) {
+      TraceCaught(error, __LINE__);
+    } catch (...) {
+      TraceCaughtUnknown(__LINE__);
+    }
+  }
+
+  if (SUCCEEDED(com)) CoUninitialize();
+  return 0;
+}
+
+DWORD ParallelCommunication::TimeWatchRoutine(LPVOID parameter) {
+  auto* const self = static_cast<ParallelCommunication*>(parameter);
+  // The priority is raised by StartTimeWatchRoutine, which holds the handle.
+  const HRESULT com = CoInitialize(nullptr);
+  SetNewHandlerWithThrowError();  // for the thread's lifetime, never restored
+
+  // Ends when the stop event is signalled or the wait fails.
+  while (WaitForSingleObject(self->m_hTimeWatchStopEvent, 10) == WAIT_TIMEOUT) {
+    try {
+      self->PollTimeUpService(GetTickCount());
+    } catch (const TVO_RuntimeError& error) {
+      TraceCaught(error, __LINE__);
+    } catch (const std::exception& error) {
+      TraceCaught(error, __LINE__);
+    } catch (...) {
+      TraceCaughtUnknown(__LINE__);
+    }
+  }
+
+  if (SUCCEEDED(com)) CoUninitialize();
+  return 0;
+}
+
+// Dispatching services whose time is up comes with the requests; until then
+// the poll finds nothing to do.
 void ParallelCommunication::PollTimeUpService(DWORD) {}
