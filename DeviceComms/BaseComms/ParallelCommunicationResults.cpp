@@ -1,19 +1,199 @@
 // ParallelCommunication: responses and the delivery of device results.
-#include "BaseComms/ParallelCommunication.h"
+//
+// Results reach the application only for device messages still in the
+// registry, only while the device is available (m_pDeviceConfig set) and
+// only while the component is not stopped. Each delivery counts itself in
+// m_callingBackCount, which StopSendReceive waits to see at 0. The result
+// sink is never called under the component lock by this file; the one
+// exception is by design: the dispatcher's CompleteResponse calls
+// ProcessTransferResult under its lock and the component lock, so error
+// results of a failed response are delivered with both held.
+#include <cstdint>
+#include <list>
+#include <utility>
+#include <vector>
 
+#include "BaseComms/ParallelCommunication.h"
+#include "Config/ComRef.h"
+#include "Interfaces/QtmResults.h"
+#include "Platform/Com.h"
+#include "TARVO_SupportLib/NewHandler.h"
+#include "Trace/QTMTrace.h"
+
+namespace {
+
+template <typename Action>
+class ScopeExit {
+ public:
+  explicit ScopeExit(Action action) : m_action(std::move(action)) {}
+  ~ScopeExit() { m_action(); }
+  ScopeExit(const ScopeExit&) = delete;
+  ScopeExit& operator=(const ScopeExit&) = delete;
+
+ private:
+  Action m_action;
+};
+
+// Results that carry no data from the device.
+constexpr unsigned int kNoDataSize = 4;
+
+unsigned TraceAddress(const void* address) {
+  return static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(address));
+}
+
+}  // namespace
+
+// Responses are processed with the requests; until then Receive is refused.
 HRESULT ParallelCommunication::Receive(ITARVO_ProtocolMessage*) { return E_NOTIMPL; }
-void ParallelCommunication::ProcessTransferResult(std::list<ITARVO_DeviceResult*>&, bool&, bool&, IMessageService*,
-                                                  ITARVO_ProtocolMessage*) {}
-bool ParallelCommunication::CallbackSomeResults(std::list<ITARVO_DeviceResult*>&) { return false; }
-LONG ParallelCommunication::CallbackResultData(ITARVO_DeviceResult*) { return E_NOTIMPL; }
-LONG ParallelCommunication::CallbackResultData(ITARVO_DeviceMessage*, unsigned int, unsigned char*, bool, LONG) {
-  return E_NOTIMPL;
+
+void ParallelCommunication::ProcessTransferResult(std::list<ITARVO_DeviceResult*>& results, bool& serviceComplete,
+                                                  bool& transferComplete, IMessageService* pService,
+                                                  ITARVO_ProtocolMessage* pResponse) {
+  serviceComplete = true;
+  transferComplete = true;
+  if (pService == nullptr) return;
+  if (pService->ProcessResponse(results, serviceComplete, transferComplete, pResponse)) return;
+
+  // The service could not use the response: every one of its device
+  // messages gets a complete error result. The flags stay as it left them.
+  std::list<const ITARVO_DeviceMessage*> messages;
+  pService->GetDeviceMessages(messages);
+  CallbackNoDataResults(messages, true, QTM_RESULT_ERROR, pService);
 }
-LONG ParallelCommunication::CallbackNoDataResults(std::list<const ITARVO_DeviceMessage*>&, bool, LONG,
-                                                  IMessageService*) {
-  return E_NOTIMPL;
+
+bool ParallelCommunication::CallbackSomeResults(std::list<ITARVO_DeviceResult*>& results) {
+  QTMTraceDevice("ParallelCommunication::CallbackResult(), Results Count(%d), Line(%d)\n",
+                 static_cast<int>(results.size()), __LINE__);
+  // The list gives up every reference it carries, delivered or not, on every
+  // way out; the application took its own on any result it keeps.
+  const ScopeExit releaseAll([&results] {
+    for (ITARVO_DeviceResult* pResult : results) {
+      if (pResult != nullptr) pResult->Release();
+    }
+    results.clear();
+  });
+
+  std::vector<ITARVO_DeviceResult*> deliverable;
+  deliverable.reserve(results.size());
+  ITARVO_DeviceResultCallback* pSink = nullptr;
+  {
+    CriticalSectionLock lock(m_componentLock);
+    for (ITARVO_DeviceResult* pResult : results) {
+      if (pResult == nullptr) continue;
+      ComRef<ITARVO_DeviceMessage> message;
+      if (FAILED(pResult->GetDeviceMessage(message.Put()))) {
+        message.Detach();  // a failing call leaves nothing to release
+        continue;
+      }
+      if (message && m_pDeviceMessages != nullptr && m_pDeviceMessages->count(message.Get()) != 0) {
+        deliverable.push_back(pResult);
+      }
+    }
+    if (m_pDeviceConfig != nullptr) pSink = m_pResultCallback;
+  }
+  if (pSink == nullptr || deliverable.empty()) return true;
+
+  {
+    CriticalSectionLock lock(m_componentLock);
+    if (m_isStopped) return true;
+    ++m_callingBackCount;
+  }
+  const ScopeExit delivered([this] {
+    CriticalSectionLock lock(m_componentLock);
+    --m_callingBackCount;
+  });
+  const TVO_NewHandlerPair handler = QueryCurrentNewHandler();
+  const HRESULT hr = pSink->ReceiveDeviceResults(static_cast<LONG>(deliverable.size()), deliverable.data());
+  ResetNewHandler(handler);
+  return SUCCEEDED(hr);
 }
-LONG ParallelCommunication::CreateDeviceResult(ITARVO_DeviceMessage*, LONG, int, LONG, unsigned char*,
-                                               ITARVO_DeviceResult**) {
-  return E_NOTIMPL;
+
+LONG ParallelCommunication::CallbackResultData(ITARVO_DeviceResult* pResult) {
+  if (pResult == nullptr) return E_POINTER;
+  LONG complete = 0;
+  LONG errorCode = 0;
+  ComRef<ITARVO_DeviceMessage> message;
+  pResult->GetComplete(&complete);
+  if (FAILED(pResult->GetDeviceMessage(message.Put()))) message.Detach();
+  pResult->GetErrorCode(&errorCode);
+
+  bool available = false;
+  {
+    CriticalSectionLock lock(m_componentLock);
+    available = message && m_pDeviceMessages != nullptr && m_pDeviceMessages->count(message.Get()) != 0 &&
+                m_pDeviceConfig != nullptr && m_pResultCallback != nullptr;
+  }
+  if (!available) {
+    QTMTraceDevice("ParallelCommunication::CallbackResult(): Error, UnAvailable DevMsg or Device, Line(%d)\n",
+                   __LINE__);
+    return S_OK;
+  }
+
+  ITARVO_DeviceResultCallback* pSink = nullptr;
+  {
+    CriticalSectionLock lock(m_componentLock);
+    if (m_isStopped || m_pResultCallback == nullptr) return S_OK;
+    pSink = m_pResultCallback;
+    ++m_callingBackCount;
+  }
+  const ScopeExit delivered([this] {
+    CriticalSectionLock lock(m_componentLock);
+    --m_callingBackCount;
+  });
+  QTMTraceDevice(
+      "ParallelCommunication::CallbackResult(), m_pResultCallback->ReceiveDeviceResult, Complete(%d), "
+      "ErrorCode(%x), Line(%d)\n",
+      static_cast<int>(complete), static_cast<unsigned>(errorCode), __LINE__);
+  QTMTraceDevice("ParallelCommunication::CallbackResult(): This(%08X), DeviceMessage(%08x)\n", TraceAddress(this),
+                 TraceAddress(message.Get()));
+  const TVO_NewHandlerPair handler = QueryCurrentNewHandler();
+  const HRESULT hr = pSink->ReceiveDeviceResult(pResult);
+  ResetNewHandler(handler);
+  if (FAILED(hr)) {
+    QTMTraceDevice("FAIL: Code(%x), File(%s), Line(%d)\n", static_cast<unsigned>(hr), __FILE__, __LINE__);
+    return hr;
+  }
+  return S_OK;
+}
+
+LONG ParallelCommunication::CallbackResultData(ITARVO_DeviceMessage* pDevMsg, unsigned int dataSize,
+                                               unsigned char* pData, bool complete, LONG errorCode) {
+  ComRef<ITARVO_DeviceResult> result;
+  const LONG hr = CreateDeviceResult(pDevMsg, errorCode, complete ? 1 : 0, static_cast<LONG>(dataSize), pData,
+                                     result.Put());
+  if (FAILED(hr)) return hr;
+  return CallbackResultData(result.Get());
+}
+
+LONG ParallelCommunication::CallbackNoDataResults(std::list<const ITARVO_DeviceMessage*>& messages, bool complete,
+                                                  LONG errorCode, IMessageService*) {
+  LONG outcome = S_OK;
+  for (const ITARVO_DeviceMessage* pMessage : messages) {
+    unsigned char noData[kNoDataSize] = {0xFF, 0xFF, 0x00, 0x00};
+    const LONG hr = CallbackResultData(const_cast<ITARVO_DeviceMessage*>(pMessage), kNoDataSize, noData, complete,
+                                       errorCode);
+    if (FAILED(hr)) outcome = hr;
+  }
+  return outcome;
+}
+
+// On success the caller owns the one reference to the new result. A result
+// that cannot be filled is released here and the out-argument left null, so
+// that a caller that checks only the result code leaks nothing.
+LONG ParallelCommunication::CreateDeviceResult(ITARVO_DeviceMessage* pDevMsg, LONG errorCode, int complete,
+                                               LONG dataSize, unsigned char* pData, ITARVO_DeviceResult** ppResult) {
+  if (ppResult == nullptr) return E_POINTER;
+  *ppResult = nullptr;
+  ITARVO_DeviceResult* pResult = nullptr;
+  const HRESULT created = CoCreateInstance(CLSID_TARVO_DeviceResult, nullptr, CLSCTX_INPROC_SERVER,
+                                           IID_ITARVO_DeviceResult, reinterpret_cast<void**>(&pResult));
+  if (FAILED(created)) return created;
+  if (pResult == nullptr) return E_NOINTERFACE;
+  const HRESULT filled = pResult->SetResult(pDevMsg, errorCode, complete, static_cast<ULONG>(dataSize), pData);
+  if (FAILED(filled)) {
+    pResult->Release();
+    return filled;
+  }
+  *ppResult = pResult;
+  return filled;
 }
