@@ -10,13 +10,35 @@
 // go is handed to the component's RequestSendMessage.
 //
 // Ownership: owns its targets; never destroyed (lives until the process
-// ends). Components and services are not owned.
+// ends). Components and services are not owned. A protocol message that a
+// service created passes to the component's send list, to its waiting queue,
+// or, when DispatchService can do neither (unregistered key, stopped
+// component), is released there.
 //
-// Threads and locks: m_dispatchLock guards the target map, the key counter and
-// every target. It is always taken before a component lock, never after.
-// Operations marked "takes the lock" hold it for their work; the lookups take
-// no lock and rely on the caller holding it. SetTransferMode is also reached
-// without m_dispatchLock (see its comment).
+// Threads and locks, in the order they may be taken:
+//   m_dispatchLock guards the target map, the key counter, every target and
+//     the values the dispatcher keeps in the components (key, modes). The
+//     operations marked "takes the lock" hold it for their work; the lookups
+//     take no lock and require it held by the caller.
+//   then one component lock (ParallelCommunication::m_componentLock), never
+//     two at once: taken inside m_dispatchLock to move a component's services
+//     between its queues.
+//   then m_holdLock, a leaf: guards what SetTransferMode reads and writes
+//     (the target map's structure, each target's component list and simplex
+//     service, the components' transfer modes). SetTransferMode and
+//     GetBaseTransferMode are called without m_dispatchLock (by
+//     DispatchService after the service reported completion, by the
+//     component's UnInitialise and cancellation, which hold their component
+//     lock then), so everything that changes those values holds m_holdLock as
+//     well as m_dispatchLock. Nothing calls out while holding m_holdLock.
+// m_dispatchLock is never taken while a component lock is held. The services
+// and the device's "SameTarget" query are called under m_dispatchLock, the
+// services also under the component lock; CreateProtocolMessage,
+// CallbackSomeResults and (in DispatchService) RequestSendMessage run with no
+// dispatcher lock held.
+//
+// Exceptions: every lock is held by a scoped guard and left when an exception
+// passes; the exception propagates.
 #pragma once
 
 #include <list>
@@ -33,8 +55,13 @@ class ParallelCommunication;
 
 class CommunicationDispatcher {
  public:
-  // The process's dispatcher, created on first use (safe from any number of
-  // threads at once).
+  // The process's dispatcher, created on first use. Safe from any number of
+  // threads at once, also for the very first call: the instance is a
+  // function-local static, whose initialisation the language runtime runs
+  // exactly once (the other callers wait for it). A creation that throws
+  // leaves no instance behind and the next call tries again. The dispatch
+  // and hold locks are initialised in the constructor, before any caller can
+  // see the instance.
   static CommunicationDispatcher* GetInstance();
   virtual ~CommunicationDispatcher();
 
@@ -52,8 +79,9 @@ class CommunicationDispatcher {
   // Takes or gives back the one-by-one hold. Called under m_dispatchLock by
   // the dispatch operations, and without it by DispatchService (after the
   // service reported completion), UnInitialise and cancellation, which may
-  // hold a component lock then.
-  bool SetTransferMode(int mode, IMessageService* service, LONG key, ParallelCommunication* component);
+  // hold a component lock then. Takes only m_holdLock.
+  bool SetTransferMode(int mode, IMessageService* service, LONG key, ParallelCommunication* component)
+      EXCLUDES(m_holdLock);
 
   // Takes the lock for the decision (not around the service's calls).
   bool DispatchService(bool& nowSend, bool& isServiceComplete, IMessageService* service,
@@ -64,14 +92,17 @@ class CommunicationDispatcher {
                                     std::list<const ITARVO_DeviceMessage*>& messages,
                                     ITARVO_ProtocolMessage* message, ParallelCommunication* component, LONG key);
 
-  // Lookups: no lock; the caller holds m_dispatchLock. Not found: false or 0.
-  bool IsParallelAvailable(IMessageService*& simplexService, LONG key);
-  int GetBaseTransferMode(LONG key);
-  bool IsCommunicating(bool& communicating, LONG key);
-  bool CountCommunicating(unsigned int& count, LONG key);
-  bool TurnCount(unsigned int& count, LONG key);
-  bool QueueTurn(LONG key, ParallelCommunication* component);
-  bool TakeNextTurn(ParallelCommunication*& component, LONG key);
+  // Lookups: the caller holds m_dispatchLock. Not found: false or 0.
+  bool IsParallelAvailable(IMessageService*& simplexService, LONG key) REQUIRES(m_dispatchLock)
+      EXCLUDES(m_holdLock);
+  bool IsCommunicating(bool& communicating, LONG key) REQUIRES(m_dispatchLock);
+  bool CountCommunicating(unsigned int& count, LONG key) REQUIRES(m_dispatchLock);
+  bool TurnCount(unsigned int& count, LONG key) REQUIRES(m_dispatchLock);
+  bool QueueTurn(LONG key, ParallelCommunication* component) REQUIRES(m_dispatchLock);
+  bool TakeNextTurn(ParallelCommunication*& component, LONG key) REQUIRES(m_dispatchLock);
+  // The target's base transfer mode, 0 when the key is not registered. Also
+  // safe without m_dispatchLock (takes m_holdLock).
+  int GetBaseTransferMode(LONG key) EXCLUDES(m_holdLock);
 
  protected:
   CommunicationDispatcher();
@@ -79,9 +110,51 @@ class CommunicationDispatcher {
  private:
   friend class DispatchTestAccess;  // white-box tests only
 
-  DispatchTarget* FindTarget(LONG key);
+  // The one reference on a protocol message that is neither queued nor sent
+  // yet; released when the holder goes out of scope without handing it on.
+  class ProtocolMessageHold;
+  // Messages DispatchNextService took for several components, sent after
+  // the walk; the ones not handed on are released.
+  class SendBatch;
 
-  std::map<LONG, DispatchTarget*>* m_pTargets;
-  LONG m_nextKey = 0;
+  // Null when `key` is not registered. The caller holds m_dispatchLock or
+  // m_holdLock (the map changes only under both).
+  DispatchTarget* FindTarget(LONG key) const;
+  // Gives the one-by-one hold of `service` back: SetTransferMode with the
+  // target's base mode, and the service only when that mode is parallel.
+  bool ReleaseHold(IMessageService* service, LONG key, ParallelCommunication* component) EXCLUDES(m_holdLock);
+
+  // Registration: the device's configuration text; false when it cannot be read.
+  static bool ReadConfiguration(std::wstring& configuration, ITARVO_DeviceConfig* device);
+  // Joins the first target that claims `configuration`, or creates one.
+  // False when the claiming target refuses the transfer mode.
+  bool JoinOrCreate(LONG& key, bool& created, const std::wstring& configuration, ParallelCommunication* component,
+                    ITARVO_DeviceConfig* device, int transferMode, int turns) REQUIRES(m_dispatchLock)
+      EXCLUDES(m_holdLock);
+  // Takes `component` off the target of `key`, deleting the target when it
+  // was the last one. False when the key or the component is not registered.
+  bool LeaveTarget(int& removedTurns, ITARVO_DeviceConfig*& device, LONG key, ParallelCommunication* component)
+      REQUIRES(m_dispatchLock) EXCLUDES(m_holdLock);
+
+  // DispatchService once the service created a message.
+  bool DispatchParallel(bool& nowSend, bool& isServiceComplete, ProtocolMessageHold& message, bool completion,
+                        bool allowParallel, IMessageService* service, ParallelCommunication* component, LONG key)
+      REQUIRES(m_dispatchLock);
+  bool DispatchOneByOne(bool& nowSend, bool& isServiceComplete, ProtocolMessageHold& message, bool completion,
+                        bool allowParallel, IMessageService* simplexService, IMessageService* service,
+                        ParallelCommunication* component, LONG key) REQUIRES(m_dispatchLock);
+  // DispatchService when the service created no message.
+  bool FinishWithoutMessage(std::list<ITARVO_DeviceResult*>& results, bool completion, IMessageService* service,
+                            ParallelCommunication* component, LONG key);
+  // Parks `message` in the component's waiting queue behind one new turn.
+  bool Park(ProtocolMessageHold& message, bool completion, bool allowParallel, IMessageService* service,
+            ParallelCommunication* component, LONG key) REQUIRES(m_dispatchLock);
+  // DispatchNextService's two branches.
+  void DispatchNextParallel(LONG key) REQUIRES(m_dispatchLock);
+  void DispatchNextOneByOne(IMessageService* simplexService, LONG key) REQUIRES(m_dispatchLock);
+
+  std::map<LONG, DispatchTarget*>* m_pTargets;  // see FindTarget
+  LONG m_nextKey GUARDED_BY(m_dispatchLock) = 0;
   CRITICAL_SECTION m_dispatchLock;
+  CRITICAL_SECTION m_holdLock ACQUIRED_AFTER(m_dispatchLock);
 };

@@ -10,11 +10,14 @@
 // configuration interfaces (no reference taken) and the simplex service are
 // not owned.
 //
-// Threads: no lock of its own. Every operation runs under the dispatcher lock,
-// except SetTransferMode, which the dispatcher also reaches without it (see
-// CommunicationDispatcher.h for how that stays consistent). The target reads
-// the communicating-queue counts of its components without their component
-// locks; those counts are atomic.
+// Threads: no lock of its own. The dispatcher calls it under its dispatch
+// lock; what SetTransferMode and IsParallelAvailable touch (the component
+// list, the simplex service, the components' transfer modes) is changed only
+// while the dispatcher also holds its hold lock, because SetTransferMode is
+// reached without the dispatch lock (see CommunicationDispatcher.h). The
+// target reads the communicating-queue counts of its components without their
+// component locks; those counts are atomic. It never calls out except to ask
+// the first device whether a configuration reaches the "SameTarget".
 #pragma once
 
 #include <list>
@@ -47,16 +50,27 @@ class DispatchTarget {
 
   void QueueTurn(ParallelCommunication* component);
   // The component of the first turn, removed, or null when there is none or
-  // the target has no room for it.
+  // the target has no room for it (as many services on the line as that
+  // component's parallel limit; a limit below 1 counts as 1).
   ParallelCommunication* TakeNextTurn();
   int RemoveTurns(ParallelCommunication* component);
   unsigned int TurnCount() const;
 
+  // Mode 0 takes the one-by-one hold for `service`, mode 1 gives it back (only
+  // the simplex service can); false for an unregistered component.
   bool SetTransferMode(int mode, IMessageService* service, ParallelCommunication* component);
+  // False while the target runs one by one or any component is held.
   bool IsParallelAvailable() const;
+  // Mode 0 takes exclusive access (only while nobody has it), mode 2 gives it
+  // back (only the holder); false for an unregistered component.
   bool SetExclusiveMode(int mode, ParallelCommunication* component);
   bool IsCommunicating() const;
   unsigned int CountCommunicating() const;
+
+  // The parallel limit of `component` as the dispatcher applies it. A host
+  // that reports a limit below 1 would stall the target for good (no turn
+  // could ever be taken), so such a limit counts as 1.
+  static unsigned int ParallelLimitOf(const ParallelCommunication* component);
 
   // Read by the dispatcher's lookups.
   int BaseTransferMode() const { return m_baseTransferMode; }

@@ -1,0 +1,59 @@
+// DispatchFixture.h: components, devices and messages for the dispatcher's
+// tests, and their clean-up.
+//
+// Components are constructed, not initialised: the tests register them with
+// the process's dispatcher themselves. TearDown unregisters whatever a test
+// left registered, empties the send lists it opened and destroys the
+// components (their queues delete the services they still hold) before the
+// host doubles, whose destructors fail the test on references not given
+// back; it also fails the test when a message service leaked.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Support/DispatchTestAccess.h"
+#include "Support/FakeMessageService.h"
+#include "Support/HostDoubles.h"
+
+class DispatchFixture : public ::testing::Test {
+ protected:
+  using FakeDeviceConfig = doubles::FakeDeviceConfig;
+  using FakeMessageService = doubles::FakeMessageService;
+  using FakeProtocolMessage = doubles::FakeProtocolMessage;
+
+  void TearDown() override;
+
+  static CommunicationDispatcher& Dispatcher() { return DispatchTestAccess::Dispatcher(); }
+
+  ParallelCommunication& NewComponent(bool oneByOne = false);
+  FakeDeviceConfig& NewDevice(const std::wstring& configuration);
+  FakeProtocolMessage* NewMessage();
+  // A service owned by the test until a queue takes it (see Adopt).
+  FakeMessageService* NewService();
+  // The test deletes `service` at the end unless a component's queue holds it.
+  void Adopt(IMessageService* service) { m_adopted.push_back(service); }
+
+  // Registers `component` on the target of `device`; its key goes to the
+  // component's own key, as Initialise does.
+  bool Register(ParallelCommunication& component, FakeDeviceConfig& device, int transferMode);
+  // Registers with the component's default transfer mode and a device of its own.
+  LONG RegisterOn(ParallelCommunication& component, const std::wstring& configuration);
+
+  // A send list on `component` (see DispatchTestAccess::OpenSendList).
+  void OpenSendList(ParallelCommunication& component);
+  // What `component` has been given to send since the last call; the
+  // references are given back at once (the messages stay alive in the test).
+  std::vector<ITARVO_ProtocolMessage*> Sent(ParallelCommunication& component);
+
+ private:
+  const int m_servicesBefore = FakeMessageService::LiveCount();
+  std::vector<std::unique_ptr<FakeDeviceConfig>> m_devices;
+  std::vector<std::unique_ptr<FakeProtocolMessage>> m_messages;
+  std::vector<std::unique_ptr<ParallelCommunication>> m_components;
+  std::vector<ParallelCommunication*> m_withSendList;
+  std::vector<IMessageService*> m_adopted;
+};

@@ -1,0 +1,259 @@
+// Tests of the dispatch targets: which components share a target and under
+// which key, the exclusive mode, the one-by-one hold and the turn list.
+#include <gtest/gtest.h>
+
+#include "DispatchFixture.h"
+
+namespace {
+
+using Access = DispatchTestAccess;
+
+class DispatchTargetTest : public DispatchFixture {};
+
+TEST_F(DispatchTargetTest, DevicesOfOneTargetShareAKeyAndKeysAreNeverReused) {
+  ParallelCommunication& a = NewComponent();
+  ParallelCommunication& b = NewComponent();
+  ParallelCommunication& c = NewComponent();
+  const LONG first = Access::NextKey();
+  FakeDeviceConfig& deviceA = NewDevice(L"line 1");
+  ASSERT_TRUE(Register(a, deviceA, 1));
+  EXPECT_EQ(RegisterOn(b, L"line 1"), first);
+  EXPECT_EQ(RegisterOn(c, L"line 2"), first + 1);
+  // The target keeps no reference on the devices.
+  EXPECT_EQ(deviceA.RefCount(), 0);
+
+  EXPECT_TRUE(Dispatcher().UnregisterDevice(first, &a));
+  EXPECT_TRUE(Access::HasTarget(first));
+  EXPECT_FALSE(Dispatcher().UnregisterDevice(first, &a));
+  EXPECT_TRUE(Dispatcher().UnregisterDevice(first, &b));
+  EXPECT_FALSE(Access::HasTarget(first));
+  EXPECT_EQ(RegisterOn(a, L"line 1"), first + 2);
+}
+
+TEST_F(DispatchTargetTest, SameTargetIsAskedOfTheFirstDeviceStillRegistered) {
+  ParallelCommunication& a = NewComponent();
+  ParallelCommunication& b = NewComponent();
+  ParallelCommunication& c = NewComponent();
+  FakeDeviceConfig& deviceA = NewDevice(L"A");
+  deviceA.sameTarget = [](const std::wstring&, const std::wstring& other) { return other == L"B"; };
+  FakeDeviceConfig& deviceB = NewDevice(L"B");
+  deviceB.sameTarget = [](const std::wstring&, const std::wstring& other) { return other == L"C"; };
+  ASSERT_TRUE(Register(a, deviceA, 1));
+  ASSERT_TRUE(Register(b, deviceB, 1));
+  const LONG key = Access::Key(a);
+  EXPECT_EQ(Access::Key(b), key);
+
+  ASSERT_TRUE(Dispatcher().UnregisterDevice(key, &a));
+  EXPECT_EQ(RegisterOn(c, L"C"), key);
+}
+
+TEST_F(DispatchTargetTest, RegistrationIsRefusedForAnotherTransferModeOrAnUnreadableDevice) {
+  ParallelCommunication& parallel = NewComponent();
+  ParallelCommunication& oneByOne = NewComponent(true);
+  const LONG key = RegisterOn(parallel, L"line");
+  const LONG next = Access::NextKey();
+
+  Access::KeyRef(oneByOne) = -7;
+  EXPECT_FALSE(Register(oneByOne, NewDevice(L"line"), 0));
+  EXPECT_EQ(Access::Key(oneByOne), -7);
+  EXPECT_EQ(Access::NextKey(), next) << "a refused component must not get a target of its own";
+  EXPECT_FALSE(Dispatcher().UnregisterDevice(key, &oneByOne));
+
+  FakeDeviceConfig& unreadable = NewDevice(L"other line");
+  unreadable.getConfigurationResult = E_FAIL;
+  EXPECT_FALSE(Register(oneByOne, unreadable, 0));
+  EXPECT_EQ(Access::NextKey(), next);
+}
+
+TEST_F(DispatchTargetTest, ReRegistrationMovesTheComponentWithItsTurns) {
+  ParallelCommunication& a = NewComponent();
+  ParallelCommunication& b = NewComponent();
+  FakeDeviceConfig& deviceA = NewDevice(L"line 1");
+  ASSERT_TRUE(Register(a, deviceA, 1));
+  const LONG oldKey = RegisterOn(b, L"line 1");
+  Access::QueueTurn(oldKey, a);
+  Access::QueueTurn(oldKey, b);
+  Access::QueueTurn(oldKey, a);
+
+  deviceA.configuration[L""] = L"line 2";
+  const LONG newKey = Access::NextKey();
+  ASSERT_TRUE(Dispatcher().ReRegisterDevice(Access::KeyRef(a), Access::Key(a), &a, &deviceA, 1));
+  EXPECT_EQ(Access::Key(a), newKey);
+  EXPECT_EQ(Access::TurnCount(newKey), 2u);
+  EXPECT_EQ(Access::TurnCount(oldKey), 1u);
+
+  // The last component leaving deletes the old target.
+  EXPECT_TRUE(Dispatcher().ReRegisterDevice(Access::KeyRef(b), oldKey, &b, &deviceA, 1));
+  EXPECT_EQ(Access::Key(b), newKey);
+  EXPECT_FALSE(Access::HasTarget(oldKey));
+  EXPECT_FALSE(Dispatcher().ReRegisterDevice(Access::KeyRef(b), oldKey, &b, &deviceA, 1));
+}
+
+TEST_F(DispatchTargetTest, ExclusiveAccessLocksTheOthersOutUntilItIsGivenBack) {
+  ParallelCommunication& a = NewComponent();
+  ParallelCommunication& b = NewComponent();
+  ParallelCommunication& outsider = NewComponent();
+  const LONG key = RegisterOn(a, L"line");
+  RegisterOn(b, L"line");
+
+  ASSERT_TRUE(Dispatcher().SetExclusiveMode(EXCLUSIVE_MODE_OWN, key, &a));
+  EXPECT_EQ(Access::ExclusiveMode(a), EXCLUSIVE_MODE_OWN);
+  EXPECT_EQ(Access::ExclusiveMode(b), EXCLUSIVE_MODE_LOCKED);
+  EXPECT_FALSE(Dispatcher().SetExclusiveMode(EXCLUSIVE_MODE_OWN, key, &a)) << "not even the holder takes it twice";
+  EXPECT_FALSE(Dispatcher().SetExclusiveMode(EXCLUSIVE_MODE_OWN, key, &b));
+  EXPECT_FALSE(Dispatcher().SetExclusiveMode(EXCLUSIVE_MODE_NONE, key, &b)) << "only the holder gives it back";
+  EXPECT_FALSE(Dispatcher().SetExclusiveMode(EXCLUSIVE_MODE_LOCKED, key, &a));
+  EXPECT_FALSE(Dispatcher().SetExclusiveMode(EXCLUSIVE_MODE_NONE, key, &outsider));
+
+  ParallelCommunication& newcomer = NewComponent();
+  RegisterOn(newcomer, L"line");
+  EXPECT_EQ(Access::ExclusiveMode(newcomer), EXCLUSIVE_MODE_LOCKED);
+
+  ASSERT_TRUE(Dispatcher().SetExclusiveMode(EXCLUSIVE_MODE_NONE, key, &a));
+  for (ParallelCommunication* component : {&a, &b, &newcomer}) {
+    EXPECT_EQ(Access::ExclusiveMode(*component), EXCLUSIVE_MODE_NONE);
+  }
+  EXPECT_FALSE(Dispatcher().SetExclusiveMode(EXCLUSIVE_MODE_OWN, key + 1000, &a));
+}
+
+TEST_F(DispatchTargetTest, TheExclusiveHolderLeavingFreesEverybodyAndClearsTheHold) {
+  ParallelCommunication& holder = NewComponent();
+  ParallelCommunication& other = NewComponent();
+  ParallelCommunication& leaver = NewComponent();
+  const LONG key = RegisterOn(holder, L"line");
+  RegisterOn(other, L"line");
+  RegisterOn(leaver, L"line");
+  FakeMessageService* service = NewService();
+  ASSERT_TRUE(Dispatcher().SetExclusiveMode(EXCLUSIVE_MODE_OWN, key, &holder));
+  ASSERT_TRUE(Dispatcher().SetTransferMode(TRANSFER_MODE_ONE_BY_ONE, service, key, &holder));
+
+  // Somebody else leaving changes neither.
+  ASSERT_TRUE(Dispatcher().UnregisterDevice(key, &leaver));
+  EXPECT_EQ(Access::ExclusiveMode(other), EXCLUSIVE_MODE_LOCKED);
+  EXPECT_EQ(Access::SimplexService(key), service);
+
+  ASSERT_TRUE(Dispatcher().UnregisterDevice(key, &holder));
+  EXPECT_EQ(Access::ExclusiveMode(other), EXCLUSIVE_MODE_NONE);
+  EXPECT_EQ(Access::SimplexService(key), nullptr);
+  EXPECT_TRUE(Access::IsParallelAvailable(key));
+}
+
+TEST_F(DispatchTargetTest, OnAParallelTargetOnlyTheSimplexServiceGivesTheHoldBack) {
+  ParallelCommunication& a = NewComponent();
+  ParallelCommunication& b = NewComponent();
+  ParallelCommunication& outsider = NewComponent();
+  const LONG key = RegisterOn(a, L"line");
+  RegisterOn(b, L"line");
+  FakeMessageService* first = NewService();
+  FakeMessageService* second = NewService();
+  EXPECT_EQ(Dispatcher().GetBaseTransferMode(key), TRANSFER_MODE_PARALLEL);
+
+  ASSERT_TRUE(Dispatcher().SetTransferMode(TRANSFER_MODE_ONE_BY_ONE, first, key, &a));
+  EXPECT_EQ(Access::TransferMode(a), TRANSFER_MODE_ONE_BY_ONE);
+  EXPECT_EQ(Access::SimplexService(key), first);
+  EXPECT_FALSE(Access::IsParallelAvailable(key));
+  EXPECT_FALSE(Dispatcher().SetTransferMode(TRANSFER_MODE_ONE_BY_ONE, second, key, &a)) << "already held";
+  EXPECT_FALSE(Dispatcher().SetTransferMode(TRANSFER_MODE_PARALLEL, second, key, &a));
+  EXPECT_FALSE(Dispatcher().SetTransferMode(TRANSFER_MODE_PARALLEL, first, key, &b));
+  EXPECT_FALSE(Dispatcher().SetTransferMode(TRANSFER_MODE_ONE_BY_ONE, second, key, &outsider));
+  EXPECT_FALSE(Dispatcher().SetTransferMode(2, first, key, &a));
+  EXPECT_EQ(Access::SimplexService(key), first);
+
+  ASSERT_TRUE(Dispatcher().SetTransferMode(TRANSFER_MODE_PARALLEL, first, key, &a));
+  EXPECT_EQ(Access::TransferMode(a), TRANSFER_MODE_PARALLEL);
+  EXPECT_EQ(Access::SimplexService(key), nullptr);
+  EXPECT_TRUE(Access::IsParallelAvailable(key));
+
+  // The target's own mode switched to one by one: no parallel sending even
+  // though nobody holds it.
+  ASSERT_TRUE(Dispatcher().SetTargetTransferMode(TRANSFER_MODE_ONE_BY_ONE, key));
+  EXPECT_FALSE(Access::IsParallelAvailable(key));
+  ASSERT_TRUE(Dispatcher().SetTargetTransferMode(TRANSFER_MODE_PARALLEL, key));
+  EXPECT_TRUE(Access::IsParallelAvailable(key));
+  EXPECT_FALSE(Dispatcher().SetTargetTransferMode(TRANSFER_MODE_PARALLEL, key + 1000));
+}
+
+TEST_F(DispatchTargetTest, OnAOneByOneTargetTheHoldIsReplacedAndClearedWithoutAService) {
+  ParallelCommunication& a = NewComponent(true);
+  ParallelCommunication& b = NewComponent(true);
+  const LONG key = RegisterOn(a, L"serial line");
+  RegisterOn(b, L"serial line");
+  EXPECT_EQ(Dispatcher().GetBaseTransferMode(key), TRANSFER_MODE_ONE_BY_ONE);
+  EXPECT_EQ(Access::TransferMode(a), TRANSFER_MODE_ONE_BY_ONE);
+  EXPECT_FALSE(Access::IsParallelAvailable(key));
+  FakeMessageService* first = NewService();
+  FakeMessageService* second = NewService();
+
+  ASSERT_TRUE(Dispatcher().SetTransferMode(TRANSFER_MODE_ONE_BY_ONE, first, key, &a));
+  ASSERT_TRUE(Dispatcher().SetTransferMode(TRANSFER_MODE_ONE_BY_ONE, second, key, &b));
+  EXPECT_EQ(Access::SimplexService(key), second);
+  // The release of a one-by-one target: base mode and no service.
+  ASSERT_TRUE(Dispatcher().SetTransferMode(TRANSFER_MODE_ONE_BY_ONE, nullptr, key, &b));
+  EXPECT_EQ(Access::SimplexService(key), nullptr);
+  EXPECT_EQ(Access::TransferMode(b), TRANSFER_MODE_ONE_BY_ONE);
+}
+
+// The turn list, on a target the dispatcher does not know.
+class DispatchTurnTest : public DispatchFixture {
+ protected:
+  ParallelCommunication& m_a = NewComponent();
+  ParallelCommunication& m_b = NewComponent();
+  ParallelCommunication& m_c = NewComponent();
+  FakeDeviceConfig& m_device = NewDevice(L"line");
+  DispatchTarget m_target{&m_a, &m_device, TRANSFER_MODE_PARALLEL, 0};
+
+  void SetUp() override {
+    ASSERT_TRUE(m_target.Join(&m_b, &m_device, TRANSFER_MODE_PARALLEL, 0));
+    ASSERT_TRUE(m_target.Join(&m_c, &m_device, TRANSFER_MODE_PARALLEL, 0));
+  }
+};
+
+TEST_F(DispatchTurnTest, ATurnWaitsWhileTheTargetIsFullForItsComponent) {
+  Access::SetParallelLimit(m_a, 2);
+  Access::SetParallelLimit(m_b, 1);
+  FakeMessageService* onTheLine = NewService();
+  Access::AddCommunicating(m_c, onTheLine);
+  m_target.QueueTurn(&m_b);
+  m_target.QueueTurn(&m_a);
+
+  EXPECT_EQ(m_target.TakeNextTurn(), nullptr) << "b's limit of 1 is reached";
+  EXPECT_EQ(m_target.TurnCount(), 2u);
+
+  ASSERT_TRUE(Access::RemoveCommunicating(m_c, onTheLine));
+  EXPECT_EQ(m_target.TakeNextTurn(), &m_b);
+  EXPECT_EQ(m_target.TakeNextTurn(), &m_a);
+  EXPECT_EQ(m_target.TakeNextTurn(), nullptr);
+
+  // A limit below 1 would block the target for good; it counts as 1.
+  Access::SetParallelLimit(m_a, 0);
+  m_target.QueueTurn(&m_a);
+  EXPECT_EQ(m_target.TakeNextTurn(), &m_a);
+}
+
+TEST_F(DispatchTurnTest, LeavingRemovesTheComponentsTurnsAndKeepsTheOthersInOrder) {
+  for (ParallelCommunication* component : {&m_a, &m_b, &m_a, &m_c, &m_b, &m_a}) m_target.QueueTurn(component);
+  FakeDeviceConfig& otherDevice = NewDevice(L"line");
+  ParallelCommunication& d = NewComponent();
+  ASSERT_TRUE(m_target.Join(&d, &otherDevice, TRANSFER_MODE_PARALLEL, 2));
+  EXPECT_FALSE(m_target.Join(&d, &otherDevice, TRANSFER_MODE_ONE_BY_ONE, 0));
+
+  int remaining = -1;
+  int removed = -1;
+  ITARVO_DeviceConfig* device = nullptr;
+  ASSERT_TRUE(m_target.Leave(remaining, removed, device, &m_a));
+  EXPECT_EQ(remaining, 3);
+  EXPECT_EQ(removed, 3);
+  EXPECT_EQ(device, &m_device);
+  ASSERT_TRUE(m_target.Leave(remaining, removed, device, &d));
+  EXPECT_EQ(removed, 2);
+  EXPECT_EQ(device, &otherDevice);
+  EXPECT_FALSE(m_target.Leave(remaining, removed, device, &m_a));
+  EXPECT_EQ(removed, 2) << "outputs untouched when the component is not registered";
+
+  EXPECT_EQ(m_target.TakeNextTurn(), &m_b);
+  EXPECT_EQ(m_target.TakeNextTurn(), &m_c);
+  EXPECT_EQ(m_target.TakeNextTurn(), &m_b);
+  EXPECT_EQ(m_target.TakeNextTurn(), nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,126 @@
+#include "Support/DispatchTestAccess.h"
+
+#include "BaseComms/CommunicatingQueue.h"
+#include "BaseComms/PendingQueue.h"
+#include "BaseComms/WaitingQueue.h"
+#include "Platform/Event.h"
+#include "Platform/Handle.h"
+
+bool DispatchTestAccess::HasTarget(LONG key) {
+  CommunicationDispatcher& dispatcher = Dispatcher();
+  CriticalSectionLock lock(dispatcher.m_dispatchLock);
+  return dispatcher.FindTarget(key) != nullptr;
+}
+
+unsigned int DispatchTestAccess::TurnCount(LONG key) {
+  CommunicationDispatcher& dispatcher = Dispatcher();
+  CriticalSectionLock lock(dispatcher.m_dispatchLock);
+  unsigned int count = 0;
+  dispatcher.TurnCount(count, key);
+  return count;
+}
+
+IMessageService* DispatchTestAccess::SimplexService(LONG key) {
+  CommunicationDispatcher& dispatcher = Dispatcher();
+  CriticalSectionLock lock(dispatcher.m_dispatchLock);
+  IMessageService* simplex = nullptr;
+  dispatcher.IsParallelAvailable(simplex, key);
+  return simplex;
+}
+
+bool DispatchTestAccess::IsParallelAvailable(LONG key) {
+  CommunicationDispatcher& dispatcher = Dispatcher();
+  CriticalSectionLock lock(dispatcher.m_dispatchLock);
+  IMessageService* simplex = nullptr;
+  return dispatcher.IsParallelAvailable(simplex, key);
+}
+
+unsigned int DispatchTestAccess::CountCommunicating(LONG key) {
+  CommunicationDispatcher& dispatcher = Dispatcher();
+  CriticalSectionLock lock(dispatcher.m_dispatchLock);
+  unsigned int count = 0;
+  dispatcher.CountCommunicating(count, key);
+  return count;
+}
+
+void DispatchTestAccess::QueueTurn(LONG key, ParallelCommunication& component) {
+  CommunicationDispatcher& dispatcher = Dispatcher();
+  CriticalSectionLock lock(dispatcher.m_dispatchLock);
+  dispatcher.QueueTurn(key, &component);
+}
+
+LONG DispatchTestAccess::NextKey() {
+  CommunicationDispatcher& dispatcher = Dispatcher();
+  CriticalSectionLock lock(dispatcher.m_dispatchLock);
+  return dispatcher.m_nextKey;
+}
+
+void DispatchTestAccess::SetStopped(ParallelCommunication& component, bool stopped) {
+  CriticalSectionLock lock(component.m_componentLock);
+  component.m_isStopped = stopped;
+}
+
+void DispatchTestAccess::AddPending(ParallelCommunication& component, IMessageService* service) {
+  CriticalSectionLock lock(component.m_componentLock);
+  component.m_pPendingQ->Add(service);
+}
+
+bool DispatchTestAccess::IsPending(ParallelCommunication& component, IMessageService* service) {
+  CriticalSectionLock lock(component.m_componentLock);
+  return component.m_pPendingQ->Contains(service);
+}
+
+void DispatchTestAccess::AddCommunicating(ParallelCommunication& component, IMessageService* service) {
+  CriticalSectionLock lock(component.m_componentLock);
+  component.m_pCommunicatingQ->Add(service);
+}
+
+bool DispatchTestAccess::IsCommunicating(ParallelCommunication& component, IMessageService* service) {
+  CriticalSectionLock lock(component.m_componentLock);
+  return component.m_pCommunicatingQ->Contains(service);
+}
+
+unsigned int DispatchTestAccess::CommunicatingSize(ParallelCommunication& component) {
+  return component.m_pCommunicatingQ->Size();
+}
+
+bool DispatchTestAccess::RemoveCommunicating(ParallelCommunication& component, IMessageService* service) {
+  CriticalSectionLock lock(component.m_componentLock);
+  return component.m_pCommunicatingQ->Remove(service);
+}
+
+unsigned int DispatchTestAccess::WaitingSize(ParallelCommunication& component) {
+  CriticalSectionLock lock(component.m_componentLock);
+  return component.m_pWaitingQ->Size();
+}
+
+bool DispatchTestAccess::IsWaiting(ParallelCommunication& component, IMessageService* service) {
+  CriticalSectionLock lock(component.m_componentLock);
+  return component.m_pWaitingQ->Contains(service);
+}
+
+void DispatchTestAccess::OpenSendList(ParallelCommunication& component) {
+  InitializeCriticalSection(&component.m_sendLock);
+  CriticalSectionLock lock(component.m_sendLock);
+  component.m_pSendList = new std::vector<ITARVO_ProtocolMessage*>();
+  component.m_hSendRequestEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+}
+
+std::vector<ITARVO_ProtocolMessage*> DispatchTestAccess::TakeSent(ParallelCommunication& component) {
+  CriticalSectionLock lock(component.m_sendLock);
+  std::vector<ITARVO_ProtocolMessage*> sent;
+  sent.swap(*component.m_pSendList);
+  return sent;
+}
+
+void DispatchTestAccess::CloseSendList(ParallelCommunication& component) {
+  {
+    CriticalSectionLock lock(component.m_sendLock);
+    for (ITARVO_ProtocolMessage* message : *component.m_pSendList) message->Release();
+    delete component.m_pSendList;
+    component.m_pSendList = nullptr;
+    CloseHandle(component.m_hSendRequestEvent);
+    component.m_hSendRequestEvent = nullptr;
+  }
+  DeleteCriticalSection(&component.m_sendLock);
+}
