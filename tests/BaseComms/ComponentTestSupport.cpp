@@ -1,0 +1,94 @@
+#include "ComponentTestSupport.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "Trace/TraceChannelTesting.h"
+#include "Trace/TraceLayout.h"
+#include "Trace/TraceReader.h"
+
+// Trace objects of this program's own, named before the library loads (and
+// opens the channel), so that lines never mix with another program's.
+__attribute__((constructor(101))) static void UsePrivateTraceNames() {
+  const std::string suffix = "-bctest-component-" + std::to_string(getpid());
+  setenv(qtmtrace::kSuffixVariable, suffix.c_str(), 1);
+}
+
+namespace componenttest {
+namespace {
+
+// Creates the channel once, reopens the library's side on it, and removes it
+// when the program ends.
+class TraceChannel : public ::testing::Environment {
+ public:
+  static CQTMTraceReader* Reader() { return s_reader.get(); }
+
+  void SetUp() override {
+    s_reader = CQTMTraceReader::Attach(qtmtrace::TraceNameSuffix());
+    ASSERT_NE(s_reader, nullptr);
+    qtmtrace::ReopenChannelForTesting();
+    s_reader->SetFilter("HO");
+    s_reader->SetTracing(false);
+  }
+  void TearDown() override {
+    s_reader.reset();
+    CQTMTraceReader::RemoveChannel(qtmtrace::TraceNameSuffix());
+  }
+
+ private:
+  static std::unique_ptr<CQTMTraceReader> s_reader;
+};
+
+std::unique_ptr<CQTMTraceReader> TraceChannel::s_reader;
+[[maybe_unused]] ::testing::Environment* const g_traceChannel = ::testing::AddGlobalTestEnvironment(new TraceChannel);
+
+}  // namespace
+
+Host::Host(const std::wstring& configurationText) {
+  config.configuration[L""] = configurationText;
+  protocol.runtimeInformation = configurationText;  // Initialise writes it back unchanged
+  config.nodeLists[kLocalServices] = &services;
+  config.nodes[kReleaseVersionPath] = &releaseVersion;
+  releaseVersion.text = L"1.2.3";
+}
+
+TraceCapture::TraceCapture() {
+  CQTMTraceReader* reader = TraceChannel::Reader();
+  std::vector<std::string> stale;
+  reader->TakeLines(stale);
+  reader->SetTracing(true);
+}
+
+TraceCapture::~TraceCapture() {
+  CQTMTraceReader* reader = TraceChannel::Reader();
+  reader->SetTracing(false);
+  std::vector<std::string> rest;
+  reader->TakeLines(rest);
+}
+
+const std::vector<std::string>& TraceCapture::Lines() {
+  TraceChannel::Reader()->TakeLines(m_lines);
+  return m_lines;
+}
+
+bool TraceCapture::Contains(const std::string& text) {
+  for (const std::string& line : Lines()) {
+    if (line.find(text) != std::string::npos) return true;
+  }
+  return false;
+}
+
+bool WaitUntil(const std::function<bool()>& condition, unsigned milliseconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+}  // namespace componenttest

@@ -1,0 +1,411 @@
+// Tests of the component's lifecycle and its send thread: Initialise and its
+// failure rows, UnInitialise (twice, and after a failed Initialise),
+// StopSendReceive, the hand-over of protocol messages and the release of
+// everything the component held. Every test ends with the host doubles'
+// reference counts at zero (the doubles check that when destroyed).
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+#include <list>
+#include <memory>
+#include <thread>
+
+#include "BaseComms/PackedVersion.h"
+#include "ComponentTestSupport.h"
+#include "Support/FakeMessageService.h"
+#include "Support/ParallelCommunicationTestAccess.h"
+
+namespace {
+
+using componenttest::Host;
+using componenttest::TraceCapture;
+using componenttest::WaitUntil;
+using doubles::FakeDeviceMessage;
+using doubles::FakeDeviceResult;
+using doubles::FakeMessageService;
+using doubles::FakeProtocolMessage;
+using Access = ParallelCommunicationTestAccess;
+
+// A latch a host double's hook waits on, with a bound so no test hangs.
+class Gate {
+ public:
+  void Open() { m_open.set_value(); }
+  bool Wait() { return m_opened.wait_for(std::chrono::seconds(5)) == std::future_status::ready; }
+
+ private:
+  std::promise<void> m_open;
+  std::shared_future<void> m_opened = m_open.get_future().share();
+};
+
+class ComponentTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    if (m_component != nullptr) {
+      m_component->UnInitialise();
+      m_component.reset();
+    }
+    m_host.sink.Clear();
+    m_host.protocol.ClearSent();
+    EXPECT_EQ(FakeMessageService::LiveCount(), m_servicesBefore) << "a service leaked";
+  }
+
+  HRESULT Initialise() { return m_component->Initialise(&m_host.info, &m_host.sink, &m_host.protocol); }
+
+  // Declared before the host: results the sink keeps refer to them.
+  FakeDeviceMessage m_deviceMessage;
+  FakeProtocolMessage m_messages[3];
+  Host m_host;
+  const int m_servicesBefore = FakeMessageService::LiveCount();
+  std::unique_ptr<ParallelCommunication> m_component{ParallelCommunication::CreateInstance()};
+};
+
+// --- Initialise failure rows and UnInitialise after them ----------------------
+
+TEST_F(ComponentTest, FailingGetUnknownReturnsItsCodeAndTakesNothing) {
+  TraceCapture trace;
+  m_host.info.getUnknownResult = static_cast<HRESULT>(0x80070005u);
+  EXPECT_EQ(Initialise(), static_cast<HRESULT>(0x80070005u));
+  EXPECT_TRUE(trace.Contains("FAIL: pDevInfo->GetUnknown, File("));
+  EXPECT_EQ(Access::DeviceConfig(*m_component), nullptr);
+  EXPECT_FALSE(Access::HasSendThread(*m_component));
+  EXPECT_FALSE(Access::HasTimeWatchThread(*m_component));
+  EXPECT_EQ(Access::DispatchKey(*m_component), -1);
+  EXPECT_EQ(m_host.info.RefCount() + m_host.sink.RefCount() + m_host.protocol.RefCount(), 0);
+
+  EXPECT_EQ(m_component->UnInitialise(), S_OK);
+  EXPECT_EQ(m_component->UnInitialise(), S_OK);
+  EXPECT_TRUE(m_host.config.activations.empty()) << "never activated, so never deactivated";
+}
+
+// A failed Initialise gives back what it took: threads stopped, registration
+// withdrawn, the device configuration released. UnInitialise afterwards
+// releases nothing a second time (the doubles count).
+TEST_F(ComponentTest, FailingResultSinkQueryStopsTheThreadsAndGivesEverythingBack) {
+  TraceCapture trace;
+  m_host.sink.Withdraw(IID_ITARVO_DeviceResultCallback);
+  EXPECT_EQ(Initialise(), E_NOINTERFACE);
+  EXPECT_TRUE(trace.Contains("FAIL: Query Interface, File("));
+  EXPECT_FALSE(Access::HasSendThread(*m_component));
+  EXPECT_FALSE(Access::HasTimeWatchThread(*m_component));
+  EXPECT_EQ(Access::DispatchKey(*m_component), -1);
+  EXPECT_EQ(Access::DeviceConfig(*m_component), nullptr);
+  EXPECT_EQ(m_host.config.RefCount(), 0);
+  EXPECT_EQ(m_host.sink.RefCount() + m_host.protocol.RefCount() + m_host.info.RefCount(), 0);
+
+  EXPECT_EQ(m_component->UnInitialise(), S_OK);
+  EXPECT_EQ(m_component->UnInitialise(), S_OK);
+  EXPECT_TRUE(m_host.config.activations.empty());
+}
+
+TEST_F(ComponentTest, BadServiceConfigurationFailsWithEFail) {
+  TraceCapture trace;
+  m_host.config.nodeLists.clear();
+  EXPECT_EQ(Initialise(), E_FAIL);
+  EXPECT_TRUE(trace.Contains("FAIL: ServiceGenerator, File("));
+  EXPECT_FALSE(Access::HasSendThread(*m_component));
+  EXPECT_FALSE(Access::HasTimeWatchThread(*m_component));
+  EXPECT_FALSE(Access::HasServiceGenerator(*m_component));
+  EXPECT_EQ(m_host.config.RefCount(), 0);
+  // The host may simply destroy the object now.
+  m_component.reset();
+}
+
+TEST_F(ComponentTest, RefusedRegistrationFailsWithEFailAndLeavesNoThread) {
+  TraceCapture trace;
+  m_host.config.getConfigurationResult = E_ACCESSDENIED;  // the dispatcher cannot read the target
+  EXPECT_EQ(Initialise(), E_FAIL);
+  EXPECT_TRUE(trace.Contains("FAIL: m_pDispatcher->RegisterDevice, File("));
+  EXPECT_FALSE(Access::HasSendThread(*m_component));
+  EXPECT_EQ(m_host.config.RefCount(), 0);
+}
+
+// --- a successful Initialise ---------------------------------------------------
+
+TEST_F(ComponentTest, WithoutOptionalInterfacesTheLimitIsOneAndTheTextStays) {
+  m_host.config.Withdraw(IID_ITARVO_ParallelLimit);
+  m_host.config.parallelLimit = 5;
+  m_host.protocol.Withdraw(IID_ITARVO_RuntimeInformation);
+  m_host.protocol.runtimeInformation = L"LINE=2";
+  ASSERT_EQ(Initialise(), S_OK);
+
+  EXPECT_EQ(Access::ParallelLimit(*m_component), 1);
+  EXPECT_EQ(m_host.config.configuration[L""], L"LINE=1");
+  EXPECT_TRUE(Access::HasSendThread(*m_component));
+  EXPECT_TRUE(Access::HasTimeWatchThread(*m_component));
+  EXPECT_GE(Access::DispatchKey(*m_component), 0);
+  EXPECT_EQ(m_host.sink.RefCount(), 1);
+  EXPECT_EQ(m_host.protocol.RefCount(), 1);
+  EXPECT_EQ(m_host.info.RefCount(), 1);
+  EXPECT_EQ(m_host.config.activations, std::vector<LONG>{1});
+}
+
+TEST_F(ComponentTest, ReadsLimitRuntimeInformationAndReleaseVersionFromTheHost) {
+  m_host.config.parallelLimit = 4;
+  m_host.protocol.runtimeInformation = L"LINE=1;RT=7";
+  m_host.releaseVersion.text = L"2.300.1";
+  const LONG blocks = CoTaskMemBlocksInUse();
+  ASSERT_EQ(Initialise(), S_OK);
+
+  EXPECT_EQ(Access::ParallelLimit(*m_component), 4);
+  EXPECT_EQ(m_host.config.configuration[L""], L"LINE=1;RT=7");
+  EXPECT_EQ(Access::ReleaseVersion(*m_component), PackVersion(2, 44, 1));
+  EXPECT_EQ(Access::RuntimeVersion(*m_component), 0u);
+  EXPECT_EQ(CoTaskMemBlocksInUse(), blocks) << "the runtime information text is freed";
+}
+
+TEST_F(ComponentTest, MissingOrBrokenHostValuesKeepTheDefaults) {
+  m_host.config.parallelLimitResult = E_FAIL;
+  m_host.protocol.getRuntimeResult = E_FAIL;
+  m_host.config.nodes.clear();  // no release version
+  ASSERT_EQ(Initialise(), S_OK);
+  EXPECT_EQ(Access::ParallelLimit(*m_component), 1);
+  EXPECT_EQ(Access::ReleaseVersion(*m_component), 0u);
+  EXPECT_EQ(m_host.config.configuration[L""], L"LINE=1");
+}
+
+TEST_F(ComponentTest, UnInitialiseReleasesEverythingOnceAndASecondCallDoesNothing) {
+  ASSERT_EQ(Initialise(), S_OK);
+  EXPECT_EQ(m_component->Initialise(&m_host.info, &m_host.sink, &m_host.protocol), E_UNEXPECTED)
+      << "a second Initialise would register twice";
+
+  EXPECT_EQ(m_component->UnInitialise(), S_OK);
+  EXPECT_FALSE(Access::HasSendThread(*m_component));
+  EXPECT_FALSE(Access::HasTimeWatchThread(*m_component));
+  EXPECT_EQ(Access::DeviceConfig(*m_component), nullptr);
+  EXPECT_EQ(m_host.config.RefCount() + m_host.info.RefCount(), 0);
+  EXPECT_EQ(m_host.sink.RefCount() + m_host.protocol.RefCount(), 0);
+
+  EXPECT_EQ(m_component->UnInitialise(), S_OK);
+  EXPECT_EQ(m_host.config.activations, (std::vector<LONG>{1, 0}));
+}
+
+TEST_F(ComponentTest, UnInitialiseDeletesQueuedServicesAndReleasesRegisteredMessages) {
+  ASSERT_EQ(Initialise(), S_OK);
+  auto* service = new FakeMessageService();
+  const auto probe = service->Probe();
+  Access::AddCommunicating(*m_component, service);
+  Access::Register(*m_component, &m_deviceMessage, service);
+
+  EXPECT_EQ(m_component->UnInitialise(), S_OK);
+  EXPECT_EQ(probe->deletions, 1);
+  EXPECT_EQ(m_deviceMessage.RefCount(), 0);
+  EXPECT_EQ(Access::RegistrySize(*m_component), 0u);
+}
+
+// A one-by-one component registers with transfer mode 0, so a parallel
+// component cannot join its target, while another one-by-one component can.
+TEST_F(ComponentTest, OneByOneComponentRegistersOneByOne) {
+  std::unique_ptr<ParallelCommunication> oneByOne(OneByOneCommunication::CreateInstance());
+  EXPECT_EQ(Access::DefaultTransferMode(*oneByOne), TRANSFER_MODE_ONE_BY_ONE);
+  EXPECT_EQ(Access::DefaultTransferMode(*m_component), TRANSFER_MODE_PARALLEL);
+
+  Host first;
+  ASSERT_EQ(oneByOne->Initialise(&first.info, &first.sink, &first.protocol), S_OK);
+  EXPECT_EQ(Access::TransferMode(*oneByOne), TRANSFER_MODE_ONE_BY_ONE);
+
+  EXPECT_EQ(Initialise(), E_FAIL) << "same target, other transfer mode";
+  std::unique_ptr<ParallelCommunication> second(OneByOneCommunication::CreateInstance());
+  Host secondHost;
+  ASSERT_EQ(second->Initialise(&secondHost.info, &secondHost.sink, &secondHost.protocol), S_OK);
+  EXPECT_EQ(Access::DispatchKey(*second), Access::DispatchKey(*oneByOne));
+
+  second->UnInitialise();
+  oneByOne->UnInitialise();
+}
+
+// --- StopSendReceive -----------------------------------------------------------
+
+// StopSendReceive waits while a send or a delivery is in progress; once
+// stopped, a later call returns at once whatever is in progress.
+TEST_F(ComponentTest, StopSendReceiveWaitsForSendAndDeliveryInProgress) {
+  for (const bool sending : {true, false}) {
+    std::unique_ptr<ParallelCommunication> component(ParallelCommunication::CreateInstance());
+    if (sending) {
+      Access::SetSending(*component, true);
+    } else {
+      Access::SetCallingBack(*component, true);
+    }
+    std::atomic<bool> returned{false};
+    std::thread stopper([&] {
+      component->StopSendReceive();
+      returned = true;
+    });
+    EXPECT_FALSE(WaitUntil([&] { return returned.load(); }, 50)) << "returned during the send or delivery";
+    EXPECT_FALSE(Access::IsStopped(*component));
+    if (sending) {
+      Access::SetSending(*component, false);
+    } else {
+      Access::SetCallingBack(*component, false);
+    }
+    EXPECT_TRUE(WaitUntil([&] { return returned.load(); }));
+    stopper.join();
+    EXPECT_TRUE(Access::IsStopped(*component));
+
+    Access::SetSending(*component, true);
+    EXPECT_EQ(component->StopSendReceive(), S_OK) << "second call returns at once";
+    Access::SetSending(*component, false);
+  }
+}
+
+// A real send in progress: StopSendReceive returns only after Send returned.
+TEST_F(ComponentTest, StopSendReceiveReturnsAfterTheSendInProgress) {
+  ASSERT_EQ(Initialise(), S_OK);
+  Gate inSend;
+  Gate release;
+  std::atomic<bool> sendReturned{false};
+  m_host.protocol.onSend = [&](ITARVO_ProtocolMessage*) {
+    inSend.Open();
+    release.Wait();
+    sendReturned = true;
+  };
+  m_messages[0].AddRef();
+  Access::RequestSendMessage(*m_component, &m_messages[0]);
+  ASSERT_TRUE(inSend.Wait());
+
+  std::atomic<bool> stopped{false};
+  std::thread stopper([&] {
+    m_component->StopSendReceive();
+    stopped = true;
+  });
+  EXPECT_FALSE(WaitUntil([&] { return stopped.load(); }, 50));
+  release.Open();
+  stopper.join();
+  EXPECT_TRUE(sendReturned);
+  EXPECT_EQ(m_host.protocol.Sent().size(), 1u);
+}
+
+// --- the send thread -----------------------------------------------------------
+
+class SendThreadTest : public ComponentTest {
+ protected:
+  void SetUp() override {
+    Access::SetProtocolComm(*m_component, &m_host.protocol);
+    Access::SetDeviceConfig(*m_component, m_host.Config());
+    Access::SetResultCallback(*m_component, &m_host.sink);
+    ASSERT_TRUE(Access::StartSendRoutine(*m_component));
+  }
+  void TearDown() override {
+    Access::StopSendRoutine(*m_component);
+    Access::ClearQueues(*m_component);
+    Access::ClearRegistry(*m_component);
+    Access::SetProtocolComm(*m_component, nullptr);
+    Access::SetDeviceConfig(*m_component, nullptr);
+    Access::SetResultCallback(*m_component, nullptr);
+    ComponentTest::TearDown();
+  }
+
+  void Queue(FakeProtocolMessage& message) {
+    message.AddRef();  // the reference the send list takes over
+    Access::RequestSendMessage(*m_component, &message);
+  }
+};
+
+TEST_F(SendThreadTest, MessagesQueuedWhileSendingGoOutInQueueOrder) {
+  Gate inSend;
+  Gate release;
+  std::atomic<int> sends{0};
+  m_host.protocol.onSend = [&](ITARVO_ProtocolMessage*) {
+    if (sends++ == 0) {
+      inSend.Open();
+      release.Wait();
+    }
+  };
+  Queue(m_messages[0]);
+  ASSERT_TRUE(inSend.Wait());
+  Queue(m_messages[2]);
+  Queue(m_messages[1]);
+  release.Open();
+  ASSERT_TRUE(WaitUntil([&] { return m_host.protocol.Sent().size() == 3; }));
+
+  const std::vector<ITARVO_ProtocolMessage*> expected{&m_messages[0], &m_messages[2], &m_messages[1]};
+  EXPECT_EQ(m_host.protocol.Sent(), expected);
+  for (auto& message : m_messages) EXPECT_EQ(message.RefCount(), 1) << "only the protocol layer's reference";
+}
+
+// Messages still queued when the thread stops are neither sent nor leaked.
+TEST_F(SendThreadTest, MessagesLeftAtStopAreReleasedUnsent) {
+  Gate inSend;
+  Gate release;
+  m_host.protocol.onSend = [&](ITARVO_ProtocolMessage*) {
+    inSend.Open();
+    release.Wait();
+  };
+  Queue(m_messages[0]);
+  ASSERT_TRUE(inSend.Wait());
+  Queue(m_messages[1]);
+  Queue(m_messages[2]);
+  Access::SignalSendStop(*m_component);  // with both events set, stop wins
+  release.Open();
+  Access::StopSendRoutine(*m_component);
+
+  EXPECT_EQ(m_host.protocol.Sent().size(), 1u);
+  EXPECT_EQ(m_messages[1].RefCount(), 0);
+  EXPECT_EQ(m_messages[2].RefCount(), 0);
+
+  Queue(m_messages[1]);  // no send thread any more: released at once
+  EXPECT_EQ(m_messages[1].RefCount(), 0);
+}
+
+// A refused message is its service's (empty) response: the failure
+// operation is called, the service processes it through the dispatcher,
+// its results are delivered and, being finished, it is retired.
+TEST_F(SendThreadTest, RefusedMessageCompletesItsServiceThroughTheDispatcher) {
+  auto* service = new FakeMessageService();
+  const auto probe = service->Probe();
+  service->deviceMessages = {&m_deviceMessage};
+  service->ownMessages = {&m_messages[0]};
+  service->onProcessResponse = [&](std::list<ITARVO_DeviceResult*>& results, bool& serviceComplete,
+                                   bool& transferComplete, ITARVO_ProtocolMessage*) {
+    auto* result = new FakeDeviceResult();
+    result->SetResult(&m_deviceMessage, QTM_RESULT_COMMS_FAILED, 1, 0, nullptr);
+    results.push_back(result);
+    serviceComplete = true;
+    transferComplete = true;
+    return true;
+  };
+  Access::AddCommunicating(*m_component, service);
+  Access::Register(*m_component, &m_deviceMessage, service);
+  m_host.protocol.sendResult = E_FAIL;
+
+  TraceCapture trace;
+  Queue(m_messages[0]);
+  ASSERT_TRUE(WaitUntil([&] { return probe->deletions.load() == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return m_messages[0].RefCount() == 0; }));
+
+  EXPECT_EQ(m_messages[0].sendFailures, 1);
+  EXPECT_EQ(probe->Calls(doubles::ServiceProbe::kProcessResponse), 1);
+  EXPECT_TRUE(trace.Contains("FAIL: m_pProtocolComm->Send, File("));
+  ASSERT_EQ(m_host.sink.Results().size(), 1u);
+  EXPECT_FALSE(Access::IsRegistered(*m_component, &m_deviceMessage));
+  EXPECT_EQ(Access::CommunicatingCount(*m_component) + Access::PendingCount(*m_component), 0u);
+  m_host.sink.Clear();
+  EXPECT_EQ(m_deviceMessage.RefCount(), 0) << "the registry's reference released once";
+}
+
+// After StopSendReceive nothing reaches the protocol layer; the message takes
+// the failure path and is released.
+TEST_F(SendThreadTest, AfterStopSendReceiveMessagesFailWithoutReachingTheProtocolLayer) {
+  m_component->StopSendReceive();
+  Queue(m_messages[0]);
+  ASSERT_TRUE(WaitUntil([&] { return m_messages[0].RefCount() == 0; }));
+  EXPECT_EQ(m_messages[0].sendFailures, 1);
+  EXPECT_TRUE(m_host.protocol.Sent().empty());
+}
+
+// --- retiring device messages --------------------------------------------------
+
+// A retired service may list a message that already left the registry (it
+// was cancelled) or list one twice; each registered message loses exactly
+// the registry's reference.
+TEST_F(ComponentTest, RetiringReleasesOnlyWhatTheRegistryHeld) {
+  FakeDeviceMessage cancelled;
+  Access::Register(*m_component, &m_deviceMessage);
+  std::list<const ITARVO_DeviceMessage*> listed{&m_deviceMessage, &cancelled, &m_deviceMessage};
+  Access::RetireMessages(*m_component, listed);
+  EXPECT_EQ(m_deviceMessage.RefCount(), 0);
+  EXPECT_EQ(cancelled.RefCount(), 0);
+  EXPECT_EQ(Access::RegistrySize(*m_component), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,245 @@
+// Tests of result delivery: the batch and single forms filtered by the
+// registry, the device's availability and the stopped flag; the error
+// results of a rejected response; device results made through COM. Every
+// result reference handed to the component must be given back, delivered or
+// not (FakeDeviceResult counts the live ones).
+#include <gtest/gtest.h>
+
+#include <list>
+#include <memory>
+
+#include "ComponentTestSupport.h"
+#include "Support/FakeMessageService.h"
+#include "Support/ParallelCommunicationTestAccess.h"
+
+namespace {
+
+using componenttest::Host;
+using componenttest::TraceCapture;
+using doubles::FakeDeviceMessage;
+using doubles::FakeDeviceResult;
+using doubles::FakeMessageService;
+using Access = ParallelCommunicationTestAccess;
+
+const std::vector<BYTE> kNoData{0xFF, 0xFF, 0x00, 0x00};
+
+class ResultDeliveryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Access::SetDeviceConfig(*m_component, m_host.Config());
+    Access::SetResultCallback(*m_component, &m_host.sink);
+    Access::Register(*m_component, &m_registered);
+  }
+  void TearDown() override {
+    Access::ClearRegistry(*m_component);
+    Access::SetDeviceConfig(*m_component, nullptr);
+    Access::SetResultCallback(*m_component, nullptr);
+    m_component.reset();
+    m_host.sink.Clear();
+    EXPECT_EQ(FakeDeviceResult::LiveCount(), m_resultsBefore) << "a device result leaked";
+  }
+
+  static ITARVO_DeviceResult* NewResult(ITARVO_DeviceMessage* message, LONG code = 0) {
+    auto* result = new FakeDeviceResult();
+    result->SetResult(message, code, 1, 0, nullptr);
+    return result;
+  }
+
+  // The results the sink received, as device results of the fake class.
+  std::vector<FakeDeviceResult*> Received() {
+    std::vector<FakeDeviceResult*> received;
+    for (ITARVO_DeviceResult* result : m_host.sink.Results()) received.push_back(static_cast<FakeDeviceResult*>(result));
+    return received;
+  }
+
+  FakeDeviceMessage m_registered;
+  FakeDeviceMessage m_other;
+  Host m_host;
+  const int m_resultsBefore = FakeDeviceResult::LiveCount();
+  std::unique_ptr<ParallelCommunication> m_component{ParallelCommunication::CreateInstance()};
+};
+
+// --- batch delivery ------------------------------------------------------------
+
+TEST_F(ResultDeliveryTest, BatchDeliversOnlyResultsOfRegisteredMessagesAndReleasesAll) {
+  ITARVO_DeviceResult* forRegistered = NewResult(&m_registered);
+  std::list<ITARVO_DeviceResult*> results{NewResult(&m_other), forRegistered, NewResult(nullptr)};
+  EXPECT_TRUE(Access::CallbackSomeResults(*m_component, results));
+  EXPECT_TRUE(results.empty()) << "the list gave up its references";
+  EXPECT_EQ(m_host.sink.batchCalls, 1);
+  EXPECT_EQ(m_host.sink.Results(), std::vector<ITARVO_DeviceResult*>{forRegistered});
+  EXPECT_EQ(FakeDeviceResult::LiveCount(), m_resultsBefore + 1) << "only the sink's reference remains";
+  EXPECT_EQ(m_other.RefCount(), 0) << "device-message references taken while filtering are released";
+}
+
+TEST_F(ResultDeliveryTest, BatchWithNothingDeliverableMakesNoCall) {
+  std::list<ITARVO_DeviceResult*> empty;
+  EXPECT_TRUE(Access::CallbackSomeResults(*m_component, empty));
+  std::list<ITARVO_DeviceResult*> unregistered{NewResult(&m_other)};
+  EXPECT_TRUE(Access::CallbackSomeResults(*m_component, unregistered));
+  EXPECT_EQ(m_host.sink.batchCalls, 0);
+  EXPECT_EQ(FakeDeviceResult::LiveCount(), m_resultsBefore);
+}
+
+TEST_F(ResultDeliveryTest, FailingBatchDeliveryReportsFalse) {
+  m_host.sink.receiveResult = E_FAIL;
+  std::list<ITARVO_DeviceResult*> results{NewResult(&m_registered)};
+  EXPECT_FALSE(Access::CallbackSomeResults(*m_component, results));
+}
+
+// After StopSendReceive, or once UnInitialise cleared the device
+// configuration, nothing reaches the application, and every result is still
+// released.
+TEST_F(ResultDeliveryTest, NothingIsDeliveredWhenStoppedOrUnavailable) {
+  for (const bool stop : {false, true}) {
+    std::unique_ptr<ParallelCommunication> component(ParallelCommunication::CreateInstance());
+    Access::SetResultCallback(*component, &m_host.sink);
+    Access::Register(*component, &m_registered);
+    if (stop) {
+      Access::SetDeviceConfig(*component, m_host.Config());
+      component->StopSendReceive();
+    }
+    std::list<ITARVO_DeviceResult*> results{NewResult(&m_registered), NewResult(&m_registered)};
+    Access::CallbackSomeResults(*component, results);
+    ITARVO_DeviceResult* single = NewResult(&m_registered);
+    EXPECT_EQ(Access::CallbackResultData(*component, single), S_OK);
+    single->Release();
+
+    EXPECT_EQ(m_host.sink.batchCalls + m_host.sink.singleCalls, 0);
+    EXPECT_EQ(FakeDeviceResult::LiveCount(), m_resultsBefore);
+    Access::ClearRegistry(*component);
+    Access::SetDeviceConfig(*component, nullptr);
+    Access::SetResultCallback(*component, nullptr);
+  }
+}
+
+// UnInitialise of an initialised component makes the device unavailable to
+// deliveries that come after it.
+TEST_F(ResultDeliveryTest, NothingIsDeliveredAfterUnInitialise) {
+  std::unique_ptr<ParallelCommunication> component(ParallelCommunication::CreateInstance());
+  Host host(L"LINE=9");
+  ASSERT_EQ(component->Initialise(&host.info, &host.sink, &host.protocol), S_OK);
+  Access::Register(*component, &m_other);
+  component->UnInitialise();
+  EXPECT_EQ(m_other.RefCount(), 0) << "the registry's reference went with UnInitialise";
+
+  std::list<ITARVO_DeviceResult*> results{NewResult(&m_other)};
+  Access::CallbackSomeResults(*component, results);
+  EXPECT_EQ(Access::CallbackResultData(*component, &m_other, 4, const_cast<BYTE*>(kNoData.data()), true, 0), S_OK);
+  EXPECT_EQ(host.sink.batchCalls + host.sink.singleCalls, 0);
+  EXPECT_EQ(FakeDeviceResult::LiveCount(), m_resultsBefore);
+}
+
+// --- single delivery -----------------------------------------------------------
+
+TEST_F(ResultDeliveryTest, SingleDeliveryOfAnUnregisteredMessageTracesAndReturnsZero) {
+  TraceCapture trace;
+  ITARVO_DeviceResult* result = NewResult(&m_other);
+  EXPECT_EQ(Access::CallbackResultData(*m_component, result), S_OK);
+  EXPECT_EQ(m_host.sink.singleCalls, 0);
+  EXPECT_TRUE(trace.Contains("ParallelCommunication::CallbackResult(): Error, UnAvailable DevMsg or Device, Line("));
+  result->Release();
+  EXPECT_EQ(m_other.RefCount(), 0);
+}
+
+TEST_F(ResultDeliveryTest, SingleDeliveryPassesTheResultAndTheSinksFailureCode) {
+  ITARVO_DeviceResult* result = NewResult(&m_registered, QTM_RESULT_S_FALSE);
+  EXPECT_EQ(Access::CallbackResultData(*m_component, result), S_OK);
+  EXPECT_EQ(m_host.sink.Results(), std::vector<ITARVO_DeviceResult*>{result});
+
+  TraceCapture trace;
+  m_host.sink.receiveResult = static_cast<HRESULT>(0x80070008u);
+  EXPECT_EQ(Access::CallbackResultData(*m_component, result), static_cast<HRESULT>(0x80070008u));
+  EXPECT_TRUE(trace.Contains("FAIL: Code(80070008), File("));
+  result->Release();  // the caller keeps its reference
+}
+
+// --- error results and device-result creation ----------------------------------
+
+TEST_F(ResultDeliveryTest, NoDataResultsCarryFFFF0000AndTheGivenCode) {
+  FakeDeviceMessage second;
+  Access::Register(*m_component, &second);
+  std::list<const ITARVO_DeviceMessage*> messages{&m_registered, &second, &m_other};
+  EXPECT_EQ(Access::CallbackNoDataResults(*m_component, messages, true, QTM_RESULT_ERROR), S_OK)
+      << "an unregistered message is skipped, not a failure";
+
+  const auto received = Received();
+  ASSERT_EQ(received.size(), 2u);
+  for (FakeDeviceResult* result : received) {
+    LONG code = 0;
+    LONG complete = 0;
+    result->GetErrorCode(&code);
+    result->GetComplete(&complete);
+    EXPECT_EQ(code, QTM_RESULT_ERROR);
+    EXPECT_EQ(complete, 1);
+    EXPECT_EQ(result->Data(), kNoData);
+  }
+  m_host.sink.Clear();
+  Access::ClearRegistry(*m_component);
+  EXPECT_EQ(second.RefCount(), 0);
+}
+
+TEST_F(ResultDeliveryTest, FailingDeviceResultCreationReturnsItsCodeAndDeliversNothing) {
+  m_host.resultClass.createResult = E_OUTOFMEMORY;
+  ITARVO_DeviceResult* result = reinterpret_cast<ITARVO_DeviceResult*>(1);
+  EXPECT_EQ(Access::CreateDeviceResult(*m_component, &m_registered, 0, 1, 0, nullptr, &result), E_OUTOFMEMORY);
+  EXPECT_EQ(result, nullptr);
+  std::list<const ITARVO_DeviceMessage*> messages{&m_registered};
+  EXPECT_EQ(Access::CallbackNoDataResults(*m_component, messages, true, QTM_RESULT_ERROR), E_OUTOFMEMORY);
+  EXPECT_EQ(m_host.sink.singleCalls, 0);
+}
+
+// A service that rejects the response: each of its device messages gets a
+// complete QTM_E_ERROR result; the flags are what the service left.
+TEST_F(ResultDeliveryTest, RejectedResponseGivesEveryMessageAnErrorResult) {
+  FakeDeviceMessage second;
+  FakeDeviceMessage third;
+  Access::Register(*m_component, &second);
+  Access::Register(*m_component, &third);
+  FakeMessageService service;
+  service.deviceMessages = {&m_registered, &second, &third};
+  service.processResult = false;
+  service.serviceCompleteOnResponse = false;
+  service.transferCompleteOnResponse = true;
+
+  std::list<ITARVO_DeviceResult*> results;
+  bool serviceComplete = true;
+  bool transferComplete = false;
+  Access::ProcessTransferResult(*m_component, results, serviceComplete, transferComplete, &service, nullptr);
+  EXPECT_FALSE(serviceComplete);
+  EXPECT_TRUE(transferComplete);
+  EXPECT_TRUE(results.empty());
+  const auto received = Received();
+  ASSERT_EQ(received.size(), 3u);
+  for (FakeDeviceResult* result : received) {
+    LONG code = 0;
+    result->GetErrorCode(&code);
+    EXPECT_EQ(code, QTM_RESULT_ERROR);
+    EXPECT_EQ(result->Data(), kNoData);
+  }
+  m_host.sink.Clear();
+  Access::ClearRegistry(*m_component);
+}
+
+TEST_F(ResultDeliveryTest, AcceptedResponseLeavesItsResultsToTheCaller) {
+  FakeMessageService service;
+  service.onProcessResponse = [&](std::list<ITARVO_DeviceResult*>& results, bool& serviceComplete,
+                                  bool& transferComplete, ITARVO_ProtocolMessage*) {
+    results.push_back(NewResult(&m_registered));
+    serviceComplete = false;
+    transferComplete = false;
+    return true;
+  };
+  std::list<ITARVO_DeviceResult*> results;
+  bool serviceComplete = false;
+  bool transferComplete = false;
+  Access::ProcessTransferResult(*m_component, results, serviceComplete, transferComplete, &service, nullptr);
+  EXPECT_FALSE(serviceComplete);
+  EXPECT_FALSE(transferComplete);
+  EXPECT_EQ(results.size(), 1u);
+  EXPECT_EQ(m_host.sink.singleCalls + m_host.sink.batchCalls, 0);
+  Access::CallbackSomeResults(*m_component, results);
+  EXPECT_EQ(m_host.sink.batchCalls, 1);
+}
+
+}  // namespace
