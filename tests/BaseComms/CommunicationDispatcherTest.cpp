@@ -1,0 +1,314 @@
+// Tests of the dispatch decisions: DispatchService in both target states,
+// DispatchNextService, the one-by-one hold and the matching of responses.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <initializer_list>
+
+#include "DispatchFixture.h"
+#include "DispatchTraceCapture.h"
+
+namespace {
+
+using Access = DispatchTestAccess;
+using Step = doubles::FakeMessageService::Step;
+using Messages = std::vector<ITARVO_ProtocolMessage*>;
+
+struct Outcome {
+  bool ok = false;
+  bool nowSend = false;
+  bool isServiceComplete = false;
+};
+
+struct Response {
+  IMessageService* service = nullptr;
+  bool dispatchAgain = false;
+  bool serviceComplete = false;
+  bool transferComplete = false;
+  std::list<const ITARVO_DeviceMessage*> deviceMessages;
+};
+
+std::string Hex(const void* pointer, const char* format) {
+  char text[16];
+  std::snprintf(text, sizeof text, format, static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(pointer)));
+  return text;
+}
+
+bool HasLine(const std::vector<std::string>& lines, const std::string& line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+class CommunicationDispatcherTest : public DispatchFixture {
+ protected:
+  // A registered component with a send list.
+  ParallelCommunication& Component(const std::wstring& line, bool oneByOne = false) {
+    ParallelCommunication& component = NewComponent(oneByOne);
+    RegisterOn(component, line);
+    OpenSendList(component);
+    return component;
+  }
+
+  FakeMessageService* ServiceWith(std::initializer_list<Step> steps) {
+    FakeMessageService* service = NewService();
+    service->steps.assign(steps);
+    return service;
+  }
+
+  Outcome Dispatch(IMessageService* service, ParallelCommunication& component) {
+    Outcome outcome;
+    outcome.ok = Dispatcher().DispatchService(outcome.nowSend, outcome.isServiceComplete, service, &component,
+                                              Access::Key(component));
+    return outcome;
+  }
+
+  Response Complete(ITARVO_ProtocolMessage* message, ParallelCommunication& component) {
+    Response response;
+    std::list<ITARVO_DeviceResult*> results;
+    response.service = Dispatcher().CompleteResponse(results, response.dispatchAgain, response.serviceComplete,
+                                                     response.transferComplete, response.deviceMessages, message,
+                                                     &component, Access::Key(component));
+    return response;
+  }
+};
+
+TEST_F(CommunicationDispatcherTest, ParallelTargetSendsBelowTheLimitAndOtherwiseQueuesBehindEveryTurn) {
+  ParallelCommunication& a = Component(L"line");
+  ParallelCommunication& b = Component(L"line");
+  const LONG key = Access::Key(a);
+  Access::SetParallelLimit(a, 2);
+  FakeProtocolMessage* m1 = NewMessage();
+  FakeProtocolMessage* m2 = NewMessage();
+  FakeProtocolMessage* m3 = NewMessage();
+  FakeMessageService* s1 = ServiceWith({{m1, false, true}});
+  FakeMessageService* s2 = ServiceWith({{m2, false, true}});
+  FakeMessageService* s3 = ServiceWith({{m3, false, true}});
+  Access::AddPending(a, s1);
+
+  Outcome outcome = Dispatch(s1, a);
+  EXPECT_TRUE(outcome.ok && outcome.nowSend && !outcome.isServiceComplete);
+  EXPECT_EQ(Sent(a), Messages{m1});
+  EXPECT_TRUE(Access::IsCommunicating(a, s1));
+  EXPECT_FALSE(Access::IsPending(a, s1));
+
+  // b's limit of 1 is reached: parked with a turn.
+  outcome = Dispatch(s2, b);
+  EXPECT_TRUE(outcome.ok && !outcome.nowSend);
+  EXPECT_EQ(Access::WaitingSize(b), 1u);
+  EXPECT_EQ(Access::TurnCount(key), 1u);
+  // a's limit of 2 would allow it, but a turn waits.
+  outcome = Dispatch(s3, a);
+  EXPECT_TRUE(outcome.ok && !outcome.nowSend);
+  EXPECT_EQ(Access::TurnCount(key), 2u);
+  EXPECT_TRUE(Sent(a).empty());
+
+  Dispatcher().DispatchNextService(key);
+  EXPECT_TRUE(Sent(b).empty()) << "the target is full for b";
+
+  s1->serviceCompleteOnResponse = true;
+  const Response response = Complete(m1, a);
+  EXPECT_EQ(response.service, s1);
+  EXPECT_TRUE(response.serviceComplete && !response.dispatchAgain);
+  EXPECT_FALSE(Access::IsPending(a, s1));
+
+  // One call lets both go, in turn order, while there is room.
+  Dispatcher().DispatchNextService(key);
+  EXPECT_EQ(Sent(b), Messages{m2});
+  EXPECT_EQ(Sent(a), Messages{m3});
+  EXPECT_EQ(Access::TurnCount(key), 0u);
+  EXPECT_EQ(Access::CountCommunicating(key), 2u);
+}
+
+TEST_F(CommunicationDispatcherTest, AServiceThatCannotGoInParallelHoldsTheTargetUntilItsTransferEnds) {
+  ParallelCommunication& a = Component(L"line");
+  ParallelCommunication& b = Component(L"line");
+  const LONG key = Access::Key(a);
+  FakeProtocolMessage* m0 = NewMessage();
+  FakeProtocolMessage* held1 = NewMessage();
+  FakeProtocolMessage* held2 = NewMessage();
+  FakeProtocolMessage* other = NewMessage();
+  FakeMessageService* first = ServiceWith({{m0, false, true}});
+  FakeMessageService* holder = ServiceWith({{held1, false, false}, {held2, false, false}});
+  FakeMessageService* waiting = ServiceWith({{other, false, true}});
+
+  ASSERT_TRUE(Dispatch(first, a).nowSend);
+  EXPECT_EQ(Sent(a), Messages{m0});
+  ASSERT_FALSE(Dispatch(holder, a).nowSend);
+  ASSERT_FALSE(Dispatch(waiting, b).nowSend);
+  first->serviceCompleteOnResponse = true;
+  ASSERT_EQ(Complete(m0, a).service, first);
+
+  // The holder's turn comes first; once it is out, nothing else may start.
+  Access::SetParallelLimit(a, 5);
+  Access::SetParallelLimit(b, 5);
+  Dispatcher().DispatchNextService(key);
+  EXPECT_EQ(Sent(a), Messages{held1});
+  EXPECT_TRUE(Sent(b).empty());
+  EXPECT_EQ(Access::SimplexService(key), holder);
+  EXPECT_EQ(Access::TransferMode(a), TRANSFER_MODE_ONE_BY_ONE);
+  Dispatcher().DispatchNextService(key);
+  EXPECT_TRUE(Sent(b).empty());
+
+  // Its next step goes while it holds the target...
+  Response response = Complete(held1, a);
+  ASSERT_TRUE(response.dispatchAgain);
+  ASSERT_TRUE(Dispatch(holder, a).nowSend);
+  EXPECT_EQ(Sent(a), Messages{held2});
+  // ...and the response that ends its transfer gives the target back.
+  holder->transferCompleteOnResponse = true;
+  response = Complete(held2, a);
+  EXPECT_EQ(response.service, holder);
+  EXPECT_FALSE(response.dispatchAgain);
+  EXPECT_TRUE(Access::IsPending(a, holder)) << "a finished transfer is not a finished service";
+  EXPECT_EQ(Access::SimplexService(key), nullptr);
+  EXPECT_EQ(Access::TransferMode(a), TRANSFER_MODE_PARALLEL);
+  Dispatcher().DispatchNextService(key);
+  EXPECT_EQ(Sent(b), Messages{other});
+}
+
+// Every row of the one-by-one decision, on a target whose base mode is one by one.
+TEST_F(CommunicationDispatcherTest, OneByOneTargetLetsOnlyTheSimplexServiceOrAnIdleLineGo) {
+  ParallelCommunication& a = Component(L"serial", true);
+  ParallelCommunication& b = Component(L"serial", true);
+  const LONG key = Access::Key(a);
+  FakeProtocolMessage* first = NewMessage();
+  FakeProtocolMessage* last = NewMessage();
+  FakeProtocolMessage* fromB = NewMessage();
+  FakeProtocolMessage* fromA1 = NewMessage();
+  FakeProtocolMessage* fromA2 = NewMessage();
+  FakeMessageService* simplex = ServiceWith({{first, false, false}, {last, true, false}});
+  FakeMessageService* sB = ServiceWith({{fromB, false, true}});
+  FakeMessageService* sA1 = ServiceWith({{fromA1, false, true}});
+  FakeMessageService* sA2 = ServiceWith({{fromA2, false, true}});
+  DispatchTraceCapture trace;
+
+  // Idle line, no hold, own waiting queue empty: goes, and takes the hold.
+  Outcome outcome = Dispatch(simplex, a);
+  EXPECT_TRUE(outcome.ok && outcome.nowSend);
+  EXPECT_EQ(Sent(a), Messages{first});
+  EXPECT_EQ(Access::SimplexService(key), simplex);
+  EXPECT_TRUE(HasLine(trace.Take(), "CommunicationDispatcher::DispatchService: pService(" + Hex(simplex, "%08X") +
+                                        "), pSimplexService(00000000), communicating(0), nowSend(1), "
+                                        "isServiceComplete(0), key(" + Hex(reinterpret_cast<void*>(key), "%08x") +
+                                        ") \n"));
+  // Something communicating, another service holds: parked.
+  EXPECT_FALSE(Dispatch(sB, b).nowSend);
+  EXPECT_FALSE(Dispatch(sA1, a).nowSend);
+  EXPECT_EQ(Access::TurnCount(key), 2u);
+
+  // The simplex service goes although its component has messages waiting;
+  // its last step ends the hold and does not wait for a response.
+  ASSERT_TRUE(Complete(first, a).dispatchAgain);
+  outcome = Dispatch(simplex, a);
+  EXPECT_TRUE(outcome.ok && outcome.nowSend && outcome.isServiceComplete);
+  EXPECT_EQ(Sent(a), Messages{last});
+  EXPECT_FALSE(Access::IsCommunicating(a, simplex));
+  EXPECT_EQ(Access::SimplexService(key), nullptr);
+
+  // Idle line, no hold, but its own component has a message waiting: behind it.
+  outcome = Dispatch(sA2, a);
+  EXPECT_TRUE(outcome.ok && !outcome.nowSend);
+  EXPECT_EQ(Access::TurnCount(key), 3u);
+
+  // One message per call, in turn order.
+  Dispatcher().DispatchNextService(key);
+  EXPECT_EQ(Sent(b), Messages{fromB});
+  EXPECT_TRUE(Sent(a).empty());
+  Dispatcher().DispatchNextService(key);
+  EXPECT_TRUE(Sent(a).empty()) << "b's message is on the line";
+  EXPECT_TRUE(HasLine(trace.Take(), "CommunicationDispatcher::DispatchNextService: communicating(1), "
+                                    "pSimplexService(00000000), result(1) \n"));
+  ASSERT_EQ(Complete(fromB, b).service, sB);
+  Dispatcher().DispatchNextService(key);
+  EXPECT_EQ(Sent(a), Messages{fromA1});
+  EXPECT_EQ(Access::TurnCount(key), 1u);
+
+}
+
+TEST_F(CommunicationDispatcherTest, ServiceThatFinishesWithoutAMessageGivesItsHoldBack) {
+  ParallelCommunication& a = Component(L"line");
+  const LONG key = Access::Key(a);
+  FakeMessageService* done = ServiceWith({{nullptr, true, false}});
+  FakeMessageService* broken = ServiceWith({});
+  ASSERT_TRUE(Dispatcher().SetTransferMode(TRANSFER_MODE_ONE_BY_ONE, done, key, &a));
+  Access::AddPending(a, done);
+  Access::AddPending(a, broken);
+  DispatchTraceCapture trace;
+
+  Outcome outcome = Dispatch(done, a);
+  EXPECT_TRUE(outcome.ok);
+  EXPECT_FALSE(outcome.nowSend || outcome.isServiceComplete);
+  EXPECT_EQ(Access::SimplexService(key), nullptr);
+  EXPECT_FALSE(Access::IsPending(a, done));
+
+  outcome = Dispatch(broken, a);
+  EXPECT_FALSE(outcome.ok);
+  EXPECT_FALSE(Access::IsPending(a, broken));
+  const std::vector<std::string> lines = trace.Take();
+  EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+    return line.rfind("FAIL: pService->CreateProtocolMessage, File(", 0) == 0 &&
+           line.find("CommunicationDispatcher") != std::string::npos;
+  }));
+}
+
+TEST_F(CommunicationDispatcherTest, AMessageNeitherParkedNorSentIsReleased) {
+  ParallelCommunication& stopped = Component(L"line");
+  ParallelCommunication& unregistered = NewComponent();
+  Access::KeyRef(unregistered) = Access::NextKey() + 100;
+  FakeProtocolMessage* m1 = NewMessage();
+  FakeProtocolMessage* m2 = NewMessage();
+  FakeMessageService* s1 = ServiceWith({{m1, false, true}});
+  FakeMessageService* s2 = ServiceWith({{m2, false, true}});
+  Access::AddPending(stopped, s1);
+  Access::AddPending(unregistered, s2);
+  Access::SetStopped(stopped, true);
+
+  Outcome outcome = Dispatch(s1, stopped);
+  EXPECT_TRUE(outcome.ok);
+  EXPECT_FALSE(outcome.nowSend);
+  EXPECT_FALSE(Access::IsPending(stopped, s1));
+  EXPECT_EQ(Access::WaitingSize(stopped), 0u);
+  EXPECT_EQ(m1->RefCount(), 0);
+
+  outcome = Dispatch(s2, unregistered);
+  EXPECT_FALSE(outcome.ok);
+  EXPECT_FALSE(outcome.nowSend);
+  EXPECT_TRUE(Access::IsPending(unregistered, s2)) << "left to the caller";
+  EXPECT_EQ(m2->RefCount(), 0);
+}
+
+TEST_F(CommunicationDispatcherTest, CompleteResponseFindsTheServiceThatSentTheMessage) {
+  ParallelCommunication& a = Component(L"line");
+  Access::SetParallelLimit(a, 3);
+  FakeProtocolMessage* m1 = NewMessage();
+  FakeProtocolMessage* m2 = NewMessage();
+  FakeProtocolMessage* stranger = NewMessage();
+  FakeMessageService* s1 = ServiceWith({{m1, false, true}});
+  FakeMessageService* s2 = ServiceWith({{m2, false, true}});
+  doubles::FakeDeviceMessage deviceMessage;
+  s2->deviceMessages.push_back(&deviceMessage);
+  ASSERT_TRUE(Dispatch(s1, a).nowSend);
+  ASSERT_TRUE(Dispatch(s2, a).nowSend);
+  Sent(a);
+  DispatchTraceCapture trace;
+
+  Response response = Complete(m2, a);
+  EXPECT_EQ(response.service, s2);
+  EXPECT_TRUE(response.dispatchAgain);
+  EXPECT_EQ(response.deviceMessages, std::list<const ITARVO_DeviceMessage*>{&deviceMessage});
+  EXPECT_TRUE(Access::IsPending(a, s2));
+  EXPECT_TRUE(Access::IsCommunicating(a, s1));
+
+  response = Complete(stranger, a);
+  EXPECT_EQ(response.service, nullptr);
+  EXPECT_FALSE(response.dispatchAgain);
+  EXPECT_TRUE(HasLine(trace.Take(), "CommunicationDispatcher::CompleteResponse, Not Found ProtocolMsg(" +
+                                        Hex(stranger, "%x") + ")\n"));
+
+  Access::SetStopped(a, true);
+  EXPECT_EQ(Complete(m1, a).service, nullptr);
+  EXPECT_TRUE(Access::IsCommunicating(a, s1));
+}
+
+}  // namespace
