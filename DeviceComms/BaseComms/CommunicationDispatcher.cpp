@@ -14,13 +14,9 @@
 #include "Platform/Com.h"
 #include "Platform/Time.h"
 #include "Trace/QTMTrace.h"
+#include "Trace/TraceAddress.h"
 
 namespace {
-
-// A pointer as the trace lines print it (32 bits).
-unsigned int Address(const void* pointer) {
-  return static_cast<unsigned int>(reinterpret_cast<std::uintptr_t>(pointer));
-}
 
 // Results nobody will deliver: give their references back.
 void ReleaseResults(std::list<ITARVO_DeviceResult*>& results) {
@@ -206,7 +202,7 @@ bool CommunicationDispatcher::SetExclusiveMode(int mode, LONG key, ParallelCommu
 
 bool CommunicationDispatcher::SetTransferMode(int mode, IMessageService* service, LONG key,
                                               ParallelCommunication* component) {
-  QTMTraceDevice("CommunicationDispatcher::SetTransferMode: pService(%08X) \n", Address(service));
+  QTMTraceDevice("CommunicationDispatcher::SetTransferMode: pService(%08X) \n", TraceAddress(service));
   CriticalSectionLock holdLock(m_holdLock);
   DispatchTarget* target = FindTarget(key);
   return target != nullptr && target->SetTransferMode(mode, service, component);
@@ -326,7 +322,7 @@ bool CommunicationDispatcher::DispatchOneByOne(bool& nowSend, bool& isServiceCom
       QTMTraceDevice(
           "CommunicationDispatcher::DispatchService: pService(%08X), pSimplexService(%08x), communicating(%d), "
           "nowSend(%d), isServiceComplete(%d), key(%08x) \n",
-          Address(service), Address(simplexService), communicating ? 1 : 0, nowSend ? 1 : 0, completion ? 1 : 0,
+          TraceAddress(service), TraceAddress(simplexService), communicating ? 1 : 0, nowSend ? 1 : 0, completion ? 1 : 0,
           static_cast<unsigned int>(key));
       if (nowSend) {
         if (!completion) component->m_pCommunicatingQ->Add(service);
@@ -384,7 +380,7 @@ void CommunicationDispatcher::DispatchNextOneByOne(IMessageService* simplexServi
   bool communicating = false;
   const bool found = IsCommunicating(communicating, key);
   QTMTraceDevice("CommunicationDispatcher::DispatchNextService: communicating(%d), pSimplexService(%08x), result(%d) \n",
-                 communicating ? 1 : 0, Address(simplexService), found ? 1 : 0);
+                 communicating ? 1 : 0, TraceAddress(simplexService), found ? 1 : 0);
   if (!found || communicating || simplexService != nullptr) return;
 
   ParallelCommunication* component = nullptr;
@@ -397,7 +393,7 @@ void CommunicationDispatcher::DispatchNextOneByOne(IMessageService* simplexServi
       const bool popped = component->m_pWaitingQ->Pop(entry.m_pService, entry.m_pProtocolMessage,
                                                        entry.m_isServiceComplete, entry.m_allowParallel);
       QTMTraceDevice("CommunicationDispatcher::DispatchNextService -- 1: pService(%08x), isServiceComplete(%d) \n",
-                     Address(entry.m_pService), entry.m_isServiceComplete ? 1 : 0);
+                     TraceAddress(entry.m_pService), entry.m_isServiceComplete ? 1 : 0);
       if (!popped) continue;  // the turn is used up
       message.Reset(entry.m_pProtocolMessage);
       if (!entry.m_isServiceComplete) component->m_pCommunicatingQ->Add(entry.m_pService);
@@ -425,7 +421,7 @@ IMessageService* CommunicationDispatcher::CompleteResponse(std::list<ITARVO_Devi
   if (component->m_isStopped) return nullptr;
   IMessageService* service = component->m_pCommunicatingQ->TakeByProtocolMessage(message);
   if (service == nullptr) {
-    QTMTraceDevice("CommunicationDispatcher::CompleteResponse, Not Found ProtocolMsg(%x)\n", Address(message));
+    QTMTraceDevice("CommunicationDispatcher::CompleteResponse, Not Found ProtocolMsg(%x)\n", TraceAddress(message));
     return nullptr;
   }
   component->m_pPendingQ->Add(service);

@@ -8,6 +8,8 @@
 // of it back at once (RollBackInitialise), so the host may destroy the object
 // or call UnInitialise, once or more, with nothing released twice.
 #include "BaseComms/ParallelCommunication.h"
+#include "BaseComms/ScopeExit.h"
+#include "Trace/TraceAddress.h"
 
 #include <cstdint>
 #include <new>
@@ -29,22 +31,7 @@
 
 namespace {
 
-// Runs `action` when the scope is left, however it is left.
-template <typename Action>
-class ScopeExit {
- public:
-  explicit ScopeExit(Action action) : m_action(std::move(action)) {}
-  ~ScopeExit() { m_action(); }
-  ScopeExit(const ScopeExit&) = delete;
-  ScopeExit& operator=(const ScopeExit&) = delete;
 
- private:
-  Action m_action;
-};
-
-unsigned TraceAddress(const void* address) {
-  return static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(address));
-}
 
 // A reference taken out of a member is released once, here.
 template <typename Interface>

@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "BaseComms/ParallelCommunication.h"
+#include "BaseComms/ScopeExit.h"
+#include "Trace/TraceAddress.h"
 #include "Config/ComRef.h"
 #include "Interfaces/QtmResults.h"
 #include "Platform/Com.h"
@@ -22,24 +24,10 @@
 
 namespace {
 
-template <typename Action>
-class ScopeExit {
- public:
-  explicit ScopeExit(Action action) : m_action(std::move(action)) {}
-  ~ScopeExit() { m_action(); }
-  ScopeExit(const ScopeExit&) = delete;
-  ScopeExit& operator=(const ScopeExit&) = delete;
-
- private:
-  Action m_action;
-};
 
 // Results that carry no data from the device.
 constexpr unsigned int kNoDataSize = 4;
 
-unsigned TraceAddress(const void* address) {
-  return static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(address));
-}
 
 }  // namespace
 

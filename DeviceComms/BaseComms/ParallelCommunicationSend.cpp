@@ -19,6 +19,7 @@
 
 #include "BaseComms/CommunicationDispatcher.h"
 #include "BaseComms/ParallelCommunication.h"
+#include "BaseComms/ScopeExit.h"
 #include "BaseComms/PendingQueue.h"
 #include "Platform/Com.h"
 #include "Platform/Win32.h"
@@ -28,17 +29,6 @@
 
 namespace {
 
-template <typename Action>
-class ScopeExit {
- public:
-  explicit ScopeExit(Action action) : m_action(std::move(action)) {}
-  ~ScopeExit() { m_action(); }
-  ScopeExit(const ScopeExit&) = delete;
-  ScopeExit& operator=(const ScopeExit&) = delete;
-
- private:
-  Action m_action;
-};
 
 // One batch of the send thread: owns the reference of every message not yet
 // handled and releases what is left when the batch ends, also when an error
