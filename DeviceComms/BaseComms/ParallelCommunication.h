@@ -157,6 +157,23 @@ class BASECOMMS_API ParallelCommunication {
   // generator, host references), so that UnInitialise finds nothing left.
   void RollBackInitialise();
 
+  // The dispatcher's CompleteResponse for this component. When it throws,
+  // the results it collected are released before the error passes on.
+  IMessageService* MatchResponse(std::list<ITARVO_DeviceResult*>& results, bool& dispatchAgain, bool& serviceComplete,
+                                 bool& transferComplete, std::list<const ITARVO_DeviceMessage*>& deviceMessages,
+                                 ITARVO_ProtocolMessage* pResponse);
+  // Retires a service after a step (Receive, a failed send, the time watch)
+  // and tells whether it did: deletes it, removes `deviceMessages` from the
+  // registry and releases the registry's references to them. Decided under
+  // the component lock: a service that the communicating, waiting or
+  // time-watch queue holds belongs to that queue and stays (so does one in
+  // the pending queue when `keepIfPending`); any other goes when `done` is
+  // set, when it reports itself finished, or when the component is stopped
+  // (the dispatcher then neither sends nor queues it, so nobody else would
+  // ever delete it).
+  bool RetireService(IMessageService* pService, bool done, std::list<const ITARVO_DeviceMessage*>& deviceMessages,
+                     bool keepIfPending = false);
+
   // Members in the order of the design.
   ServiceGenerator* m_pServiceGenerator = nullptr;
   ITARVO_DeviceResultCallback* m_pResultCallback = nullptr;

@@ -13,13 +13,19 @@
 #include <utility>
 #include <vector>
 
+#include "BaseComms/CommunicatingQueue.h"
+#include "BaseComms/CommunicationDispatcher.h"
 #include "BaseComms/ParallelCommunication.h"
+#include "BaseComms/PendingQueue.h"
 #include "BaseComms/ScopeExit.h"
+#include "BaseComms/TimeWatchQueue.h"
+#include "BaseComms/WaitingQueue.h"
 #include "Trace/TraceAddress.h"
 #include "Config/ComRef.h"
 #include "Interfaces/QtmResults.h"
 #include "Platform/Com.h"
 #include "TARVO_SupportLib/NewHandler.h"
+#include "TARVO_SupportLib/TVO_Error.h"
 #include "Trace/QTMTrace.h"
 
 namespace {
@@ -31,8 +37,89 @@ constexpr unsigned int kNoDataSize = 4;
 
 }  // namespace
 
-// Responses are processed with the requests; until then Receive is refused.
-HRESULT ParallelCommunication::Receive(ITARVO_ProtocolMessage*) { return E_NOTIMPL; }
+// The order is fixed: the results are delivered before the service's device
+// messages leave the registry (so its last results still pass the registry
+// filter), and the target's next service is dispatched only after the
+// finished one is retired.
+HRESULT ParallelCommunication::Receive(ITARVO_ProtocolMessage* pProtocolMsg) {
+  QTMTraceDevice("ParallelCommunication::Receive(), Line(%d)\n", __LINE__);
+  const TVO_NewHandlerScope bracket;
+  try {
+    std::list<ITARVO_DeviceResult*> results;
+    std::list<const ITARVO_DeviceMessage*> deviceMessages;
+    bool dispatchAgain = false;
+    bool serviceComplete = true;
+    bool transferComplete = true;
+    IMessageService* const pService =
+        MatchResponse(results, dispatchAgain, serviceComplete, transferComplete, deviceMessages, pProtocolMsg);
+    if (pService == nullptr) {
+      QTMTraceDevice("ParallelCommunication::----0\n");
+      m_pDispatcher->DispatchNextService(m_dispatchKey);
+      return S_OK;
+    }
+
+    CallbackSomeResults(results);
+
+    bool nowSend = false;
+    bool isServiceComplete = true;
+    if (dispatchAgain) {
+      QTMTraceDevice("ParallelCommunication::----1\n");
+      m_pDispatcher->DispatchService(nowSend, isServiceComplete, pService, this, m_dispatchKey);
+    } else if (!serviceComplete && transferComplete) {
+      QTMTraceDevice("ParallelCommunication::----2\n");
+      LetServiceInService(nowSend, isServiceComplete, pService);
+    }
+    // Once handed on above, the service may belong to a queue again (and be
+    // answered on another thread): RetireService asks it nothing then.
+    if (RetireService(pService, serviceComplete, deviceMessages)) QTMTraceDevice("ParallelCommunication::----3\n");
+    if (!nowSend || isServiceComplete) {
+      QTMTraceDevice("ParallelCommunication::----4\n");
+      m_pDispatcher->DispatchNextService(m_dispatchKey);
+    }
+    return S_OK;
+  } catch (const TVO_RuntimeError& error) {
+    // The working lists are abandoned; whatever results they still held
+    // were released on the way out (MatchResponse, CallbackSomeResults).
+    QTMTraceDevice("FAIL: Code(%x), File(%s), Line(%d)\n", static_cast<unsigned>(error.GetErrorCode()), __FILE__,
+                   __LINE__);
+    return error.GetErrorCode();
+  }
+}
+
+IMessageService* ParallelCommunication::MatchResponse(std::list<ITARVO_DeviceResult*>& results, bool& dispatchAgain,
+                                                      bool& serviceComplete, bool& transferComplete,
+                                                      std::list<const ITARVO_DeviceMessage*>& deviceMessages,
+                                                      ITARVO_ProtocolMessage* pResponse) {
+  try {
+    return m_pDispatcher->CompleteResponse(results, dispatchAgain, serviceComplete, transferComplete,
+                                           deviceMessages, pResponse, this, m_dispatchKey);
+  } catch (...) {
+    for (ITARVO_DeviceResult* pResult : results) {
+      if (pResult != nullptr) pResult->Release();
+    }
+    results.clear();
+    throw;
+  }
+}
+
+bool ParallelCommunication::RetireService(IMessageService* pService, bool done,
+                                          std::list<const ITARVO_DeviceMessage*>& deviceMessages,
+                                          bool keepIfPending) {
+  if (pService == nullptr) return false;
+  {
+    CriticalSectionLock lock(m_componentLock);
+    if (m_pCommunicatingQ->Contains(pService) || m_pWaitingQ->Contains(pService) ||
+        m_pTimeWatchQ->Contains(pService) || (keepIfPending && m_pPendingQ->Contains(pService))) {
+      return false;
+    }
+    if (!done && !m_isStopped && !pService->IsFinished()) return false;
+    m_pPendingQ->Remove(pService);
+    delete pService;
+    EraseDeviceMessages(deviceMessages);
+  }
+  ReleaseDeviceMessages(deviceMessages);
+  return true;
+}
 
 void ParallelCommunication::ProcessTransferResult(std::list<ITARVO_DeviceResult*>& results, bool& serviceComplete,
                                                   bool& transferComplete, IMessageService* pService,

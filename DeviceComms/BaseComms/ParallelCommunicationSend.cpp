@@ -21,6 +21,7 @@
 #include "BaseComms/ParallelCommunication.h"
 #include "BaseComms/ScopeExit.h"
 #include "BaseComms/PendingQueue.h"
+#include "BaseComms/TimeWatchQueue.h"
 #include "Platform/Com.h"
 #include "Platform/Win32.h"
 #include "TARVO_SupportLib/NewHandler.h"
@@ -157,37 +158,14 @@ DWORD ParallelCommunication::MessageSendRoutine(LPVOID parameter) {
         bool dispatchAgain = false;
         bool serviceComplete = true;
         bool transferComplete = true;
-        IMessageService* pService = nullptr;
-        try {
-          pService = self->m_pDispatcher->CompleteResponse(results, dispatchAgain, serviceComplete,
-                                                           transferComplete, messages, pMessage, self,
-                                                           self->m_dispatchKey);
-        } catch (...) {
-          for (ITARVO_DeviceResult* pResult : results) {
-            if (pResult != nullptr) pResult->Release();
-          }
-          throw;
-        }
+        IMessageService* const pService =
+            self->MatchResponse(results, dispatchAgain, serviceComplete, transferComplete, messages, pMessage);
         self->CallbackSomeResults(results);  // gives up every result reference
 
-        // Retire a finished service. Whether it is, and its deletion, are
-        // decided under the component lock; a service still unfinished stays
-        // in the pending queue until the component is uninitialised (nobody
-        // continues it). The pending queue may still hold a finished service
-        // (when serviceComplete is false), so it is taken out first.
-        if (pService != nullptr) {
-          bool retired = false;
-          {
-            CriticalSectionLock lock(self->m_componentLock);
-            if (serviceComplete || pService->IsFinished()) {
-              if (self->m_pPendingQ != nullptr) self->m_pPendingQ->Remove(pService);
-              delete pService;
-              self->EraseDeviceMessages(messages);
-              retired = true;
-            }
-          }
-          if (retired) self->ReleaseDeviceMessages(messages);
-        }
+        // A finished service is retired; one still unfinished stays in the
+        // pending queue until the component is uninitialised (nobody
+        // continues it), unless the component is stopped.
+        self->RetireService(pService, serviceComplete, messages);
       }
     } catch (const TVO_RuntimeError& error) {
       TraceCaught(error, __LINE__);
@@ -225,6 +203,36 @@ DWORD ParallelCommunication::TimeWatchRoutine(LPVOID parameter) {
   return 0;
 }
 
-// Dispatching services whose time is up comes with the requests; until then
-// the poll finds nothing to do.
-void ParallelCommunication::PollTimeUpService(DWORD) {}
+// The tick count is passed on as it is: it wraps after about 49.7 days, and
+// each service compares tick counts with its own (unsigned) arithmetic.
+void ParallelCommunication::PollTimeUpService(DWORD tickCount) {
+  struct TimeUp {
+    IMessageService* pService;
+    std::list<const ITARVO_DeviceMessage*> deviceMessages;
+  };
+  std::list<TimeUp> timeUps;
+  {
+    CriticalSectionLock lock(m_componentLock);
+    std::list<IMessageService*> services;
+    m_pTimeWatchQ->CollectTimeUps(services, tickCount);
+    for (IMessageService* pService : services) {
+      m_pPendingQ->Add(pService);
+      timeUps.push_back({pService, {}});
+      pService->GetDeviceMessages(timeUps.back().deviceMessages);
+    }
+  }
+
+  for (TimeUp& timeUp : timeUps) {
+    bool nowSend = false;
+    bool isServiceComplete = false;
+    const bool ok = m_pDispatcher->DispatchService(nowSend, isServiceComplete, timeUp.pService, this, m_dispatchKey);
+    if (!ok) QTMTraceDevice("FAIL: DispatchService, File(%s), Line(%d)\n", __FILE__, __LINE__);
+    // A service that a failed dispatch left in the pending queue stays there
+    // (UnInitialise deletes it).
+    if (RetireService(timeUp.pService, !ok, timeUp.deviceMessages, true) || !ok) continue;
+    if (!nowSend || isServiceComplete) {
+      QTMTraceDevice("ParallelCommunication::----0 LINE[%d]\n", __LINE__);
+      m_pDispatcher->DispatchNextService(m_dispatchKey);
+    }
+  }
+}
