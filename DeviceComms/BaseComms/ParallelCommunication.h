@@ -122,6 +122,12 @@ class BASECOMMS_API ParallelCommunication {
   void ReleaseDeviceMessages(std::list<const ITARVO_DeviceMessage*>& messages);
   void EraseDeviceMessages(std::list<const ITARVO_DeviceMessage*>& messages) REQUIRES(m_componentLock);
   void ClearDeviceMessages() REQUIRES(m_componentLock);
+  // Hands each result of the list to CallbackResultData and releases it;
+  // the list is empty afterwards, also when a delivery throws.
+  void DeliverResults(std::list<ITARVO_DeviceResult*>& results);
+  // Removes every registry entry that names `pGone` and releases those
+  // messages; called before a service that no queue holds is deleted.
+  void ForgetService(IMessageService* pGone);
 
   // --- responses and result delivery ----------------------------------------
   void ProcessTransferResult(std::list<ITARVO_DeviceResult*>& results, bool& serviceComplete, bool& transferComplete,

@@ -1,19 +1,423 @@
-// ParallelCommunication: requests, cancellation and the device-message
-// registry.
-#include "BaseComms/ParallelCommunication.h"
+// ParallelCommunication: requests and the device-message registry.
+//
+// A request registers its device message (one reference, taken at entry by
+// RequestMessageService, or the one the accessor hands out in a batch), has
+// the service generator build its service, lets a queued service absorb it
+// where both allow, and otherwise parks it in the time-watch queue or hands
+// it to the dispatcher. A message in progress may be withdrawn again
+// (CancelMessageService, at the end of this file).
+//
+// Ownership of a new service: the request path owns it until it is handed to
+// LetServiceInService. From then on a queue may hold it and another thread
+// (Receive, the send thread, the time watch) may continue or delete it, so
+// the request path asks it nothing more unless it is certainly still its own
+// (RetireService decides that under the component lock).
+//
+// Joins. After a service absorbed another (in a batch, or a queued service
+// absorbing a new one) exactly one of the two is expected to report that it
+// is finished. When both do, both are deleted: their work is done, the
+// results the join produced have been delivered, and every device message
+// still naming either leaves the registry with its reference released. When
+// neither does, both go on as separate services. Before a service is deleted
+// every registry entry that still names it is removed (ForgetService), so no
+// entry ever names a deleted service; an entry is re-pointed only when its
+// key is already registered (never inserted without its reference).
+//
+// Locks: the component lock is held only around registry and queue work and
+// the service calls made there; never across the service generator,
+// DispatchService / DispatchNextService or the result sink.
+#include <list>
+#include <memory>
+#include <vector>
 
-HRESULT ParallelCommunication::RequestMessageService(ITARVO_DeviceMessage*, LONG*) { return E_NOTIMPL; }
-HRESULT ParallelCommunication::RequestMultiMessageServices(ITARVO_DeviceMessageAccessor*, LONG*) { return E_NOTIMPL; }
-HRESULT ParallelCommunication::CancelMessageService(ITARVO_DeviceMessage*) { return E_NOTIMPL; }
-HRESULT ParallelCommunication::RequestMessageService(LONG&, IMessageService*) { return E_NOTIMPL; }
-HRESULT ParallelCommunication::GenerateMultiServices(std::vector<IMessageService*>&, LONG&,
-                                                     ITARVO_DeviceMessageAccessor*) {
+#include "BaseComms/CommunicatingQueue.h"
+#include "BaseComms/CommunicationDispatcher.h"
+#include "BaseComms/ParallelCommunication.h"
+#include "BaseComms/PendingQueue.h"
+#include "BaseComms/ScopeExit.h"
+#include "BaseComms/ServiceGenerator.h"
+#include "BaseComms/TimeWatchQueue.h"
+#include "BaseComms/WaitingQueue.h"
+#include "Interfaces/QtmResults.h"
+#include "Platform/Win32.h"
+#include "TARVO_SupportLib/NewHandler.h"
+#include "TARVO_SupportLib/TVO_Error.h"
+#include "Trace/QTMTrace.h"
+#include "Trace/TraceAddress.h"
+
+namespace {
+
+using MessageList = std::list<const ITARVO_DeviceMessage*>;
+using ResultList = std::list<ITARVO_DeviceResult*>;
+using Registry = std::map<ITARVO_DeviceMessage*, IMessageService*>;
+
+// Lets every registered device message of `pCarrier` name it. Messages that
+// are not keys stay unregistered: an entry always comes with its reference.
+// The caller holds the component lock.
+void PointRegistryAt(Registry& registry, IMessageService* pCarrier) {
+  MessageList messages;
+  pCarrier->GetDeviceMessages(messages);
+  for (const ITARVO_DeviceMessage* pMessage : messages) {
+    const auto entry = registry.find(const_cast<ITARVO_DeviceMessage*>(pMessage));
+    if (entry != registry.end()) entry->second = pCarrier;
+  }
+}
+
+// Gives up the reference of every result left in the list.
+void ReleaseResults(ResultList& results) {
+  for (ITARVO_DeviceResult* pResult : results) {
+    if (pResult != nullptr) pResult->Release();
+  }
+  results.clear();
+}
+
+void TraceCaught(const TVO_RuntimeError& error, int line) {
+  QTMTraceDevice("FAIL: Code(%x), File(%s), Line(%d)\n", static_cast<unsigned>(error.GetErrorCode()), __FILE__, line);
+}
+
+}  // namespace
+
+HRESULT ParallelCommunication::RequestMessageService(ITARVO_DeviceMessage* pDevMsg, LONG* pResult) {
+  QTMTraceDevice("ParallelCommunication::RequestMessageService(), Line(%d)\n", __LINE__);
+  QTMTraceDevice("ParallelCommunication::RequestMessageService(): This(%08X), DeviceMessage(%08x)\n",
+                 TraceAddress(this), TraceAddress(pDevMsg));
+  if (pDevMsg == nullptr) return E_POINTER;
+  LONG unusedResult = 0;  // a caller may pass no result variable
+  LONG& deviceResult = pResult != nullptr ? *pResult : unusedResult;
+  const TVO_NewHandlerScope newHandler;
+  pDevMsg->AddRef();  // the registry's reference, once the message is a key
+  bool inserted = false;
+  try {
+    if (IsDriverCommand(pDevMsg)) {
+      const LONG hr = ExecuteDriverCommand(pDevMsg, &deviceResult);
+      pDevMsg->Release();
+      return hr;
+    }
+
+    ITARVO_DeviceConfig* pDeviceConfig = nullptr;
+    {
+      CriticalSectionLock lock(m_componentLock);
+      if (m_pDeviceMessages != nullptr) pDeviceConfig = m_pDeviceConfig;
+    }
+    // Not initialised (or uninitialised already): nothing can carry it.
+    if (pDeviceConfig == nullptr || m_pServiceGenerator == nullptr) {
+      QTMTraceDevice("FAIL: RequestMessageService, not initialised, File(%s), Line(%d)\n", __FILE__, __LINE__);
+      deviceResult = QTM_RESULT_COMMS_FAILED;
+      pDevMsg->Release();
+      return E_UNEXPECTED;
+    }
+
+    IMessageService* const pService = m_pServiceGenerator->GenerateService(pDevMsg, m_runtimeVersion, pDeviceConfig);
+    if (pService == nullptr) {
+      deviceResult = QTM_RESULT_INVALID_COMMAND;
+      QTMTraceDevice("FAIL: m_pServiceGenerator->GenerateService, File(%s), Line(%d)\n", __FILE__, __LINE__);
+      pDevMsg->Release();
+      return E_NOTIMPL;
+    }
+    {
+      std::unique_ptr<IMessageService> owned(pService);  // until the registry names it
+      CriticalSectionLock lock(m_componentLock);
+      inserted = m_pDeviceMessages->emplace(pDevMsg, pService).second;
+      if (inserted) owned.release();
+    }
+    if (!inserted) {
+      // The earlier request's entry stays as it is; the new service is gone.
+      QTMTraceDevice("ParallelCommunication::RequestMessageService(): Error, Already existed, Line(%d)\n", __LINE__);
+      deviceResult = QTM_RESULT_COMMS_FAILED;
+      pDevMsg->Release();
+      return E_FAIL;
+    }
+    return RequestMessageService(deviceResult, pService);
+  } catch (const TVO_RuntimeError& error) {
+    TraceCaught(error, __LINE__);
+    // Our reference goes with the entry this request made; an entry that
+    // someone else already removed took it along (released there).
+    bool erased = !inserted;
+    if (inserted) {
+      CriticalSectionLock lock(m_componentLock);
+      erased = m_pDeviceMessages->erase(pDevMsg) != 0;
+    }
+    if (erased) pDevMsg->Release();
+    return error.GetErrorCode();
+  }
+}
+
+HRESULT ParallelCommunication::RequestMessageService(LONG& deviceResult, IMessageService* pService) {
+  if (pService == nullptr) return E_POINTER;
+  MessageList messages;
+  try {
+    if (m_exclusiveMode == EXCLUSIVE_MODE_LOCKED && pService->IsForbiddenOnLocked()) {
+      ForgetService(pService);
+      delete pService;
+      deviceResult = QTM_RESULT_LOCKED;
+      return E_FAIL;
+    }
+    bool unused = false;
+    if (pService->CanConcatenate() && Concatenate(pService, unused) && pService->IsFinished()) {
+      // A queued service took the work over; the registry names it now.
+      ForgetService(pService);
+      delete pService;
+      return S_OK;
+    }
+    pService->GetDeviceMessages(messages);
+  } catch (...) {
+    // Not handed on yet: the service is still ours alone.
+    ForgetService(pService);
+    delete pService;
+    throw;
+  }
+
+  bool nowSend = false;
+  bool isServiceComplete = true;
+  const bool ok = LetServiceInService(nowSend, isServiceComplete, pService);
+  if (!ok) deviceResult = QTM_RESULT_COMMS_FAILED;
+
+  // Parked in the time-watch queue, or on the line in the communicating
+  // queue: the queue owns it, and another thread may already be done with
+  // it. Otherwise it is retired when it failed, when its last step went out
+  // (nobody will call it again), when it reports finished, or when the
+  // component is stopped (the dispatcher neither sent nor queued it).
+  const bool timeWatched = ok && !nowSend && isServiceComplete;
+  const bool onTheLine = ok && nowSend && !isServiceComplete;
+  const bool retired =
+      !timeWatched && !onTheLine && RetireService(pService, !ok || (nowSend && isServiceComplete), messages);
+  if (ok && !retired && (!nowSend || isServiceComplete)) {
+    QTMTraceDevice("ParallelCommunication::----0 LINE[%d]\n", __LINE__);
+    m_pDispatcher->DispatchNextService(m_dispatchKey);
+  }
+  return ok ? S_OK : E_FAIL;
+}
+
+HRESULT ParallelCommunication::RequestMultiMessageServices(ITARVO_DeviceMessageAccessor* pAccessor, LONG* pResult) {
+  if (pAccessor == nullptr) return E_POINTER;
+  LONG unusedResult = 0;
+  LONG& deviceResult = pResult != nullptr ? *pResult : unusedResult;
+  const TVO_NewHandlerScope newHandler;
+  try {
+    std::vector<IMessageService*> generated;
+    const HRESULT generatedResult = GenerateMultiServices(generated, deviceResult, pAccessor);
+    if (FAILED(generatedResult)) return generatedResult;
+
+    std::vector<IMessageService*> joined;
+    ConcatenateMultiServices(joined, generated);
+    {
+      CriticalSectionLock lock(m_componentLock);
+      for (IMessageService* pService : joined) PointRegistryAt(*m_pDeviceMessages, pService);
+    }
+
+    // Every service is let in, also after one failed.
+    HRESULT outcome = generatedResult;
+    for (IMessageService* pService : joined) {
+      LONG serviceResult = 0;
+      const HRESULT hr = RequestMessageService(serviceResult, pService);
+      if (FAILED(hr)) {
+        outcome = hr;
+        deviceResult = serviceResult;
+      }
+    }
+    return outcome;
+  } catch (const TVO_RuntimeError& error) {
+    TraceCaught(error, __LINE__);
+    return error.GetErrorCode();
+  }
+}
+
+HRESULT ParallelCommunication::GenerateMultiServices(std::vector<IMessageService*>& generated, LONG& deviceResult,
+                                                     ITARVO_DeviceMessageAccessor* pAccessor) {
+  generated.clear();
+  ITARVO_DeviceConfig* pDeviceConfig = nullptr;
+  {
+    CriticalSectionLock lock(m_componentLock);
+    if (m_pDeviceMessages != nullptr) pDeviceConfig = m_pDeviceConfig;
+  }
+  LONG count = 0;
+  const HRESULT counted = pAccessor->GetCount(&count);
+  if (FAILED(counted)) return counted;
+  pAccessor->Reset();
+  const std::size_t size = count > 0 ? static_cast<std::size_t>(count) : 0;
+  if (size != 0 && (pDeviceConfig == nullptr || m_pServiceGenerator == nullptr)) {
+    QTMTraceDevice("FAIL: RequestMultiMessageServices, not initialised, File(%s), Line(%d)\n", __FILE__, __LINE__);
+    deviceResult = QTM_RESULT_COMMS_FAILED;
+    return E_UNEXPECTED;
+  }
+
+  // Each message taken from the accessor, with its one reference, and
+  // whether this call made its registry entry.
+  struct Taken {
+    ITARVO_DeviceMessage* pMessage;
+    bool inserted;
+  };
+  std::vector<Taken> taken;
+  taken.reserve(size);
+  generated.reserve(size);
+
+  // Gives back everything this call took: the services, the entries it made
+  // (an earlier request's entry stays) and the references.
+  const auto undo = [this, &generated, &taken] {
+    for (IMessageService* pService : generated) delete pService;
+    generated.clear();
+    for (const Taken& message : taken) {
+      if (message.inserted) {
+        CriticalSectionLock lock(m_componentLock);
+        m_pDeviceMessages->erase(message.pMessage);
+      }
+      message.pMessage->Release();
+    }
+    taken.clear();
+  };
+
+  bool failed = false;
+  try {
+    for (std::size_t position = 0; position < size && !failed; ++position) {
+      ITARVO_DeviceMessage* pMessage = nullptr;
+      if (FAILED(pAccessor->Next(&pMessage)) || pMessage == nullptr) {
+        failed = true;
+        break;
+      }
+      taken.push_back({pMessage, false});  // room reserved: cannot throw
+      std::unique_ptr<IMessageService> service(
+          m_pServiceGenerator->GenerateService(pMessage, m_runtimeVersion, pDeviceConfig));
+      if (service == nullptr) {
+        failed = true;
+        break;
+      }
+      {
+        CriticalSectionLock lock(m_componentLock);
+        taken.back().inserted = m_pDeviceMessages->emplace(pMessage, service.get()).second;
+      }
+      // A message already in progress (also twice in this batch) fails it.
+      if (!taken.back().inserted) {
+        failed = true;
+        break;
+      }
+      generated.push_back(service.release());  // room reserved: cannot throw
+    }
+  } catch (...) {
+    undo();
+    throw;
+  }
+  if (!failed) return S_OK;
+
+  deviceResult = QTM_RESULT_INVALID_COMMAND;
+  QTMTraceDevice("FAIL: m_pServiceGenerator->GenerateService, File(%s), Line(%d)\n", __FILE__, __LINE__);
+  undo();
   return E_NOTIMPL;
 }
-void ParallelCommunication::ConcatenateMultiServices(std::vector<IMessageService*>&, std::vector<IMessageService*>&) {}
-bool ParallelCommunication::Concatenate(IMessageService*, bool&) { return false; }
-bool ParallelCommunication::LetServiceInService(bool&, bool&, IMessageService*) { return false; }
-bool ParallelCommunication::CancelMessageService(bool&, ITARVO_DeviceResult*&, ITARVO_DeviceMessage*) { return false; }
+
+// The generated services are not in any queue yet, so they are called
+// without the component lock: no other thread can reach them.
+void ParallelCommunication::ConcatenateMultiServices(std::vector<IMessageService*>& joined,
+                                                     std::vector<IMessageService*>& generated) {
+  joined.clear();
+  joined.reserve(generated.size());
+  for (IMessageService* pNew : generated) {
+    bool placed = false;  // pNew deleted, or in `joined`
+    if (!joined.empty() && pNew->CanConcatenate()) {
+      for (auto kept = joined.begin(); kept != joined.end(); ++kept) {
+        IMessageService* const pKept = *kept;
+        ResultList results;
+        const ScopeExit releaseLeft([&results] { ReleaseResults(results); });
+        if (!pKept->ConcatenateService(results, pNew)) continue;
+        DeliverResults(results);
+
+        const bool newFinished = pNew->IsFinished();
+        const bool keptFinished = pKept->IsFinished();
+        if (newFinished != keptFinished) {
+          // The survivor carries both pieces of work.
+          IMessageService* const pSurvivor = newFinished ? pKept : pNew;
+          IMessageService* const pGone = newFinished ? pNew : pKept;
+          {
+            CriticalSectionLock lock(m_componentLock);
+            PointRegistryAt(*m_pDeviceMessages, pSurvivor);
+          }
+          ForgetService(pGone);
+          delete pGone;
+          if (keptFinished) {
+            joined.erase(kept);
+            joined.push_back(pNew);
+          }
+        } else if (newFinished) {
+          // Both finished: the work of both is done.
+          ForgetService(pNew);
+          ForgetService(pKept);
+          delete pNew;
+          delete pKept;
+          joined.erase(kept);
+        } else {
+          // Neither finished: both go on as services of their own.
+          joined.push_back(pNew);
+        }
+        placed = true;
+        break;
+      }
+    }
+    if (!placed) joined.push_back(pNew);
+  }
+}
+
+bool ParallelCommunication::Concatenate(IMessageService* pService, bool&) {
+  ResultList results;
+  const ScopeExit releaseLeft([&results] { ReleaseResults(results); });
+  bool accepted = false;
+  {
+    CriticalSectionLock lock(m_componentLock);
+    IMessageService* pFound = nullptr;
+    accepted = m_pTimeWatchQ->FindConcatenationTarget(results, pFound, pService) ||
+               m_pWaitingQ->FindConcatenationTarget(results, pFound, pService) ||
+               m_pCommunicatingQ->FindConcatenationTarget(results, pFound, pService);
+    // No queued service named: it finished by absorbing and was deleted, and
+    // the new service now carries the work of both.
+    if (accepted) PointRegistryAt(*m_pDeviceMessages, pFound != nullptr ? pFound : pService);
+  }
+  DeliverResults(results);
+  return accepted;
+}
+
+bool ParallelCommunication::LetServiceInService(bool& nowSend, bool& isServiceComplete, IMessageService* pService) {
+  nowSend = false;
+  isServiceComplete = true;
+  {
+    CriticalSectionLock lock(m_componentLock);
+    if (pService->NeedsTimeWatch()) {
+      m_pPendingQ->Remove(pService);
+      if (m_isStopped) return false;
+      m_pTimeWatchQ->Insert(pService);
+      return true;
+    }
+  }
+  return m_pDispatcher->DispatchService(nowSend, isServiceComplete, pService, this, m_dispatchKey);
+}
+
+// Hands each result to the application (the registry filter applies) and
+// gives up its reference; the list is empty afterwards, also when a delivery
+// throws.
+void ParallelCommunication::DeliverResults(std::list<ITARVO_DeviceResult*>& results) {
+  const ScopeExit releaseLeft([&results] { ReleaseResults(results); });
+  while (!results.empty()) {
+    ITARVO_DeviceResult* const pResult = results.front();
+    results.pop_front();
+    const ScopeExit release([pResult] {
+      if (pResult != nullptr) pResult->Release();
+    });
+    if (pResult != nullptr) CallbackResultData(pResult);
+  }
+}
+
+void ParallelCommunication::ForgetService(IMessageService* pGone) {
+  MessageList forgotten;
+  {
+    CriticalSectionLock lock(m_componentLock);
+    for (auto entry = m_pDeviceMessages->begin(); entry != m_pDeviceMessages->end();) {
+      if (entry->second == pGone) {
+        forgotten.push_back(entry->first);
+        entry = m_pDeviceMessages->erase(entry);
+      } else {
+        ++entry;
+      }
+    }
+  }
+  ReleaseDeviceMessages(forgotten);
+}
 
 // Retiring a service: list its device messages, delete it, EraseDeviceMessages
 // under the component lock, then ReleaseDeviceMessages after the lock.
@@ -43,4 +447,89 @@ void ParallelCommunication::ClearDeviceMessages() {
   if (m_pDeviceMessages == nullptr) return;
   for (auto& entry : *m_pDeviceMessages) entry.first->Release();
   m_pDeviceMessages->clear();
+}
+
+// --- cancellation -------------------------------------------------------------
+//
+// A cancelled message receives its service's cancel result, when the service
+// gives one: the result is handed to the application while the message is
+// still registered, and only then does the message leave the registry (its
+// reference released). So the application sees a last result for every
+// request it made, and learns of the withdrawal from the S_OK as well.
+// Results that come later for the message (the response of a service that
+// was on the line) no longer pass the registry filter.
+//
+// A message whose service is between two steps (pending queue: another
+// thread is working with it) is cancelled once the service has moved on to
+// a queue; the call waits for that, polling every millisecond without the
+// lock. It stops waiting and fails when the component is stopped or
+// uninitialised, since nobody moves the service on after that.
+HRESULT ParallelCommunication::CancelMessageService(ITARVO_DeviceMessage* pDevMsg) {
+  QTMTraceDevice("ParallelCommunication::CancelMessageService(), Line(%d)\n", __LINE__);
+  QTMTraceDevice("ParallelCommunication::CancelMessageService(): This(%08X), DeviceMessage(%08x)\n",
+                 TraceAddress(this), TraceAddress(pDevMsg));
+  const TVO_NewHandlerScope newHandler;
+  try {
+    bool retry = true;
+    ITARVO_DeviceResult* pResult = nullptr;
+    bool found = CancelMessageService(retry, pResult, pDevMsg);
+    while (!found && retry) {
+      Sleep(1);
+      found = CancelMessageService(retry, pResult, pDevMsg);
+    }
+    if (!found) return E_FAIL;
+
+    // The entry goes after the delivery, however the delivery ends.
+    const ScopeExit unregister([this, pDevMsg] {
+      bool erased = false;
+      {
+        CriticalSectionLock lock(m_componentLock);
+        erased = m_pDeviceMessages->erase(pDevMsg) != 0;
+      }
+      if (erased) pDevMsg->Release();
+    });
+    const ScopeExit release([pResult] {
+      if (pResult != nullptr) pResult->Release();
+    });
+    if (pResult != nullptr) CallbackResultData(pResult);
+    return S_OK;
+  } catch (const TVO_RuntimeError& error) {
+    TraceCaught(error, __LINE__);
+    return error.GetErrorCode();
+  }
+}
+
+// One attempt, under the component lock. True when a queue found the
+// message; its registry entry is then left to the caller, which delivers
+// `pResult` first (see above).
+bool ParallelCommunication::CancelMessageService(bool& retry, ITARVO_DeviceResult*& pResult,
+                                                 ITARVO_DeviceMessage* pDevMsg) {
+  pResult = nullptr;
+  CriticalSectionLock lock(m_componentLock);
+  const auto entry = m_pDeviceMessages->find(pDevMsg);
+  if (entry == m_pDeviceMessages->end()) {
+    retry = false;
+    QTMTraceDevice("ParallelCommunication::CancelMessageService(): Error, Not found, Line(%d)\n", __LINE__);
+    return false;
+  }
+  IMessageService* const pHint = entry->second;
+  bool removed = false;
+  if (m_pTimeWatchQ->CancelService(pResult, removed, pDevMsg, pHint) ||
+      m_pWaitingQ->Cancel(pResult, removed, pDevMsg)) {
+    return true;
+  }
+  // On the line: the service stays and its response is still processed.
+  const bool onTheLine = m_pCommunicatingQ->CancelService(pResult, removed, pDevMsg, pHint);
+  if (m_transferMode == TRANSFER_MODE_ONE_BY_ONE) {
+    QTMTraceDevice("ParallelCommunication::CancelMessageService()  -- 1, Line(%d)\n", __LINE__);
+    m_pDispatcher->SetTransferMode(TRANSFER_MODE_ONE_BY_ONE, nullptr, m_dispatchKey, this);
+  }
+  if (onTheLine) return true;
+
+  retry = m_pPendingQ->IsServing(pDevMsg, pHint);
+  if (retry && (m_isStopped || m_pDeviceConfig == nullptr)) {
+    retry = false;
+    QTMTraceDevice("ParallelCommunication::CancelMessageService(): Error, Stopped, Line(%d)\n", __LINE__);
+  }
+  return false;
 }
