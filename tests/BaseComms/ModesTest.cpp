@@ -1,0 +1,283 @@
+// Tests of the modes by name, exclusive mode between two components of one
+// target, service information and its configuration path, and runtime
+// information: same target, another target (re-registration with the
+// component's turns), and each failing host step with its result and trace.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "BaseComms/PackedVersion.h"
+#include "DriverModesSupport.h"
+#include "Support/DispatchTestAccess.h"
+
+namespace {
+
+using componenttest::TraceCapture;
+using doubles::FakeConfigNode;
+using doubles::FakeDeviceMessage;
+using drivermodestest::RunningComponent;
+using Dispatch = DispatchTestAccess;
+
+// Two texts reach the same target when they name the same line (the text up
+// to the first ';').
+bool SameLine(const std::wstring& mine, const std::wstring& other) {
+  return mine.substr(0, mine.find(L';')) == other.substr(0, other.find(L';'));
+}
+
+// Sets the runtime version with a set request, as the application does.
+void SetRuntimeVersion(RunningComponent& device, BYTE major, BYTE minor, BYTE build) {
+  FakeDeviceMessage set(L"477", RunningComponent::SetRequest(major, minor, build));
+  ASSERT_EQ(device.Execute(&set, nullptr), S_OK);
+  device.host.sink.Clear();
+}
+
+// --- modes ----------------------------------------------------------------------
+
+TEST(ModesTest, ModeNamesAreExactAndTransferModeReachesTheTarget) {
+  RunningComponent device(L"LINE=40");
+  device.Start();
+  LONG value = -1;
+  EXPECT_EQ(device->GetMode(L"Exclusive", &value), S_OK);
+  EXPECT_EQ(value, EXCLUSIVE_MODE_NONE);
+  EXPECT_EQ(device->GetMode(L"TransferMode", &value), E_FAIL) << "the transfer mode cannot be read";
+  EXPECT_EQ(device->GetMode(L"exclusive", &value), E_FAIL);
+  EXPECT_EQ(device->GetMode(nullptr, &value), E_FAIL);
+  EXPECT_EQ(device->SetMode(L"transfermode", 0), E_FAIL);
+  EXPECT_EQ(device->SetMode(L"Transfer", 0), E_FAIL);
+  EXPECT_EQ(device->SetMode(nullptr, 0), E_FAIL);
+  EXPECT_TRUE(Dispatch::IsParallelAvailable(device.Key())) << "refused names change nothing";
+
+  EXPECT_EQ(device->SetMode(L"TransferMode", 0), S_OK);
+  EXPECT_FALSE(Dispatch::IsParallelAvailable(device.Key()));
+  EXPECT_EQ(device->SetMode(L"TransferMode", 7), S_OK) << "any value but 0 is parallel";
+  EXPECT_TRUE(Dispatch::IsParallelAvailable(device.Key()));
+}
+
+// Without a target the dispatcher refuses; a one-by-one component accepts
+// every transfer mode and its target stays one by one.
+TEST(ModesTest, OneByOneComponentIgnoresTransferMode) {
+  RunningComponent unregistered(L"LINE=41");
+  RunningComponent oneByOneUnregistered(L"LINE=41", true);
+  EXPECT_EQ(unregistered->SetMode(L"TransferMode", 1), E_FAIL);
+  EXPECT_EQ(unregistered->SetMode(L"Exclusive", 0), E_FAIL);
+  EXPECT_EQ(oneByOneUnregistered->SetMode(L"TransferMode", 1), S_OK);
+
+  RunningComponent oneByOne(L"LINE=42", true);
+  oneByOne.Start();
+  EXPECT_EQ(oneByOne->SetMode(L"TransferMode", 1), S_OK);
+  EXPECT_FALSE(Dispatch::IsParallelAvailable(oneByOne.Key()));
+}
+
+TEST(ModesTest, TwoComponentsTakeReadAndGiveBackExclusiveMode) {
+  RunningComponent first(L"LINE=43");
+  RunningComponent second(L"LINE=43");
+  first.Start();
+  second.Start();
+  ASSERT_EQ(first.Key(), second.Key());
+  const auto exclusive = [](RunningComponent& device) {
+    LONG value = -1;
+    EXPECT_EQ(device->GetMode(L"Exclusive", &value), S_OK);
+    return value;
+  };
+
+  EXPECT_EQ(first->SetMode(L"Exclusive", 0), S_OK);
+  EXPECT_EQ(exclusive(first), EXCLUSIVE_MODE_OWN);
+  EXPECT_EQ(exclusive(second), EXCLUSIVE_MODE_LOCKED);
+  EXPECT_EQ(second->SetMode(L"Exclusive", 0), E_FAIL);
+  EXPECT_EQ(second->SetMode(L"Exclusive", 2), E_FAIL) << "only the holder gives it back";
+  EXPECT_EQ(first->SetMode(L"Exclusive", 1), E_FAIL);
+  EXPECT_EQ(first->SetMode(L"Exclusive", 3), E_FAIL);
+  EXPECT_EQ(first->SetMode(L"Exclusive", -1), E_FAIL);
+  EXPECT_EQ(exclusive(first), EXCLUSIVE_MODE_OWN);
+
+  EXPECT_EQ(first->SetMode(L"Exclusive", 2), S_OK);
+  EXPECT_EQ(exclusive(first), EXCLUSIVE_MODE_NONE);
+  EXPECT_EQ(exclusive(second), EXCLUSIVE_MODE_NONE);
+  EXPECT_EQ(second->SetMode(L"Exclusive", 0), S_OK) << "free again for the other";
+  EXPECT_EQ(second->SetMode(L"Exclusive", 2), S_OK);
+}
+
+// --- service information -------------------------------------------------------
+
+class ServiceInformationTest : public ::testing::Test {
+ protected:
+  ServiceInformationTest() {
+    m_service.attributes = {{L"CommandNo", L"100"},
+                            {L"DllPath", L"services.so"},
+                            {L"ClassName", L"Reader"},
+                            {L"SuperClassName", L"Base"},
+                            {L"SupportVersion", L"1.2.3"}};
+  }
+
+  // A component whose configured services are m_service, in the set the
+  // configuration text chooses.
+  std::unique_ptr<RunningComponent> Start(const std::wstring& configurationText, const wchar_t* setName) {
+    auto device = std::make_unique<RunningComponent>(configurationText);
+    device->host.config.nodeLists[ServiceSet(setName)] = &device->host.services;
+    device->host.services.nodes = {&m_service};
+    device->Start();
+    return device;
+  }
+  static std::wstring ServiceSet(const wchar_t* setName) {
+    return std::wstring(L"%Network%/Services/Services[@Name='") + setName + L"']/Service";
+  }
+
+  // Declared before the components, which read them.
+  FakeConfigNode m_service;
+  FakeConfigNode m_attributes;
+};
+
+// A command without a class, or none at the runtime version, reads nothing.
+TEST_F(ServiceInformationTest, UnservedCommandReadsNoConfiguration) {
+  auto device = Start(L"LINE=50", L"Local");
+  for (const wchar_t* commandNo : {L"300", L"100"}) {  // 100 needs runtime 1.2.3; it is 0
+    SCOPED_TRACE(::testing::PrintToString(std::wstring(commandNo)));
+    const std::size_t readsBefore = device->host.config.selectedPaths.size();
+    TARVO_ServiceInformation information{7, 7};
+    EXPECT_EQ((*device)->GetServiceInformation(commandNo, &information), S_OK);
+    EXPECT_EQ(information.supported, 0);
+    EXPECT_EQ(information.forbiddenOnLocked, 0);
+    EXPECT_EQ(device->host.config.selectedPaths.size(), readsBefore);
+  }
+}
+
+TEST_F(ServiceInformationTest, AttributeIsReadAtTheServicePathOfTheLocation) {
+  for (const auto& [configurationText, setName] :
+       {std::pair{L"LINE=51", L"Local"}, std::pair{L"LINE=52; DEV=gateway", L"Remote"}}) {
+    SCOPED_TRACE(::testing::PrintToString(std::wstring(setName)));
+    auto device = Start(configurationText, setName);
+    SetRuntimeVersion(*device, 1, 2, 4);
+    const std::wstring path = ServiceSet(setName) + L"[@CommandNo='100' and @SupportVersion='1.2.3']";
+    device->host.config.nodes[path] = &m_attributes;
+
+    for (const auto& [value, forbidden] : {std::pair{L"TRUE", 1}, std::pair{L"true", 0}, std::pair{L"", 0}}) {
+      m_attributes.attributes = {{L"ForbiddenOnLocked", value}};
+      TARVO_ServiceInformation information{7, 7};
+      EXPECT_EQ((*device)->GetServiceInformation(L"100", &information), S_OK);
+      EXPECT_EQ(information.supported, 1);
+      EXPECT_EQ(information.forbiddenOnLocked, forbidden) << "value " << ::testing::PrintToString(std::wstring(value));
+      EXPECT_EQ(device->host.config.selectedPaths.back(), path);
+    }
+    m_attributes.attributes.clear();
+    TARVO_ServiceInformation information{7, 7};
+    EXPECT_EQ((*device)->GetServiceInformation(L"100", &information), S_OK);
+    EXPECT_EQ(information.forbiddenOnLocked, 0) << "no attribute";
+
+    device->host.config.getConfigurationResult = E_FAIL;
+    information = {7, 7};
+    EXPECT_EQ((*device)->GetServiceInformation(L"100", &information), S_OK);
+    EXPECT_EQ(information.supported, 1);
+    EXPECT_EQ(information.forbiddenOnLocked, 0) << "runtime information unreadable";
+    device->host.config.getConfigurationResult = S_OK;
+  }
+}
+
+// --- runtime information ------------------------------------------------------
+
+TEST(RuntimeInformationTest, SameTargetKeepsTheKeyAndResetsTheRuntimeVersion) {
+  RunningComponent device(L"LINE=60; PLC=A");
+  device.host.config.sameTarget = SameLine;
+  device.Start();
+  SetRuntimeVersion(device, 1, 2, 2);
+  const LONG key = device.Key();
+
+  TraceCapture trace;
+  EXPECT_EQ(device->ChangeRuntimeInformation(L"LINE=60; PLC=B"), S_OK);
+  EXPECT_EQ(device.Key(), key);
+  EXPECT_EQ(device.RuntimeVersion(), 0u);
+  EXPECT_EQ(device.host.protocol.changes, std::vector<std::wstring>{L"LINE=60; PLC=B"});
+  EXPECT_EQ(device.host.config.configuration[L""], L"LINE=60; PLC=B");
+  EXPECT_TRUE(trace.Contains("ParallelCommunication::ChangeRuntimeInformation()\n"));
+  EXPECT_FALSE(trace.Contains("ReRegisterDevice"));
+}
+
+// The component moves with its waiting turns; the old target keeps its other
+// component and goes on (its remaining turn is handed out).
+TEST(RuntimeInformationTest, AnotherTargetReRegistersWithTheComponentsTurns) {
+  RunningComponent staying(L"LINE=61");
+  RunningComponent moving(L"LINE=61");
+  staying.Start();
+  moving.Start();
+  SetRuntimeVersion(moving, 1, 2, 2);
+  const LONG oldKey = moving.Key();
+  ASSERT_EQ(staying.Key(), oldKey);
+  Dispatch::QueueTurn(oldKey, *moving.component);
+  Dispatch::QueueTurn(oldKey, *staying.component);
+  Dispatch::QueueTurn(oldKey, *moving.component);
+
+  EXPECT_EQ(moving->ChangeRuntimeInformation(L"LINE=62"), S_OK);
+  const LONG newKey = moving.Key();
+  EXPECT_NE(newKey, oldKey);
+  EXPECT_TRUE(Dispatch::HasTarget(newKey));
+  EXPECT_EQ(Dispatch::TurnCount(newKey), 2u);
+  EXPECT_EQ(staying.Key(), oldKey);
+  EXPECT_TRUE(Dispatch::HasTarget(oldKey));
+  EXPECT_EQ(Dispatch::TurnCount(oldKey), 0u) << "the old target was told to go on";
+  EXPECT_EQ(moving.RuntimeVersion(), 0u);
+}
+
+// A one-by-one component cannot join a parallel target: the change itself
+// stands, its value comes back, and the runtime version is kept.
+TEST(RuntimeInformationTest, FailedReRegistrationReturnsTheChangeAndKeepsTheVersion) {
+  RunningComponent parallel(L"LINE=64");
+  RunningComponent moving(L"LINE=63", true);
+  parallel.Start();
+  moving.Start();
+  SetRuntimeVersion(moving, 1, 2, 2);
+
+  TraceCapture trace;
+  EXPECT_EQ(moving->ChangeRuntimeInformation(L"LINE=64"), S_OK);
+  EXPECT_TRUE(trace.Contains("ParallelCommunication::ChangeRuntimeInformation(), FAIL: ReRegisterDevice().\n"));
+  EXPECT_EQ(moving.RuntimeVersion(), PackVersion(1, 2, 2));
+  EXPECT_EQ(moving.host.config.configuration[L""], L"LINE=64");
+}
+
+TEST(RuntimeInformationTest, EachFailingHostStepGivesItsResultAndTraceLine) {
+  constexpr HRESULT kFailure = static_cast<HRESULT>(0x80070015u);
+  struct Row {
+    const char* name;
+    void (*fail)(componenttest::Host&);
+    HRESULT result;
+    const char* trace;  // null: the entry line only
+    bool stored;        // the device configuration has the new text
+    bool reset;         // the runtime version went back to 0
+  };
+  const Row rows[] = {
+      {"no runtime-information interface",
+       [](componenttest::Host& host) { host.protocol.Withdraw(IID_ITARVO_RuntimeInformation); }, E_NOINTERFACE,
+       nullptr, false, false},
+      {"protocol layer says invalid", [](componenttest::Host& host) { host.protocol.runtimeValid = 0; },
+       E_INVALIDARG, "ParallelCommunication::ChangeRuntimeInformation(), invalid to ProtocolComms.\n", false, false},
+      {"configuration unreadable", [](componenttest::Host& host) { host.config.getConfigurationResult = kFailure; },
+       kFailure, "ParallelCommunication::ChangeRuntimeInformation(), FAIL: GetConfiguration.\n", false, false},
+      {"configuration refuses", [](componenttest::Host& host) { host.config.setConfigurationResult = kFailure; },
+       kFailure, "ParallelCommunication::ChangeRuntimeInformation(), invalid to DeviceConfig.\n", false, false},
+      {"protocol layer refuses", [](componenttest::Host& host) { host.protocol.changeRuntimeResult = kFailure; },
+       kFailure, "ParallelCommunication::ChangeRuntimeInformation(), FAIL: ProtocolComms::ChangeRuntimeInformation().\n",
+       true, false},
+      {"reading back fails", [](componenttest::Host& host) { host.protocol.getRuntimeResult = kFailure; }, kFailure,
+       nullptr, true, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    RunningComponent device(L"LINE=65; PLC=A");
+    device.host.config.sameTarget = SameLine;
+    device.Start();
+    SetRuntimeVersion(device, 1, 2, 2);
+    row.fail(device.host);
+
+    TraceCapture trace;
+    EXPECT_EQ(device->ChangeRuntimeInformation(L"LINE=65; PLC=B"), row.result);
+    EXPECT_TRUE(trace.Contains("ParallelCommunication::ChangeRuntimeInformation()\n"));
+    if (row.trace != nullptr) {
+      EXPECT_TRUE(trace.Contains(row.trace));
+    } else {
+      EXPECT_FALSE(trace.Contains("ParallelCommunication::ChangeRuntimeInformation(), "));
+    }
+    device.host.config.getConfigurationResult = S_OK;
+    EXPECT_EQ(device.host.config.configuration[L""], row.stored ? L"LINE=65; PLC=B" : L"LINE=65; PLC=A");
+    EXPECT_EQ(device.RuntimeVersion(), row.reset ? 0u : PackVersion(1, 2, 2));
+  }
+}
+
+}  // namespace
