@@ -37,9 +37,8 @@ class RunningComponent {
   LONG Key() { return ParallelCommunicationTestAccess::DispatchKey(*component); }
   DWORD RuntimeVersion() { return ParallelCommunicationTestAccess::RuntimeVersion(*component); }
 
-  // Runs a driver command as a request would.
   LONG Execute(ITARVO_DeviceMessage* message, LONG* resultCode) {
-    return ParallelCommunicationTestAccess::ExecuteDriverCommand(*component, message, resultCode);
+    return component->RequestMessageService(message, resultCode);
   }
 
   // The data of a set-runtime-version request: 4 bytes not examined, the tag,

@@ -150,9 +150,3 @@ LONG Access::CreateDeviceResult(ParallelCommunication& c, ITARVO_DeviceMessage* 
                                 LONG dataSize, unsigned char* data, ITARVO_DeviceResult** result) {
   return c.CreateDeviceResult(message, errorCode, complete, dataSize, data, result);
 }
-bool Access::IsDriverCommand(ParallelCommunication& c, ITARVO_DeviceMessage* message) {
-  return c.IsDriverCommand(message);
-}
-LONG Access::ExecuteDriverCommand(ParallelCommunication& c, ITARVO_DeviceMessage* message, LONG* result) {
-  return c.ExecuteDriverCommand(message, result);
-}

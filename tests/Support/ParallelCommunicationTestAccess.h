@@ -75,6 +75,4 @@ class ParallelCommunicationTestAccess {
                                     std::list<const ITARVO_DeviceMessage*>& messages, bool complete, LONG errorCode);
   static LONG CreateDeviceResult(ParallelCommunication& component, ITARVO_DeviceMessage* message, LONG errorCode,
                                  int complete, LONG dataSize, unsigned char* data, ITARVO_DeviceResult** result);
-  static bool IsDriverCommand(ParallelCommunication& component, ITARVO_DeviceMessage* message);
-  static LONG ExecuteDriverCommand(ParallelCommunication& component, ITARVO_DeviceMessage* message, LONG* result);
 };
