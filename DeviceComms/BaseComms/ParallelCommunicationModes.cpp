@@ -43,6 +43,12 @@ ComRef<Interface> TakeReference(Interface* held) {
   return reference;
 }
 
+// The FAIL line of a caught error; gives back its code.
+LONG TraceCaught(const TVO_RuntimeError& error, int line) {
+  QTMTraceDevice("FAIL: Code(%x), File(%s), Line(%d)\n", static_cast<unsigned>(error.GetErrorCode()), __FILE__, line);
+  return error.GetErrorCode();
+}
+
 }  // namespace
 
 // Mode names compare exactly, case included. SetMode and GetMode trace
@@ -182,9 +188,7 @@ HRESULT ParallelCommunication::ChangeRuntimeInformation(const wchar_t* runtimeIn
     }
     return result;
   } catch (const TVO_RuntimeError& error) {
-    QTMTraceDevice("FAIL: Code(%x), File(%s), Line(%d)\n", static_cast<unsigned>(error.GetErrorCode()), __FILE__,
-                   __LINE__);
-    return error.GetErrorCode();
+    return TraceCaught(error, __LINE__);
   }
 }
 
@@ -225,8 +229,6 @@ HRESULT ParallelCommunication::GetServiceInformation(const wchar_t* commandNo, T
     pInformation->forbiddenOnLocked = forbidden == L"TRUE" ? 1 : 0;
     return S_OK;
   } catch (const TVO_RuntimeError& error) {
-    QTMTraceDevice("FAIL: Code(%x), File(%s), Line(%d)\n", static_cast<unsigned>(error.GetErrorCode()), __FILE__,
-                   __LINE__);
-    return error.GetErrorCode();
+    return TraceCaught(error, __LINE__);
   }
 }
