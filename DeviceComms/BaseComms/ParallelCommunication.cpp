@@ -142,18 +142,10 @@ HRESULT ParallelCommunication::Initialise(ITARVO_DeviceInfo* pDevInfo, ITARVO_De
     }
 
     // A service configuration that cannot be read or is wrong makes the
-    // generator throw; that is this step's failure (E_FAIL), while running
-    // out of memory stays an allocation failure.
+    // generator throw TVO_RuntimeError with the failing code: it is caught
+    // below like any other, and the roll-back stops the threads.
     delete m_pServiceGenerator;
-    m_pServiceGenerator = nullptr;
-    try {
-      m_pServiceGenerator = new ServiceGenerator(pDeviceConfig);
-    } catch (const TVO_MemoryAllocError&) {
-      throw;
-    } catch (const TVO_RuntimeError& error) {
-      QTMTraceDevice("FAIL: Code(%x), File(%s), Line(%d)\n", static_cast<unsigned>(error.GetErrorCode()), __FILE__,
-                     __LINE__);
-    }
+    m_pServiceGenerator = new (std::nothrow) ServiceGenerator(pDeviceConfig);
     if (m_pServiceGenerator == nullptr) {
       StopTimeWatchRoutine();
       StopSendRoutine();

@@ -98,11 +98,11 @@ TEST_F(ComponentTest, FailingResultSinkQueryStopsTheThreadsAndGivesEverythingBac
   EXPECT_TRUE(m_host.config.activations.empty());
 }
 
-TEST_F(ComponentTest, BadServiceConfigurationFailsWithEFail) {
+TEST_F(ComponentTest, BadServiceConfigurationFailsWithTheFailingCode) {
   TraceCapture trace;
-  m_host.config.nodeLists.clear();
+  m_host.config.nodeLists.clear();  // the service set cannot be selected: the host's E_FAIL
   EXPECT_EQ(Initialise(), E_FAIL);
-  EXPECT_TRUE(trace.Contains("FAIL: ServiceGenerator, File("));
+  EXPECT_TRUE(trace.Contains("FAIL: Code(80004005), File("));
   EXPECT_FALSE(Access::HasSendThread(*m_component));
   EXPECT_FALSE(Access::HasTimeWatchThread(*m_component));
   EXPECT_FALSE(Access::HasServiceGenerator(*m_component));
