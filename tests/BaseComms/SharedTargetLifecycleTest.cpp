@@ -1,0 +1,66 @@
+// Two one-by-one components on one target: when the component whose service
+// holds the line is uninitialised, the hold is cleared and the other
+// component's parked message goes out.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "BaseComms/CommunicationDispatcher.h"
+#include "ComponentTestSupport.h"
+#include "Support/FakeMessageService.h"
+#include "Support/ParallelCommunicationTestAccess.h"
+
+namespace {
+
+using componenttest::Host;
+using componenttest::WaitUntil;
+using doubles::FakeMessageService;
+using doubles::FakeProtocolMessage;
+using Access = ParallelCommunicationTestAccess;
+
+// A service with one step that does not allow parallel sending, so the line
+// is held one-by-one while its message is out.
+FakeMessageService* HoldingService(FakeProtocolMessage& message) {
+  auto* service = new FakeMessageService();
+  service->steps.push_back({&message, false, false});
+  return service;
+}
+
+TEST(SharedTargetLifecycleTest, UnInitialiseOfTheHolderClearsTheHoldAndLetsTheOthersGo) {
+  FakeProtocolMessage first;
+  FakeProtocolMessage second;
+  const int servicesBefore = FakeMessageService::LiveCount();
+  {
+    Host hostA;  // both devices: "LINE=1", the same target
+    Host hostB;
+    std::unique_ptr<ParallelCommunication> a(OneByOneCommunication::CreateInstance());
+    std::unique_ptr<ParallelCommunication> b(OneByOneCommunication::CreateInstance());
+    ASSERT_EQ(a->Initialise(&hostA.info, &hostA.sink, &hostA.protocol), S_OK);
+    ASSERT_EQ(b->Initialise(&hostB.info, &hostB.sink, &hostB.protocol), S_OK);
+    const LONG key = Access::DispatchKey(*a);
+    ASSERT_EQ(Access::DispatchKey(*b), key);
+    CommunicationDispatcher* dispatcher = CommunicationDispatcher::GetInstance();
+
+    bool nowSend = false;
+    bool complete = false;
+    ASSERT_TRUE(dispatcher->DispatchService(nowSend, complete, HoldingService(first), a.get(), key));
+    EXPECT_TRUE(nowSend);
+    ASSERT_TRUE(dispatcher->DispatchService(nowSend, complete, HoldingService(second), b.get(), key));
+    EXPECT_FALSE(nowSend);  // the line is busy: parked behind a turn
+    ASSERT_TRUE(WaitUntil([&] { return hostA.protocol.Sent().size() == 1; }));
+    EXPECT_EQ(Access::TransferMode(*a), TRANSFER_MODE_ONE_BY_ONE);
+
+    // A goes away with its service still on the line.
+    EXPECT_EQ(a->UnInitialise(), S_OK);
+    ASSERT_TRUE(WaitUntil([&] { return hostB.protocol.Sent().size() == 1; }));
+    EXPECT_EQ(hostB.protocol.Sent()[0], static_cast<ITARVO_ProtocolMessage*>(&second));
+    EXPECT_EQ(Access::CommunicatingCount(*b), 1u);
+
+    EXPECT_EQ(b->UnInitialise(), S_OK);
+    hostA.protocol.ClearSent();
+    hostB.protocol.ClearSent();
+  }
+  EXPECT_EQ(FakeMessageService::LiveCount(), servicesBefore);
+}
+
+}  // namespace
