@@ -132,6 +132,7 @@ void Access::ProcessTransferResult(ParallelCommunication& c, std::list<ITARVO_De
                                    ITARVO_ProtocolMessage* response) {
   c.ProcessTransferResult(results, serviceComplete, transferComplete, service, response);
 }
+void Access::PollTimeUpService(ParallelCommunication& c, DWORD tickCount) { c.PollTimeUpService(tickCount); }
 bool Access::CallbackSomeResults(ParallelCommunication& c, std::list<ITARVO_DeviceResult*>& results) {
   return c.CallbackSomeResults(results);
 }

@@ -64,6 +64,8 @@ class ParallelCommunicationTestAccess {
   static void StopTimeWatchRoutine(ParallelCommunication& component);
   static void RequestSendMessage(ParallelCommunication& component, ITARVO_ProtocolMessage* message);
   static bool SendMessage(ParallelCommunication& component, ITARVO_ProtocolMessage* message);
+  // One poll of the time watch at `tickCount`, as the time-watch thread makes.
+  static void PollTimeUpService(ParallelCommunication& component, DWORD tickCount);
   static void ProcessTransferResult(ParallelCommunication& component, std::list<ITARVO_DeviceResult*>& results,
                                     bool& serviceComplete, bool& transferComplete, IMessageService* service,
                                     ITARVO_ProtocolMessage* response);
