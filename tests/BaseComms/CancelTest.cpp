@@ -1,0 +1,144 @@
+// Tests of the cancellation, wherever the service stands: time-watch queue,
+// waiting queue, on the line, between two steps (the call waits; it gives up
+// once the component is stopped), and not in progress at all.
+#include <future>
+
+#include "Interfaces/QtmResults.h"
+#include "RequestTestSupport.h"
+#include "Support/ParallelCommunicationTestAccess.h"
+
+namespace requesttest {
+namespace {
+
+using componenttest::TraceCapture;
+using componenttest::WaitUntil;
+using doubles::FakeMessageService;
+using doubles::ServiceProbe;
+using Access = ParallelCommunicationTestAccess;
+
+// Withdrawn by its cancel, with a cancel result of its own.
+FakeMessageService* Cancellable(FakeMessageService* service) {
+  service->finishWhenCancelled = true;
+  service->onCancel = [](ITARVO_DeviceMessage* message) { return MakeResult(message, QTM_RESULT_ERROR); };
+  return service;
+}
+
+TEST_F(RequestTest, CancelNotInProgressFailsAtOnce) {
+  TraceCapture trace;
+  EXPECT_EQ(m_component->CancelMessageService(&m_scripted), E_FAIL);
+  EXPECT_TRUE(trace.Contains("ParallelCommunication::CancelMessageService(): Error, Not found, Line("));
+  EXPECT_EQ(m_scripted.RefCount(), 0);
+}
+
+TEST_F(RequestTest, CancelInTheTimeWatchQueueDeliversTheCancelResultAndDeletesTheService) {
+  FakeMessageService* timed = Cancellable(Prepare(new FakeMessageService()));
+  timed->needsTimeWatch = true;
+  const auto probe = timed->Probe();
+  LONG result = 0;
+  ASSERT_EQ(m_component->RequestMessageService(&m_scripted, &result), S_OK);
+
+  EXPECT_EQ(m_component->CancelMessageService(&m_scripted), S_OK);
+  EXPECT_EQ(DeliveredMessages(), std::vector<ITARVO_DeviceMessage*>{&m_scripted}) << "the cancel result";
+  EXPECT_EQ(probe->deletions.load(), 1);
+  EXPECT_EQ(RegistrySize(), 0u);
+  EXPECT_EQ(m_component->CancelMessageService(&m_scripted), E_FAIL) << "withdrawn once";
+}
+
+TEST_F(RequestTest, CancelInTheWaitingQueueLeavesTheServiceOnTheLineAlone) {
+  FakeMessageService* onTheLine = PrepareOneStep(&m_protocol[0]);
+  FakeMessageService* waiting = Cancellable(PrepareOneStep(&m_protocol[1]));
+  const auto onTheLineProbe = onTheLine->Probe();
+  const auto waitingProbe = waiting->Probe();
+  LONG result = 0;
+  ASSERT_EQ(m_component->RequestMessageService(&m_scripted, &result), S_OK);
+  ASSERT_EQ(m_component->RequestMessageService(&m_scripted2, &result), S_OK);  // parallel limit 1: parked
+  ASSERT_EQ(Access::CommunicatingCount(*m_component), 1u);
+
+  EXPECT_EQ(m_component->CancelMessageService(&m_scripted2), S_OK);
+  EXPECT_EQ(waitingProbe->deletions.load(), 1);
+  EXPECT_EQ(m_protocol[1].RefCount(), 0) << "the parked protocol message is released";
+  EXPECT_EQ(onTheLineProbe->Calls(ServiceProbe::kCancel), 0);
+  EXPECT_TRUE(Access::IsRegistered(*m_component, &m_scripted));
+  EXPECT_FALSE(Access::IsRegistered(*m_component, &m_scripted2));
+}
+
+TEST_F(RequestTest, CancelOnTheLineKeepsTheServiceAndItsResponseIsProcessedOnce) {
+  FakeMessageService* service = Cancellable(PrepareOneStep(&m_protocol[0]));
+  service->finishWhenCancelled = false;  // it still awaits its response
+  service->onProcessResponse = [this](std::list<ITARVO_DeviceResult*>& results, bool& serviceComplete,
+                                      bool& transferComplete, ITARVO_ProtocolMessage*) {
+    results.push_back(MakeResult(&m_scripted, 0));
+    serviceComplete = transferComplete = true;
+    return true;
+  };
+  const auto probe = service->Probe();
+  LONG result = 0;
+  ASSERT_EQ(m_component->RequestMessageService(&m_scripted, &result), S_OK);
+  ASSERT_TRUE(WaitUntil([this] { return m_host.protocol.Sent().size() == 1; }));
+
+  EXPECT_EQ(m_component->CancelMessageService(&m_scripted), S_OK);
+  EXPECT_EQ(Access::CommunicatingCount(*m_component), 1u);
+  EXPECT_EQ(probe->deletions.load(), 0);
+  EXPECT_EQ(RegistrySize(), 0u);
+
+  ASSERT_EQ(m_component->Receive(&m_protocol[0]), S_OK);
+  EXPECT_EQ(probe->Calls(ServiceProbe::kProcessResponse), 1);
+  EXPECT_EQ(probe->deletions.load(), 1);
+  EXPECT_EQ(DeliveredMessages().size(), 1u) << "only the cancel result: the response's result is filtered";
+  m_host.sink.Clear();
+  EXPECT_EQ(m_scripted.RefCount(), 0);
+}
+
+TEST_F(RequestTest, CancelBetweenTwoStepsWaitsUntilTheServiceMovesOn) {
+  // After its first response the service sits in the pending queue while
+  // Receive delivers the response's results; the sink holds it there.
+  FakeMessageService* service = PrepareOneStep(&m_protocol[0]);
+  service->steps.push_back({&m_protocol[1], false, true});
+  service->onProcessResponse = [this](std::list<ITARVO_DeviceResult*>& results, bool& serviceComplete,
+                                      bool& transferComplete, ITARVO_ProtocolMessage*) {
+    results.push_back(MakeResult(&m_scripted, QTM_RESULT_S_FALSE));
+    serviceComplete = transferComplete = false;  // the next step follows at once
+    return true;
+  };
+  const auto probe = service->Probe();
+  LONG result = 0;
+  ASSERT_EQ(m_component->RequestMessageService(&m_scripted, &result), S_OK);
+  ASSERT_TRUE(WaitUntil([this] { return m_host.protocol.Sent().size() == 1; }));
+
+  std::future<HRESULT> cancelled;
+  bool waitedWhilePending = false;
+  m_host.sink.onReceive = [&] {
+    if (cancelled.valid()) return;
+    cancelled = std::async(std::launch::async, [this] { return m_component->CancelMessageService(&m_scripted); });
+    const int asked = probe->Calls(ServiceProbe::kHasDeviceMessage);
+    waitedWhilePending = WaitUntil([&] { return probe->Calls(ServiceProbe::kHasDeviceMessage) >= asked + 3; }) &&
+                         cancelled.wait_for(std::chrono::seconds(0)) != std::future_status::ready;
+  };
+  ASSERT_EQ(m_component->Receive(&m_protocol[0]), S_OK);
+  ASSERT_TRUE(cancelled.valid());
+  ASSERT_EQ(cancelled.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  EXPECT_TRUE(waitedWhilePending);
+  EXPECT_EQ(cancelled.get(), S_OK) << "cancelled on the line, after its second step went out";
+  EXPECT_EQ(probe->Calls(ServiceProbe::kCancel), 1);
+  EXPECT_EQ(RegistrySize(), 0u);
+}
+
+TEST_F(RequestTest, CancelWaitingForAServiceNobodyMovesOnEndsWhenTheComponentStops) {
+  // A refused send leaves an unfinished service in the pending queue.
+  TraceCapture trace;
+  m_host.protocol.sendResult = E_FAIL;
+  FakeMessageService* service = PrepareOneStep(&m_protocol[0]);
+  LONG result = 0;
+  ASSERT_EQ(m_component->RequestMessageService(&m_scripted, &result), S_OK);
+  ASSERT_TRUE(WaitUntil([&] { return Access::PendingContains(*m_component, service); }));
+
+  auto cancelled = std::async(std::launch::async, [this] { return m_component->CancelMessageService(&m_scripted); });
+  EXPECT_EQ(cancelled.wait_for(std::chrono::milliseconds(20)), std::future_status::timeout) << "it waits";
+  ASSERT_EQ(m_component->StopSendReceive(), S_OK);
+  ASSERT_EQ(cancelled.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  EXPECT_EQ(cancelled.get(), E_FAIL);
+  EXPECT_TRUE(trace.Contains("ParallelCommunication::CancelMessageService(): Error, Stopped, Line("));
+}
+
+}  // namespace
+}  // namespace requesttest

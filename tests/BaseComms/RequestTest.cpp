@@ -1,0 +1,190 @@
+// Tests of the requests: a message already in progress, batches (empty,
+// failing, joined), the locked component and requests after StopSendReceive.
+#include <memory>
+
+#include "BaseComms/CommunicationDispatcher.h"
+#include "Interfaces/QtmResults.h"
+#include "RequestTestSupport.h"
+#include "Support/ParallelCommunicationTestAccess.h"
+
+namespace requesttest {
+namespace {
+
+using componenttest::Host;
+using componenttest::TraceCapture;
+using componenttest::WaitUntil;
+using doubles::FakeDeviceMessageAccessor;
+using doubles::FakeMessageService;
+using doubles::ServiceProbe;
+
+constexpr LONG kUntouched = 0x1234;
+
+TEST_F(RequestTest, SecondRequestOfAMessageInProgressIsRefusedWhileTheFirstGoesOn) {
+  TraceCapture trace;
+  LONG result = kUntouched;
+  ASSERT_EQ(m_component->RequestMessageService(&m_read, &result), S_OK);
+  EXPECT_EQ(result, kUntouched);
+  ASSERT_TRUE(WaitUntil([this] { return m_host.protocol.Sent().size() == 1; }));
+
+  const LONG referencesBefore = m_read.RefCount();
+  EXPECT_EQ(m_component->RequestMessageService(&m_read, &result), E_FAIL);
+  EXPECT_EQ(result, QTM_RESULT_COMMS_FAILED);
+  EXPECT_TRUE(trace.Contains("ParallelCommunication::RequestMessageService(): Error, Already existed, Line("));
+  EXPECT_EQ(m_read.RefCount(), referencesBefore) << "the refusal must not touch the first request's reference";
+  EXPECT_TRUE(ParallelCommunicationTestAccess::IsRegistered(*m_component, &m_read));
+
+  // The first request still completes: its response gives its result.
+  ASSERT_EQ(m_component->Receive(m_host.protocol.Sent()[0]), S_OK);
+  EXPECT_EQ(DeliveredMessages(), std::vector<ITARVO_DeviceMessage*>{&m_read});
+  EXPECT_EQ(RegistrySize(), 0u);
+}
+
+TEST_F(RequestTest, EmptyBatchSucceedsAndTouchesNothing) {
+  FakeDeviceMessageAccessor accessor;
+  LONG result = kUntouched;
+  EXPECT_EQ(m_component->RequestMultiMessageServices(&accessor, &result), S_OK);
+  EXPECT_EQ(result, kUntouched);
+  EXPECT_EQ(RegistrySize(), 0u);
+  EXPECT_EQ(accessor.RefCount(), 0);
+}
+
+TEST_F(RequestTest, FailingBatchLetsNoneInAndUndoesOnlyItsOwnEntries) {
+  TraceCapture trace;
+  FakeMessageService* scripted = PrepareOneStep(&m_protocol[0]);
+  const auto probe = scripted->Probe();
+  FakeDeviceMessageAccessor accessor;
+  accessor.messages = {&m_scripted, &m_read, &m_unknown};
+  LONG result = kUntouched;
+  EXPECT_EQ(m_component->RequestMultiMessageServices(&accessor, &result), E_NOTIMPL);
+  EXPECT_EQ(result, QTM_RESULT_INVALID_COMMAND);
+  EXPECT_TRUE(trace.Contains("FAIL: m_pServiceGenerator->GenerateService, File("));
+  EXPECT_EQ(probe->deletions.load(), 1);
+  EXPECT_EQ(probe->Calls(ServiceProbe::kCreateProtocolMessage), 0) << "no service of the batch may be let in";
+  EXPECT_EQ(RegistrySize(), 0u);
+  EXPECT_EQ(m_scripted.RefCount() + m_read.RefCount() + m_unknown.RefCount(), 0);
+
+  // A message already in progress fails the batch too; its first request's
+  // entry and reference stay.
+  ASSERT_EQ(m_component->RequestMessageService(&m_read, &result), S_OK);
+  const LONG referencesBefore = m_read.RefCount();
+  Prepare(new FakeMessageService());
+  accessor.messages = {&m_scripted, &m_read};
+  EXPECT_EQ(m_component->RequestMultiMessageServices(&accessor, &result), E_NOTIMPL);
+  EXPECT_EQ(result, QTM_RESULT_INVALID_COMMAND);
+  EXPECT_TRUE(ParallelCommunicationTestAccess::IsRegistered(*m_component, &m_read));
+  EXPECT_EQ(m_read.RefCount(), referencesBefore);
+  EXPECT_EQ(m_scripted.RefCount(), 0);
+  EXPECT_EQ(RegistrySize(), 1u);
+}
+
+TEST_F(RequestTest, BatchWhoseSecondMessageJoinsTheFirstDeliversTheJoinResultsBeforeReturning) {
+  FakeMessageService* first = PrepareOneStep(&m_protocol[0]);
+  first->serviceCompleteOnResponse = true;
+  first->transferCompleteOnResponse = true;
+  FakeMessageService* second = Prepare(new FakeMessageService());
+  second->canConcatenate = true;
+  const auto secondProbe = second->Probe();
+  first->onConcatenate = [this, first, second](std::list<ITARVO_DeviceResult*>& results, IMessageService*) {
+    first->deviceMessages.push_back(&m_scripted2);  // takes the work over
+    second->finished = true;
+    results.push_back(MakeResult(&m_scripted2, QTM_RESULT_S_FALSE));
+    return true;
+  };
+
+  FakeDeviceMessageAccessor accessor;
+  accessor.messages = {&m_scripted, &m_scripted2};
+  LONG result = kUntouched;
+  EXPECT_EQ(m_component->RequestMultiMessageServices(&accessor, &result), S_OK);
+  EXPECT_EQ(DeliveredMessages(), std::vector<ITARVO_DeviceMessage*>{&m_scripted2}) << "delivered before returning";
+  EXPECT_EQ(secondProbe->deletions.load(), 1);
+  EXPECT_EQ(RegistrySize(), 2u);
+
+  // One service carries both: its response retires both messages.
+  ASSERT_TRUE(WaitUntil([this] { return m_host.protocol.Sent().size() == 1; }));
+  ASSERT_EQ(m_component->Receive(&m_protocol[0]), S_OK);
+  EXPECT_EQ(RegistrySize(), 0u);
+  m_host.sink.Clear();
+  EXPECT_EQ(m_scripted.RefCount() + m_scripted2.RefCount(), 0);
+}
+
+TEST_F(RequestTest, JoinWhereBothOrNeitherFinishKeepsNoDeletedService) {
+  // Both finished: both deleted once, both messages retired.
+  FakeMessageService* first = Prepare(new FakeMessageService());
+  FakeMessageService* second = Prepare(new FakeMessageService());
+  const auto firstProbe = first->Probe();
+  const auto secondProbe = second->Probe();
+  second->canConcatenate = true;
+  first->concatenateResult = true;
+  first->finishWhenConcatenated = true;
+  second->finished = true;
+  FakeDeviceMessageAccessor accessor;
+  accessor.messages = {&m_scripted, &m_scripted2};
+  LONG result = kUntouched;
+  EXPECT_EQ(m_component->RequestMultiMessageServices(&accessor, &result), S_OK);
+  EXPECT_EQ(firstProbe->deletions.load() + secondProbe->deletions.load(), 2);
+  EXPECT_EQ(RegistrySize(), 0u);
+  EXPECT_EQ(m_scripted.RefCount() + m_scripted2.RefCount(), 0);
+
+  // Neither finished: both are let in as services of their own.
+  first = PrepareOneStep(&m_protocol[0]);
+  second = PrepareOneStep(&m_protocol[1]);
+  second->canConcatenate = true;
+  first->concatenateResult = true;
+  EXPECT_EQ(m_component->RequestMultiMessageServices(&accessor, &result), S_OK);
+  EXPECT_EQ(first->Probe()->Calls(ServiceProbe::kCreateProtocolMessage), 1);
+  EXPECT_EQ(second->Probe()->Calls(ServiceProbe::kCreateProtocolMessage), 1);
+  EXPECT_EQ(RegistrySize(), 2u);
+}
+
+TEST_F(RequestTest, LockedComponentRefusesOnlyServicesForbiddenWhenLocked) {
+  // Another component on the same target takes it exclusively.
+  Host otherHost;
+  std::unique_ptr<ParallelCommunication> other(ParallelCommunication::CreateInstance());
+  ASSERT_EQ(other->Initialise(&otherHost.info, &otherHost.sink, &otherHost.protocol), S_OK);
+  const LONG key = ParallelCommunicationTestAccess::DispatchKey(*m_component);
+  ASSERT_EQ(ParallelCommunicationTestAccess::DispatchKey(*other), key);
+  ASSERT_TRUE(CommunicationDispatcher::GetInstance()->SetExclusiveMode(EXCLUSIVE_MODE_OWN, key, other.get()));
+
+  FakeMessageService* forbidden = Prepare(new FakeMessageService());
+  forbidden->forbiddenOnLocked = true;
+  const auto probe = forbidden->Probe();
+  LONG result = kUntouched;
+  EXPECT_EQ(m_component->RequestMessageService(&m_scripted, &result), E_FAIL);
+  EXPECT_EQ(result, QTM_RESULT_LOCKED);
+  EXPECT_EQ(probe->deletions.load(), 1);
+  EXPECT_EQ(RegistrySize(), 0u);
+  EXPECT_EQ(m_scripted.RefCount(), 0);
+
+  result = kUntouched;
+  EXPECT_EQ(m_component->RequestMessageService(&m_read, &result), S_OK);
+  EXPECT_EQ(result, kUntouched);
+  EXPECT_TRUE(ParallelCommunicationTestAccess::IsRegistered(*m_component, &m_read));
+
+  other->UnInitialise();
+}
+
+TEST_F(RequestTest, AfterStopSendReceiveTimedRequestsAreRefusedAndOthersNeverSent) {
+  ASSERT_EQ(m_component->StopSendReceive(), S_OK);
+  FakeMessageService* timed = Prepare(new FakeMessageService());
+  timed->needsTimeWatch = true;
+  const auto timedProbe = timed->Probe();
+  LONG result = kUntouched;
+  EXPECT_EQ(m_component->RequestMessageService(&m_scripted, &result), E_FAIL);
+  EXPECT_EQ(result, QTM_RESULT_COMMS_FAILED);
+  EXPECT_EQ(timedProbe->deletions.load(), 1);
+  EXPECT_EQ(RegistrySize(), 0u);
+
+  // Accepted, but neither queued nor sent; nobody would ever continue the
+  // service, so it is not kept.
+  const auto probe = PrepareOneStep(&m_protocol[0])->Probe();
+  result = kUntouched;
+  EXPECT_EQ(m_component->RequestMessageService(&m_scripted2, &result), S_OK);
+  EXPECT_EQ(result, kUntouched);
+  EXPECT_TRUE(m_host.protocol.Sent().empty());
+  EXPECT_EQ(probe->deletions.load(), 1);
+  EXPECT_EQ(m_protocol[0].RefCount(), 0);
+  EXPECT_EQ(m_scripted2.RefCount(), 0);
+}
+
+}  // namespace
+}  // namespace requesttest
