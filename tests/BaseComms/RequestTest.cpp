@@ -145,17 +145,11 @@ TEST_F(RequestTest, LockedComponentRefusesOnlyServicesForbiddenWhenLocked) {
   ASSERT_EQ(ParallelCommunicationTestAccess::DispatchKey(*other), key);
   ASSERT_TRUE(CommunicationDispatcher::GetInstance()->SetExclusiveMode(EXCLUSIVE_MODE_OWN, key, other.get()));
 
-  FakeMessageService* forbidden = Prepare(new FakeMessageService());
+  auto* forbidden = new FakeMessageService();
   forbidden->forbiddenOnLocked = true;
-  const auto probe = forbidden->Probe();
-  LONG result = kUntouched;
-  EXPECT_EQ(m_component->RequestMessageService(&m_scripted, &result), E_FAIL);
-  EXPECT_EQ(result, QTM_RESULT_LOCKED);
-  EXPECT_EQ(probe->deletions.load(), 1);
-  EXPECT_EQ(RegistrySize(), 0u);
-  EXPECT_EQ(m_scripted.RefCount(), 0);
+  ExpectRefused(forbidden, m_scripted, QTM_RESULT_LOCKED);
 
-  result = kUntouched;
+  LONG result = kUntouched;
   EXPECT_EQ(m_component->RequestMessageService(&m_read, &result), S_OK);
   EXPECT_EQ(result, kUntouched);
   EXPECT_TRUE(ParallelCommunicationTestAccess::IsRegistered(*m_component, &m_read));
@@ -165,19 +159,14 @@ TEST_F(RequestTest, LockedComponentRefusesOnlyServicesForbiddenWhenLocked) {
 
 TEST_F(RequestTest, AfterStopSendReceiveTimedRequestsAreRefusedAndOthersNeverSent) {
   ASSERT_EQ(m_component->StopSendReceive(), S_OK);
-  FakeMessageService* timed = Prepare(new FakeMessageService());
+  auto* timed = new FakeMessageService();
   timed->needsTimeWatch = true;
-  const auto timedProbe = timed->Probe();
-  LONG result = kUntouched;
-  EXPECT_EQ(m_component->RequestMessageService(&m_scripted, &result), E_FAIL);
-  EXPECT_EQ(result, QTM_RESULT_COMMS_FAILED);
-  EXPECT_EQ(timedProbe->deletions.load(), 1);
-  EXPECT_EQ(RegistrySize(), 0u);
+  ExpectRefused(timed, m_scripted, QTM_RESULT_COMMS_FAILED);
 
   // Accepted, but neither queued nor sent; nobody would ever continue the
   // service, so it is not kept.
   const auto probe = PrepareOneStep(&m_protocol[0])->Probe();
-  result = kUntouched;
+  LONG result = kUntouched;
   EXPECT_EQ(m_component->RequestMessageService(&m_scripted2, &result), S_OK);
   EXPECT_EQ(result, kUntouched);
   EXPECT_TRUE(m_host.protocol.Sent().empty());

@@ -75,6 +75,17 @@ ITARVO_DeviceResult* MakeResult(ITARVO_DeviceMessage* message, LONG errorCode) {
   return result;
 }
 
+void RequestTest::ExpectRefused(doubles::FakeMessageService* service, doubles::FakeDeviceMessage& message,
+                                LONG deviceResult) {
+  const auto probe = Prepare(service)->Probe();
+  LONG result = 0;
+  EXPECT_EQ(m_component->RequestMessageService(&message, &result), E_FAIL);
+  EXPECT_EQ(result, deviceResult);
+  EXPECT_EQ(probe->deletions.load(), 1);
+  EXPECT_EQ(RegistrySize(), 0u);
+  EXPECT_EQ(message.RefCount(), 0);
+}
+
 std::vector<ITARVO_DeviceMessage*> RequestTest::DeliveredMessages() {
   std::vector<ITARVO_DeviceMessage*> messages;
   for (ITARVO_DeviceResult* result : m_host.sink.Results()) {

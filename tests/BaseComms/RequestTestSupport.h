@@ -31,6 +31,10 @@ class RequestTest : public ::testing::Test {
   static doubles::FakeMessageService* Prepare(doubles::FakeMessageService* service);
   // A scripted service whose first step puts `message` on the line.
   static doubles::FakeMessageService* PrepareOneStep(ITARVO_ProtocolMessage* message);
+  // Requests `message` with `service` prepared and expects it refused with
+  // E_FAIL and `deviceResult`: the service deleted, nothing registered and
+  // no reference kept on the message.
+  void ExpectRefused(doubles::FakeMessageService* service, doubles::FakeDeviceMessage& message, LONG deviceResult);
   // The device messages of the results the sink got, in order.
   std::vector<ITARVO_DeviceMessage*> DeliveredMessages();
   std::size_t RegistrySize();
