@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <future>
+#include <memory>
 
 #include "BaseComms/CommandNumber.h"
 #include "BaseComms/PackedVersion.h"
@@ -54,14 +55,20 @@ class DriverCommandTest : public ::testing::Test {
     return delivered;
   }
 
-  // Blocks the first delivery in the application's callback until `release`
-  // is set (for at most 5 s); `entered` is set once it blocks.
-  void BlockFirstDelivery(std::promise<void>& entered, std::shared_future<void> release) {
-    m_device->host.sink.onReceive = [&entered, release, first = true]() mutable {
+  // Runs a get request on another thread and returns once it is blocked in
+  // the application's callback; it goes on when `release` is set (or after
+  // 5 s, so that no test hangs).
+  std::future<LONG> RunBlockedGet(std::shared_future<void> release) {
+    auto entered = std::make_shared<std::promise<void>>();
+    std::future<void> blocked = entered->get_future();
+    m_device->host.sink.onReceive = [entered, release, first = true]() mutable {
       if (!std::exchange(first, false)) return;
-      entered.set_value();
+      entered->set_value();
       release.wait_for(std::chrono::seconds(5));
     };
+    std::future<LONG> running = std::async(std::launch::async, [this] { return m_device->Execute(&m_get, nullptr); });
+    EXPECT_EQ(blocked.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    return running;
   }
 
   // Declared before the component: results the sink keeps refer to them.
@@ -189,11 +196,8 @@ TEST_F(DriverCommandTest, OnlyCommandNumbers476And477AreDriverCommands) {
 // request of the same message is refused and nothing else happens.
 TEST_F(DriverCommandTest, SecondRequestOfARunningCommandIsRefused) {
   m_device->Start();
-  std::promise<void> entered;
   std::promise<void> release;
-  BlockFirstDelivery(entered, release.get_future().share());
-  std::future<LONG> running = std::async(std::launch::async, [this] { return m_device->Execute(&m_get, nullptr); });
-  ASSERT_EQ(entered.get_future().wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  std::future<LONG> running = RunBlockedGet(release.get_future().share());
 
   LONG code = 0;
   EXPECT_EQ(m_device->Execute(&m_get, &code), E_FAIL);
@@ -209,11 +213,8 @@ TEST_F(DriverCommandTest, SecondRequestOfARunningCommandIsRefused) {
 // a Release too many).
 TEST_F(DriverCommandTest, UnInitialiseDuringACommandReleasesTheMessageOnce) {
   m_device->Start();
-  std::promise<void> entered;
   std::promise<void> release;
-  BlockFirstDelivery(entered, release.get_future().share());
-  std::future<LONG> running = std::async(std::launch::async, [this] { return m_device->Execute(&m_get, nullptr); });
-  ASSERT_EQ(entered.get_future().wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  std::future<LONG> running = RunBlockedGet(release.get_future().share());
   EXPECT_EQ(m_device->component->UnInitialise(), S_OK);
   release.set_value();
   running.get();
