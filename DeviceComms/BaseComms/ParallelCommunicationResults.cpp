@@ -41,17 +41,23 @@ constexpr unsigned int kNoDataSize = 4;
 // messages leave the registry (so its last results still pass the registry
 // filter), and the target's next service is dispatched only after the
 // finished one is retired.
+//
+// An error after the response was matched abandons the working lists, but
+// not the service: one that is done and that no queue holds is retired on
+// the way out, as it would have been, so that it does not outlive its work
+// in no queue at all.
 HRESULT ParallelCommunication::Receive(ITARVO_ProtocolMessage* pProtocolMsg) {
   QTMTraceDevice("ParallelCommunication::Receive(), Line(%d)\n", __LINE__);
   const TVO_NewHandlerScope bracket;
+  IMessageService* pService = nullptr;
+  std::list<const ITARVO_DeviceMessage*> deviceMessages;
+  bool serviceComplete = true;
+  bool settled = false;  // retired, or left to the queues
   try {
     std::list<ITARVO_DeviceResult*> results;
-    std::list<const ITARVO_DeviceMessage*> deviceMessages;
     bool dispatchAgain = false;
-    bool serviceComplete = true;
     bool transferComplete = true;
-    IMessageService* const pService =
-        MatchResponse(results, dispatchAgain, serviceComplete, transferComplete, deviceMessages, pProtocolMsg);
+    pService = MatchResponse(results, dispatchAgain, serviceComplete, transferComplete, deviceMessages, pProtocolMsg);
     if (pService == nullptr) {
       QTMTraceDevice("ParallelCommunication::----0\n");
       m_pDispatcher->DispatchNextService(m_dispatchKey);
@@ -71,6 +77,7 @@ HRESULT ParallelCommunication::Receive(ITARVO_ProtocolMessage* pProtocolMsg) {
     }
     // Once handed on above, the service may belong to a queue again (and be
     // answered on another thread): RetireService asks it nothing then.
+    settled = true;
     if (RetireService(pService, serviceComplete, deviceMessages)) QTMTraceDevice("ParallelCommunication::----3\n");
     if (!nowSend || isServiceComplete) {
       QTMTraceDevice("ParallelCommunication::----4\n");
@@ -78,10 +85,9 @@ HRESULT ParallelCommunication::Receive(ITARVO_ProtocolMessage* pProtocolMsg) {
     }
     return S_OK;
   } catch (const TVO_RuntimeError& error) {
-    // The working lists are abandoned; whatever results they still held
-    // were released on the way out (MatchResponse, CallbackSomeResults).
     QTMTraceDevice("FAIL: Code(%x), File(%s), Line(%d)\n", static_cast<unsigned>(error.GetErrorCode()), __FILE__,
                    __LINE__);
+    if (!settled) RetireService(pService, serviceComplete, deviceMessages);
     return error.GetErrorCode();
   }
 }
