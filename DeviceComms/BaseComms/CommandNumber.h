@@ -4,7 +4,8 @@
 // number is read as the C runtime's _wtoi reads it: leading white space, an
 // optional sign, then the leading decimal digits; a key without leading
 // digits (such as "abc") is command number 0, an ordinary device message.
-// Stateless: callable from any thread.
+// Stateless: callable from any thread. Internal to the library (not
+// exported from libBaseComms.so).
 #pragma once
 
 #include "Interfaces/DeviceMessages.h"
