@@ -31,7 +31,9 @@
 //   m_componentLock guards: the four queues' contents, the registry, the
 //     stopped and sending flags, the calling-back count, and the host
 //     pointers (m_pDeviceConfig, m_pResultCallback, m_pProtocolComm) while
-//     Initialise sets them and UnInitialise clears them.
+//     Initialise sets them and UnInitialise clears them, and the runtime
+//     version once the component runs (a set-runtime-version request or a
+//     runtime-information change writes it while requests read it).
 //   m_sendLock guards: the send list. It lives as long as the object, so that
 //     a message the dispatcher hands over after the send thread stopped is
 //     released instead of touching a deleted lock.

@@ -95,9 +95,11 @@ HRESULT ParallelCommunication::RequestMessageService(ITARVO_DeviceMessage* pDevM
     }
 
     ITARVO_DeviceConfig* pDeviceConfig = nullptr;
+    DWORD runtimeVersion = 0;  // a set-runtime-version request may change it meanwhile
     {
       CriticalSectionLock lock(m_componentLock);
       if (m_pDeviceMessages != nullptr) pDeviceConfig = m_pDeviceConfig;
+      runtimeVersion = m_runtimeVersion;
     }
     // Not initialised (or uninitialised already): nothing can carry it.
     if (pDeviceConfig == nullptr || m_pServiceGenerator == nullptr) {
@@ -107,7 +109,7 @@ HRESULT ParallelCommunication::RequestMessageService(ITARVO_DeviceMessage* pDevM
       return E_UNEXPECTED;
     }
 
-    IMessageService* const pService = m_pServiceGenerator->GenerateService(pDevMsg, m_runtimeVersion, pDeviceConfig);
+    IMessageService* const pService = m_pServiceGenerator->GenerateService(pDevMsg, runtimeVersion, pDeviceConfig);
     if (pService == nullptr) {
       deviceResult = QTM_RESULT_INVALID_COMMAND;
       QTMTraceDevice("FAIL: m_pServiceGenerator->GenerateService, File(%s), Line(%d)\n", __FILE__, __LINE__);
@@ -226,9 +228,11 @@ HRESULT ParallelCommunication::GenerateMultiServices(std::vector<IMessageService
                                                      ITARVO_DeviceMessageAccessor* pAccessor) {
   generated.clear();
   ITARVO_DeviceConfig* pDeviceConfig = nullptr;
+  DWORD runtimeVersion = 0;
   {
     CriticalSectionLock lock(m_componentLock);
     if (m_pDeviceMessages != nullptr) pDeviceConfig = m_pDeviceConfig;
+    runtimeVersion = m_runtimeVersion;
   }
   LONG count = 0;
   const HRESULT counted = pAccessor->GetCount(&count);
@@ -276,7 +280,7 @@ HRESULT ParallelCommunication::GenerateMultiServices(std::vector<IMessageService
       }
       taken.push_back({pMessage, false});  // room reserved: cannot throw
       std::unique_ptr<IMessageService> service(
-          m_pServiceGenerator->GenerateService(pMessage, m_runtimeVersion, pDeviceConfig));
+          m_pServiceGenerator->GenerateService(pMessage, runtimeVersion, pDeviceConfig));
       if (service == nullptr) {
         failed = true;
         break;
