@@ -68,7 +68,7 @@ TEST(ThreadTest, AnExceptionEndsOnlyTheThread) {
   CloseHandle(thread);
 }
 
-TEST(ThreadTest, PriorityIsBestEffortAndRejectsNonsense) {
+TEST(ThreadTest, PriorityAndCreateRejectWhatTheyCannotDo) {
   Gate gate;
   HANDLE thread = CreateThread(nullptr, 0, &WaitAtGate, &gate, 0, nullptr);
   ASSERT_NE(thread, nullptr);
@@ -78,18 +78,14 @@ TEST(ThreadTest, PriorityIsBestEffortAndRejectsNonsense) {
   EXPECT_TRUE(SetThreadPriority(thread, THREAD_PRIORITY_NORMAL));
   EXPECT_FALSE(SetThreadPriority(thread, 15));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  EXPECT_FALSE(SetThreadPriority(gate.release, THREAD_PRIORITY_NORMAL)) << "an event is not a thread";
   SetEvent(gate.release);
   WaitForSingleObject(thread, INFINITE);
   CloseHandle(thread);
-}
 
-TEST(ThreadTest, CreateRejectsWhatItCannotDo) {
   EXPECT_EQ(CreateThread(nullptr, 0, nullptr, nullptr, 0, nullptr), nullptr);
-  Gate gate;
   EXPECT_EQ(CreateThread(nullptr, 0, &WaitAtGate, &gate, 4 /* CREATE_SUSPENDED */, nullptr), nullptr);
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-  // Not a thread: an event handle.
-  EXPECT_FALSE(SetThreadPriority(gate.release, THREAD_PRIORITY_NORMAL));
 }
 
 TEST(ProcessTest, ModuleFileNameIsTheExecutableAndCutsByTheWin32Rule) {
