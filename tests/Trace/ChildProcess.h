@@ -19,7 +19,6 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  bool Started() const { return m_pid > 0; }
   bool Running();
   // The exit code, or -1 when the child had to be killed (or died of a signal).
   int Wait(int milliseconds = 10000);

@@ -2,8 +2,6 @@
 // (written in this process after the channel is reopened).
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -11,6 +9,7 @@
 #include "Interfaces/Protocol.h"
 #include "Interfaces/QtmResults.h"
 #include "Platform/Com.h"
+#include "Support/HostDoubles.h"
 #include "Trace/HexDump.h"
 #include "Trace/MessageDump.h"
 #include "Trace/QTMTrace.h"
@@ -67,79 +66,8 @@ TEST(ResultNameTest, ComposesErrorBitCategoryAndCode) {
 
 // --- The dumps through the channel -------------------------------------------
 
-// Task memory copies, as a host hands them out.
-BYTE* TaskBytes(const std::vector<BYTE>& bytes) {
-  auto* block = static_cast<BYTE*>(CoTaskMemAlloc(bytes.size()));
-  if (!bytes.empty()) std::memcpy(block, bytes.data(), bytes.size());
-  return block;
-}
-LPWSTR TaskText(const wchar_t* text) {
-  const std::size_t size = (std::wcslen(text) + 1) * sizeof(wchar_t);
-  auto* block = static_cast<LPWSTR>(CoTaskMemAlloc(size));
-  std::memcpy(block, text, size);
-  return block;
-}
-
-// Stack objects: the dumps only call them, never AddRef or Release.
-template <class Interface>
-class StackObject : public Interface {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-};
-
-class FakeDeviceMessage : public StackObject<ITARVO_DeviceMessage> {
- public:
-  HRESULT STDMETHODCALLTYPE GetMessageKey(LPWSTR* key) override {
-    if (failKey) return E_FAIL;
-    *key = TaskText(L"476");
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetData(ULONG* count, BYTE** bytes) override {
-    *count = static_cast<ULONG>(data.size());
-    *bytes = TaskBytes(data);
-    return S_OK;
-  }
-  bool failKey = false;
-  std::vector<BYTE> data;
-};
-
-class FakeProtocolMessage : public StackObject<ITARVO_ProtocolMessage> {
- public:
-  HRESULT STDMETHODCALLTYPE GetSendData(ULONG* count, BYTE** bytes) override { return Hand(sendData, count, bytes); }
-  HRESULT STDMETHODCALLTYPE GetDestinationAddress(ULONG* count, BYTE** bytes) override {
-    if (failAddress) return E_FAIL;
-    return Hand(address, count, bytes);
-  }
-  HRESULT STDMETHODCALLTYPE GetCommandType(LPWSTR* commandType) override {
-    *commandType = TaskText(L"Read");
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetExtraTimeout(LONG* extraTimeout) override {
-    *extraTimeout = 250;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetRequireResponse(LONG* required) override {
-    *required = requireResponse;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE SetSendFailure(LONG, LONG) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE GetReceiveData(ULONG* count, BYTE** bytes) override {
-    return Hand(receiveData, count, bytes);
-  }
-
-  std::vector<BYTE> sendData, address, receiveData;
-  LONG requireResponse = 1;
-  bool failAddress = false;
-
- private:
-  static HRESULT Hand(const std::vector<BYTE>& data, ULONG* count, BYTE** bytes) {
-    *count = static_cast<ULONG>(data.size());
-    *bytes = data.empty() ? nullptr : TaskBytes(data);
-    return S_OK;
-  }
-};
+using doubles::FakeDeviceMessage;
+using doubles::FakeProtocolMessage;
 
 class ChannelDumpTest : public testing::Test {
  protected:
@@ -175,13 +103,13 @@ TEST_F(ChannelDumpTest, ByteDumpTracesOneLinePerSixteenBytes) {
 }
 
 TEST_F(ChannelDumpTest, DeviceMessageDumpsKeyAndDataOrNoData) {
-  FakeDeviceMessage message;
+  FakeDeviceMessage message(L"476");
   QTMTracePnPDevices(&message);
   EXPECT_EQ(Taken(), (Lines{"MessageKey: 476\n", "No Data\n"}));
   message.data = {0x01, 0x41};
   QTMTracePnPDevices(&message);
   EXPECT_EQ(Taken(), (Lines{"MessageKey: 476\n", QTMFormatDumpLine(message.data.data(), 2, 0, DumpDigits::kUpperCase)}));
-  message.failKey = true;
+  message.keyResult = E_FAIL;
   QTMTracePnPDevices(&message);
   const Lines failed = Taken();
   ASSERT_EQ(failed.size(), 1u);
@@ -191,17 +119,19 @@ TEST_F(ChannelDumpTest, DeviceMessageDumpsKeyAndDataOrNoData) {
 
 TEST_F(ChannelDumpTest, ProtocolSendSideWithoutDataStillTracesAddressAndCommand) {
   FakeProtocolMessage message;
-  message.address = {0x0A, 0x0B};
+  message.commandType = L"Read";
+  message.extraTimeout = 250;
+  message.destination = {0x0A, 0x0B};
   message.requireResponse = -1;
   QTMTracePnPDevices(&message, true);
   EXPECT_EQ(Taken(), (Lines{"No Data\n", "Destination Address: \n",
-                            QTMFormatDumpLine(message.address.data(), 2, 0, DumpDigits::kUpperCase),
+                            QTMFormatDumpLine(message.destination.data(), 2, 0, DumpDigits::kUpperCase),
                             "Command Type(Read), Extra Timeout(250), RequireResponse(FALSE)\n"}));
   message.requireResponse = 1;
-  message.address.clear();
+  message.destination.clear();
   QTMTracePnPDevices(&message, true);
   EXPECT_EQ(Taken(), (Lines{"No Data\n", "Command Type(Read), Extra Timeout(250), RequireResponse(TRUE)\n"}));
-  message.failAddress = true;
+  message.destinationResult = E_FAIL;
   QTMTracePnPDevices(&message, true);
   const Lines failed = Taken();
   ASSERT_EQ(failed.size(), 2u);
