@@ -8,7 +8,7 @@
 #include <initializer_list>
 
 #include "DispatchFixture.h"
-#include "DispatchTraceCapture.h"
+#include "ComponentTestSupport.h"
 
 namespace {
 
@@ -181,14 +181,14 @@ TEST_F(CommunicationDispatcherTest, OneByOneTargetLetsOnlyTheSimplexServiceOrAnI
   FakeMessageService* sB = ServiceWith({{fromB, false, true}});
   FakeMessageService* sA1 = ServiceWith({{fromA1, false, true}});
   FakeMessageService* sA2 = ServiceWith({{fromA2, false, true}});
-  DispatchTraceCapture trace;
+  componenttest::TraceCapture trace;
 
   // Idle line, no hold, own waiting queue empty: goes, and takes the hold.
   Outcome outcome = Dispatch(simplex, a);
   EXPECT_TRUE(outcome.ok && outcome.nowSend);
   EXPECT_EQ(Sent(a), Messages{first});
   EXPECT_EQ(Access::SimplexService(key), simplex);
-  EXPECT_TRUE(HasLine(trace.Take(), "CommunicationDispatcher::DispatchService: pService(" + Hex(simplex, "%08X") +
+  EXPECT_TRUE(HasLine(trace.Lines(), "CommunicationDispatcher::DispatchService: pService(" + Hex(simplex, "%08X") +
                                         "), pSimplexService(00000000), communicating(0), nowSend(1), "
                                         "isServiceComplete(0), key(" + Hex(reinterpret_cast<void*>(key), "%08x") +
                                         ") \n"));
@@ -217,7 +217,7 @@ TEST_F(CommunicationDispatcherTest, OneByOneTargetLetsOnlyTheSimplexServiceOrAnI
   EXPECT_TRUE(Sent(a).empty());
   Dispatcher().DispatchNextService(key);
   EXPECT_TRUE(Sent(a).empty()) << "b's message is on the line";
-  EXPECT_TRUE(HasLine(trace.Take(), "CommunicationDispatcher::DispatchNextService: communicating(1), "
+  EXPECT_TRUE(HasLine(trace.Lines(), "CommunicationDispatcher::DispatchNextService: communicating(1), "
                                     "pSimplexService(00000000), result(1) \n"));
   ASSERT_EQ(Complete(fromB, b).service, sB);
   Dispatcher().DispatchNextService(key);
@@ -234,7 +234,7 @@ TEST_F(CommunicationDispatcherTest, ServiceThatFinishesWithoutAMessageGivesItsHo
   ASSERT_TRUE(Dispatcher().SetTransferMode(TRANSFER_MODE_ONE_BY_ONE, done, key, &a));
   Access::AddPending(a, done);
   Access::AddPending(a, broken);
-  DispatchTraceCapture trace;
+  componenttest::TraceCapture trace;
 
   Outcome outcome = Dispatch(done, a);
   EXPECT_TRUE(outcome.ok);
@@ -245,7 +245,7 @@ TEST_F(CommunicationDispatcherTest, ServiceThatFinishesWithoutAMessageGivesItsHo
   outcome = Dispatch(broken, a);
   EXPECT_FALSE(outcome.ok);
   EXPECT_FALSE(Access::IsPending(a, broken));
-  const std::vector<std::string> lines = trace.Take();
+  const std::vector<std::string>& lines = trace.Lines();
   EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
     return line.rfind("FAIL: pService->CreateProtocolMessage, File(", 0) == 0 &&
            line.find("CommunicationDispatcher") != std::string::npos;
@@ -291,7 +291,7 @@ TEST_F(CommunicationDispatcherTest, CompleteResponseFindsTheServiceThatSentTheMe
   ASSERT_TRUE(Dispatch(s1, a).nowSend);
   ASSERT_TRUE(Dispatch(s2, a).nowSend);
   Sent(a);
-  DispatchTraceCapture trace;
+  componenttest::TraceCapture trace;
 
   Response response = Complete(m2, a);
   EXPECT_EQ(response.service, s2);
@@ -303,7 +303,7 @@ TEST_F(CommunicationDispatcherTest, CompleteResponseFindsTheServiceThatSentTheMe
   response = Complete(stranger, a);
   EXPECT_EQ(response.service, nullptr);
   EXPECT_FALSE(response.dispatchAgain);
-  EXPECT_TRUE(HasLine(trace.Take(), "CommunicationDispatcher::CompleteResponse, Not Found ProtocolMsg(" +
+  EXPECT_TRUE(HasLine(trace.Lines(), "CommunicationDispatcher::CompleteResponse, Not Found ProtocolMsg(" +
                                         Hex(stranger, "%x") + ")\n"));
 
   Access::SetStopped(a, true);

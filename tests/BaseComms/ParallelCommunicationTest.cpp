@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <future>
 #include <list>
 #include <memory>
@@ -62,62 +63,49 @@ class ComponentTest : public ::testing::Test {
 
 // --- Initialise failure rows and UnInitialise after them ----------------------
 
-TEST_F(ComponentTest, FailingGetUnknownReturnsItsCodeAndTakesNothing) {
-  TraceCapture trace;
-  m_host.info.getUnknownResult = static_cast<HRESULT>(0x80070005u);
-  EXPECT_EQ(Initialise(), static_cast<HRESULT>(0x80070005u));
-  EXPECT_TRUE(trace.Contains("FAIL: pDevInfo->GetUnknown, File("));
-  EXPECT_EQ(Access::DeviceConfig(*m_component), nullptr);
-  EXPECT_FALSE(Access::HasSendThread(*m_component));
-  EXPECT_FALSE(Access::HasTimeWatchThread(*m_component));
-  EXPECT_EQ(Access::DispatchKey(*m_component), -1);
-  EXPECT_EQ(m_host.info.RefCount() + m_host.sink.RefCount() + m_host.protocol.RefCount(), 0);
-
-  EXPECT_EQ(m_component->UnInitialise(), S_OK);
-  EXPECT_EQ(m_component->UnInitialise(), S_OK);
-  EXPECT_TRUE(m_host.config.activations.empty()) << "never activated, so never deactivated";
-}
-
 // A failed Initialise gives back what it took: threads stopped, registration
-// withdrawn, the device configuration released. UnInitialise afterwards
-// releases nothing a second time (the doubles count).
-TEST_F(ComponentTest, FailingResultSinkQueryStopsTheThreadsAndGivesEverythingBack) {
-  TraceCapture trace;
-  m_host.sink.Withdraw(IID_ITARVO_DeviceResultCallback);
-  EXPECT_EQ(Initialise(), E_NOINTERFACE);
-  EXPECT_TRUE(trace.Contains("FAIL: Query Interface, File("));
-  EXPECT_FALSE(Access::HasSendThread(*m_component));
-  EXPECT_FALSE(Access::HasTimeWatchThread(*m_component));
-  EXPECT_EQ(Access::DispatchKey(*m_component), -1);
-  EXPECT_EQ(Access::DeviceConfig(*m_component), nullptr);
-  EXPECT_EQ(m_host.config.RefCount(), 0);
-  EXPECT_EQ(m_host.sink.RefCount() + m_host.protocol.RefCount() + m_host.info.RefCount(), 0);
-
-  EXPECT_EQ(m_component->UnInitialise(), S_OK);
-  EXPECT_EQ(m_component->UnInitialise(), S_OK);
-  EXPECT_TRUE(m_host.config.activations.empty());
-}
-
-TEST_F(ComponentTest, BadServiceConfigurationFailsWithTheFailingCode) {
-  TraceCapture trace;
-  m_host.config.nodeLists.clear();  // the service set cannot be selected: the host's E_FAIL
-  EXPECT_EQ(Initialise(), E_FAIL);
-  EXPECT_TRUE(trace.Contains("FAIL: Code(80004005), File("));
-  EXPECT_FALSE(Access::HasSendThread(*m_component));
-  EXPECT_FALSE(Access::HasTimeWatchThread(*m_component));
-  EXPECT_FALSE(Access::HasServiceGenerator(*m_component));
-  EXPECT_EQ(m_host.config.RefCount(), 0);
-  // The host may simply destroy the object now.
-  m_component.reset();
-}
-
-TEST_F(ComponentTest, RefusedRegistrationFailsWithEFailAndLeavesNoThread) {
-  TraceCapture trace;
-  m_host.config.getConfigurationResult = E_ACCESSDENIED;  // the dispatcher cannot read the target
-  EXPECT_EQ(Initialise(), E_FAIL);
-  EXPECT_TRUE(trace.Contains("FAIL: m_pDispatcher->RegisterDevice, File("));
-  EXPECT_FALSE(Access::HasSendThread(*m_component));
-  EXPECT_EQ(m_host.config.RefCount(), 0);
+// withdrawn, the device configuration released, nothing activated. The host
+// may UnInitialise (twice) or simply destroy the object afterwards.
+TEST_F(ComponentTest, FailingInitialiseReturnsTheRowsCodeAndGivesEverythingBack) {
+  struct Row {
+    const char* name;
+    std::function<void(Host&)> breakHost;
+    HRESULT expected;
+    const char* traced;
+  };
+  const Row rows[] = {
+      {"device info", [](Host& h) { h.info.getUnknownResult = static_cast<HRESULT>(0x80070005u); },
+       static_cast<HRESULT>(0x80070005u), "FAIL: pDevInfo->GetUnknown, File("},
+      {"result sink", [](Host& h) { h.sink.Withdraw(IID_ITARVO_DeviceResultCallback); }, E_NOINTERFACE,
+       "FAIL: Query Interface, File("},
+      // The service set cannot be selected: the host's E_FAIL.
+      {"services", [](Host& h) { h.config.nodeLists.clear(); }, E_FAIL, "FAIL: Code(80004005), File("},
+      // The dispatcher cannot read the target.
+      {"registration", [](Host& h) { h.config.getConfigurationResult = E_ACCESSDENIED; }, E_FAIL,
+       "FAIL: m_pDispatcher->RegisterDevice, File("},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Host host;
+    row.breakHost(host);
+    std::unique_ptr<ParallelCommunication> component(ParallelCommunication::CreateInstance());
+    TraceCapture trace;
+    EXPECT_EQ(component->Initialise(&host.info, &host.sink, &host.protocol), row.expected);
+    EXPECT_TRUE(trace.Contains(row.traced));
+    EXPECT_FALSE(Access::HasSendThread(*component));
+    EXPECT_FALSE(Access::HasTimeWatchThread(*component));
+    EXPECT_EQ(Access::DispatchKey(*component), -1);
+    EXPECT_EQ(Access::DeviceConfig(*component), nullptr);
+    EXPECT_EQ(host.config.RefCount() + host.info.RefCount() + host.sink.RefCount() + host.protocol.RefCount(), 0);
+    if (row.expected == E_FAIL) {
+      EXPECT_FALSE(Access::HasServiceGenerator(*component));
+      component.reset();
+      continue;
+    }
+    EXPECT_EQ(component->UnInitialise(), S_OK);
+    EXPECT_EQ(component->UnInitialise(), S_OK);
+    EXPECT_TRUE(host.config.activations.empty()) << "never activated, so never deactivated";
+  }
 }
 
 // --- a successful Initialise ---------------------------------------------------

@@ -1,8 +1,5 @@
 #include "ServiceConfigFixture.h"
 
-#include <cstring>
-#include <cwchar>
-
 #include "Platform/Com.h"
 #include "Platform/MessageBox.h"
 #include "XmlConfig/XmlDeviceConfig.h"
@@ -65,29 +62,6 @@ std::string Service(const std::string& commandNo, const std::string& className, 
                         className + "' SuperClassName='" + superClass + "'";
   if (!version.empty()) element += " SupportVersion='" + version + "'";
   return element + "/>";
-}
-
-TestMessage::TestMessage(std::wstring key, std::vector<BYTE> data) : m_key(std::move(key)), m_data(std::move(data)) {}
-
-TestMessage::~TestMessage() { EXPECT_EQ(m_refs, 0u) << "references to a device message not given back"; }
-
-HRESULT TestMessage::QueryInterface(REFIID, void** ppv) {
-  *ppv = nullptr;
-  return E_NOINTERFACE;
-}
-
-HRESULT TestMessage::GetMessageKey(LPWSTR* key) {
-  if (FAILED(m_keyResult)) return m_keyResult;
-  *key = static_cast<LPWSTR>(CoTaskMemAlloc((m_key.size() + 1) * sizeof(wchar_t)));
-  std::wmemcpy(*key, m_key.c_str(), m_key.size() + 1);
-  return S_OK;
-}
-
-HRESULT TestMessage::GetData(ULONG* count, BYTE** bytes) {
-  *count = static_cast<ULONG>(m_data.size());
-  *bytes = static_cast<BYTE*>(CoTaskMemAlloc(m_data.size()));
-  if (!m_data.empty()) std::memcpy(*bytes, m_data.data(), m_data.size());
-  return S_OK;
 }
 
 FlakyDeviceConfig::FlakyDeviceConfig(ITARVO_DeviceConfig* inner) : m_pInner(inner) {

@@ -3,8 +3,7 @@
 // ServiceConfigFixture builds a host configuration document from the
 // <Service> elements of the "Local" and "Remote" sets (module paths point
 // at the real sample module) and makes device configurations for a local
-// controller "L" and a remote one "R". TestMessage is a device message with
-// a key and data. FlakyDeviceConfig wraps a device configuration and fails
+// controller "L" and a remote one "R". FlakyDeviceConfig wraps a device configuration and fails
 // chosen host calls. All are test-owned and single-threaded.
 #pragma once
 
@@ -25,27 +24,6 @@ namespace servicetest {
 // <Service> element for the sample module.
 std::string Service(const std::string& commandNo, const std::string& className, const std::string& version = "",
                     const std::string& superClass = "");
-
-class TestMessage final : public ITARVO_DeviceMessage {
- public:
-  explicit TestMessage(std::wstring key, std::vector<BYTE> data = {1, 2, 3});
-  ~TestMessage();
-  TestMessage(const TestMessage&) = delete;
-  TestMessage& operator=(const TestMessage&) = delete;
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
-  ULONG STDMETHODCALLTYPE Release() override { return --m_refs; }
-  HRESULT STDMETHODCALLTYPE GetMessageKey(LPWSTR* key) override;
-  HRESULT STDMETHODCALLTYPE GetData(ULONG* count, BYTE** bytes) override;
-
-  HRESULT m_keyResult = S_OK;
-
- private:
-  std::wstring m_key;
-  std::vector<BYTE> m_data;
-  ULONG m_refs = 0;
-};
 
 // Delegates to a real device configuration; fails GetConfiguration with
 // m_configurationResult, QueryInterface for the query with m_queryResult,

@@ -12,12 +12,13 @@
 #include "BaseComms/PackedVersion.h"
 #include "Platform/Com.h"
 #include "ServiceConfigFixture.h"
+#include "Support/HostDoubles.h"
 #include "TARVO_SupportLib/TVO_Error.h"
 
 namespace {
 
 using servicetest::Service;
-using servicetest::TestMessage;
+using doubles::FakeDeviceMessage;
 
 constexpr DWORD V(int major, int minor, int build) { return PackVersion(major, minor, build); }
 
@@ -36,7 +37,7 @@ class ServiceGeneratorTest : public servicetest::ServiceConfigFixture {
   // The class name of the service generated for `key`, or "null".
   std::string Generate(const ServiceGenerator& generator, const wchar_t* key, DWORD runtime,
                        ITARVO_DeviceConfig* config) {
-    TestMessage message(key);
+    FakeDeviceMessage message(key, {1, 2, 3});
     std::unique_ptr<IMessageService> service(generator.GenerateService(&message, runtime, config));
     if (!service) return "null";
     const IMessageService& created = *service;
@@ -182,11 +183,11 @@ TEST_F(ServiceGeneratorTest, ARefusingServiceIsDestroyedAndNullReturned) {
   ServiceGenerator generator(Local());
   const long liveBefore = LiveServices();
   EXPECT_EQ(Generate(generator, L"5", 0, Local()), "null");
-  TestMessage noData(L"7", {});
+  FakeDeviceMessage noData(L"7");
   EXPECT_EQ(generator.GenerateService(&noData, 0, Local()), nullptr);  // WriteService needs data
   EXPECT_EQ(LiveServices(), liveBefore);
-  TestMessage unreadable(L"7");
-  unreadable.m_keyResult = E_FAIL;
+  FakeDeviceMessage unreadable(L"7", {1, 2, 3});
+  unreadable.keyResult = E_FAIL;
   EXPECT_EQ(generator.GenerateService(&unreadable, 0, Local()), nullptr);
   EXPECT_EQ(generator.GenerateService(nullptr, 0, Local()), nullptr);
 }
@@ -205,7 +206,7 @@ TEST_F(ServiceGeneratorTest, AnEmptySuperClassNameAsksForNone) {
 TEST_F(ServiceGeneratorTest, GeneratedServicesWorkAndEveryEachCallMakesANewOne) {
   ASSERT_TRUE(Load(Service("261", "ReadService")));
   ServiceGenerator generator(Local());
-  TestMessage message(L"261", {0xAA});
+  FakeDeviceMessage message(L"261", {0xAA});
   std::unique_ptr<IMessageService> first(generator.GenerateService(&message, 0, Local()));
   std::unique_ptr<IMessageService> second(generator.GenerateService(&message, 0, Local()));
   ASSERT_TRUE(first && second);

@@ -80,10 +80,6 @@ bool DispatchTestAccess::IsCommunicating(ParallelCommunication& component, IMess
   return component.m_pCommunicatingQ->Contains(service);
 }
 
-unsigned int DispatchTestAccess::CommunicatingSize(ParallelCommunication& component) {
-  return component.m_pCommunicatingQ->Size();
-}
-
 bool DispatchTestAccess::RemoveCommunicating(ParallelCommunication& component, IMessageService* service) {
   CriticalSectionLock lock(component.m_componentLock);
   return component.m_pCommunicatingQ->Remove(service);

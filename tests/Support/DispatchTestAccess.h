@@ -52,7 +52,6 @@ class DispatchTestAccess {
   static bool IsPending(ParallelCommunication& component, IMessageService* service);
   static void AddCommunicating(ParallelCommunication& component, IMessageService* service);
   static bool IsCommunicating(ParallelCommunication& component, IMessageService* service);
-  static unsigned int CommunicatingSize(ParallelCommunication& component);
   // Takes `service` out of the communicating queue (not deleted).
   static bool RemoveCommunicating(ParallelCommunication& component, IMessageService* service);
   static unsigned int WaitingSize(ParallelCommunication& component);

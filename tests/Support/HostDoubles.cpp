@@ -43,7 +43,6 @@ HRESULT FakeDeviceMessage::GetData(ULONG* count, BYTE** bytes) { return HandOutB
 
 HRESULT FakeDeviceMessageAccessor::GetCount(LONG* count) {
   if (count == nullptr) return E_POINTER;
-  if (FAILED(countResult)) return countResult;
   *count = static_cast<LONG>(messages.size());
   return S_OK;
 }
@@ -65,12 +64,12 @@ HRESULT FakeDeviceMessageAccessor::Next(ITARVO_DeviceMessage** message) {
 // --- protocol messages -------------------------------------------------------
 
 HRESULT FakeProtocolMessage::GetSendData(ULONG* count, BYTE** bytes) {
-  return HandOutBytes(sendDataResult, sendData, count, bytes);
+  return HandOutBytes(S_OK, sendData, count, bytes);
 }
 HRESULT FakeProtocolMessage::GetDestinationAddress(ULONG* count, BYTE** bytes) {
   return HandOutBytes(destinationResult, destination, count, bytes);
 }
-HRESULT FakeProtocolMessage::GetCommandType(LPWSTR* text) { return HandOutText(commandTypeResult, commandType, text); }
+HRESULT FakeProtocolMessage::GetCommandType(LPWSTR* text) { return HandOutText(S_OK, commandType, text); }
 HRESULT FakeProtocolMessage::GetExtraTimeout(LONG* value) {
   if (value == nullptr) return E_POINTER;
   *value = extraTimeout;
@@ -86,12 +85,12 @@ HRESULT FakeProtocolMessage::SetSendFailure(LONG, LONG) {
   return S_OK;
 }
 HRESULT FakeProtocolMessage::GetReceiveData(ULONG* count, BYTE** bytes) {
-  return HandOutBytes(receiveDataResult, receiveData, count, bytes);
+  return HandOutBytes(S_OK, receiveData, count, bytes);
 }
 
 // --- configuration tree ------------------------------------------------------
 
-HRESULT FakeConfigNode::GetText(LPWSTR* out) { return HandOutText(textResult, text, out); }
+HRESULT FakeConfigNode::GetText(LPWSTR* out) { return HandOutText(S_OK, text, out); }
 
 HRESULT FakeConfigNode::GetAttribute(LPCWSTR name, LPWSTR* value) {
   if (name == nullptr || value == nullptr) return E_POINTER;
@@ -102,7 +101,6 @@ HRESULT FakeConfigNode::GetAttribute(LPCWSTR name, LPWSTR* value) {
 
 HRESULT FakeConfigNodeList::GetCount(LONG* count) {
   if (count == nullptr) return E_POINTER;
-  if (FAILED(countResult)) return countResult;
   *count = static_cast<LONG>(nodes.size());
   return S_OK;
 }
@@ -111,11 +109,7 @@ HRESULT FakeConfigNodeList::Next(ITARVO_ConfigNode** node) {
   if (node == nullptr) return E_POINTER;
   *node = nullptr;
   if (m_position >= nodes.size()) return E_FAIL;
-  const std::size_t position = m_position++;
-  for (std::size_t failing : failingFetches) {
-    if (failing == position) return E_FAIL;
-  }
-  *node = nodes[position];
+  *node = nodes[m_position++];
   (*node)->AddRef();
   return S_OK;
 }
@@ -146,7 +140,6 @@ HRESULT FakeDeviceConfig::GetConfiguration(LPCWSTR key, LPWSTR* text) {
 HRESULT FakeDeviceConfig::CompareConfiguration(LPCWSTR comparison, LPCWSTR otherText, LONG* result) {
   if (comparison == nullptr || otherText == nullptr || result == nullptr) return E_POINTER;
   std::lock_guard<std::mutex> guard(lock);
-  if (FAILED(compareResult)) return compareResult;
   if (std::wstring(comparison) != L"SameTarget") return E_INVALIDARG;
   const std::wstring mine = configuration[L""];
   *result = (sameTarget ? sameTarget(mine, otherText) : mine == otherText) ? 1 : 0;
@@ -269,7 +262,6 @@ HRESULT FakeProtocolComms::GetRuntimeInformation(LPWSTR* information) {
 
 HRESULT FakeProtocolComms::CheckRuntimeInformation(LPCWSTR information, LONG* valid) {
   if (information == nullptr || valid == nullptr) return E_POINTER;
-  if (FAILED(checkRuntimeResult)) return checkRuntimeResult;
   *valid = runtimeValid;
   return S_OK;
 }

@@ -38,7 +38,6 @@ class FakeDeviceMessageAccessor final : public ComObject<ITARVO_DeviceMessageAcc
   HRESULT STDMETHODCALLTYPE Next(ITARVO_DeviceMessage** message) override;
 
   std::vector<ITARVO_DeviceMessage*> messages;  // not referenced by the accessor
-  HRESULT countResult = S_OK;
 
  private:
   std::size_t m_position = 0;
@@ -60,10 +59,7 @@ class FakeProtocolMessage final : public ComObject<ITARVO_ProtocolMessage> {
   LONG extraTimeout = 0;
   LONG requireResponse = 1;
   std::vector<BYTE> receiveData;
-  HRESULT sendDataResult = S_OK;
   HRESULT destinationResult = S_OK;
-  HRESULT commandTypeResult = S_OK;
-  HRESULT receiveDataResult = S_OK;
   std::atomic<int> sendFailures{0};
 };
 
@@ -74,7 +70,6 @@ class FakeConfigNode final : public ComObject<ITARVO_ConfigNode> {
 
   std::wstring text;
   std::map<std::wstring, std::wstring> attributes;
-  HRESULT textResult = S_OK;
 };
 
 class FakeConfigNodeList final : public ComObject<ITARVO_ConfigNodeList> {
@@ -84,8 +79,6 @@ class FakeConfigNodeList final : public ComObject<ITARVO_ConfigNodeList> {
   HRESULT STDMETHODCALLTYPE Reset() override;
 
   std::vector<ITARVO_ConfigNode*> nodes;  // not referenced by the list
-  std::vector<std::size_t> failingFetches;  // positions whose Next fails
-  HRESULT countResult = S_OK;
 
  private:
   std::size_t m_position = 0;
@@ -112,7 +105,6 @@ class FakeDeviceConfig final
   LONG parallelLimit = 1;
   HRESULT getConfigurationResult = S_OK;
   HRESULT setConfigurationResult = S_OK;
-  HRESULT compareResult = S_OK;
   HRESULT parallelLimitResult = S_OK;
   // "SameTarget" answer; by default two texts reach the same target when equal.
   std::function<bool(const std::wstring& mine, const std::wstring& other)> sameTarget;
@@ -165,7 +157,6 @@ class FakeProtocolComms final : public ComObject<ITARVO_ProtocolComms, ITARVO_Ru
   std::function<void(ITARVO_ProtocolMessage*)> onSend;  // runs inside Send
   std::wstring runtimeInformation;
   HRESULT getRuntimeResult = S_OK;
-  HRESULT checkRuntimeResult = S_OK;
   LONG runtimeValid = 1;
   HRESULT changeRuntimeResult = S_OK;
   std::vector<std::wstring> changes;

@@ -24,18 +24,6 @@ ITARVO_DeviceConfig* Access::DeviceConfig(ParallelCommunication& c) {
   CriticalSectionLock lock(c.m_componentLock);
   return c.m_pDeviceConfig;
 }
-ITARVO_DeviceResultCallback* Access::ResultCallback(ParallelCommunication& c) {
-  CriticalSectionLock lock(c.m_componentLock);
-  return c.m_pResultCallback;
-}
-ITARVO_ProtocolComms* Access::ProtocolComm(ParallelCommunication& c) {
-  CriticalSectionLock lock(c.m_componentLock);
-  return c.m_pProtocolComm;
-}
-ITARVO_DeviceInfo* Access::DevInfo(ParallelCommunication& c) {
-  CriticalSectionLock lock(c.m_componentLock);
-  return c.m_pDevInfo;
-}
 LONG Access::ParallelLimit(ParallelCommunication& c) { return c.m_parallelLimit; }
 DWORD Access::ReleaseVersion(ParallelCommunication& c) { return c.m_releaseVersion; }
 DWORD Access::RuntimeVersion(ParallelCommunication& c) { return c.m_runtimeVersion; }
@@ -121,12 +109,9 @@ bool Access::StartSendRoutine(ParallelCommunication& c) { return c.StartSendRout
 void Access::StopSendRoutine(ParallelCommunication& c) { c.StopSendRoutine(); }
 void Access::SignalSendStop(ParallelCommunication& c) { SetEvent(c.m_hSendStopEvent); }
 tagTransferMode Access::TransferMode(ParallelCommunication& c) { return c.m_transferMode; }
-bool Access::StartTimeWatchRoutine(ParallelCommunication& c) { return c.StartTimeWatchRoutine(); }
-void Access::StopTimeWatchRoutine(ParallelCommunication& c) { c.StopTimeWatchRoutine(); }
 void Access::RequestSendMessage(ParallelCommunication& c, ITARVO_ProtocolMessage* message) {
   c.RequestSendMessage(message);
 }
-bool Access::SendMessage(ParallelCommunication& c, ITARVO_ProtocolMessage* message) { return c.SendMessage(message); }
 void Access::ProcessTransferResult(ParallelCommunication& c, std::list<ITARVO_DeviceResult*>& results,
                                    bool& serviceComplete, bool& transferComplete, IMessageService* service,
                                    ITARVO_ProtocolMessage* response) {

@@ -17,9 +17,6 @@ class ParallelCommunicationTestAccess {
  public:
   // --- members ---------------------------------------------------------------
   static ITARVO_DeviceConfig* DeviceConfig(ParallelCommunication& component);
-  static ITARVO_DeviceResultCallback* ResultCallback(ParallelCommunication& component);
-  static ITARVO_ProtocolComms* ProtocolComm(ParallelCommunication& component);
-  static ITARVO_DeviceInfo* DevInfo(ParallelCommunication& component);
   static LONG ParallelLimit(ParallelCommunication& component);
   static DWORD ReleaseVersion(ParallelCommunication& component);
   static DWORD RuntimeVersion(ParallelCommunication& component);
@@ -60,10 +57,7 @@ class ParallelCommunicationTestAccess {
   // Signals the send-stop event only (StopSendRoutine then waits and cleans up).
   static void SignalSendStop(ParallelCommunication& component);
   static tagTransferMode TransferMode(ParallelCommunication& component);
-  static bool StartTimeWatchRoutine(ParallelCommunication& component);
-  static void StopTimeWatchRoutine(ParallelCommunication& component);
   static void RequestSendMessage(ParallelCommunication& component, ITARVO_ProtocolMessage* message);
-  static bool SendMessage(ParallelCommunication& component, ITARVO_ProtocolMessage* message);
   // One poll of the time watch at `tickCount`, as the time-watch thread makes.
   static void PollTimeUpService(ParallelCommunication& component, DWORD tickCount);
   static void ProcessTransferResult(ParallelCommunication& component, std::list<ITARVO_DeviceResult*>& results,
