@@ -217,6 +217,13 @@ bool CommunicationDispatcher::ReleaseHold(IMessageService* service, LONG key, Pa
 
 bool CommunicationDispatcher::DispatchService(bool& nowSend, bool& isServiceComplete, IMessageService* service,
                                               ParallelCommunication* component, LONG key) {
+  DispatchOutcome outcome = DispatchOutcome::kNotQueued;
+  return DispatchService(outcome, nowSend, isServiceComplete, service, component, key);
+}
+
+bool CommunicationDispatcher::DispatchService(DispatchOutcome& outcome, bool& nowSend, bool& isServiceComplete,
+                                              IMessageService* service, ParallelCommunication* component, LONG key) {
+  outcome = DispatchOutcome::kNotQueued;
   nowSend = false;
   isServiceComplete = false;
   std::list<ITARVO_DeviceResult*> results;
@@ -233,13 +240,14 @@ bool CommunicationDispatcher::DispatchService(bool& nowSend, bool& isServiceComp
     CriticalSectionLock dispatchLock(m_dispatchLock);
     IMessageService* simplexService = nullptr;
     if (IsParallelAvailable(simplexService, key)) {
-      result = DispatchParallel(nowSend, isServiceComplete, message, completion, allowParallel, service, component,
-                                key);
+      result = DispatchParallel(outcome, nowSend, isServiceComplete, message, completion, allowParallel, service,
+                                component, key);
     } else {
-      result = DispatchOneByOne(nowSend, isServiceComplete, message, completion, allowParallel, simplexService,
-                                service, component, key);
+      result = DispatchOneByOne(outcome, nowSend, isServiceComplete, message, completion, allowParallel,
+                                simplexService, service, component, key);
     }
   }
+  // From here on the service may belong to a queue: only the message is used.
   if (nowSend) component->RequestSendMessage(message.Handover());
   // A message neither parked nor sent (unregistered key, stopped component)
   // is released here by `message`.
@@ -275,9 +283,9 @@ bool CommunicationDispatcher::Park(ProtocolMessageHold& message, bool completion
   return found;
 }
 
-bool CommunicationDispatcher::DispatchParallel(bool& nowSend, bool& isServiceComplete, ProtocolMessageHold& message,
-                                               bool completion, bool allowParallel, IMessageService* service,
-                                               ParallelCommunication* component, LONG key) {
+bool CommunicationDispatcher::DispatchParallel(DispatchOutcome& outcome, bool& nowSend, bool& isServiceComplete,
+                                               ProtocolMessageHold& message, bool completion, bool allowParallel,
+                                               IMessageService* service, ParallelCommunication* component, LONG key) {
   {
     CriticalSectionLock componentLock(component->m_componentLock);
     component->m_pPendingQ->Remove(service);
@@ -294,8 +302,10 @@ bool CommunicationDispatcher::DispatchParallel(bool& nowSend, bool& isServiceCom
           component->m_pCommunicatingQ->Add(service);
         }
         nowSend = true;
+        outcome = completion ? DispatchOutcome::kSentLastStep : DispatchOutcome::kSent;
       } else {
         Park(message, completion, allowParallel, service, component, key);
+        outcome = completion ? DispatchOutcome::kParkedLastStep : DispatchOutcome::kParked;
       }
     }
   }
@@ -303,9 +313,10 @@ bool CommunicationDispatcher::DispatchParallel(bool& nowSend, bool& isServiceCom
   return true;
 }
 
-bool CommunicationDispatcher::DispatchOneByOne(bool& nowSend, bool& isServiceComplete, ProtocolMessageHold& message,
-                                               bool completion, bool allowParallel, IMessageService* simplexService,
-                                               IMessageService* service, ParallelCommunication* component, LONG key) {
+bool CommunicationDispatcher::DispatchOneByOne(DispatchOutcome& outcome, bool& nowSend, bool& isServiceComplete,
+                                               ProtocolMessageHold& message, bool completion, bool allowParallel,
+                                               IMessageService* simplexService, IMessageService* service,
+                                               ParallelCommunication* component, LONG key) {
   bool communicating = false;
   // Unregistered key: neither parked nor sent; the service stays pending.
   if (!IsCommunicating(communicating, key)) return false;
@@ -326,8 +337,10 @@ bool CommunicationDispatcher::DispatchOneByOne(bool& nowSend, bool& isServiceCom
           static_cast<unsigned int>(key));
       if (nowSend) {
         if (!completion) component->m_pCommunicatingQ->Add(service);
+        outcome = completion ? DispatchOutcome::kSentLastStep : DispatchOutcome::kSent;
       } else {
         result = Park(message, completion, allowParallel, service, component, key);
+        outcome = completion ? DispatchOutcome::kParkedLastStep : DispatchOutcome::kParked;
       }
     }
   }

@@ -53,6 +53,28 @@
 class DispatchTarget;
 class ParallelCommunication;
 
+// What became of a service handed to DispatchService, and so whether the
+// caller still owns it. A queue that owns a service may pass it to another
+// thread at any moment (the response comes, a turn comes, a cancellation),
+// which may finish and delete it: the caller asks such a service nothing
+// more.
+enum class DispatchOutcome : int {
+  kSent,            // on the line: the communicating queue owns it
+  kSentLastStep,    // its last step went out; no queue holds it: the caller's
+  kParked,          // waits for its turn: the waiting (or time-watch) queue owns it
+  kParkedLastStep,  // its last step waits; the entry only carries the pointer: the caller's
+  kNotQueued,       // no message, an unregistered key or a stopped component: the caller's
+};
+
+// Whether the caller still owns the service after `outcome`.
+constexpr bool CallerOwnsService(DispatchOutcome outcome) {
+  return outcome != DispatchOutcome::kSent && outcome != DispatchOutcome::kParked;
+}
+// Whether `outcome` was the service's last step (nobody calls it again).
+constexpr bool IsLastStep(DispatchOutcome outcome) {
+  return outcome == DispatchOutcome::kSentLastStep || outcome == DispatchOutcome::kParkedLastStep;
+}
+
 class CommunicationDispatcher {
  public:
   // The process's dispatcher, created on first use. Safe from any number of
@@ -85,6 +107,11 @@ class CommunicationDispatcher {
 
   // Takes the lock for the decision (not around the service's calls).
   bool DispatchService(bool& nowSend, bool& isServiceComplete, IMessageService* service,
+                       ParallelCommunication* component, LONG key);
+  // The same, also telling what became of the service (see DispatchOutcome).
+  // The component's own callers use this one: the two flags alone cannot
+  // tell a parked service from a parked last step.
+  bool DispatchService(DispatchOutcome& outcome, bool& nowSend, bool& isServiceComplete, IMessageService* service,
                        ParallelCommunication* component, LONG key);
   void DispatchNextService(LONG key);
   IMessageService* CompleteResponse(std::list<ITARVO_DeviceResult*>& results, bool& dispatchAgain,
@@ -137,12 +164,13 @@ class CommunicationDispatcher {
       REQUIRES(m_dispatchLock) EXCLUDES(m_holdLock);
 
   // DispatchService once the service created a message.
-  bool DispatchParallel(bool& nowSend, bool& isServiceComplete, ProtocolMessageHold& message, bool completion,
-                        bool allowParallel, IMessageService* service, ParallelCommunication* component, LONG key)
-      REQUIRES(m_dispatchLock);
-  bool DispatchOneByOne(bool& nowSend, bool& isServiceComplete, ProtocolMessageHold& message, bool completion,
-                        bool allowParallel, IMessageService* simplexService, IMessageService* service,
+  bool DispatchParallel(DispatchOutcome& outcome, bool& nowSend, bool& isServiceComplete,
+                        ProtocolMessageHold& message, bool completion, bool allowParallel, IMessageService* service,
                         ParallelCommunication* component, LONG key) REQUIRES(m_dispatchLock);
+  bool DispatchOneByOne(DispatchOutcome& outcome, bool& nowSend, bool& isServiceComplete,
+                        ProtocolMessageHold& message, bool completion, bool allowParallel,
+                        IMessageService* simplexService, IMessageService* service, ParallelCommunication* component,
+                        LONG key) REQUIRES(m_dispatchLock);
   // DispatchService when the service created no message.
   bool FinishWithoutMessage(std::list<ITARVO_DeviceResult*>& results, bool completion, IMessageService* service,
                             ParallelCommunication* component, LONG key);

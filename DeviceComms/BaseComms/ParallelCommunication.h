@@ -57,6 +57,7 @@
 
 class CommunicationDispatcher;
 class DispatchTarget;
+enum class DispatchOutcome : int;  // CommunicationDispatcher.h
 class ServiceGenerator;
 class CommunicatingQueue;
 class WaitingQueue;
@@ -120,6 +121,11 @@ class BASECOMMS_API ParallelCommunication {
   void ConcatenateMultiServices(std::vector<IMessageService*>& joined, std::vector<IMessageService*>& generated);
   bool Concatenate(IMessageService* pService, bool& unused);
   bool LetServiceInService(bool& nowSend, bool& isServiceComplete, IMessageService* pService);
+  // The same, also telling what became of the service: a service parked in
+  // the time-watch queue counts as parked (the queue owns it), one refused
+  // because the component is stopped as not queued.
+  bool LetServiceInService(DispatchOutcome& outcome, bool& nowSend, bool& isServiceComplete,
+                           IMessageService* pService);
   bool CancelMessageService(bool& retry, ITARVO_DeviceResult*& pResult, ITARVO_DeviceMessage* pDevMsg);
   void ReleaseDeviceMessages(std::list<const ITARVO_DeviceMessage*>& messages);
   void EraseDeviceMessages(std::list<const ITARVO_DeviceMessage*>& messages) REQUIRES(m_componentLock);
@@ -170,15 +176,16 @@ class BASECOMMS_API ParallelCommunication {
   IMessageService* MatchResponse(std::list<ITARVO_DeviceResult*>& results, bool& dispatchAgain, bool& serviceComplete,
                                  bool& transferComplete, std::list<const ITARVO_DeviceMessage*>& deviceMessages,
                                  ITARVO_ProtocolMessage* pResponse);
-  // Retires a service after a step (Receive, a failed send, the time watch)
-  // and tells whether it did: deletes it, removes `deviceMessages` from the
-  // registry and releases the registry's references to them. Decided under
-  // the component lock: a service that the communicating, waiting or
-  // time-watch queue holds belongs to that queue and stays (so does one in
-  // the pending queue when `keepIfPending`); any other goes when `done` is
-  // set, when it reports itself finished, or when the component is stopped
-  // (the dispatcher then neither sends nor queues it, so nobody else would
-  // ever delete it).
+  // Retires a service after a step (a request, Receive, a failed send, the
+  // time watch) and tells whether it did: deletes it, removes
+  // `deviceMessages` from the registry and releases the registry's
+  // references to them. Only for a service the caller owns: one no queue
+  // took over (the dispatch outcome says so), never one a queue may have
+  // passed to another thread. Decided under the component lock: with
+  // `keepIfPending`, one still in the pending queue stays there; any other
+  // goes when `done` is set, when it reports itself finished, or when the
+  // component is stopped (the dispatcher then neither sends nor queues it,
+  // so nobody else would ever delete it).
   bool RetireService(IMessageService* pService, bool done, std::list<const ITARVO_DeviceMessage*>& deviceMessages,
                      bool keepIfPending = false);
 

@@ -9,9 +9,9 @@
 //
 // Ownership of a new service: the request path owns it until it is handed to
 // LetServiceInService. From then on a queue may hold it and another thread
-// (Receive, the send thread, the time watch) may continue or delete it, so
-// the request path asks it nothing more unless it is certainly still its own
-// (RetireService decides that under the component lock).
+// (Receive, the send thread, the time watch, a cancellation) may continue or
+// delete it, so the request path asks it nothing more unless the dispatch
+// outcome says it is still its own.
 //
 // Joins. After a service absorbed another (in a batch, or a queued service
 // absorbing a new one) exactly one of the two is expected to report that it
@@ -171,18 +171,16 @@ HRESULT ParallelCommunication::RequestMessageService(LONG& deviceResult, IMessag
 
   bool nowSend = false;
   bool isServiceComplete = true;
-  const bool ok = LetServiceInService(nowSend, isServiceComplete, pService);
+  DispatchOutcome outcome = DispatchOutcome::kNotQueued;
+  const bool ok = LetServiceInService(outcome, nowSend, isServiceComplete, pService);
   if (!ok) deviceResult = QTM_RESULT_COMMS_FAILED;
 
-  // Parked in the time-watch queue, or on the line in the communicating
-  // queue: the queue owns it, and another thread may already be done with
-  // it. Otherwise it is retired when it failed, when its last step went out
-  // (nobody will call it again), when it reports finished, or when the
-  // component is stopped (the dispatcher neither sent nor queued it).
-  const bool timeWatched = ok && !nowSend && isServiceComplete;
-  const bool onTheLine = ok && nowSend && !isServiceComplete;
+  // On the line, or parked in the waiting or time-watch queue: the queue owns
+  // it, and another thread may already be done with it. Otherwise it is
+  // retired when it failed, when its last step was handed on (nobody calls it
+  // again), when it reports finished, or when the component is stopped.
   const bool retired =
-      !timeWatched && !onTheLine && RetireService(pService, !ok || (nowSend && isServiceComplete), messages);
+      CallerOwnsService(outcome) && RetireService(pService, !ok || IsLastStep(outcome), messages);
   if (ok && !retired && (!nowSend || isServiceComplete)) {
     QTMTraceDevice("ParallelCommunication::----0 LINE[%d]\n", __LINE__);
     m_pDispatcher->DispatchNextService(m_dispatchKey);
@@ -378,6 +376,13 @@ bool ParallelCommunication::Concatenate(IMessageService* pService, bool&) {
 }
 
 bool ParallelCommunication::LetServiceInService(bool& nowSend, bool& isServiceComplete, IMessageService* pService) {
+  DispatchOutcome outcome = DispatchOutcome::kNotQueued;
+  return LetServiceInService(outcome, nowSend, isServiceComplete, pService);
+}
+
+bool ParallelCommunication::LetServiceInService(DispatchOutcome& outcome, bool& nowSend, bool& isServiceComplete,
+                                                IMessageService* pService) {
+  outcome = DispatchOutcome::kNotQueued;
   nowSend = false;
   isServiceComplete = true;
   {
@@ -386,10 +391,11 @@ bool ParallelCommunication::LetServiceInService(bool& nowSend, bool& isServiceCo
       m_pPendingQ->Remove(pService);
       if (m_isStopped) return false;
       m_pTimeWatchQ->Insert(pService);
+      outcome = DispatchOutcome::kParked;
       return true;
     }
   }
-  return m_pDispatcher->DispatchService(nowSend, isServiceComplete, pService, this, m_dispatchKey);
+  return m_pDispatcher->DispatchService(outcome, nowSend, isServiceComplete, pService, this, m_dispatchKey);
 }
 
 // Hands each result to the application (the registry filter applies) and

@@ -42,17 +42,22 @@ constexpr unsigned int kNoDataSize = 4;
 // filter), and the target's next service is dispatched only after the
 // finished one is retired.
 //
+// Once handed on for its next step, the service may belong to a queue again
+// and be answered, cancelled or deleted on another thread: it is retired
+// here only when the dispatch outcome says it is still ours.
+//
 // An error after the response was matched abandons the working lists, but
-// not the service: one that is done and that no queue holds is retired on
-// the way out, as it would have been, so that it does not outlive its work
-// in no queue at all.
+// not the service: one that is done and not yet handed on is retired on the
+// way out, as it would have been, so that it does not outlive its work in
+// no queue at all. An error from the hand-off itself leaves the service to
+// wherever it got (a queue, or the pending queue, which UnInitialise clears).
 HRESULT ParallelCommunication::Receive(ITARVO_ProtocolMessage* pProtocolMsg) {
   QTMTraceDevice("ParallelCommunication::Receive(), Line(%d)\n", __LINE__);
   const TVO_NewHandlerScope bracket;
   IMessageService* pService = nullptr;
   std::list<const ITARVO_DeviceMessage*> deviceMessages;
   bool serviceComplete = true;
-  bool settled = false;  // retired, or left to the queues
+  bool settled = false;  // handed on or retired: not ours to retire on an error
   try {
     std::list<ITARVO_DeviceResult*> results;
     bool dispatchAgain = false;
@@ -68,17 +73,22 @@ HRESULT ParallelCommunication::Receive(ITARVO_ProtocolMessage* pProtocolMsg) {
 
     bool nowSend = false;
     bool isServiceComplete = true;
+    bool ok = true;
+    DispatchOutcome outcome = DispatchOutcome::kNotQueued;  // not handed on: ours
+    settled = true;
     if (dispatchAgain) {
       QTMTraceDevice("ParallelCommunication::----1\n");
-      m_pDispatcher->DispatchService(nowSend, isServiceComplete, pService, this, m_dispatchKey);
+      ok = m_pDispatcher->DispatchService(outcome, nowSend, isServiceComplete, pService, this, m_dispatchKey);
     } else if (!serviceComplete && transferComplete) {
       QTMTraceDevice("ParallelCommunication::----2\n");
-      LetServiceInService(nowSend, isServiceComplete, pService);
+      ok = LetServiceInService(outcome, nowSend, isServiceComplete, pService);
     }
-    // Once handed on above, the service may belong to a queue again (and be
-    // answered on another thread): RetireService asks it nothing then.
-    settled = true;
-    if (RetireService(pService, serviceComplete, deviceMessages)) QTMTraceDevice("ParallelCommunication::----3\n");
+    // A service that failed to go on, or whose last step was handed on,
+    // is done: nobody else would ever retire it.
+    const bool done = serviceComplete || !ok || IsLastStep(outcome);
+    if (CallerOwnsService(outcome) && RetireService(pService, done, deviceMessages)) {
+      QTMTraceDevice("ParallelCommunication::----3\n");
+    }
     if (!nowSend || isServiceComplete) {
       QTMTraceDevice("ParallelCommunication::----4\n");
       m_pDispatcher->DispatchNextService(m_dispatchKey);
@@ -114,10 +124,7 @@ bool ParallelCommunication::RetireService(IMessageService* pService, bool done,
   if (pService == nullptr) return false;
   {
     CriticalSectionLock lock(m_componentLock);
-    if (m_pCommunicatingQ->Contains(pService) || m_pWaitingQ->Contains(pService) ||
-        m_pTimeWatchQ->Contains(pService) || (keepIfPending && m_pPendingQ->Contains(pService))) {
-      return false;
-    }
+    if (keepIfPending && m_pPendingQ->Contains(pService)) return false;
     if (!done && !m_isStopped && !pService->IsFinished()) return false;
     m_pPendingQ->Remove(pService);
     delete pService;

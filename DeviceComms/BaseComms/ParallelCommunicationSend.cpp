@@ -225,11 +225,16 @@ void ParallelCommunication::PollTimeUpService(DWORD tickCount) {
   for (TimeUp& timeUp : timeUps) {
     bool nowSend = false;
     bool isServiceComplete = false;
-    const bool ok = m_pDispatcher->DispatchService(nowSend, isServiceComplete, timeUp.pService, this, m_dispatchKey);
+    DispatchOutcome outcome = DispatchOutcome::kNotQueued;
+    const bool ok =
+        m_pDispatcher->DispatchService(outcome, nowSend, isServiceComplete, timeUp.pService, this, m_dispatchKey);
     if (!ok) QTMTraceDevice("FAIL: DispatchService, File(%s), Line(%d)\n", __FILE__, __LINE__);
-    // A service that a failed dispatch left in the pending queue stays there
-    // (UnInitialise deletes it).
-    if (RetireService(timeUp.pService, !ok, timeUp.deviceMessages, true) || !ok) continue;
+    // A queue that took the service over owns it (another thread may already
+    // be done with it). A service that a failed dispatch left in the pending
+    // queue stays there (UnInitialise deletes it).
+    const bool retired = CallerOwnsService(outcome) &&
+                         RetireService(timeUp.pService, !ok || IsLastStep(outcome), timeUp.deviceMessages, true);
+    if (retired || !ok) continue;
     if (!nowSend || isServiceComplete) {
       QTMTraceDevice("ParallelCommunication::----0 LINE[%d]\n", __LINE__);
       m_pDispatcher->DispatchNextService(m_dispatchKey);

@@ -157,6 +157,27 @@ TEST_F(RequestTest, LockedComponentRefusesOnlyServicesForbiddenWhenLocked) {
   other->UnInitialise();
 }
 
+// A parked service belongs to the waiting queue (another thread may pop, send
+// and retire it at once): the request asks it nothing more. A parked last
+// step is only carried by its entry: the request retires that service.
+TEST_F(RequestTest, AParkedServiceIsLeftToItsQueueAndAParkedLastStepRetired) {
+  ASSERT_EQ(m_component->RequestMessageService(&m_read, nullptr), S_OK);  // on the line: limit 1 reached
+  ASSERT_TRUE(WaitUntil([this] { return m_host.protocol.Sent().size() == 1; }));
+  const auto parked = PrepareOneStep(&m_protocol[0])->Probe();
+  FakeMessageService* lastStep = Prepare(new FakeMessageService());
+  lastStep->steps.push_back({&m_protocol[1], true, true});
+  lastStep->finished = true;
+  const auto last = lastStep->Probe();
+
+  ASSERT_EQ(m_component->RequestMessageService(&m_scripted, nullptr), S_OK);
+  ASSERT_EQ(m_component->RequestMessageService(&m_scripted2, nullptr), S_OK);
+  EXPECT_EQ(parked->Calls(ServiceProbe::kIsFinished), 0) << "asked after the waiting queue took it over";
+  EXPECT_EQ(parked->deletions.load(), 0);
+  EXPECT_EQ(last->deletions.load(), 1) << "the parked last step's service was not retired";
+  EXPECT_FALSE(ParallelCommunicationTestAccess::IsRegistered(*m_component, &m_scripted2));
+  EXPECT_EQ(m_host.protocol.Sent().size(), 1u);
+}
+
 TEST_F(RequestTest, AfterStopSendReceiveTimedRequestsAreRefusedAndOthersNeverSent) {
   ASSERT_EQ(m_component->StopSendReceive(), S_OK);
   auto* timed = new FakeMessageService();
