@@ -166,6 +166,10 @@ DWORD ParallelCommunication::MessageSendRoutine(LPVOID parameter) {
         // pending queue until the component is uninitialised (nobody
         // continues it), unless the component is stopped.
         self->RetireService(pService, serviceComplete, messages);
+        // The refused message no longer occupies the target: let the parked
+        // ones go on, as a response would. Otherwise they would wait for the
+        // target's next request or response, which may never come.
+        self->m_pDispatcher->DispatchNextService(self->m_dispatchKey);
       }
     } catch (const TVO_RuntimeError& error) {
       TraceCaught(error, __LINE__);
