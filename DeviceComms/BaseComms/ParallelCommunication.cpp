@@ -128,8 +128,11 @@ HRESULT ParallelCommunication::Initialise(ITARVO_DeviceInfo* pDevInfo, ITARVO_De
       return E_FAIL;
     }
 
-    if (!m_pDispatcher->RegisterDevice(m_dispatchKey, this, pDeviceConfig, m_defaultTransferMode)) {
-      m_dispatchKey = -1;  // not registered, whatever the dispatcher left there
+    LONG key = -1;
+    const bool registered = m_pDispatcher->RegisterDevice(key, this, pDeviceConfig, m_defaultTransferMode);
+    // Not registered: -1, whatever the dispatcher left there.
+    SetDispatchKey(registered ? key : -1);
+    if (!registered) {
       QTMTraceDevice("FAIL: m_pDispatcher->RegisterDevice, File(%s), Line(%d)\n", __FILE__, __LINE__);
       return E_FAIL;
     }
@@ -214,9 +217,9 @@ void ParallelCommunication::RollBackInitialise() {
   try {
     StopTimeWatchRoutine();
     StopSendRoutine();
-    if (m_dispatchKey >= 0) {
-      m_pDispatcher->UnregisterDevice(m_dispatchKey, this);
-      m_dispatchKey = -1;
+    if (const LONG key = DispatchKey(); key >= 0) {
+      m_pDispatcher->UnregisterDevice(key, this);
+      SetDispatchKey(-1);
     }
     delete m_pServiceGenerator;
     m_pServiceGenerator = nullptr;
@@ -258,7 +261,7 @@ HRESULT ParallelCommunication::UnInitialise() {
   StopTimeWatchRoutine();
   StopSendRoutine();
 
-  const LONG key = m_dispatchKey;
+  const LONG key = DispatchKey();
   const bool registered = key >= 0;
   ITARVO_DeviceConfig* pDeviceConfig = nullptr;
   ITARVO_DeviceInfo* pDevInfo = nullptr;
@@ -290,7 +293,7 @@ HRESULT ParallelCommunication::UnInitialise() {
 
   if (registered) {
     m_pDispatcher->UnregisterDevice(key, this);
-    m_dispatchKey = -1;
+    SetDispatchKey(-1);
   }
   QTMTraceDevice("ParallelCommunication::----0 LINE[%d]\n", __LINE__);
   if (registered) m_pDispatcher->DispatchNextService(key);

@@ -38,7 +38,8 @@
 //     a message the dispatcher hands over after the send thread stopped is
 //     released instead of touching a deleted lock.
 //   The dispatcher lock (CommunicationDispatcher) guards the values the
-//     dispatcher keeps in the component: m_dispatchKey, and it writes the
+//     dispatcher keeps in the component: m_dispatchKey (which is also read
+//     and written atomically, see DispatchKey), and it writes the
 //     exclusive and transfer modes, which are atomic because the request
 //     path reads them without that lock. m_parallelLimit is atomic because
 //     Initialise writes it after registration while other components'
@@ -167,6 +168,9 @@ class BASECOMMS_API ParallelCommunication {
 
   using DeviceMessageRegistry = std::map<ITARVO_DeviceMessage*, IMessageService*>;
 
+  LONG DispatchKey() { return std::atomic_ref<LONG>(m_dispatchKey).load(); }
+  void SetDispatchKey(LONG key) { std::atomic_ref<LONG>(m_dispatchKey).store(key); }
+
   // Gives back what a failed Initialise took (threads, registration,
   // generator, host references), so that UnInitialise finds nothing left.
   void RollBackInitialise();
@@ -194,7 +198,11 @@ class BASECOMMS_API ParallelCommunication {
   ITARVO_DeviceResultCallback* m_pResultCallback = nullptr;
   ITARVO_ProtocolComms* m_pProtocolComm = nullptr;
   CommunicationDispatcher* m_pDispatcher = nullptr;
-  LONG m_dispatchKey = -1;
+  // The host's threads, the protocol layer's and the component's own read
+  // the key without a lock while UnInitialise or a change of runtime
+  // information may write it: every access of the component's goes through
+  // DispatchKey and SetDispatchKey.
+  alignas(std::atomic_ref<LONG>::required_alignment) LONG m_dispatchKey = -1;
   CommunicatingQueue* m_pCommunicatingQ = nullptr;
   WaitingQueue* m_pWaitingQ = nullptr;
   TimeWatchQueue* m_pTimeWatchQ = nullptr;

@@ -89,11 +89,11 @@ HRESULT ParallelCommunication::GetMode(const wchar_t* modeName, LONG* pValue) {
 }
 
 HRESULT ParallelCommunication::SetTransferMode(tagTransferMode mode) {
-  return m_pDispatcher->SetTargetTransferMode(mode, m_dispatchKey) ? S_OK : E_FAIL;
+  return m_pDispatcher->SetTargetTransferMode(mode, DispatchKey()) ? S_OK : E_FAIL;
 }
 
 HRESULT ParallelCommunication::SetExclusiveMode(tagExclusiveMode mode) {
-  return m_pDispatcher->SetExclusiveMode(mode, m_dispatchKey, this) ? S_OK : E_FAIL;
+  return m_pDispatcher->SetExclusiveMode(mode, DispatchKey(), this) ? S_OK : E_FAIL;
 }
 
 HRESULT ParallelCommunication::GetExclusiveMode(tagExclusiveMode* pMode) {
@@ -163,8 +163,12 @@ HRESULT ParallelCommunication::ChangeRuntimeInformation(const wchar_t* runtimeIn
     if (sameTarget != 1) {
       // The component takes its waiting turns to the new target; the old one
       // goes on with its other components.
-      const LONG oldKey = m_dispatchKey;
-      if (!m_pDispatcher->ReRegisterDevice(m_dispatchKey, oldKey, this, deviceConfig.Get(), m_defaultTransferMode)) {
+      const LONG oldKey = DispatchKey();
+      LONG newKey = oldKey;
+      const bool reRegistered =
+          m_pDispatcher->ReRegisterDevice(newKey, oldKey, this, deviceConfig.Get(), m_defaultTransferMode);
+      SetDispatchKey(newKey);
+      if (!reRegistered) {
         QTMTraceDevice("ParallelCommunication::ChangeRuntimeInformation(), FAIL: ReRegisterDevice().\n");
         return changed;
       }

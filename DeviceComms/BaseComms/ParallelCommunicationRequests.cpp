@@ -183,7 +183,7 @@ HRESULT ParallelCommunication::RequestMessageService(LONG& deviceResult, IMessag
       CallerOwnsService(outcome) && RetireService(pService, !ok || IsLastStep(outcome), messages);
   if (ok && !retired && (!nowSend || isServiceComplete)) {
     QTMTraceDevice("ParallelCommunication::----0 LINE[%d]\n", __LINE__);
-    m_pDispatcher->DispatchNextService(m_dispatchKey);
+    m_pDispatcher->DispatchNextService(DispatchKey());
   }
   return ok ? S_OK : E_FAIL;
 }
@@ -395,7 +395,7 @@ bool ParallelCommunication::LetServiceInService(DispatchOutcome& outcome, bool& 
       return true;
     }
   }
-  return m_pDispatcher->DispatchService(outcome, nowSend, isServiceComplete, pService, this, m_dispatchKey);
+  return m_pDispatcher->DispatchService(outcome, nowSend, isServiceComplete, pService, this, DispatchKey());
 }
 
 // Hands each result to the application (the registry filter applies) and
@@ -532,7 +532,7 @@ bool ParallelCommunication::CancelMessageService(bool& retry, ITARVO_DeviceResul
   const bool onTheLine = m_pCommunicatingQ->CancelService(pResult, removed, pDevMsg, pHint);
   if (m_transferMode == TRANSFER_MODE_ONE_BY_ONE) {
     QTMTraceDevice("ParallelCommunication::CancelMessageService()  -- 1, Line(%d)\n", __LINE__);
-    m_pDispatcher->SetTransferMode(TRANSFER_MODE_ONE_BY_ONE, nullptr, m_dispatchKey, this);
+    m_pDispatcher->SetTransferMode(TRANSFER_MODE_ONE_BY_ONE, nullptr, DispatchKey(), this);
   }
   if (onTheLine) return true;
 

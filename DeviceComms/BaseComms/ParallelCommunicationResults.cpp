@@ -65,7 +65,7 @@ HRESULT ParallelCommunication::Receive(ITARVO_ProtocolMessage* pProtocolMsg) {
     pService = MatchResponse(results, dispatchAgain, serviceComplete, transferComplete, deviceMessages, pProtocolMsg);
     if (pService == nullptr) {
       QTMTraceDevice("ParallelCommunication::----0\n");
-      m_pDispatcher->DispatchNextService(m_dispatchKey);
+      m_pDispatcher->DispatchNextService(DispatchKey());
       return S_OK;
     }
 
@@ -78,7 +78,7 @@ HRESULT ParallelCommunication::Receive(ITARVO_ProtocolMessage* pProtocolMsg) {
     settled = true;
     if (dispatchAgain) {
       QTMTraceDevice("ParallelCommunication::----1\n");
-      ok = m_pDispatcher->DispatchService(outcome, nowSend, isServiceComplete, pService, this, m_dispatchKey);
+      ok = m_pDispatcher->DispatchService(outcome, nowSend, isServiceComplete, pService, this, DispatchKey());
     } else if (!serviceComplete && transferComplete) {
       QTMTraceDevice("ParallelCommunication::----2\n");
       ok = LetServiceInService(outcome, nowSend, isServiceComplete, pService);
@@ -91,7 +91,7 @@ HRESULT ParallelCommunication::Receive(ITARVO_ProtocolMessage* pProtocolMsg) {
     }
     if (!nowSend || isServiceComplete) {
       QTMTraceDevice("ParallelCommunication::----4\n");
-      m_pDispatcher->DispatchNextService(m_dispatchKey);
+      m_pDispatcher->DispatchNextService(DispatchKey());
     }
     return S_OK;
   } catch (const TVO_RuntimeError& error) {
@@ -108,7 +108,7 @@ IMessageService* ParallelCommunication::MatchResponse(std::list<ITARVO_DeviceRes
                                                       ITARVO_ProtocolMessage* pResponse) {
   try {
     return m_pDispatcher->CompleteResponse(results, dispatchAgain, serviceComplete, transferComplete,
-                                           deviceMessages, pResponse, this, m_dispatchKey);
+                                           deviceMessages, pResponse, this, DispatchKey());
   } catch (...) {
     for (ITARVO_DeviceResult* pResult : results) {
       if (pResult != nullptr) pResult->Release();

@@ -169,7 +169,7 @@ DWORD ParallelCommunication::MessageSendRoutine(LPVOID parameter) {
         // The refused message no longer occupies the target: let the parked
         // ones go on, as a response would. Otherwise they would wait for the
         // target's next request or response, which may never come.
-        self->m_pDispatcher->DispatchNextService(self->m_dispatchKey);
+        self->m_pDispatcher->DispatchNextService(self->DispatchKey());
       }
     } catch (const TVO_RuntimeError& error) {
       TraceCaught(error, __LINE__);
@@ -231,7 +231,7 @@ void ParallelCommunication::PollTimeUpService(DWORD tickCount) {
     bool isServiceComplete = false;
     DispatchOutcome outcome = DispatchOutcome::kNotQueued;
     const bool ok =
-        m_pDispatcher->DispatchService(outcome, nowSend, isServiceComplete, timeUp.pService, this, m_dispatchKey);
+        m_pDispatcher->DispatchService(outcome, nowSend, isServiceComplete, timeUp.pService, this, DispatchKey());
     if (!ok) QTMTraceDevice("FAIL: DispatchService, File(%s), Line(%d)\n", __FILE__, __LINE__);
     // A queue that took the service over owns it (another thread may already
     // be done with it). A service that a failed dispatch left in the pending
@@ -241,7 +241,7 @@ void ParallelCommunication::PollTimeUpService(DWORD tickCount) {
     if (retired || !ok) continue;
     if (!nowSend || isServiceComplete) {
       QTMTraceDevice("ParallelCommunication::----0 LINE[%d]\n", __LINE__);
-      m_pDispatcher->DispatchNextService(m_dispatchKey);
+      m_pDispatcher->DispatchNextService(DispatchKey());
     }
   }
 }
