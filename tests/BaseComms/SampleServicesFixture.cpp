@@ -65,10 +65,13 @@ ITARVO_ProtocolMessage* SampleServicesTest::WaitSent(std::size_t count) {
 }
 
 HRESULT SampleServicesTest::Answer(ITARVO_ProtocolMessage* message, const std::vector<BYTE>& bytes) {
+  return SetAnswer(message, bytes) ? m_component->Receive(message) : E_UNEXPECTED;
+}
+
+bool SampleServicesTest::SetAnswer(ITARVO_ProtocolMessage* message, const std::vector<BYTE>& bytes) {
   auto* answer = ModuleFunction<bool(ITARVO_ProtocolMessage*, const BYTE*, ULONG)>("SampleServicesAnswer");
   EXPECT_NE(answer, nullptr);
-  if (answer == nullptr || !answer(message, bytes.data(), static_cast<ULONG>(bytes.size()))) return E_UNEXPECTED;
-  return m_component->Receive(message);
+  return answer != nullptr && answer(message, bytes.data(), static_cast<ULONG>(bytes.size()));
 }
 
 std::vector<doubles::FakeDeviceResult*> SampleServicesTest::Received() {

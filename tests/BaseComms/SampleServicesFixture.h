@@ -31,6 +31,8 @@ class SampleServicesTest : public ::testing::Test {
   ITARVO_ProtocolMessage* WaitSent(std::size_t count);
   // The simulated line answers `message` with `bytes`; Receive gets it.
   HRESULT Answer(ITARVO_ProtocolMessage* message, const std::vector<BYTE>& bytes);
+  // Only gives `message` (sent by a sample service) its answer `bytes`.
+  static bool SetAnswer(ITARVO_ProtocolMessage* message, const std::vector<BYTE>& bytes);
   // The results the application received, in order.
   std::vector<doubles::FakeDeviceResult*> Received();
   bool IsRegistered(ITARVO_DeviceMessage* message);
