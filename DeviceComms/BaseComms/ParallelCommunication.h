@@ -180,6 +180,13 @@ class BASECOMMS_API ParallelCommunication {
   IMessageService* MatchResponse(std::list<ITARVO_DeviceResult*>& results, bool& dispatchAgain, bool& serviceComplete,
                                  bool& transferComplete, std::list<const ITARVO_DeviceMessage*>& deviceMessages,
                                  ITARVO_ProtocolMessage* pResponse);
+  // Hands one result to the application. With `onlyIfRegistered` (every
+  // ordinary result) it goes only while its device message is in the
+  // registry; a cancel result goes without that check, since its message
+  // has left the registry already. Nothing goes once the component is
+  // stopped or the device is gone. Returns 0 or the application's failure.
+  LONG DeliverResult(ITARVO_DeviceResult* pResult, bool onlyIfRegistered);
+
   // Retires a service after a step (a request, Receive, a failed send, the
   // time watch) and tells whether it did: deletes it, removes
   // `deviceMessages` from the registry and releases the registry's

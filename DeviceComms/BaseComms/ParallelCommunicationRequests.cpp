@@ -489,19 +489,15 @@ HRESULT ParallelCommunication::CancelMessageService(ITARVO_DeviceMessage* pDevMs
     }
     if (!found) return E_FAIL;
 
-    // The entry goes after the delivery, however the delivery ends.
-    const ScopeExit unregister([this, pDevMsg] {
-      bool erased = false;
-      {
-        CriticalSectionLock lock(m_componentLock);
-        erased = m_pDeviceMessages->erase(pDevMsg) != 0;
-      }
-      if (erased) pDevMsg->Release();
-    });
+    // The application learns of the cancellation through the service's
+    // cancel result. The message already left the registry (one attempt
+    // removed it), so a response still on the line can no longer deliver
+    // for it: the cancel result is its one final result, delivered here
+    // past the registry filter.
     const ScopeExit release([pResult] {
       if (pResult != nullptr) pResult->Release();
     });
-    if (pResult != nullptr) CallbackResultData(pResult);
+    if (pResult != nullptr) DeliverResult(pResult, false);
     return S_OK;
   } catch (const TVO_RuntimeError& error) {
     TraceCaught(error, __LINE__);
@@ -510,8 +506,7 @@ HRESULT ParallelCommunication::CancelMessageService(ITARVO_DeviceMessage* pDevMs
 }
 
 // One attempt, under the component lock. True when a queue found the
-// message; its registry entry is then left to the caller, which delivers
-// `pResult` first (see above).
+// message; its registry entry is then removed and its reference released.
 bool ParallelCommunication::CancelMessageService(bool& retry, ITARVO_DeviceResult*& pResult,
                                                  ITARVO_DeviceMessage* pDevMsg) {
   pResult = nullptr;
@@ -523,9 +518,15 @@ bool ParallelCommunication::CancelMessageService(bool& retry, ITARVO_DeviceResul
     return false;
   }
   IMessageService* const pHint = entry->second;
+  // Found: the registry's entry and its reference go now, under the lock.
+  const auto forget = [this, entry, pDevMsg] {
+    m_pDeviceMessages->erase(entry);
+    pDevMsg->Release();
+  };
   bool removed = false;
   if (m_pTimeWatchQ->CancelService(pResult, removed, pDevMsg, pHint) ||
       m_pWaitingQ->Cancel(pResult, removed, pDevMsg)) {
+    forget();
     return true;
   }
   // On the line: the service stays and its response is still processed.
@@ -534,7 +535,10 @@ bool ParallelCommunication::CancelMessageService(bool& retry, ITARVO_DeviceResul
     QTMTraceDevice("ParallelCommunication::CancelMessageService()  -- 1, Line(%d)\n", __LINE__);
     m_pDispatcher->SetTransferMode(TRANSFER_MODE_ONE_BY_ONE, nullptr, DispatchKey(), this);
   }
-  if (onTheLine) return true;
+  if (onTheLine) {
+    forget();
+    return true;
+  }
 
   retry = m_pPendingQ->IsServing(pDevMsg, pHint);
   if (retry && (m_isStopped || m_pDeviceConfig == nullptr)) {

@@ -196,7 +196,9 @@ bool ParallelCommunication::CallbackSomeResults(std::list<ITARVO_DeviceResult*>&
   return SUCCEEDED(hr);
 }
 
-LONG ParallelCommunication::CallbackResultData(ITARVO_DeviceResult* pResult) {
+LONG ParallelCommunication::CallbackResultData(ITARVO_DeviceResult* pResult) { return DeliverResult(pResult, true); }
+
+LONG ParallelCommunication::DeliverResult(ITARVO_DeviceResult* pResult, bool onlyIfRegistered) {
   if (pResult == nullptr) return E_POINTER;
   LONG complete = 0;
   LONG errorCode = 0;
@@ -208,8 +210,9 @@ LONG ParallelCommunication::CallbackResultData(ITARVO_DeviceResult* pResult) {
   bool available = false;
   {
     CriticalSectionLock lock(m_componentLock);
-    available = message && m_pDeviceMessages != nullptr && m_pDeviceMessages->count(message.Get()) != 0 &&
-                m_pDeviceConfig != nullptr && m_pResultCallback != nullptr;
+    available = message && m_pDeviceMessages != nullptr &&
+                (!onlyIfRegistered || m_pDeviceMessages->count(message.Get()) != 0) && m_pDeviceConfig != nullptr &&
+                m_pResultCallback != nullptr;
   }
   if (!available) {
     QTMTraceDevice("ParallelCommunication::CallbackResult(): Error, UnAvailable DevMsg or Device, Line(%d)\n",
