@@ -518,15 +518,11 @@ bool ParallelCommunication::CancelMessageService(bool& retry, ITARVO_DeviceResul
     return false;
   }
   IMessageService* const pHint = entry->second;
-  // Found: the registry's entry and its reference go now, under the lock.
-  const auto forget = [this, entry, pDevMsg] {
-    m_pDeviceMessages->erase(entry);
-    pDevMsg->Release();
-  };
   bool removed = false;
   if (m_pTimeWatchQ->CancelService(pResult, removed, pDevMsg, pHint) ||
       m_pWaitingQ->Cancel(pResult, removed, pDevMsg)) {
-    forget();
+    m_pDeviceMessages->erase(entry);  // found: the entry and its reference go now
+    pDevMsg->Release();
     return true;
   }
   // On the line: the service stays and its response is still processed.
@@ -536,7 +532,8 @@ bool ParallelCommunication::CancelMessageService(bool& retry, ITARVO_DeviceResul
     m_pDispatcher->SetTransferMode(TRANSFER_MODE_ONE_BY_ONE, nullptr, DispatchKey(), this);
   }
   if (onTheLine) {
-    forget();
+    m_pDeviceMessages->erase(entry);  // found: the entry and its reference go now
+    pDevMsg->Release();
     return true;
   }
 
