@@ -8,6 +8,7 @@
 // of it back at once (RollBackInitialise), so the host may destroy the object
 // or call UnInitialise, once or more, with nothing released twice.
 #include "BaseComms/ParallelCommunication.h"
+#include "BaseComms/FailTrace.h"
 #include "BaseComms/ScopeExit.h"
 #include "Trace/TraceAddress.h"
 
@@ -205,8 +206,7 @@ HRESULT ParallelCommunication::Initialise(ITARVO_DeviceInfo* pDevInfo, ITARVO_De
     initialised = true;
     return S_OK;
   } catch (const TVO_RuntimeError& error) {
-    QTMTraceDevice("FAIL: Code(%x), File(%s), Line(%d)\n", static_cast<unsigned>(error.GetErrorCode()), __FILE__,
-                   __LINE__);
+    TraceCaught(error, __FILE__, __LINE__);
     return error.GetErrorCode();
   }
 }

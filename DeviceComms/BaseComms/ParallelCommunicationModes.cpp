@@ -15,6 +15,7 @@
 #include "BaseComms/CommunicationDispatcher.h"
 #include "BaseComms/PackedVersion.h"
 #include "BaseComms/ParallelCommunication.h"
+#include "BaseComms/FailTrace.h"
 #include "BaseComms/ServiceGenerator.h"
 #include "Config/ComRef.h"
 #include "Config/PathReaders.h"
@@ -43,11 +44,6 @@ ComRef<Interface> TakeReference(Interface* held) {
   return reference;
 }
 
-// The FAIL line of a caught error; gives back its code.
-LONG TraceCaught(const TVO_RuntimeError& error, int line) {
-  QTMTraceDevice("FAIL: Code(%x), File(%s), Line(%d)\n", static_cast<unsigned>(error.GetErrorCode()), __FILE__, line);
-  return error.GetErrorCode();
-}
 
 }  // namespace
 
@@ -192,7 +188,7 @@ HRESULT ParallelCommunication::ChangeRuntimeInformation(const wchar_t* runtimeIn
     }
     return result;
   } catch (const TVO_RuntimeError& error) {
-    return TraceCaught(error, __LINE__);
+    return TraceCaught(error, __FILE__, __LINE__);
   }
 }
 
@@ -233,6 +229,6 @@ HRESULT ParallelCommunication::GetServiceInformation(const wchar_t* commandNo, T
     pInformation->forbiddenOnLocked = forbidden == L"TRUE" ? 1 : 0;
     return S_OK;
   } catch (const TVO_RuntimeError& error) {
-    return TraceCaught(error, __LINE__);
+    return TraceCaught(error, __FILE__, __LINE__);
   }
 }

@@ -33,6 +33,7 @@
 #include "BaseComms/CommunicatingQueue.h"
 #include "BaseComms/CommunicationDispatcher.h"
 #include "BaseComms/ParallelCommunication.h"
+#include "BaseComms/FailTrace.h"
 #include "BaseComms/PendingQueue.h"
 #include "BaseComms/ScopeExit.h"
 #include "BaseComms/ServiceGenerator.h"
@@ -71,9 +72,6 @@ void ReleaseResults(ResultList& results) {
   results.clear();
 }
 
-void TraceCaught(const TVO_RuntimeError& error, int line) {
-  QTMTraceDevice("FAIL: Code(%x), File(%s), Line(%d)\n", static_cast<unsigned>(error.GetErrorCode()), __FILE__, line);
-}
 
 }  // namespace
 
@@ -131,7 +129,7 @@ HRESULT ParallelCommunication::RequestMessageService(ITARVO_DeviceMessage* pDevM
     }
     return RequestMessageService(deviceResult, pService);
   } catch (const TVO_RuntimeError& error) {
-    TraceCaught(error, __LINE__);
+    TraceCaught(error, __FILE__, __LINE__);
     // Our reference goes with the entry this request made; an entry that
     // someone else already removed took it along (released there).
     bool erased = !inserted;
@@ -217,7 +215,7 @@ HRESULT ParallelCommunication::RequestMultiMessageServices(ITARVO_DeviceMessageA
     }
     return outcome;
   } catch (const TVO_RuntimeError& error) {
-    TraceCaught(error, __LINE__);
+    TraceCaught(error, __FILE__, __LINE__);
     return error.GetErrorCode();
   }
 }
@@ -500,7 +498,7 @@ HRESULT ParallelCommunication::CancelMessageService(ITARVO_DeviceMessage* pDevMs
     if (pResult != nullptr) DeliverResult(pResult, false);
     return S_OK;
   } catch (const TVO_RuntimeError& error) {
-    TraceCaught(error, __LINE__);
+    TraceCaught(error, __FILE__, __LINE__);
     return error.GetErrorCode();
   }
 }

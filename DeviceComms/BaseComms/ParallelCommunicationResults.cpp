@@ -16,6 +16,7 @@
 #include "BaseComms/CommunicatingQueue.h"
 #include "BaseComms/CommunicationDispatcher.h"
 #include "BaseComms/ParallelCommunication.h"
+#include "BaseComms/FailTrace.h"
 #include "BaseComms/PendingQueue.h"
 #include "BaseComms/ScopeExit.h"
 #include "BaseComms/TimeWatchQueue.h"
@@ -95,8 +96,7 @@ HRESULT ParallelCommunication::Receive(ITARVO_ProtocolMessage* pProtocolMsg) {
     }
     return S_OK;
   } catch (const TVO_RuntimeError& error) {
-    QTMTraceDevice("FAIL: Code(%x), File(%s), Line(%d)\n", static_cast<unsigned>(error.GetErrorCode()), __FILE__,
-                   __LINE__);
+    TraceCaught(error, __FILE__, __LINE__);
     if (!settled) RetireService(pService, serviceComplete, deviceMessages);
     return error.GetErrorCode();
   }
@@ -241,7 +241,7 @@ LONG ParallelCommunication::DeliverResult(ITARVO_DeviceResult* pResult, bool onl
   const HRESULT hr = pSink->ReceiveDeviceResult(pResult);
   ResetNewHandler(handler);
   if (FAILED(hr)) {
-    QTMTraceDevice("FAIL: Code(%x), File(%s), Line(%d)\n", static_cast<unsigned>(hr), __FILE__, __LINE__);
+    TraceFailCode(hr, __FILE__, __LINE__);
     return hr;
   }
   return S_OK;

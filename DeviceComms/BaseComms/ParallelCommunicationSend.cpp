@@ -19,6 +19,7 @@
 
 #include "BaseComms/CommunicationDispatcher.h"
 #include "BaseComms/ParallelCommunication.h"
+#include "BaseComms/FailTrace.h"
 #include "BaseComms/ScopeExit.h"
 #include "BaseComms/PendingQueue.h"
 #include "BaseComms/TimeWatchQueue.h"
@@ -67,15 +68,6 @@ class MessageReference {
   ITARVO_ProtocolMessage* m_pMessage;
 };
 
-void TraceCaught(const TVO_RuntimeError& error, int line) {
-  QTMTraceDevice("FAIL: Code(%x), File(%s), Line(%d)\n", static_cast<unsigned>(error.GetErrorCode()), __FILE__, line);
-}
-
-void TraceCaught(const std::exception& error, int line) {
-  QTMTraceDevice("FAIL: Exception(%s), File(%s), Line(%d)\n", error.what(), __FILE__, line);
-}
-
-void TraceCaughtUnknown(int line) { QTMTraceDevice("FAIL: Exception(unknown), File(%s), Line(%d)\n", __FILE__, line); }
 
 }  // namespace
 
@@ -137,47 +129,43 @@ DWORD ParallelCommunication::MessageSendRoutine(LPVOID parameter) {
       continue;
     }
 
-    SendBatch batch;
-    try {
-      {
-        CriticalSectionLock lock(self->m_sendLock);
-        if (self->m_pSendList != nullptr) batch.Messages().swap(*self->m_pSendList);
-        ResetEvent(self->m_hSendRequestEvent);
-      }
-      for (std::size_t index = 0; index < batch.Messages().size(); ++index) {
-        ITARVO_ProtocolMessage* const pMessage = batch.Take(index);
-        const MessageReference reference(pMessage);  // the send list's reference
-        if (pMessage == nullptr || self->SendMessage(pMessage)) continue;
+    SendBatch batch;  // releases what an error leaves unhandled
+    RunThreadStep(
+        [&] {
+          {
+            CriticalSectionLock lock(self->m_sendLock);
+            if (self->m_pSendList != nullptr) batch.Messages().swap(*self->m_pSendList);
+            ResetEvent(self->m_hSendRequestEvent);
+          }
+          for (std::size_t index = 0; index < batch.Messages().size(); ++index) {
+            ITARVO_ProtocolMessage* const pMessage = batch.Take(index);
+            const MessageReference reference(pMessage);  // the send list's reference
+            if (pMessage == nullptr || self->SendMessage(pMessage)) continue;
 
-        QTMTraceDevice("FAIL: m_pProtocolComm->Send, File(%s), Line(%d)\n", __FILE__, __LINE__);
-        pMessage->SetSendFailure(0, 0);
+            QTMTraceDevice("FAIL: m_pProtocolComm->Send, File(%s), Line(%d)\n", __FILE__, __LINE__);
+            pMessage->SetSendFailure(0, 0);
 
-        // The refused message is its service's response.
-        std::list<ITARVO_DeviceResult*> results;
-        std::list<const ITARVO_DeviceMessage*> messages;
-        bool dispatchAgain = false;
-        bool serviceComplete = true;
-        bool transferComplete = true;
-        IMessageService* const pService =
-            self->MatchResponse(results, dispatchAgain, serviceComplete, transferComplete, messages, pMessage);
-        self->CallbackSomeResults(results);  // gives up every result reference
+            // The refused message is its service's response.
+            std::list<ITARVO_DeviceResult*> results;
+            std::list<const ITARVO_DeviceMessage*> messages;
+            bool dispatchAgain = false;
+            bool serviceComplete = true;
+            bool transferComplete = true;
+            IMessageService* const pService =
+                self->MatchResponse(results, dispatchAgain, serviceComplete, transferComplete, messages, pMessage);
+            self->CallbackSomeResults(results);  // gives up every result reference
 
-        // A finished service is retired; one still unfinished stays in the
-        // pending queue until the component is uninitialised (nobody
-        // continues it), unless the component is stopped.
-        self->RetireService(pService, serviceComplete, messages);
-        // The refused message no longer occupies the target: let the parked
-        // ones go on, as a response would. Otherwise they would wait for the
-        // target's next request or response, which may never come.
-        self->m_pDispatcher->DispatchNextService(self->DispatchKey());
-      }
-    } catch (const TVO_RuntimeError& error) {
-      TraceCaught(error, __LINE__);
-    } catch (const std::exception& error) {
-      TraceCaught(error, __LINE__);
-    } catch (...) {
-      TraceCaughtUnknown(__LINE__);
-    }
+            // A finished service is retired; one still unfinished stays in the
+            // pending queue until the component is uninitialised (nobody
+            // continues it), unless the component is stopped.
+            self->RetireService(pService, serviceComplete, messages);
+            // The refused message no longer occupies the target: let the parked
+            // ones go on, as a response would. Otherwise they would wait for the
+            // target's next request or response, which may never come.
+            self->m_pDispatcher->DispatchNextService(self->DispatchKey());
+          }
+        },
+        __FILE__, __LINE__);
   }
 
   if (SUCCEEDED(com)) CoUninitialize();
@@ -192,15 +180,7 @@ DWORD ParallelCommunication::TimeWatchRoutine(LPVOID parameter) {
 
   // Ends when the stop event is signalled or the wait fails.
   while (WaitForSingleObject(self->m_hTimeWatchStopEvent, 10) == WAIT_TIMEOUT) {
-    try {
-      self->PollTimeUpService(GetTickCount());
-    } catch (const TVO_RuntimeError& error) {
-      TraceCaught(error, __LINE__);
-    } catch (const std::exception& error) {
-      TraceCaught(error, __LINE__);
-    } catch (...) {
-      TraceCaughtUnknown(__LINE__);
-    }
+    RunThreadStep([self] { self->PollTimeUpService(GetTickCount()); }, __FILE__, __LINE__);
   }
 
   if (SUCCEEDED(com)) CoUninitialize();
