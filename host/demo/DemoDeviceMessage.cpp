@@ -8,23 +8,6 @@ DemoDeviceMessage* DemoDeviceMessage::Create(int commandNo, std::vector<BYTE> da
   return new DemoDeviceMessage(std::to_wstring(commandNo), std::move(data));
 }
 
-HRESULT DemoDeviceMessage::QueryInterface(REFIID riid, void** ppv) {
-  if (ppv == nullptr) return E_POINTER;
-  *ppv = nullptr;
-  if (riid != IID_IUnknown && riid != IID_ITARVO_DeviceMessage) return E_NOINTERFACE;
-  *ppv = static_cast<ITARVO_DeviceMessage*>(this);
-  AddRef();
-  return S_OK;
-}
-
-ULONG DemoDeviceMessage::AddRef() { return ++m_refs; }
-
-ULONG DemoDeviceMessage::Release() {
-  const ULONG refs = --m_refs;
-  if (refs == 0) delete this;
-  return refs;
-}
-
 HRESULT DemoDeviceMessage::GetMessageKey(LPWSTR* key) {
   if (key == nullptr) return E_POINTER;
   *key = static_cast<LPWSTR>(CoTaskMemAlloc((m_key.size() + 1) * sizeof(wchar_t)));

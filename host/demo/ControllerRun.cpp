@@ -1,0 +1,122 @@
+#include "ControllerRun.h"
+
+#include <cstdio>
+
+#include "DemoDeviceMessage.h"
+#include "RequestPlan.h"
+#include "SimulatedLine/HostDeviceInfo.h"
+#include "SimulatedLine/ResultSink.h"
+#include "SimulatedLine/SimulatedLine.h"
+#include "XmlConfig/XmlDeviceConfig.h"
+
+namespace demo {
+
+namespace {
+
+template <typename T>
+using ComHolder = std::unique_ptr<T, simline::ComReleaser<T>>;
+
+// The requests made of one component, each message held until the end.
+class Requests {
+ public:
+  Requests(ParallelCommunication& component, const std::string& name) : m_component(component), m_name(name) {}
+
+  // The message when the component accepted it, else null.
+  ITARVO_DeviceMessage* Make(const PlannedRequest& request) {
+    ComHolder<ITARVO_DeviceMessage> message(DemoDeviceMessage::Create(request.command, request.data));
+    LONG code = 0;
+    const HRESULT hr = m_component.RequestMessageService(message.get(), &code);
+    ITARVO_DeviceMessage* const made = message.get();
+    m_all.push_back(std::move(message));
+    if (FAILED(hr)) {
+      std::printf("  %s  key %-4d refused: 0x%08X, code 0x%08X\n", m_name.c_str(), request.command,
+                  static_cast<unsigned>(hr), static_cast<unsigned>(code));
+      return nullptr;
+    }
+    m_accepted.push_back(made);
+    return made;
+  }
+  const std::vector<ITARVO_DeviceMessage*>& Accepted() const { return m_accepted; }
+
+ private:
+  ParallelCommunication& m_component;
+  const std::string& m_name;
+  std::vector<ComHolder<ITARVO_DeviceMessage>> m_all;
+  std::vector<ITARVO_DeviceMessage*> m_accepted;  // held through m_all
+};
+
+bool Served(ParallelCommunication& component, int command) {
+  TARVO_ServiceInformation information{};
+  return SUCCEEDED(component.GetServiceInformation(std::to_wstring(command).c_str(), &information)) &&
+         information.supported != 0;
+}
+
+void MakeRequests(ParallelCommunication& component, ITARVO_DeviceConfig* config, const RunSettings& settings,
+                  const std::string& name, Requests& requests) {
+  requests.Make({kSetRuntimeVersion, SetRuntimeVersionData(config)});
+  requests.Make({kGetDriverVersion, {}});
+  bool delayedServed = false;
+  for (int command : settings.commands) {
+    if (!Served(component, command)) continue;
+    for (const PlannedRequest& request : RequestsFor(command)) requests.Make(request);
+    delayedServed = delayedServed || command == CancelledRequest().command;
+  }
+  if (delayedServed) {
+    ITARVO_DeviceMessage* const cancelled = requests.Make(CancelledRequest());
+    if (cancelled == nullptr) return;
+    const HRESULT hr = component.CancelMessageService(cancelled);
+    std::printf("  %s  key %-4d cancelled: 0x%08X\n", name.c_str(), CancelledRequest().command, static_cast<unsigned>(hr));
+  }
+}
+
+}  // namespace
+
+bool RunController(const std::shared_ptr<const hostconfig::ConfigDocument>& document,
+                   const hostconfig::ControllerConfig& controller, const RunSettings& settings) {
+  const char* const name = controller.name.c_str();
+  ITARVO_DeviceConfig* rawConfig = nullptr;
+  if (FAILED(hostconfig::XmlDeviceConfig::Create(document, controller.name, &rawConfig))) {
+    std::printf("%s: no device configuration\n", name);
+    return false;
+  }
+  const ComHolder<ITARVO_DeviceConfig> config(rawConfig);
+  const ComHolder<simline::HostDeviceInfo> info(simline::HostDeviceInfo::Create(config.get()));
+  const ComHolder<simline::ResultSink> sink(simline::ResultSink::Create(controller.name));
+  const ComHolder<simline::SimulatedLine> line(
+      simline::SimulatedLine::Create({settings.answerModule, std::chrono::milliseconds(3), settings.refuseEvery}));
+
+  // The configuration has no notion of a one-by-one controller: every
+  // controller gets a parallel component, limited by its ParallelLimit.
+  std::unique_ptr<ParallelCommunication> component(ParallelCommunication::CreateInstance());
+  if (!component || FAILED(component->Initialise(info.get(), sink.get(), line.get()))) {
+    std::printf("%s: the component did not start\n", name);
+    return false;
+  }
+  std::printf("%s: line %s, address %s, parallel limit %d\n", name, controller.line.c_str(),
+              controller.address.c_str(), static_cast<int>(controller.parallelLimit));
+  line->Start(component.get());
+
+  Requests requests(*component, controller.name);
+  MakeRequests(*component, config.get(), settings, controller.name, requests);
+  const bool allIn = sink->WaitForAll(requests.Accepted(), settings.wait);
+
+  component->StopSendReceive();
+  line->Stop();
+  component->UnInitialise();
+  component.reset();
+
+  int once = 0, twice = 0, none = 0;
+  for (const ITARVO_DeviceMessage* message : requests.Accepted()) {
+    const int ended = sink->Completed(message);
+    once += ended == 1 ? 1 : 0;
+    twice += ended > 1 ? 1 : 0;
+    none += ended == 0 ? 1 : 0;
+  }
+  std::printf("%s: %zu requests accepted: %d ended once, %d more than once, %d not at all%s; "
+              "%d error results; line answered %u, refused %u\n\n",
+              name, requests.Accepted().size(), once, twice, none, allIn ? "" : " (timed out)", sink->Failed(),
+              static_cast<unsigned>(line->Answered()), static_cast<unsigned>(line->Refused()));
+  return twice == 0 && none == 0;
+}
+
+}  // namespace demo

@@ -1,0 +1,40 @@
+// RequestPlan.h: what the demo asks of each controller.
+//
+// The configured command numbers, the requests the demo makes for each
+// served command (data chosen so that each sample service shows its way of
+// running), and the data of the two driver commands. Plain functions over
+// values; no state.
+#pragma once
+
+#include <vector>
+
+#include "BaseComms/BaseComms.h"
+#include "XmlConfig/ConfigDocument.h"
+
+namespace demo {
+
+inline constexpr int kGetDriverVersion = 476;
+inline constexpr int kSetRuntimeVersion = 477;
+
+struct PlannedRequest {
+  int command;
+  std::vector<BYTE> data;
+};
+
+// Every command number the configuration's service sets name, once each,
+// in the order of the file.
+std::vector<int> ConfiguredCommands(const hostconfig::ConfigDocument& document);
+
+// A few requests of `command`: reads numbered 1, 2, 3; block reads of three
+// steps; delayed reads of 40 ms; absorbing reads with equal data.
+std::vector<PlannedRequest> RequestsFor(int command);
+
+// A delayed read that waits long enough to be cancelled in the time watch.
+PlannedRequest CancelledRequest();
+
+// The data of a set-runtime-version request for the controller's release
+// version ("major.minor.build" under DriverVersionInfo/DriverReleaseVersion
+// of its configuration; 0.0.0 when missing).
+std::vector<BYTE> SetRuntimeVersionData(ITARVO_DeviceConfig* config);
+
+}  // namespace demo
