@@ -1,13 +1,10 @@
-// Tests of the cancellation, wherever the service stands: time-watch queue,
-// waiting queue, on the line, between two steps (the call waits; it gives up
-// once the component is stopped), and not in progress at all.
+// Cancellation wherever the service stands: time-watch queue, waiting queue, on the line, between two steps.
 #include <future>
 
 #include "Interfaces/QtmResults.h"
-#include "RequestTestSupport.h"
+#include "SampleServicesFixture.h"
 #include "Support/ParallelCommunicationTestAccess.h"
 
-namespace requesttest {
 namespace {
 
 using componenttest::TraceCapture;
@@ -15,19 +12,14 @@ using componenttest::WaitUntil;
 using doubles::FakeMessageService;
 using doubles::ServiceProbe;
 using Access = ParallelCommunicationTestAccess;
+using sampletest::MakeResult;
+using RequestTest = sampletest::SampleServicesTest;
 
 // Withdrawn by its cancel, with a cancel result of its own.
 FakeMessageService* Cancellable(FakeMessageService* service) {
   service->finishWhenCancelled = true;
   service->onCancel = [](ITARVO_DeviceMessage* message) { return MakeResult(message, QTM_RESULT_ERROR); };
   return service;
-}
-
-TEST_F(RequestTest, CancelNotInProgressFailsAtOnce) {
-  TraceCapture trace;
-  EXPECT_EQ(m_component->CancelMessageService(&m_scripted), E_FAIL);
-  EXPECT_TRUE(trace.Contains("ParallelCommunication::CancelMessageService(): Error, Not found, Line("));
-  EXPECT_EQ(m_scripted.RefCount(), 0);
 }
 
 TEST_F(RequestTest, CancelInTheTimeWatchQueueDeliversTheCancelResultAndDeletesTheService) {
@@ -41,12 +33,16 @@ TEST_F(RequestTest, CancelInTheTimeWatchQueueDeliversTheCancelResultAndDeletesTh
   EXPECT_EQ(DeliveredMessages(), std::vector<ITARVO_DeviceMessage*>{&m_scripted}) << "the cancel result";
   EXPECT_EQ(probe->deletions.load(), 1);
   EXPECT_EQ(RegistrySize(), 0u);
+  TraceCapture trace;
   EXPECT_EQ(m_component->CancelMessageService(&m_scripted), E_FAIL) << "withdrawn once";
+  EXPECT_TRUE(trace.Contains("ParallelCommunication::CancelMessageService(): Error, Not found, Line("));
+  m_host.sink.Clear();
+  EXPECT_EQ(m_scripted.RefCount(), 0);
 }
 
 TEST_F(RequestTest, CancelInTheWaitingQueueLeavesTheServiceOnTheLineAlone) {
-  FakeMessageService* onTheLine = PrepareOneStep(&m_protocol[0]);
-  FakeMessageService* waiting = Cancellable(PrepareOneStep(&m_protocol[1]));
+  FakeMessageService* onTheLine = Prepare(new FakeMessageService(), &m_protocol[0]);
+  FakeMessageService* waiting = Cancellable(Prepare(new FakeMessageService(), &m_protocol[1]));
   const auto onTheLineProbe = onTheLine->Probe();
   const auto waitingProbe = waiting->Probe();
   LONG result = 0;
@@ -63,7 +59,7 @@ TEST_F(RequestTest, CancelInTheWaitingQueueLeavesTheServiceOnTheLineAlone) {
 }
 
 TEST_F(RequestTest, CancelOnTheLineKeepsTheServiceAndItsResponseIsProcessedOnce) {
-  FakeMessageService* service = Cancellable(PrepareOneStep(&m_protocol[0]));
+  FakeMessageService* service = Cancellable(Prepare(new FakeMessageService(), &m_protocol[0]));
   service->finishWhenCancelled = false;  // it still awaits its response
   service->onProcessResponse = [this](std::list<ITARVO_DeviceResult*>& results, bool& serviceComplete,
                                       bool& transferComplete, ITARVO_ProtocolMessage*) {
@@ -74,7 +70,7 @@ TEST_F(RequestTest, CancelOnTheLineKeepsTheServiceAndItsResponseIsProcessedOnce)
   const auto probe = service->Probe();
   LONG result = 0;
   ASSERT_EQ(m_component->RequestMessageService(&m_scripted, &result), S_OK);
-  ASSERT_TRUE(WaitUntil([this] { return m_host.protocol.Sent().size() == 1; }));
+  ASSERT_NE(WaitSent(1), nullptr);
 
   EXPECT_EQ(m_component->CancelMessageService(&m_scripted), S_OK);
   EXPECT_EQ(Access::CommunicatingCount(*m_component), 1u);
@@ -90,9 +86,8 @@ TEST_F(RequestTest, CancelOnTheLineKeepsTheServiceAndItsResponseIsProcessedOnce)
 }
 
 TEST_F(RequestTest, CancelBetweenTwoStepsWaitsUntilTheServiceMovesOn) {
-  // After its first response the service sits in the pending queue while
-  // Receive delivers the response's results; the sink holds it there.
-  FakeMessageService* service = PrepareOneStep(&m_protocol[0]);
+  // After its first response the service sits in the pending queue while the sink holds Receive.
+  FakeMessageService* service = Prepare(new FakeMessageService(), &m_protocol[0]);
   service->steps.push_back({&m_protocol[1], false, true});
   service->onProcessResponse = [this](std::list<ITARVO_DeviceResult*>& results, bool& serviceComplete,
                                       bool& transferComplete, ITARVO_ProtocolMessage*) {
@@ -103,7 +98,7 @@ TEST_F(RequestTest, CancelBetweenTwoStepsWaitsUntilTheServiceMovesOn) {
   const auto probe = service->Probe();
   LONG result = 0;
   ASSERT_EQ(m_component->RequestMessageService(&m_scripted, &result), S_OK);
-  ASSERT_TRUE(WaitUntil([this] { return m_host.protocol.Sent().size() == 1; }));
+  ASSERT_NE(WaitSent(1), nullptr);
 
   std::future<HRESULT> cancelled;
   bool waitedWhilePending = false;
@@ -127,7 +122,7 @@ TEST_F(RequestTest, CancelWaitingForAServiceNobodyMovesOnEndsWhenTheComponentSto
   // A refused send leaves an unfinished service in the pending queue.
   TraceCapture trace;
   m_host.protocol.sendResult = E_FAIL;
-  FakeMessageService* service = PrepareOneStep(&m_protocol[0]);
+  FakeMessageService* service = Prepare(new FakeMessageService(), &m_protocol[0]);
   LONG result = 0;
   ASSERT_EQ(m_component->RequestMessageService(&m_scripted, &result), S_OK);
   ASSERT_TRUE(WaitUntil([&] { return Access::PendingContains(*m_component, service); }));
@@ -141,4 +136,3 @@ TEST_F(RequestTest, CancelWaitingForAServiceNobodyMovesOnEndsWhenTheComponentSto
 }
 
 }  // namespace
-}  // namespace requesttest

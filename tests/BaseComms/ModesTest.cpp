@@ -1,7 +1,4 @@
-// Tests of the modes by name, exclusive mode between two components of one
-// target, service information and its configuration path, and runtime
-// information: same target, another target (re-registration with the
-// component's turns), and each failing host step with its result and trace.
+// Modes by name, exclusive mode on a shared target, service information, and runtime information changes.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -18,8 +15,7 @@ using doubles::FakeDeviceMessage;
 using drivermodestest::RunningComponent;
 using Dispatch = DispatchTestAccess;
 
-// Two texts reach the same target when they name the same line (the text up
-// to the first ';').
+// Two texts reach the same target when they name the same line (the text up to the first ';').
 bool SameLine(const std::wstring& mine, const std::wstring& other) {
   return mine.substr(0, mine.find(L';')) == other.substr(0, other.find(L';'));
 }
@@ -30,8 +26,6 @@ void SetRuntimeVersion(RunningComponent& device, BYTE major, BYTE minor, BYTE bu
   ASSERT_EQ(device.Execute(&set, nullptr), S_OK);
   device.host.sink.Clear();
 }
-
-// --- modes ----------------------------------------------------------------------
 
 TEST(ModesTest, ModeNamesAreExactAndTransferModeReachesTheTarget) {
   RunningComponent device(L"LINE=40");
@@ -49,11 +43,8 @@ TEST(ModesTest, ModeNamesAreExactAndTransferModeReachesTheTarget) {
   EXPECT_FALSE(Dispatch::IsParallelAvailable(device.Key()));
   EXPECT_EQ(device->SetMode(L"TransferMode", 7), S_OK) << "any value but 0 is parallel";
   EXPECT_TRUE(Dispatch::IsParallelAvailable(device.Key()));
-}
 
-// Without a target the dispatcher refuses; a one-by-one component accepts
-// every transfer mode, registered or not, and its target stays one by one.
-TEST(ModesTest, OneByOneComponentIgnoresTransferMode) {
+  // Without a target the dispatcher refuses; a one-by-one component accepts every transfer mode and stays one by one.
   RunningComponent unregistered(L"LINE=41");
   RunningComponent oneByOne(L"LINE=42", true);
   EXPECT_EQ(unregistered->SetMode(L"TransferMode", 1), E_FAIL);
@@ -91,8 +82,6 @@ TEST(ModesTest, TwoComponentsTakeReadAndGiveBackExclusiveMode) {
   EXPECT_EQ(second->SetMode(L"Exclusive", 2), S_OK);
 }
 
-// --- service information -------------------------------------------------------
-
 class ServiceInformationTest : public ::testing::Test {
  protected:
   ServiceInformationTest() {
@@ -103,8 +92,7 @@ class ServiceInformationTest : public ::testing::Test {
                             {L"SupportVersion", L"1.2.3"}};
   }
 
-  // A component whose configured services are m_service, in the set the
-  // configuration text chooses.
+  // A component whose configured services are m_service, in the set the configuration text chooses.
   std::unique_ptr<RunningComponent> Start(const std::wstring& configurationText, const wchar_t* setName) {
     auto device = std::make_unique<RunningComponent>(configurationText);
     device->host.config.nodeLists[ServiceSet(setName)] = &device->host.services;
@@ -166,10 +154,7 @@ TEST_F(ServiceInformationTest, AttributeIsReadAtTheServicePathOfTheLocation) {
   }
 }
 
-// --- runtime information ------------------------------------------------------
-
-// The component moves with its waiting turns; the old target keeps its other
-// component and goes on (its remaining turn is handed out).
+// The component moves with its waiting turns; the old target keeps its other component and hands out its turn.
 TEST(RuntimeInformationTest, AnotherTargetReRegistersWithTheComponentsTurns) {
   RunningComponent staying(L"LINE=61");
   RunningComponent moving(L"LINE=61");
@@ -193,8 +178,7 @@ TEST(RuntimeInformationTest, AnotherTargetReRegistersWithTheComponentsTurns) {
   EXPECT_EQ(moving.RuntimeVersion(), 0u);
 }
 
-// A one-by-one component cannot join a parallel target: the change itself
-// stands, its value comes back, and the runtime version is kept.
+// A one-by-one component cannot join a parallel target: the change stands and the runtime version is kept.
 TEST(RuntimeInformationTest, FailedReRegistrationReturnsTheChangeAndKeepsTheVersion) {
   RunningComponent parallel(L"LINE=64");
   RunningComponent moving(L"LINE=63", true);
@@ -209,8 +193,7 @@ TEST(RuntimeInformationTest, FailedReRegistrationReturnsTheChangeAndKeepsTheVers
   EXPECT_EQ(moving.host.config.configuration[L""], L"LINE=64");
 }
 
-// Same target (the first row): the key stays, the text is stored and the
-// runtime version goes back to 0. Each further row fails one host step.
+// Same target: the key stays, the text is stored, the runtime version goes back to 0. Other rows fail one host step.
 TEST(RuntimeInformationTest, SameTargetAndEachFailingHostStep) {
   constexpr HRESULT kFailure = static_cast<HRESULT>(0x80070015u);
   struct Row {

@@ -1,8 +1,4 @@
-// Tests of the component's lifecycle and its send thread: Initialise and its
-// failure rows, UnInitialise (twice, and after a failed Initialise),
-// StopSendReceive, the hand-over of protocol messages and the release of
-// everything the component held. Every test ends with the host doubles'
-// reference counts at zero (the doubles check that when destroyed).
+// The component's lifecycle and send thread; the host doubles check their reference counts when destroyed.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -61,11 +57,7 @@ class ComponentTest : public ::testing::Test {
   std::unique_ptr<ParallelCommunication> m_component{ParallelCommunication::CreateInstance()};
 };
 
-// --- Initialise failure rows and UnInitialise after them ----------------------
-
-// A failed Initialise gives back what it took: threads stopped, registration
-// withdrawn, the device configuration released, nothing activated. The host
-// may UnInitialise (twice) or simply destroy the object afterwards.
+// A failed Initialise gives back what it took; the host may UnInitialise (twice) or destroy the object afterwards.
 TEST_F(ComponentTest, FailingInitialiseReturnsTheRowsCodeAndGivesEverythingBack) {
   struct Row {
     const char* name;
@@ -78,9 +70,7 @@ TEST_F(ComponentTest, FailingInitialiseReturnsTheRowsCodeAndGivesEverythingBack)
        static_cast<HRESULT>(0x80070005u), "FAIL: pDevInfo->GetUnknown, File("},
       {"result sink", [](Host& h) { h.sink.Withdraw(IID_ITARVO_DeviceResultCallback); }, E_NOINTERFACE,
        "FAIL: Query Interface, File("},
-      // The service set cannot be selected: the host's E_FAIL.
       {"services", [](Host& h) { h.config.nodeLists.clear(); }, E_FAIL, "FAIL: Code(80004005), File("},
-      // The dispatcher cannot read the target.
       {"registration", [](Host& h) { h.config.getConfigurationResult = E_ACCESSDENIED; }, E_FAIL,
        "FAIL: m_pDispatcher->RegisterDevice, File("},
   };
@@ -108,33 +98,12 @@ TEST_F(ComponentTest, FailingInitialiseReturnsTheRowsCodeAndGivesEverythingBack)
   }
 }
 
-// --- a successful Initialise ---------------------------------------------------
-
-TEST_F(ComponentTest, WithoutOptionalInterfacesTheLimitIsOneAndTheTextStays) {
-  m_host.config.Withdraw(IID_ITARVO_ParallelLimit);
-  m_host.config.parallelLimit = 5;
-  m_host.protocol.Withdraw(IID_ITARVO_RuntimeInformation);
-  m_host.protocol.runtimeInformation = L"LINE=2";
-  ASSERT_EQ(Initialise(), S_OK);
-
-  EXPECT_EQ(Access::ParallelLimit(*m_component), 1);
-  EXPECT_EQ(m_host.config.configuration[L""], L"LINE=1");
-  EXPECT_TRUE(Access::HasSendThread(*m_component));
-  EXPECT_TRUE(Access::HasTimeWatchThread(*m_component));
-  EXPECT_GE(Access::DispatchKey(*m_component), 0);
-  EXPECT_EQ(m_host.sink.RefCount(), 1);
-  EXPECT_EQ(m_host.protocol.RefCount(), 1);
-  EXPECT_EQ(m_host.info.RefCount(), 1);
-  EXPECT_EQ(m_host.config.activations, std::vector<LONG>{1});
-}
-
 TEST_F(ComponentTest, ReadsLimitRuntimeInformationAndReleaseVersionFromTheHost) {
   m_host.config.parallelLimit = 4;
   m_host.protocol.runtimeInformation = L"LINE=1;RT=7";
   m_host.releaseVersion.text = L"2.300.1";
   const LONG blocks = CoTaskMemBlocksInUse();
   ASSERT_EQ(Initialise(), S_OK);
-
   EXPECT_EQ(Access::ParallelLimit(*m_component), 4);
   EXPECT_EQ(m_host.config.configuration[L""], L"LINE=1;RT=7");
   EXPECT_EQ(Access::ReleaseVersion(*m_component), PackVersion(2, 44, 1));
@@ -142,18 +111,38 @@ TEST_F(ComponentTest, ReadsLimitRuntimeInformationAndReleaseVersionFromTheHost) 
   EXPECT_EQ(CoTaskMemBlocksInUse(), blocks) << "the runtime information text is freed";
 }
 
-TEST_F(ComponentTest, MissingOrBrokenHostValuesKeepTheDefaults) {
-  m_host.config.parallelLimitResult = E_FAIL;
-  m_host.protocol.getRuntimeResult = E_FAIL;
-  m_host.config.nodes.clear();  // no release version
-  ASSERT_EQ(Initialise(), S_OK);
-  EXPECT_EQ(Access::ParallelLimit(*m_component), 1);
-  EXPECT_EQ(Access::ReleaseVersion(*m_component), 0u);
-  EXPECT_EQ(m_host.config.configuration[L""], L"LINE=1");
+TEST_F(ComponentTest, MissingInterfacesOrFailingHostCallsKeepTheDefaults) {
+  for (const bool withdrawn : {true, false}) {
+    SCOPED_TRACE(withdrawn ? "interfaces withdrawn" : "host calls fail");
+    Host host;
+    host.config.parallelLimit = 5;
+    host.protocol.runtimeInformation = L"LINE=2";
+    host.config.nodes.clear();  // no release version
+    if (withdrawn) {
+      host.config.Withdraw(IID_ITARVO_ParallelLimit);
+      host.protocol.Withdraw(IID_ITARVO_RuntimeInformation);
+    } else {
+      host.config.parallelLimitResult = E_FAIL;
+      host.protocol.getRuntimeResult = E_FAIL;
+    }
+    std::unique_ptr<ParallelCommunication> component(ParallelCommunication::CreateInstance());
+    ASSERT_EQ(component->Initialise(&host.info, &host.sink, &host.protocol), S_OK);
+    EXPECT_EQ(Access::ParallelLimit(*component), 1);
+    EXPECT_EQ(Access::ReleaseVersion(*component), 0u);
+    EXPECT_EQ(host.config.configuration[L""], L"LINE=1");
+    component->UnInitialise();
+  }
 }
 
-TEST_F(ComponentTest, UnInitialiseReleasesEverythingOnceAndASecondCallDoesNothing) {
+TEST_F(ComponentTest, InitialiseTakesOneReferenceEachAndUnInitialiseReleasesThemOnce) {
   ASSERT_EQ(Initialise(), S_OK);
+  EXPECT_TRUE(Access::HasSendThread(*m_component));
+  EXPECT_TRUE(Access::HasTimeWatchThread(*m_component));
+  EXPECT_GE(Access::DispatchKey(*m_component), 0);
+  EXPECT_EQ(m_host.sink.RefCount(), 1);
+  EXPECT_EQ(m_host.protocol.RefCount(), 1);
+  EXPECT_EQ(m_host.info.RefCount(), 1);
+  EXPECT_EQ(m_host.config.activations, std::vector<LONG>{1});
   EXPECT_EQ(m_component->Initialise(&m_host.info, &m_host.sink, &m_host.protocol), E_UNEXPECTED)
       << "a second Initialise would register twice";
 
@@ -181,8 +170,7 @@ TEST_F(ComponentTest, UnInitialiseDeletesQueuedServicesAndReleasesRegisteredMess
   EXPECT_EQ(Access::RegistrySize(*m_component), 0u);
 }
 
-// A one-by-one component registers with transfer mode 0, so a parallel
-// component cannot join its target, while another one-by-one component can.
+// A one-by-one component's target can be joined by another one-by-one component only.
 TEST_F(ComponentTest, OneByOneComponentRegistersOneByOne) {
   std::unique_ptr<ParallelCommunication> oneByOne(OneByOneCommunication::CreateInstance());
   EXPECT_EQ(Access::DefaultTransferMode(*oneByOne), TRANSFER_MODE_ONE_BY_ONE);
@@ -202,38 +190,23 @@ TEST_F(ComponentTest, OneByOneComponentRegistersOneByOne) {
   oneByOne->UnInitialise();
 }
 
-// --- StopSendReceive -----------------------------------------------------------
+// StopSendReceive waits for a delivery in progress; once stopped, a later call returns at once.
+TEST_F(ComponentTest, StopSendReceiveWaitsForTheDeliveryInProgress) {
+  Access::SetCallingBack(*m_component, true);
+  std::atomic<bool> returned{false};
+  std::thread stopper([&] {
+    m_component->StopSendReceive();
+    returned = true;
+  });
+  EXPECT_FALSE(WaitUntil([&] { return returned.load(); }, 50)) << "returned during the delivery";
+  EXPECT_FALSE(Access::IsStopped(*m_component));
+  Access::SetCallingBack(*m_component, false);
+  stopper.join();
+  EXPECT_TRUE(Access::IsStopped(*m_component));
 
-// StopSendReceive waits while a send or a delivery is in progress; once
-// stopped, a later call returns at once whatever is in progress.
-TEST_F(ComponentTest, StopSendReceiveWaitsForSendAndDeliveryInProgress) {
-  for (const bool sending : {true, false}) {
-    std::unique_ptr<ParallelCommunication> component(ParallelCommunication::CreateInstance());
-    if (sending) {
-      Access::SetSending(*component, true);
-    } else {
-      Access::SetCallingBack(*component, true);
-    }
-    std::atomic<bool> returned{false};
-    std::thread stopper([&] {
-      component->StopSendReceive();
-      returned = true;
-    });
-    EXPECT_FALSE(WaitUntil([&] { return returned.load(); }, 50)) << "returned during the send or delivery";
-    EXPECT_FALSE(Access::IsStopped(*component));
-    if (sending) {
-      Access::SetSending(*component, false);
-    } else {
-      Access::SetCallingBack(*component, false);
-    }
-    EXPECT_TRUE(WaitUntil([&] { return returned.load(); }));
-    stopper.join();
-    EXPECT_TRUE(Access::IsStopped(*component));
-
-    Access::SetSending(*component, true);
-    EXPECT_EQ(component->StopSendReceive(), S_OK) << "second call returns at once";
-    Access::SetSending(*component, false);
-  }
+  Access::SetSending(*m_component, true);
+  EXPECT_EQ(m_component->StopSendReceive(), S_OK) << "second call returns at once";
+  Access::SetSending(*m_component, false);
 }
 
 // A real send in progress: StopSendReceive returns only after Send returned.
@@ -262,8 +235,6 @@ TEST_F(ComponentTest, StopSendReceiveReturnsAfterTheSendInProgress) {
   EXPECT_TRUE(sendReturned);
   EXPECT_EQ(m_host.protocol.Sent().size(), 1u);
 }
-
-// --- the send thread -----------------------------------------------------------
 
 class SendThreadTest : public ComponentTest {
  protected:
@@ -335,9 +306,7 @@ TEST_F(SendThreadTest, MessagesLeftAtStopAreReleasedUnsent) {
   EXPECT_EQ(m_messages[1].RefCount(), 0);
 }
 
-// A refused message is its service's (empty) response: the failure
-// operation is called, the service processes it through the dispatcher,
-// its results are delivered and, being finished, it is retired.
+// A refused message is its service's (empty) response, processed through the dispatcher; the service is retired.
 TEST_F(SendThreadTest, RefusedMessageCompletesItsServiceThroughTheDispatcher) {
   auto* service = new FakeMessageService();
   const auto probe = service->Probe();
@@ -371,8 +340,6 @@ TEST_F(SendThreadTest, RefusedMessageCompletesItsServiceThroughTheDispatcher) {
   EXPECT_EQ(m_deviceMessage.RefCount(), 0) << "the registry's reference released once";
 }
 
-// After StopSendReceive nothing reaches the protocol layer; the message takes
-// the failure path and is released.
 TEST_F(SendThreadTest, AfterStopSendReceiveMessagesFailWithoutReachingTheProtocolLayer) {
   m_component->StopSendReceive();
   Queue(m_messages[0]);
@@ -381,11 +348,7 @@ TEST_F(SendThreadTest, AfterStopSendReceiveMessagesFailWithoutReachingTheProtoco
   EXPECT_TRUE(m_host.protocol.Sent().empty());
 }
 
-// --- retiring device messages --------------------------------------------------
-
-// A retired service may list a message that already left the registry (it
-// was cancelled) or list one twice; each registered message loses exactly
-// the registry's reference.
+// A retired service may list a cancelled message or one twice: each loses exactly the registry's reference.
 TEST_F(ComponentTest, RetiringReleasesOnlyWhatTheRegistryHeld) {
   FakeDeviceMessage cancelled;
   Access::Register(*m_component, &m_deviceMessage);

@@ -1,9 +1,5 @@
-// Tests of Receive with the real sample services: the order of delivery,
-// retirement and next dispatch; responses nobody claims; a multi-step
-// service continued while it holds its target; a rejected response; results
-// for a message cancelled on the way; nothing delivered once stopped or
-// uninitialised; an error inside Receive. Every test ends with the host
-// doubles' reference counts balanced, no device result and no service alive.
+// Receive with the real sample services: order of delivery, retirement and next dispatch; foreign, rejected and
+// cancelled responses; multi-step services; nothing delivered once stopped; errors inside Receive.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -23,14 +19,6 @@ const std::vector<BYTE> kNoData{0xFF, 0xFF, 0x00, 0x00};
 
 class ReceiveTest : public sampletest::SampleServicesTest {
  protected:
-  // Index of the first trace line containing `text`, or -1.
-  static int LineOf(TraceCapture& trace, const std::string& text) {
-    const auto& lines = trace.Lines();
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-      if (lines[i].find(text) != std::string::npos) return static_cast<int>(i);
-    }
-    return -1;
-  }
   FakeDeviceMessage& Message(int index, const wchar_t* commandNo, std::vector<BYTE> data) {
     m_messages[index].key = commandNo;
     m_messages[index].data = std::move(data);
@@ -44,9 +32,7 @@ class ReceiveWithRoomTest : public ReceiveTest {
   ReceiveWithRoomTest() { m_host.config.parallelLimit = 2; }
 };
 
-// The results reach the application while the message is still registered;
-// only then does it leave the registry, and only after that does the parked
-// service go out.
+// Results reach the application while the message is registered; then it leaves the registry; then the next goes.
 TEST_F(ReceiveTest, DeliversThenRetiresThenDispatchesTheNextService) {
   FakeDeviceMessage& first = Message(0, L"5", {1});
   FakeDeviceMessage& second = Message(1, L"5", {2});
@@ -72,9 +58,11 @@ TEST_F(ReceiveTest, DeliversThenRetiresThenDispatchesTheNextService) {
   EXPECT_FALSE(IsRegistered(&first));
   EXPECT_EQ(first.RefCount(), 1) << "only the delivered result still refers to it";
   EXPECT_EQ(m_host.sink.batchCalls, 1);
-  const int retired = LineOf(trace, "ParallelCommunication::----3");
-  EXPECT_GE(retired, 0);
-  EXPECT_LT(retired, LineOf(trace, "ParallelCommunication::----4"));
+  const auto& lines = trace.Lines();
+  const auto lineOf = [&](const char* text) {
+    return std::find_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(text) != l.npos; });
+  };
+  EXPECT_LT(lineOf("ParallelCommunication::----3"), lineOf("ParallelCommunication::----4"));
   EXPECT_NE(WaitSent(2), nullptr) << "the parked service goes after the retirement";
 }
 
@@ -99,9 +87,7 @@ TEST_F(ReceiveTest, AResponseNobodyClaimsChangesNothing) {
   EXPECT_EQ(Received().size(), 1u);
 }
 
-// Each step's answer sends the next step of the same service at once, while
-// the target stays held; the read requested meanwhile goes only after the
-// last answer.
+// Each answer sends the next step at once while the target stays held; the read waits for the last answer.
 TEST_F(ReceiveWithRoomTest, AMultiStepServiceIsContinuedWhileItHoldsTheTarget) {
   FakeDeviceMessage& block = Message(0, L"6", {3});
   FakeDeviceMessage& read = Message(1, L"5", {1});
@@ -128,8 +114,7 @@ TEST_F(ReceiveWithRoomTest, AMultiStepServiceIsContinuedWhileItHoldsTheTarget) {
   EXPECT_NE(WaitSent(4), nullptr) << "the hold ended with the last answer";
 }
 
-// Three equal reads joined into one service; the line answers nothing, which
-// a read rejects: each device message gets the component's error result.
+// Three equal reads joined into one service; an empty answer is rejected: each message gets an error result.
 TEST_F(ReceiveTest, ARejectedResponseGivesEachOfThreeMessagesAnErrorResult) {
   doubles::FakeDeviceMessageAccessor batch;
   for (int i = 0; i < 3; ++i) batch.messages.push_back(&Message(i, L"9", {7}));
@@ -156,8 +141,6 @@ TEST_F(ReceiveTest, ARejectedResponseGivesEachOfThreeMessagesAnErrorResult) {
   EXPECT_EQ(LiveServices(), 0);
 }
 
-// The service still answers the cancelled message; the component releases
-// that result without delivering it.
 TEST_F(ReceiveTest, ResultsForAMessageCancelledOnTheWayAreReleasedUndelivered) {
   FakeDeviceMessage& first = Message(0, L"5", {1});
   ASSERT_EQ(Request(&first), S_OK);
@@ -173,8 +156,7 @@ TEST_F(ReceiveTest, ResultsForAMessageCancelledOnTheWayAreReleasedUndelivered) {
   EXPECT_EQ(first.RefCount(), static_cast<int>(deliveredBefore)) << "the service and the result let go";
 }
 
-// Once stopped, or uninitialised, a response delivers nothing; everything is
-// still given back (checked when the test ends).
+// Once stopped or uninitialised a response delivers nothing; TearDown checks everything is given back.
 class ReceiveAfterTheEndTest : public ReceiveTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(ReceiveAfterTheEndTest, NothingReachesTheApplication) {
@@ -190,9 +172,7 @@ TEST_P(ReceiveAfterTheEndTest, NothingReachesTheApplication) {
 
 INSTANTIATE_TEST_SUITE_P(StopOrUnInitialise, ReceiveAfterTheEndTest, ::testing::Bool());
 
-// An error inside Receive (here thrown by the application) is caught and its
-// code returned; the allocation handler is restored and the finished service
-// still retired.
+// An error thrown by the application inside Receive: code returned, new-handler restored, service retired.
 TEST_F(ReceiveTest, AnErrorInsideReceiveIsCaughtAndTheBracketClosed) {
   FakeDeviceMessage& first = Message(0, L"5", {1});
   ASSERT_EQ(Request(&first), S_OK);

@@ -1,21 +1,20 @@
-// Tests of the requests: a message already in progress, batches (empty,
-// failing, joined), the locked component and requests after StopSendReceive.
+// Requests: a message already in progress, batches (empty, failing, joined), the locked component, after a stop.
 #include <memory>
 
 #include "BaseComms/CommunicationDispatcher.h"
 #include "Interfaces/QtmResults.h"
-#include "RequestTestSupport.h"
+#include "SampleServicesFixture.h"
 #include "Support/ParallelCommunicationTestAccess.h"
 
-namespace requesttest {
 namespace {
 
-using componenttest::Host;
 using componenttest::TraceCapture;
 using componenttest::WaitUntil;
 using doubles::FakeDeviceMessageAccessor;
 using doubles::FakeMessageService;
 using doubles::ServiceProbe;
+using sampletest::MakeResult;
+using RequestTest = sampletest::SampleServicesTest;
 
 constexpr LONG kUntouched = 0x1234;
 
@@ -24,37 +23,30 @@ TEST_F(RequestTest, SecondRequestOfAMessageInProgressIsRefusedWhileTheFirstGoesO
   LONG result = kUntouched;
   ASSERT_EQ(m_component->RequestMessageService(&m_read, &result), S_OK);
   EXPECT_EQ(result, kUntouched);
-  ASSERT_TRUE(WaitUntil([this] { return m_host.protocol.Sent().size() == 1; }));
+  ASSERT_NE(WaitSent(1), nullptr);
 
   const LONG referencesBefore = m_read.RefCount();
   EXPECT_EQ(m_component->RequestMessageService(&m_read, &result), E_FAIL);
   EXPECT_EQ(result, QTM_RESULT_COMMS_FAILED);
   EXPECT_TRUE(trace.Contains("ParallelCommunication::RequestMessageService(): Error, Already existed, Line("));
   EXPECT_EQ(m_read.RefCount(), referencesBefore) << "the refusal must not touch the first request's reference";
-  EXPECT_TRUE(ParallelCommunicationTestAccess::IsRegistered(*m_component, &m_read));
+  EXPECT_TRUE(IsRegistered(&m_read));
 
-  // The first request still completes: its response gives its result.
-  ASSERT_EQ(m_component->Receive(m_host.protocol.Sent()[0]), S_OK);
+  ASSERT_EQ(Answer(m_host.protocol.Sent()[0], {1}), S_OK);
   EXPECT_EQ(DeliveredMessages(), std::vector<ITARVO_DeviceMessage*>{&m_read});
   EXPECT_EQ(RegistrySize(), 0u);
 }
 
-TEST_F(RequestTest, EmptyBatchSucceedsAndTouchesNothing) {
+TEST_F(RequestTest, EmptyBatchTouchesNothingAndAFailingBatchLetsNoneIn) {
+  TraceCapture trace;
   FakeDeviceMessageAccessor accessor;
   LONG result = kUntouched;
   EXPECT_EQ(m_component->RequestMultiMessageServices(&accessor, &result), S_OK);
   EXPECT_EQ(result, kUntouched);
-  EXPECT_EQ(RegistrySize(), 0u);
   EXPECT_EQ(accessor.RefCount(), 0);
-}
 
-TEST_F(RequestTest, FailingBatchLetsNoneInAndUndoesOnlyItsOwnEntries) {
-  TraceCapture trace;
-  FakeMessageService* scripted = PrepareOneStep(&m_protocol[0]);
-  const auto probe = scripted->Probe();
-  FakeDeviceMessageAccessor accessor;
+  const auto probe = Prepare(new FakeMessageService(), &m_protocol[0])->Probe();
   accessor.messages = {&m_scripted, &m_read, &m_unknown};
-  LONG result = kUntouched;
   EXPECT_EQ(m_component->RequestMultiMessageServices(&accessor, &result), E_NOTIMPL);
   EXPECT_EQ(result, QTM_RESULT_INVALID_COMMAND);
   EXPECT_TRUE(trace.Contains("FAIL: m_pServiceGenerator->GenerateService, File("));
@@ -63,22 +55,21 @@ TEST_F(RequestTest, FailingBatchLetsNoneInAndUndoesOnlyItsOwnEntries) {
   EXPECT_EQ(RegistrySize(), 0u);
   EXPECT_EQ(m_scripted.RefCount() + m_read.RefCount() + m_unknown.RefCount(), 0);
 
-  // A message already in progress fails the batch too; its first request's
-  // entry and reference stay.
+  // A message already in progress fails the batch; its first request's entry and reference stay.
   ASSERT_EQ(m_component->RequestMessageService(&m_read, &result), S_OK);
   const LONG referencesBefore = m_read.RefCount();
   Prepare(new FakeMessageService());
   accessor.messages = {&m_scripted, &m_read};
   EXPECT_EQ(m_component->RequestMultiMessageServices(&accessor, &result), E_NOTIMPL);
   EXPECT_EQ(result, QTM_RESULT_INVALID_COMMAND);
-  EXPECT_TRUE(ParallelCommunicationTestAccess::IsRegistered(*m_component, &m_read));
+  EXPECT_TRUE(IsRegistered(&m_read));
   EXPECT_EQ(m_read.RefCount(), referencesBefore);
   EXPECT_EQ(m_scripted.RefCount(), 0);
   EXPECT_EQ(RegistrySize(), 1u);
 }
 
 TEST_F(RequestTest, BatchWhoseSecondMessageJoinsTheFirstDeliversTheJoinResultsBeforeReturning) {
-  FakeMessageService* first = PrepareOneStep(&m_protocol[0]);
+  FakeMessageService* first = Prepare(new FakeMessageService(), &m_protocol[0]);
   first->serviceCompleteOnResponse = true;
   first->transferCompleteOnResponse = true;
   FakeMessageService* second = Prepare(new FakeMessageService());
@@ -100,7 +91,7 @@ TEST_F(RequestTest, BatchWhoseSecondMessageJoinsTheFirstDeliversTheJoinResultsBe
   EXPECT_EQ(RegistrySize(), 2u);
 
   // One service carries both: its response retires both messages.
-  ASSERT_TRUE(WaitUntil([this] { return m_host.protocol.Sent().size() == 1; }));
+  ASSERT_NE(WaitSent(1), nullptr);
   ASSERT_EQ(m_component->Receive(&m_protocol[0]), S_OK);
   EXPECT_EQ(RegistrySize(), 0u);
   m_host.sink.Clear();
@@ -108,7 +99,6 @@ TEST_F(RequestTest, BatchWhoseSecondMessageJoinsTheFirstDeliversTheJoinResultsBe
 }
 
 TEST_F(RequestTest, JoinWhereBothOrNeitherFinishKeepsNoDeletedService) {
-  // Both finished: both deleted once, both messages retired.
   FakeMessageService* first = Prepare(new FakeMessageService());
   FakeMessageService* second = Prepare(new FakeMessageService());
   const auto firstProbe = first->Probe();
@@ -126,8 +116,8 @@ TEST_F(RequestTest, JoinWhereBothOrNeitherFinishKeepsNoDeletedService) {
   EXPECT_EQ(m_scripted.RefCount() + m_scripted2.RefCount(), 0);
 
   // Neither finished: both are let in as services of their own.
-  first = PrepareOneStep(&m_protocol[0]);
-  second = PrepareOneStep(&m_protocol[1]);
+  first = Prepare(new FakeMessageService(), &m_protocol[0]);
+  second = Prepare(new FakeMessageService(), &m_protocol[1]);
   second->canConcatenate = true;
   first->concatenateResult = true;
   EXPECT_EQ(m_component->RequestMultiMessageServices(&accessor, &result), S_OK);
@@ -137,8 +127,7 @@ TEST_F(RequestTest, JoinWhereBothOrNeitherFinishKeepsNoDeletedService) {
 }
 
 TEST_F(RequestTest, LockedComponentRefusesOnlyServicesForbiddenWhenLocked) {
-  // Another component on the same target takes it exclusively.
-  Host otherHost;
+  componenttest::Host otherHost;
   std::unique_ptr<ParallelCommunication> other(ParallelCommunication::CreateInstance());
   ASSERT_EQ(other->Initialise(&otherHost.info, &otherHost.sink, &otherHost.protocol), S_OK);
   const LONG key = ParallelCommunicationTestAccess::DispatchKey(*m_component);
@@ -152,18 +141,15 @@ TEST_F(RequestTest, LockedComponentRefusesOnlyServicesForbiddenWhenLocked) {
   LONG result = kUntouched;
   EXPECT_EQ(m_component->RequestMessageService(&m_read, &result), S_OK);
   EXPECT_EQ(result, kUntouched);
-  EXPECT_TRUE(ParallelCommunicationTestAccess::IsRegistered(*m_component, &m_read));
-
+  EXPECT_TRUE(IsRegistered(&m_read));
   other->UnInitialise();
 }
 
-// A parked service belongs to the waiting queue (another thread may pop, send
-// and retire it at once): the request asks it nothing more. A parked last
-// step is only carried by its entry: the request retires that service.
+// A parked service belongs to the waiting queue: the request asks it nothing more; a parked last step is retired.
 TEST_F(RequestTest, AParkedServiceIsLeftToItsQueueAndAParkedLastStepRetired) {
   ASSERT_EQ(m_component->RequestMessageService(&m_read, nullptr), S_OK);  // on the line: limit 1 reached
-  ASSERT_TRUE(WaitUntil([this] { return m_host.protocol.Sent().size() == 1; }));
-  const auto parked = PrepareOneStep(&m_protocol[0])->Probe();
+  ASSERT_NE(WaitSent(1), nullptr);
+  const auto parked = Prepare(new FakeMessageService(), &m_protocol[0])->Probe();
   FakeMessageService* lastStep = Prepare(new FakeMessageService());
   lastStep->steps.push_back({&m_protocol[1], true, true});
   lastStep->finished = true;
@@ -174,7 +160,7 @@ TEST_F(RequestTest, AParkedServiceIsLeftToItsQueueAndAParkedLastStepRetired) {
   EXPECT_EQ(parked->Calls(ServiceProbe::kIsFinished), 0) << "asked after the waiting queue took it over";
   EXPECT_EQ(parked->deletions.load(), 0);
   EXPECT_EQ(last->deletions.load(), 1) << "the parked last step's service was not retired";
-  EXPECT_FALSE(ParallelCommunicationTestAccess::IsRegistered(*m_component, &m_scripted2));
+  EXPECT_FALSE(IsRegistered(&m_scripted2));
   EXPECT_EQ(m_host.protocol.Sent().size(), 1u);
 }
 
@@ -184,9 +170,8 @@ TEST_F(RequestTest, AfterStopSendReceiveTimedRequestsAreRefusedAndOthersNeverSen
   timed->needsTimeWatch = true;
   ExpectRefused(timed, m_scripted, QTM_RESULT_COMMS_FAILED);
 
-  // Accepted, but neither queued nor sent; nobody would ever continue the
-  // service, so it is not kept.
-  const auto probe = PrepareOneStep(&m_protocol[0])->Probe();
+  // Accepted, but neither queued nor sent; nobody would continue the service, so it is not kept.
+  const auto probe = Prepare(new FakeMessageService(), &m_protocol[0])->Probe();
   LONG result = kUntouched;
   EXPECT_EQ(m_component->RequestMessageService(&m_scripted2, &result), S_OK);
   EXPECT_EQ(result, kUntouched);
@@ -197,4 +182,3 @@ TEST_F(RequestTest, AfterStopSendReceiveTimedRequestsAreRefusedAndOthersNeverSen
 }
 
 }  // namespace
-}  // namespace requesttest

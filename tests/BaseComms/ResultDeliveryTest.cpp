@@ -1,8 +1,5 @@
-// Tests of result delivery: the batch and single forms filtered by the
-// registry, the device's availability and the stopped flag; the error
-// results of a rejected response; device results made through COM. Every
-// result reference handed to the component must be given back, delivered or
-// not (FakeDeviceResult counts the live ones).
+// Result delivery filtered by the registry, availability and the stopped flag; error results; results made via COM.
+// Every result reference handed to the component must be given back, delivered or not.
 #include <gtest/gtest.h>
 
 #include <list>
@@ -59,8 +56,6 @@ class ResultDeliveryTest : public ::testing::Test {
   std::unique_ptr<ParallelCommunication> m_component{ParallelCommunication::CreateInstance()};
 };
 
-// --- batch delivery ------------------------------------------------------------
-
 TEST_F(ResultDeliveryTest, BatchDeliversOnlyResultsOfRegisteredMessagesAndReleasesAll) {
   ITARVO_DeviceResult* forRegistered = NewResult(&m_registered);
   std::list<ITARVO_DeviceResult*> results{NewResult(&m_other), forRegistered, NewResult(nullptr)};
@@ -70,26 +65,21 @@ TEST_F(ResultDeliveryTest, BatchDeliversOnlyResultsOfRegisteredMessagesAndReleas
   EXPECT_EQ(m_host.sink.Results(), std::vector<ITARVO_DeviceResult*>{forRegistered});
   EXPECT_EQ(FakeDeviceResult::LiveCount(), m_resultsBefore + 1) << "only the sink's reference remains";
   EXPECT_EQ(m_other.RefCount(), 0) << "device-message references taken while filtering are released";
-}
 
-TEST_F(ResultDeliveryTest, BatchWithNothingDeliverableMakesNoCall) {
+  // Nothing deliverable: no call; a failing sink: false.
+  m_host.sink.Clear();
   std::list<ITARVO_DeviceResult*> empty;
   EXPECT_TRUE(Access::CallbackSomeResults(*m_component, empty));
   std::list<ITARVO_DeviceResult*> unregistered{NewResult(&m_other)};
   EXPECT_TRUE(Access::CallbackSomeResults(*m_component, unregistered));
-  EXPECT_EQ(m_host.sink.batchCalls, 0);
+  EXPECT_EQ(m_host.sink.batchCalls, 1);
   EXPECT_EQ(FakeDeviceResult::LiveCount(), m_resultsBefore);
-}
-
-TEST_F(ResultDeliveryTest, FailingBatchDeliveryReportsFalse) {
   m_host.sink.receiveResult = E_FAIL;
-  std::list<ITARVO_DeviceResult*> results{NewResult(&m_registered)};
+  results = {NewResult(&m_registered)};
   EXPECT_FALSE(Access::CallbackSomeResults(*m_component, results));
 }
 
-// After StopSendReceive, or once UnInitialise cleared the device
-// configuration, nothing reaches the application, and every result is still
-// released.
+// Stopped, or without device configuration (after UnInitialise): nothing delivered, every result released.
 TEST_F(ResultDeliveryTest, NothingIsDeliveredWhenStoppedOrUnavailable) {
   for (const bool stop : {false, true}) {
     std::unique_ptr<ParallelCommunication> component(ParallelCommunication::CreateInstance());
@@ -113,25 +103,6 @@ TEST_F(ResultDeliveryTest, NothingIsDeliveredWhenStoppedOrUnavailable) {
   }
 }
 
-// UnInitialise of an initialised component makes the device unavailable to
-// deliveries that come after it.
-TEST_F(ResultDeliveryTest, NothingIsDeliveredAfterUnInitialise) {
-  std::unique_ptr<ParallelCommunication> component(ParallelCommunication::CreateInstance());
-  Host host(L"LINE=9");
-  ASSERT_EQ(component->Initialise(&host.info, &host.sink, &host.protocol), S_OK);
-  Access::Register(*component, &m_other);
-  component->UnInitialise();
-  EXPECT_EQ(m_other.RefCount(), 0) << "the registry's reference went with UnInitialise";
-
-  std::list<ITARVO_DeviceResult*> results{NewResult(&m_other)};
-  Access::CallbackSomeResults(*component, results);
-  EXPECT_EQ(Access::CallbackResultData(*component, &m_other, 4, const_cast<BYTE*>(kNoData.data()), true, 0), S_OK);
-  EXPECT_EQ(host.sink.batchCalls + host.sink.singleCalls, 0);
-  EXPECT_EQ(FakeDeviceResult::LiveCount(), m_resultsBefore);
-}
-
-// --- single delivery -----------------------------------------------------------
-
 TEST_F(ResultDeliveryTest, SingleDeliveryOfAnUnregisteredMessageTracesAndReturnsZero) {
   TraceCapture trace;
   ITARVO_DeviceResult* result = NewResult(&m_other);
@@ -153,8 +124,6 @@ TEST_F(ResultDeliveryTest, SingleDeliveryPassesTheResultAndTheSinksFailureCode) 
   EXPECT_TRUE(trace.Contains("FAIL: Code(80070008), File("));
   result->Release();  // the caller keeps its reference
 }
-
-// --- error results and device-result creation ----------------------------------
 
 TEST_F(ResultDeliveryTest, NoDataResultsCarryFFFF0000AndTheGivenCode) {
   FakeDeviceMessage second;
@@ -189,28 +158,25 @@ TEST_F(ResultDeliveryTest, FailingDeviceResultCreationReturnsItsCodeAndDeliversN
   EXPECT_EQ(m_host.sink.singleCalls, 0);
 }
 
-// A service that rejects the response: each of its device messages gets a
-// complete QTM_E_ERROR result; the flags are what the service left.
-TEST_F(ResultDeliveryTest, RejectedResponseGivesEveryMessageAnErrorResult) {
+// A rejected response gives each device message an error result; an accepted one leaves its results to the caller.
+// The flags are what the service left.
+TEST_F(ResultDeliveryTest, ProcessTransferResultOfARejectedAndAnAcceptedResponse) {
   FakeDeviceMessage second;
-  FakeDeviceMessage third;
   Access::Register(*m_component, &second);
-  Access::Register(*m_component, &third);
-  FakeMessageService service;
-  service.deviceMessages = {&m_registered, &second, &third};
-  service.processResult = false;
-  service.serviceCompleteOnResponse = false;
-  service.transferCompleteOnResponse = true;
-
+  FakeMessageService rejecting;
+  rejecting.deviceMessages = {&m_registered, &second};
+  rejecting.processResult = false;
+  rejecting.serviceCompleteOnResponse = false;
+  rejecting.transferCompleteOnResponse = true;
   std::list<ITARVO_DeviceResult*> results;
   bool serviceComplete = true;
   bool transferComplete = false;
-  Access::ProcessTransferResult(*m_component, results, serviceComplete, transferComplete, &service, nullptr);
+  Access::ProcessTransferResult(*m_component, results, serviceComplete, transferComplete, &rejecting, nullptr);
   EXPECT_FALSE(serviceComplete);
   EXPECT_TRUE(transferComplete);
   EXPECT_TRUE(results.empty());
   const auto received = Received();
-  ASSERT_EQ(received.size(), 3u);
+  ASSERT_EQ(received.size(), 2u);
   for (FakeDeviceResult* result : received) {
     LONG code = 0;
     result->GetErrorCode(&code);
@@ -218,28 +184,23 @@ TEST_F(ResultDeliveryTest, RejectedResponseGivesEveryMessageAnErrorResult) {
     EXPECT_EQ(result->Data(), kNoData);
   }
   m_host.sink.Clear();
-  Access::ClearRegistry(*m_component);
-}
+  const int calls = m_host.sink.singleCalls + m_host.sink.batchCalls;
 
-TEST_F(ResultDeliveryTest, AcceptedResponseLeavesItsResultsToTheCaller) {
-  FakeMessageService service;
-  service.onProcessResponse = [&](std::list<ITARVO_DeviceResult*>& results, bool& serviceComplete,
-                                  bool& transferComplete, ITARVO_ProtocolMessage*) {
-    results.push_back(NewResult(&m_registered));
-    serviceComplete = false;
-    transferComplete = false;
+  FakeMessageService accepting;
+  accepting.onProcessResponse = [&](std::list<ITARVO_DeviceResult*>& out, bool& complete, bool& transfer,
+                                    ITARVO_ProtocolMessage*) {
+    out.push_back(NewResult(&m_registered));
+    complete = transfer = false;
     return true;
   };
-  std::list<ITARVO_DeviceResult*> results;
-  bool serviceComplete = false;
-  bool transferComplete = false;
-  Access::ProcessTransferResult(*m_component, results, serviceComplete, transferComplete, &service, nullptr);
-  EXPECT_FALSE(serviceComplete);
+  Access::ProcessTransferResult(*m_component, results, serviceComplete, transferComplete, &accepting, nullptr);
   EXPECT_FALSE(transferComplete);
   EXPECT_EQ(results.size(), 1u);
-  EXPECT_EQ(m_host.sink.singleCalls + m_host.sink.batchCalls, 0);
+  EXPECT_EQ(m_host.sink.singleCalls + m_host.sink.batchCalls, calls);
   Access::CallbackSomeResults(*m_component, results);
-  EXPECT_EQ(m_host.sink.batchCalls, 1);
+  EXPECT_EQ(m_host.sink.singleCalls + m_host.sink.batchCalls, calls + 1);
+  m_host.sink.Clear();
+  Access::ClearRegistry(*m_component);
 }
 
 }  // namespace

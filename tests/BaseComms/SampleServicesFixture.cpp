@@ -2,11 +2,17 @@
 
 #include <dlfcn.h>
 
+#include <deque>
+#include <mutex>
+#include <tuple>
+
+#include "Platform/Com.h"
 #include "Support/ParallelCommunicationTestAccess.h"
 
-namespace sampletest {
-
 namespace {
+
+std::mutex g_preparedLock;
+std::deque<IMessageService*> g_prepared;  // guarded by g_preparedLock
 
 #define SAMPLE_WIDEN_(text) L##text
 #define SAMPLE_WIDEN(text) SAMPLE_WIDEN_(text)
@@ -17,24 +23,38 @@ Function* ModuleFunction(const char* name) {
   void* module = dlopen(SAMPLE_SERVICES_PATH, RTLD_NOW | RTLD_NOLOAD);
   if (module == nullptr) return nullptr;
   auto* function = reinterpret_cast<Function*>(dlsym(module, name));
-  dlclose(module);  // drops only the reference taken here; modules stay loaded
+  dlclose(module);  // drops only the reference taken here
   return function;
 }
 
 }  // namespace
 
+// Called by the ScriptedServices module's factory.
+extern "C" __attribute__((visibility("default"))) IMessageService* RequestTestTakeScriptedService() {
+  std::lock_guard<std::mutex> guard(g_preparedLock);
+  if (g_prepared.empty()) return nullptr;
+  IMessageService* service = g_prepared.front();
+  g_prepared.pop_front();
+  return service;
+}
+
+namespace sampletest {
+
 SampleServicesTest::SampleServicesTest() {
-  const std::pair<const wchar_t*, const wchar_t*> services[] = {{L"5", L"ReadService"},
-                                                                {L"6", L"BlockReadService"},
-                                                                {L"7", L"StatusService"},
-                                                                {L"8", L"DelayedReadService"},
-                                                                {L"9", L"ConcatenatingReadService"}};
-  for (const auto& [commandNo, className] : services) {
+  const std::tuple<const wchar_t*, const wchar_t*, const wchar_t*> services[] = {
+      {L"5", SAMPLE_WIDEN(SAMPLE_SERVICES_PATH), L"ReadService"},
+      {L"6", SAMPLE_WIDEN(SAMPLE_SERVICES_PATH), L"BlockReadService"},
+      {L"7", SAMPLE_WIDEN(SAMPLE_SERVICES_PATH), L"StatusService"},
+      {L"8", SAMPLE_WIDEN(SAMPLE_SERVICES_PATH), L"DelayedReadService"},
+      {L"9", SAMPLE_WIDEN(SAMPLE_SERVICES_PATH), L"ConcatenatingReadService"},
+#ifdef SCRIPTED_SERVICES_PATH
+      {L"200", SAMPLE_WIDEN(SCRIPTED_SERVICES_PATH), L"ScriptedService"},
+#endif
+  };
+  for (const auto& [commandNo, path, className] : services) {
     auto node = std::make_unique<doubles::FakeConfigNode>();
-    node->attributes = {{L"CommandNo", commandNo},
-                        {L"DllPath", SAMPLE_WIDEN(SAMPLE_SERVICES_PATH)},
-                        {L"ClassName", className},
-                        {L"SuperClassName", L""}};
+    node->attributes = {
+        {L"CommandNo", commandNo}, {L"DllPath", path}, {L"ClassName", className}, {L"SuperClassName", L""}};
     m_host.services.nodes.push_back(node.get());
     m_serviceNodes.push_back(std::move(node));
   }
@@ -49,8 +69,15 @@ void SampleServicesTest::TearDown() {
   m_component.reset();
   m_host.sink.Clear();
   m_host.protocol.ClearSent();
+  std::deque<IMessageService*> unused;
+  {
+    std::lock_guard<std::mutex> guard(g_preparedLock);
+    unused.swap(g_prepared);
+  }
+  for (IMessageService* service : unused) delete service;
   EXPECT_EQ(doubles::FakeDeviceResult::LiveCount(), m_resultsBefore) << "a device result leaked";
   EXPECT_EQ(LiveServices(), 0) << "a service leaked";
+  EXPECT_EQ(doubles::FakeMessageService::LiveCount(), m_servicesBefore) << "a fake service leaked";
 }
 
 HRESULT SampleServicesTest::Request(ITARVO_DeviceMessage* message, LONG* pResult) {
@@ -82,13 +109,53 @@ std::vector<doubles::FakeDeviceResult*> SampleServicesTest::Received() {
   return received;
 }
 
+std::vector<ITARVO_DeviceMessage*> SampleServicesTest::DeliveredMessages() {
+  std::vector<ITARVO_DeviceMessage*> messages;
+  for (ITARVO_DeviceResult* result : m_host.sink.Results()) {
+    ITARVO_DeviceMessage* message = nullptr;
+    if (SUCCEEDED(result->GetDeviceMessage(&message)) && message != nullptr) message->Release();
+    messages.push_back(message);
+  }
+  return messages;
+}
+
 bool SampleServicesTest::IsRegistered(ITARVO_DeviceMessage* message) {
   return ParallelCommunicationTestAccess::IsRegistered(*m_component, message);
 }
 
+std::size_t SampleServicesTest::RegistrySize() { return ParallelCommunicationTestAccess::RegistrySize(*m_component); }
+
 long SampleServicesTest::LiveServices() {
   auto* count = ModuleFunction<long()>("SampleServicesLiveInstances");
   return count != nullptr ? count() : 0;  // not loaded yet: nothing alive
+}
+
+doubles::FakeMessageService* SampleServicesTest::Prepare(doubles::FakeMessageService* service,
+                                                         ITARVO_ProtocolMessage* firstStep) {
+  if (firstStep != nullptr) service->steps.push_back({firstStep, false, true});
+  std::lock_guard<std::mutex> guard(g_preparedLock);
+  g_prepared.push_back(service);
+  return service;
+}
+
+void SampleServicesTest::ExpectRefused(doubles::FakeMessageService* service, doubles::FakeDeviceMessage& message,
+                                       LONG deviceResult) {
+  const auto probe = Prepare(service)->Probe();
+  LONG result = 0;
+  EXPECT_EQ(m_component->RequestMessageService(&message, &result), E_FAIL);
+  EXPECT_EQ(result, deviceResult);
+  EXPECT_EQ(probe->deletions.load(), 1);
+  EXPECT_EQ(RegistrySize(), 0u);
+  EXPECT_EQ(message.RefCount(), 0);
+}
+
+ITARVO_DeviceResult* MakeResult(ITARVO_DeviceMessage* message, LONG errorCode) {
+  ITARVO_DeviceResult* result = nullptr;
+  EXPECT_EQ(CoCreateInstance(CLSID_TARVO_DeviceResult, nullptr, CLSCTX_INPROC_SERVER, IID_ITARVO_DeviceResult,
+                             reinterpret_cast<void**>(&result)),
+            S_OK);
+  if (result != nullptr) result->SetResult(message, errorCode, 1, 0, nullptr);
+  return result;
 }
 
 }  // namespace sampletest

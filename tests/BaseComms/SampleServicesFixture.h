@@ -1,12 +1,5 @@
-// SampleServicesFixture.h: an initialised component whose service
-// configuration names the real sample plug-in module.
-//
-// Commands: 5 ReadService, 6 BlockReadService, 7 StatusService,
-// 8 DelayedReadService, 9 ConcatenatingReadService. The device messages a
-// test uses are members (declared before the host and the component, so they
-// outlive every reference those hold); the host doubles check their
-// reference counts when destroyed. TearDown uninitialises the component and
-// checks that no device result and no sample service is left alive.
+// An initialised component whose services are the sample module's (5 read, 6 block read, 7 status, 8 delayed read,
+// 9 concatenating read) and, with SCRIPTED_SERVICES_PATH, 200: the next FakeMessageService given to Prepare.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,37 +8,51 @@
 #include <vector>
 
 #include "ComponentTestSupport.h"
+#include "Support/FakeMessageService.h"
 
 namespace sampletest {
+
+// A complete device result for `message` (one reference).
+ITARVO_DeviceResult* MakeResult(ITARVO_DeviceMessage* message, LONG errorCode);
 
 class SampleServicesTest : public ::testing::Test {
  protected:
   SampleServicesTest();
   void SetUp() override;
+  // Uninitialises; checks that no device result, sample service or fake service is left alive.
   void TearDown() override;
 
-  // The public request; returns its result code, the device code in `*pResult`.
   HRESULT Request(ITARVO_DeviceMessage* message, LONG* pResult = nullptr);
-  // Waits (bounded) until the protocol layer got `count` messages; returns
-  // the one sent last, or null when they did not come.
+  // The message sent last once `count` were sent (bounded wait), else null.
   ITARVO_ProtocolMessage* WaitSent(std::size_t count);
-  // The simulated line answers `message` with `bytes`; Receive gets it.
+  // The line answers `message` (sent by a sample service) with `bytes`; Receive gets it.
   HRESULT Answer(ITARVO_ProtocolMessage* message, const std::vector<BYTE>& bytes);
-  // Only gives `message` (sent by a sample service) its answer `bytes`.
   static bool SetAnswer(ITARVO_ProtocolMessage* message, const std::vector<BYTE>& bytes);
-  // The results the application received, in order.
   std::vector<doubles::FakeDeviceResult*> Received();
+  std::vector<ITARVO_DeviceMessage*> DeliveredMessages();
   bool IsRegistered(ITARVO_DeviceMessage* message);
-  // Live instances of the sample module's services.
+  std::size_t RegistrySize();
   static long LiveServices();
+  // The service the next request of command 200 gets; with `firstStep`, that step puts it on the line.
+  static doubles::FakeMessageService* Prepare(doubles::FakeMessageService* service,
+                                              ITARVO_ProtocolMessage* firstStep = nullptr);
+  // `message` refused with E_FAIL and `deviceResult`: `service` deleted, nothing registered, no reference kept.
+  void ExpectRefused(doubles::FakeMessageService* service, doubles::FakeDeviceMessage& message, LONG deviceResult);
 
+  // Declared before the host: results the sink keeps refer to them.
   doubles::FakeDeviceMessage m_messages[4];
+  doubles::FakeDeviceMessage m_read{L"5"};
+  doubles::FakeDeviceMessage m_scripted{L"200"};
+  doubles::FakeDeviceMessage m_scripted2{L"200"};
+  doubles::FakeDeviceMessage m_unknown{L"300"};
+  doubles::FakeProtocolMessage m_protocol[2];
   componenttest::Host m_host;
   std::unique_ptr<ParallelCommunication> m_component{ParallelCommunication::CreateInstance()};
 
  private:
   std::vector<std::unique_ptr<doubles::FakeConfigNode>> m_serviceNodes;
   const int m_resultsBefore = doubles::FakeDeviceResult::LiveCount();
+  const int m_servicesBefore = doubles::FakeMessageService::LiveCount();
 };
 
 }  // namespace sampletest
