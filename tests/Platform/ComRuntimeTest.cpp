@@ -1,5 +1,4 @@
-// The COM stand-in: task memory, per-thread initialisation, class
-// registration, creation and revocation, and the message box hook.
+// The COM stand-in: task memory, per-thread initialisation, class registration and the message box hook.
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -9,7 +8,6 @@
 
 namespace {
 
-using doubles::ComObject;
 using doubles::DeviceResultClass;
 using doubles::FakeDeviceMessage;
 using doubles::FakeDeviceResult;
@@ -133,18 +131,6 @@ TEST(MessageBoxTest, DefaultAnswersAtOnceAndAHostMayInstallItsOwn) {
   EXPECT_EQ(SetMessageBoxHandler(nullptr), &CountBox);
   EXPECT_EQ(MessageBoxA(nullptr, "back to the default", "MessageBoxTest", MB_OK), IDOK);
   EXPECT_EQ(g_boxes, 1);
-}
-
-TEST(ComObjectTest, QueryInterfaceGivesAReferenceAndHonoursWithdrawal) {
-  doubles::FakeDeviceConfig config;
-  ITARVO_ParallelLimit* limit = nullptr;
-  ASSERT_EQ(config.QueryInterface(IID_ITARVO_ParallelLimit, reinterpret_cast<void**>(&limit)), S_OK);
-  EXPECT_EQ(config.RefCount(), 1);
-  limit->Release();
-  config.Withdraw(IID_ITARVO_ParallelLimit);
-  EXPECT_EQ(config.QueryInterface(IID_ITARVO_ParallelLimit, reinterpret_cast<void**>(&limit)), E_NOINTERFACE);
-  EXPECT_EQ(limit, nullptr);
-  EXPECT_EQ(config.RefCount(), 0);
 }
 
 }  // namespace
