@@ -4,13 +4,15 @@
 // may enter it again and must leave it as often as it entered. It is
 // initialised in place and never copied or moved.
 //
-// Code above the platform layer takes critical sections through
+// Exported, so that a host's objects can lock the same way as the
+// component's. Code above the platform layer takes critical sections through
 // CriticalSectionLock, never by pairing Enter and Leave by hand, so that a
 // lock is left on every way out, exceptions included.
 #pragma once
 
 #include <pthread.h>
 
+#include "Platform/Export.h"
 #include "Platform/ThreadAnnotations.h"
 #include "Platform/WinTypes.h"
 
@@ -19,11 +21,11 @@ struct CAPABILITY("mutex") CRITICAL_SECTION {
 };
 using LPCRITICAL_SECTION = CRITICAL_SECTION*;
 
-void InitializeCriticalSection(LPCRITICAL_SECTION section);
-void DeleteCriticalSection(LPCRITICAL_SECTION section);
-void EnterCriticalSection(LPCRITICAL_SECTION section) ACQUIRE(*section);
-BOOL TryEnterCriticalSection(LPCRITICAL_SECTION section) TRY_ACQUIRE(TRUE, *section);
-void LeaveCriticalSection(LPCRITICAL_SECTION section) RELEASE(*section);
+BASECOMMS_API void InitializeCriticalSection(LPCRITICAL_SECTION section);
+BASECOMMS_API void DeleteCriticalSection(LPCRITICAL_SECTION section);
+BASECOMMS_API void EnterCriticalSection(LPCRITICAL_SECTION section) ACQUIRE(*section);
+BASECOMMS_API BOOL TryEnterCriticalSection(LPCRITICAL_SECTION section) TRY_ACQUIRE(TRUE, *section);
+BASECOMMS_API void LeaveCriticalSection(LPCRITICAL_SECTION section) RELEASE(*section);
 
 // Holds a critical section for the guard's lifetime.
 class SCOPED_CAPABILITY CriticalSectionLock {

@@ -16,8 +16,10 @@ ITARVO_ProtocolMessage* BlockReadService::CreateProtocolMessage(std::list<ITARVO
   if (isServiceComplete != nullptr) *isServiceComplete = IsFinished();
   if (allowParallel != nullptr) *allowParallel = lastStep;
   if (IsFinished() || m_awaiting) return nullptr;
-  std::vector<BYTE> payload = {m_answered, m_steps};
-  payload.insert(payload.end(), Data().begin(), Data().end());
+  std::vector<BYTE> payload(2 + Data().size());
+  payload[0] = m_answered;
+  payload[1] = m_steps;
+  std::copy(Data().begin(), Data().end(), payload.begin() + 2);
   m_awaiting = true;
   return Send(payload);
 }
