@@ -11,7 +11,7 @@
 
 namespace simline {
 
-class HostDeviceInfo final : public HostObject<ITARVO_DeviceInfo, IID_ITARVO_DeviceInfo> {
+class HostDeviceInfo final : public hostcom::HostObject<ITARVO_DeviceInfo, IID_ITARVO_DeviceInfo> {
  public:
   // A new object with one reference for the caller; takes its own reference
   // on `config`.

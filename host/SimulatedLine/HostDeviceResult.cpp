@@ -7,7 +7,7 @@ namespace simline {
 namespace {
 
 // The class factory CoCreateInstance asks for each new result.
-class ResultFactory final : public HostObject<IClassFactory, IID_IClassFactory> {
+class ResultFactory final : public hostcom::HostObject<IClassFactory, IID_IClassFactory> {
  public:
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
     if (ppv == nullptr) return E_POINTER;

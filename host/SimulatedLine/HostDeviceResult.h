@@ -19,7 +19,7 @@
 
 namespace simline {
 
-class HostDeviceResult final : public HostObject<ITARVO_DeviceResult, IID_ITARVO_DeviceResult> {
+class HostDeviceResult final : public hostcom::HostObject<ITARVO_DeviceResult, IID_ITARVO_DeviceResult> {
  public:
   HostDeviceResult() = default;
 

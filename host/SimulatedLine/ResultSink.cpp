@@ -56,7 +56,7 @@ void ResultSink::Take(ITARVO_DeviceResult* result) {
   result->GetErrorCode(&code);
   result->GetComplete(&complete);
   result->GetDeviceMessage(&message);
-  const std::unique_ptr<ITARVO_DeviceMessage, ComReleaser<ITARVO_DeviceMessage>> held(message);
+  const std::unique_ptr<ITARVO_DeviceMessage, hostcom::ComReleaser<ITARVO_DeviceMessage>> held(message);
   // Results come from CoCreateInstance, so they are this host's own class.
   const auto* const own = dynamic_cast<const HostDeviceResult*>(result);
   {

@@ -21,7 +21,7 @@
 
 namespace simline {
 
-class ResultSink final : public HostObject<ITARVO_DeviceResultCallback, IID_ITARVO_DeviceResultCallback> {
+class ResultSink final : public hostcom::HostObject<ITARVO_DeviceResultCallback, IID_ITARVO_DeviceResultCallback> {
  public:
   // A new sink with one reference for the caller; `name` starts each line.
   static ResultSink* Create(std::string name);

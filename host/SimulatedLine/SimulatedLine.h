@@ -23,11 +23,12 @@
 #include <string>
 #include <thread>
 
+#include "BaseComms/BaseComms.h"
 #include "HostObject.h"
 
 namespace simline {
 
-class SimulatedLine final : public HostObject<ITARVO_ProtocolComms, IID_ITARVO_ProtocolComms> {
+class SimulatedLine final : public hostcom::HostObject<ITARVO_ProtocolComms, IID_ITARVO_ProtocolComms> {
  public:
   struct Settings {
     std::string answerModule;  // path of the module that exports SampleServicesAnswer

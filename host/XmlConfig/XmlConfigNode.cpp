@@ -9,23 +9,6 @@ namespace hostconfig {
 XmlConfigNode::XmlConfigNode(std::shared_ptr<const ConfigDocument> document, const pugi::xpath_node& node)
     : m_pDocument(std::move(document)), m_node(node) {}
 
-HRESULT XmlConfigNode::QueryInterface(REFIID riid, void** ppv) {
-  if (ppv == nullptr) return E_POINTER;
-  *ppv = nullptr;
-  if (riid != IID_IUnknown && riid != IID_ITARVO_ConfigNode) return E_NOINTERFACE;
-  *ppv = static_cast<ITARVO_ConfigNode*>(this);
-  AddRef();
-  return S_OK;
-}
-
-ULONG XmlConfigNode::AddRef() { return ++m_refs; }
-
-ULONG XmlConfigNode::Release() {
-  ULONG left = --m_refs;
-  if (left == 0) delete this;
-  return left;
-}
-
 HRESULT XmlConfigNode::GetText(LPWSTR* text) {
   if (text == nullptr) return E_POINTER;
   *text = nullptr;

@@ -13,29 +13,22 @@
 #include <memory>
 #include <pugixml.hpp>
 
+#include "HostObject.h"
 #include "XmlConfig/ConfigDocument.h"
 #include "Interfaces/ConfigTree.h"
 
 namespace hostconfig {
 
-class XmlConfigNode final : public ITARVO_ConfigNode {
+class XmlConfigNode final : public hostcom::HostObject<ITARVO_ConfigNode, IID_ITARVO_ConfigNode> {
  public:
   XmlConfigNode(std::shared_ptr<const ConfigDocument> document, const pugi::xpath_node& node);
-
-  XmlConfigNode(const XmlConfigNode&) = delete;
-  XmlConfigNode& operator=(const XmlConfigNode&) = delete;
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
-  ULONG STDMETHODCALLTYPE AddRef() override;
-  ULONG STDMETHODCALLTYPE Release() override;
 
   HRESULT STDMETHODCALLTYPE GetText(LPWSTR* text) override;
   HRESULT STDMETHODCALLTYPE GetAttribute(LPCWSTR name, LPWSTR* value) override;
 
  private:
-  ~XmlConfigNode() = default;
+  ~XmlConfigNode() override = default;
 
-  std::atomic<ULONG> m_refs{1};
   const std::shared_ptr<const ConfigDocument> m_pDocument;
   const pugi::xpath_node m_node;
 };

@@ -15,23 +15,6 @@ XmlConfigNodeList::XmlConfigNodeList(std::shared_ptr<const ConfigDocument> docum
 
 XmlConfigNodeList::~XmlConfigNodeList() { DeleteCriticalSection(&m_lock); }
 
-HRESULT XmlConfigNodeList::QueryInterface(REFIID riid, void** ppv) {
-  if (ppv == nullptr) return E_POINTER;
-  *ppv = nullptr;
-  if (riid != IID_IUnknown && riid != IID_ITARVO_ConfigNodeList) return E_NOINTERFACE;
-  *ppv = static_cast<ITARVO_ConfigNodeList*>(this);
-  AddRef();
-  return S_OK;
-}
-
-ULONG XmlConfigNodeList::AddRef() { return ++m_refs; }
-
-ULONG XmlConfigNodeList::Release() {
-  ULONG left = --m_refs;
-  if (left == 0) delete this;
-  return left;
-}
-
 HRESULT XmlConfigNodeList::GetCount(LONG* count) {
   if (count == nullptr) return E_POINTER;
   *count = static_cast<LONG>(m_nodes.size());

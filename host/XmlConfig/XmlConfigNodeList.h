@@ -14,31 +14,24 @@
 #include <pugixml.hpp>
 #include <vector>
 
+#include "HostObject.h"
 #include "XmlConfig/ConfigDocument.h"
 #include "Interfaces/ConfigTree.h"
 #include "Platform/CriticalSection.h"
 
 namespace hostconfig {
 
-class XmlConfigNodeList final : public ITARVO_ConfigNodeList {
+class XmlConfigNodeList final : public hostcom::HostObject<ITARVO_ConfigNodeList, IID_ITARVO_ConfigNodeList> {
  public:
   XmlConfigNodeList(std::shared_ptr<const ConfigDocument> document, std::vector<pugi::xpath_node> nodes);
-
-  XmlConfigNodeList(const XmlConfigNodeList&) = delete;
-  XmlConfigNodeList& operator=(const XmlConfigNodeList&) = delete;
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
-  ULONG STDMETHODCALLTYPE AddRef() override;
-  ULONG STDMETHODCALLTYPE Release() override;
 
   HRESULT STDMETHODCALLTYPE GetCount(LONG* count) override;
   HRESULT STDMETHODCALLTYPE Next(ITARVO_ConfigNode** node) override;
   HRESULT STDMETHODCALLTYPE Reset() override;
 
  private:
-  ~XmlConfigNodeList();
+  ~XmlConfigNodeList() override;
 
-  std::atomic<ULONG> m_refs{1};
   const std::shared_ptr<const ConfigDocument> m_pDocument;
   const std::vector<pugi::xpath_node> m_nodes;
   CRITICAL_SECTION m_lock;

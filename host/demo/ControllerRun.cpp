@@ -14,7 +14,7 @@ namespace demo {
 namespace {
 
 template <typename T>
-using ComHolder = std::unique_ptr<T, simline::ComReleaser<T>>;
+using ComHolder = std::unique_ptr<T, hostcom::ComReleaser<T>>;
 
 // The requests made of one component, each message held until the end.
 class Requests {

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "SimulatedLine/HostObject.h"
+#include "HostObject.h"
 
 namespace demo {
 
-class DemoDeviceMessage final : public simline::HostObject<ITARVO_DeviceMessage, IID_ITARVO_DeviceMessage> {
+class DemoDeviceMessage final : public hostcom::HostObject<ITARVO_DeviceMessage, IID_ITARVO_DeviceMessage> {
  public:
   // A new message with one reference for the caller.
   static DemoDeviceMessage* Create(int commandNo, std::vector<BYTE> data);

@@ -4,7 +4,7 @@
 #include <cwchar>
 #include <memory>
 
-#include "SimulatedLine/HostObject.h"
+#include "HostObject.h"
 
 namespace demo {
 
@@ -16,7 +16,7 @@ inline constexpr int kDelayedRead = 8;
 inline constexpr int kAbsorbingRead = 9;
 
 template <typename T>
-using ComHolder = std::unique_ptr<T, simline::ComReleaser<T>>;
+using ComHolder = std::unique_ptr<T, hostcom::ComReleaser<T>>;
 
 // The configured release version as three bytes.
 std::vector<BYTE> ReleaseVersion(ITARVO_DeviceConfig* config) {

@@ -11,9 +11,10 @@
 
 #include <atomic>
 
-#include "BaseComms/BaseComms.h"
+#include "Interfaces/HostInterfaces.h"
+#include "Platform/Com.h"
 
-namespace simline {
+namespace hostcom {
 
 template <typename Interface, const IID& InterfaceId>
 class HostObject : public Interface {
@@ -52,4 +53,4 @@ struct ComReleaser {
   }
 };
 
-}  // namespace simline
+}  // namespace hostcom
