@@ -6,7 +6,9 @@
 #pragma once
 
 #include <exception>
+#include <new>
 
+#include "Platform/ComResults.h"
 #include "Platform/WinTypes.h"
 #include "TARVO_SupportLib/TVO_Error.h"
 #include "Trace/QTMTrace.h"
@@ -21,18 +23,37 @@ inline LONG TraceCaught(const TVO_RuntimeError& error, const char* file, int lin
   return TraceFailCode(error.GetErrorCode(), file, line);
 }
 
-// Runs one step of a worker thread. Nothing escapes it: a TVO_RuntimeError
-// (so also an allocation failure) or any other exception is traced, and the
-// thread goes on with its loop.
+// For a catch (...) block of a public operation or a thread loop: traces the
+// FAIL line of the exception in flight and gives its code. A TVO_RuntimeError
+// gives its own code. A std::bad_alloc gives E_OUTOFMEMORY: the new-handler is
+// process-wide, so another thread may have put back a handler that does not
+// throw TVO_MemoryAllocError while this call's bracket was open, and an
+// allocation failure must mean the same whichever handler was in force.
+// Anything else (a plug-in or host object that threw) gives E_FAIL and a
+// second line naming what was thrown.
+inline LONG TraceCaughtException(const char* file, int line) noexcept {
+  try {
+    throw;
+  } catch (const TVO_RuntimeError& error) {
+    return TraceCaught(error, file, line);
+  } catch (const std::bad_alloc&) {
+    return TraceFailCode(E_OUTOFMEMORY, file, line);
+  } catch (const std::exception& error) {
+    QTMTraceDevice("FAIL: Exception(%s), File(%s), Line(%d)\n", error.what(), file, line);
+    return TraceFailCode(E_FAIL, file, line);
+  } catch (...) {
+    QTMTraceDevice("FAIL: Exception(unknown), File(%s), Line(%d)\n", file, line);
+    return TraceFailCode(E_FAIL, file, line);
+  }
+}
+
+// Runs one step of a worker thread. Nothing escapes it: whatever is thrown
+// is traced, and the thread goes on with its loop.
 template <typename Step>
 void RunThreadStep(Step&& step, const char* file, int line) noexcept {
   try {
     step();
-  } catch (const TVO_RuntimeError& error) {
-    TraceCaught(error, file, line);
-  } catch (const std::exception& error) {
-    QTMTraceDevice("FAIL: Exception(%s), File(%s), Line(%d)\n", error.what(), file, line);
   } catch (...) {
-    QTMTraceDevice("FAIL: Exception(unknown), File(%s), Line(%d)\n", file, line);
+    TraceCaughtException(file, line);
   }
 }
