@@ -1,0 +1,440 @@
+// Allocation failure at each allocation the library makes, one run at a time.
+//
+// Each scenario walks one request's whole road: CreateInstance, Initialise,
+// the request (read, multi-step block read, read delayed in the time watch,
+// or a batch with a join), the send thread, the protocol double's Send, the
+// answer through Receive on the double's own thread, delivery to the result
+// sink, UnInitialise and destruction. Run N fails the Nth allocation the
+// library makes; the sweep goes on until a run makes fewer than N. Every run
+// must end (no hang), give back every reference, and end each request either
+// refused (a failure code, no result ever) or with exactly one complete
+// result, data or error.
+//
+// Which allocations count: this program replaces the global operator new
+// (every form) and links the shared library, so the caller's return address
+// tells whose allocation it is. It counts when the caller's code lies in
+// libBaseComms.so or the sample module (executable segments found with
+// dl_iterate_phdr); when the caller is libstdc++ (std::string and the like,
+// called out of line), the first frame outside libstdc++ decides. So the
+// send thread, the time-watch thread, host threads inside requests and
+// Receive all count, while the test and the host doubles never do. A failed
+// allocation behaves as a real one: the throwing forms call the new-handler
+// in force (the library's throws TVO_MemoryAllocError), or throw
+// std::bad_alloc when there is none; the nothrow forms return null. malloc
+// is left alone (the library allocates through new; AddressSanitizer keeps
+// malloc for itself).
+#include <dlfcn.h>
+#include <execinfo.h>
+#include <gtest/gtest.h>
+#include <link.h>
+#include <unwind.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Support/HostDoubles.h"
+
+namespace {
+
+// ---- The counting allocator -------------------------------------------------
+
+struct Segment {
+  std::uintptr_t begin, end;
+};
+struct Segments {
+  Segment items[16];
+  int count = 0;
+  bool Contains(std::uintptr_t address) const {
+    for (int i = 0; i < count; ++i) {
+      if (address >= items[i].begin && address < items[i].end) return true;
+    }
+    return false;
+  }
+};
+
+// Written before the first run arms the counter, read-only afterwards.
+Segments g_library;  // libBaseComms.so and the sample module
+Segments g_stdlib;   // libstdc++
+std::atomic<bool> g_armed{false};
+std::atomic<long> g_counted{0};
+std::atomic<long> g_failAt{0};
+// BASECOMMS_SWEEP_BACKTRACE set: the stack of each failed allocation goes to stderr.
+const bool g_printBacktrace = std::getenv("BASECOMMS_SWEEP_BACKTRACE") != nullptr;
+thread_local bool t_hostWork = false;  // the test plays the host's own code
+
+void AddSegments(const dl_phdr_info* info, Segments& segments) {
+  for (int i = 0; i < info->dlpi_phnum && segments.count < 16; ++i) {
+    const ElfW(Phdr)& header = info->dlpi_phdr[i];
+    if (header.p_type != PT_LOAD || (header.p_flags & PF_X) == 0) continue;
+    const std::uintptr_t begin = info->dlpi_addr + header.p_vaddr;
+    segments.items[segments.count++] = {begin, begin + header.p_memsz};
+  }
+}
+
+void FindSegments() {
+  dl_iterate_phdr(
+      [](dl_phdr_info* info, std::size_t, void*) {
+        const char* name = info->dlpi_name != nullptr ? info->dlpi_name : "";
+        if (std::strstr(name, "libBaseComms.so") != nullptr || std::strstr(name, "/SampleServices.so") != nullptr) {
+          AddSegments(info, g_library);
+        } else if (std::strstr(name, "libstdc++.so") != nullptr) {
+          AddSegments(info, g_stdlib);
+        }
+        return 0;
+      },
+      nullptr);
+}
+
+// The first return address on the stack outside libstdc++, above the
+// libstdc++ frames that called operator new.
+std::uintptr_t CallerOutsideStdlib() {
+  struct Walk {
+    bool inStdlib = false;
+    int depth = 0;
+    std::uintptr_t caller = 0;
+  } walk;
+  _Unwind_Backtrace(
+      [](_Unwind_Context* context, void* argument) {
+        auto* state = static_cast<Walk*>(argument);
+        const std::uintptr_t address = _Unwind_GetIP(context);
+        if (g_stdlib.Contains(address)) {
+          state->inStdlib = true;
+        } else if (state->inStdlib) {
+          state->caller = address;
+          return _URC_END_OF_STACK;
+        }
+        return ++state->depth < 64 ? _URC_NO_REASON : _URC_END_OF_STACK;
+      },
+      &walk);
+  return walk.caller;
+}
+
+// Counts the allocation if the library makes it; true when it is the one to fail.
+bool FailThisOne(void* returnAddress) {
+  if (!g_armed.load() || t_hostWork) return false;
+  auto caller = reinterpret_cast<std::uintptr_t>(returnAddress);
+  if (g_stdlib.Contains(caller)) caller = CallerOutsideStdlib();
+  if (!g_library.Contains(caller)) return false;
+  if (g_counted.fetch_add(1) + 1 != g_failAt.load()) return false;
+  if (g_printBacktrace) {
+    void* frames[48];
+    std::fprintf(stderr, "AllocationSweepTest: allocation %ld fails here:\n", g_failAt.load());
+    backtrace_symbols_fd(frames, backtrace(frames, 48), 2);
+  }
+  return true;
+}
+
+void* Allocate(std::size_t size, std::size_t alignment, bool nothrow, void* returnAddress) {
+  bool fail = FailThisOne(returnAddress);
+  for (;;) {
+    void* block = nullptr;
+    if (!fail && alignment == 0) {
+      block = std::malloc(size == 0 ? 1 : size);
+    } else if (!fail && posix_memalign(&block, alignment, size == 0 ? 1 : size) != 0) {
+      block = nullptr;
+    }
+    if (block != nullptr || nothrow) return block;
+    fail = false;  // the handler "freed memory": the next try is a real one
+    const std::new_handler handler = std::get_new_handler();
+    if (handler == nullptr) throw std::bad_alloc();
+    handler();
+  }
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) { return Allocate(size, 0, false, __builtin_return_address(0)); }
+void* operator new[](std::size_t size) { return Allocate(size, 0, false, __builtin_return_address(0)); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  return Allocate(size, 0, true, __builtin_return_address(0));
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+  return Allocate(size, 0, true, __builtin_return_address(0));
+}
+void* operator new(std::size_t size, std::align_val_t alignment) {
+  return Allocate(size, static_cast<std::size_t>(alignment), false, __builtin_return_address(0));
+}
+void* operator new[](std::size_t size, std::align_val_t alignment) {
+  return Allocate(size, static_cast<std::size_t>(alignment), false, __builtin_return_address(0));
+}
+void* operator new(std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
+  return Allocate(size, static_cast<std::size_t>(alignment), true, __builtin_return_address(0));
+}
+void* operator new[](std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
+  return Allocate(size, static_cast<std::size_t>(alignment), true, __builtin_return_address(0));
+}
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete[](void* block) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
+void operator delete(void* block, const std::nothrow_t&) noexcept { std::free(block); }
+void operator delete[](void* block, const std::nothrow_t&) noexcept { std::free(block); }
+void operator delete(void* block, std::align_val_t) noexcept { std::free(block); }
+void operator delete[](void* block, std::align_val_t) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t, std::align_val_t) noexcept { std::free(block); }
+void operator delete[](void* block, std::size_t, std::align_val_t) noexcept { std::free(block); }
+void operator delete(void* block, std::align_val_t, const std::nothrow_t&) noexcept { std::free(block); }
+void operator delete[](void* block, std::align_val_t, const std::nothrow_t&) noexcept { std::free(block); }
+
+namespace {
+
+// ---- One run ---------------------------------------------------------------
+
+using namespace std::chrono_literals;
+constexpr auto kSettle = 10s;    // an accepted request must end within this
+constexpr auto kWatchdog = 60s;  // a whole run, UnInitialise included
+constexpr long kMaxRuns = 20000;
+
+struct Message {
+  const wchar_t* command;
+  std::vector<BYTE> data;
+};
+struct Scenario {
+  const char* name;
+  std::vector<Message> messages;
+  bool batch;
+};
+
+#define SWEEP_WIDEN_(text) L##text
+#define SWEEP_WIDEN(text) SWEEP_WIDEN_(text)
+
+using SampleFunctions = std::pair<bool (*)(ITARVO_ProtocolMessage*, const BYTE*, ULONG), long (*)()>;
+
+// Loads the sample module (for good: the component's class loader keeps it
+// too) and finds the code whose allocations count.
+const SampleFunctions& Sample() {
+  static const SampleFunctions functions = [] {
+    void* module = dlopen(SAMPLE_SERVICES_PATH, RTLD_NOW);
+    if (module == nullptr) return SampleFunctions{};
+    FindSegments();
+    return SampleFunctions{
+        reinterpret_cast<bool (*)(ITARVO_ProtocolMessage*, const BYTE*, ULONG)>(dlsym(module, "SampleServicesAnswer")),
+        reinterpret_cast<long (*)()>(dlsym(module, "SampleServicesLiveInstances"))};
+  }();
+  return functions;
+}
+
+// The host of one controller: the sample services configured, and a protocol
+// layer that answers every sent message on a thread of its own.
+struct Host {
+  explicit Host(ParallelCommunication*& component) {
+    static const wchar_t* const kClasses[][2] = {{L"5", L"ReadService"},
+                                                 {L"6", L"BlockReadService"},
+                                                 {L"8", L"DelayedReadService"},
+                                                 {L"9", L"ConcatenatingReadService"}};
+    for (int i = 0; i < 4; ++i) {
+      serviceNodes[i].attributes = {{L"CommandNo", kClasses[i][0]},
+                                    {L"DllPath", SWEEP_WIDEN(SAMPLE_SERVICES_PATH)},
+                                    {L"ClassName", kClasses[i][1]},
+                                    {L"SuperClassName", L""}};
+      services.nodes.push_back(&serviceNodes[i]);
+    }
+    releaseVersion.text = L"1.2.3";
+    config.configuration[L""] = L"LINE=1";
+    config.nodeLists[L"%Network%/Services/Services[@Name='Local']/Service"] = &services;
+    config.nodes[L"%CPU%/DriverVersionInfo/DriverReleaseVersion"] = &releaseVersion;
+    protocol.runtimeInformation = L"LINE=1";
+    protocol.onSend = [this](ITARVO_ProtocolMessage* message) {
+      std::lock_guard<std::mutex> guard(lock);
+      if (closed) return;
+      message->AddRef();
+      line.push_back(message);
+      ready.notify_one();
+    };
+    answerer = std::thread([this, &component] {
+      std::unique_lock<std::mutex> guard(lock);
+      for (;;) {
+        ready.wait(guard, [this] { return closed || !line.empty(); });
+        if (line.empty()) return;
+        ITARVO_ProtocolMessage* message = line.front();
+        line.pop_front();
+        guard.unlock();
+        const BYTE answer[] = {0x5A, 0x01};
+        t_hostWork = true;  // the simulated line fills the message: not the library's work
+        const bool answered = Sample().first(message, answer, 2);
+        t_hostWork = false;
+        if (answered) component->Receive(message);
+        message->Release();
+        guard.lock();
+      }
+    });
+  }
+  // Stops the line; messages sent from now on get no answer.
+  void CloseLine() {
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      closed = true;
+      ready.notify_all();
+    }
+    if (answerer.joinable()) answerer.join();
+    for (ITARVO_ProtocolMessage* message : line) message->Release();
+    line.clear();
+  }
+  ~Host() { CloseLine(); }
+
+  doubles::DeviceResultClass resultClass;
+  doubles::FakeConfigNode serviceNodes[4];
+  doubles::FakeConfigNodeList services;
+  doubles::FakeConfigNode releaseVersion;
+  doubles::FakeDeviceConfig config;
+  doubles::FakeDeviceInfo info{static_cast<ITARVO_DeviceConfig*>(&config)};
+  doubles::FakeResultCallback sink;
+  doubles::FakeProtocolComms protocol;
+  std::mutex lock;
+  std::condition_variable ready;
+  std::deque<ITARVO_ProtocolMessage*> line;  // one reference each; guarded by lock
+  bool closed = false;                       // guarded by lock
+  std::thread answerer;
+};
+
+// Complete and partial results per device message.
+std::map<ITARVO_DeviceMessage*, std::pair<int, int>> Tally(doubles::FakeResultCallback& sink) {
+  std::map<ITARVO_DeviceMessage*, std::pair<int, int>> tally;
+  for (ITARVO_DeviceResult* result : sink.Results()) {
+    ITARVO_DeviceMessage* message = nullptr;
+    LONG complete = 0;
+    result->GetComplete(&complete);
+    if (SUCCEEDED(result->GetDeviceMessage(&message)) && message != nullptr) message->Release();
+    ++(complete != 0 ? tally[message].first : tally[message].second);
+  }
+  return tally;
+}
+
+// Aborts the program unless stopped (destroyed) within kWatchdog: a hang
+// inside the library cannot be failed otherwise.
+std::jthread Watchdog(const char* scenario, long failAt) {
+  return std::jthread([scenario, failAt](std::stop_token stop) {
+    std::mutex lock;
+    std::condition_variable_any stopped;
+    std::unique_lock<std::mutex> guard(lock);
+    if (stopped.wait_for(guard, stop, kWatchdog, [] { return false; }) || stop.stop_requested()) return;
+    std::fprintf(stderr, "AllocationSweepTest: %s, allocation %ld failed: the run hangs; aborting\n", scenario, failAt);
+    std::abort();
+  });
+}
+
+// One run with the `failAt`th counted allocation failing; true when it was
+// reached (the sweep goes on).
+bool RunOnce(const Scenario& scenario, long failAt) {
+  const std::jthread watchdog = Watchdog(scenario.name, failAt);
+  std::deque<doubles::FakeDeviceMessage> messages;  // before the host: the sink's results refer to them
+  for (const Message& message : scenario.messages) messages.emplace_back(message.command, message.data);
+  const int resultsBefore = doubles::FakeDeviceResult::LiveCount();
+  const LONG taskMemoryBefore = CoTaskMemBlocksInUse();
+  const long servicesBefore = Sample().second();
+  ParallelCommunication* component = nullptr;
+  auto host = std::make_unique<Host>(component);
+  bool accepted = false;
+  bool ended = true;
+
+  g_counted = 0;
+  g_failAt = failAt;
+  g_armed = true;
+  try {
+    component = ParallelCommunication::CreateInstance();
+    if (component != nullptr && component->Initialise(&host->info, &host->sink, &host->protocol) == S_OK &&
+        !messages.empty()) {
+      LONG deviceResult = 0;
+      if (scenario.batch) {
+        doubles::FakeDeviceMessageAccessor accessor;
+        for (auto& message : messages) accessor.messages.push_back(&message);
+        accepted = SUCCEEDED(component->RequestMultiMessageServices(&accessor, &deviceResult));
+      } else {
+        accepted = SUCCEEDED(component->RequestMessageService(&messages.front(), &deviceResult));
+      }
+      // Ended: a result came, or nothing holds the message any more (refused,
+      // or a failed batch's part that was never let in).
+      const auto deadline = std::chrono::steady_clock::now() + kSettle;
+      auto settled = [&] {
+        const auto tally = Tally(host->sink);
+        for (auto& message : messages) {
+          if (tally.count(&message) == 0 && message.RefCount() != 0) return false;
+        }
+        return true;
+      };
+      while (!(ended = settled()) && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
+    }
+    host->CloseLine();
+    if (component != nullptr) component->UnInitialise();
+  } catch (const std::exception& error) {
+    ADD_FAILURE() << "an exception left the library: " << error.what();
+  }
+  delete component;
+  g_armed = false;
+  const bool reached = g_counted.load() >= failAt;
+
+  EXPECT_TRUE(ended) << "an accepted request never ended (no result, message still held after "
+                     << std::chrono::seconds(kSettle).count() << " s)";
+  const auto tally = Tally(host->sink);
+  for (std::size_t i = 0; i < messages.size(); ++i) {
+    const auto counts = tally.count(&messages[i]) != 0 ? tally.at(&messages[i]) : std::pair<int, int>{0, 0};
+    EXPECT_EQ(counts.second, 0) << "message " << i << ": results not marked complete";
+    if (accepted) {
+      EXPECT_EQ(counts.first, 1) << "message " << i << " (accepted): complete results";
+    } else {
+      // A refused single request gets nothing; a failed batch may have let some parts in, each ending once.
+      EXPECT_LE(counts.first, scenario.batch ? 1 : 0) << "message " << i << " (refused): complete results";
+    }
+  }
+  host->sink.Clear();
+  host->protocol.ClearSent();
+  for (std::size_t i = 0; i < messages.size(); ++i) {
+    EXPECT_EQ(messages[i].RefCount(), 0) << "message " << i << ": references not given back";
+  }
+  EXPECT_EQ(host->config.RefCount(), 0) << "device configuration: references not given back";
+  EXPECT_EQ(host->info.RefCount(), 0) << "device information: references not given back";
+  EXPECT_EQ(host->sink.RefCount(), 0) << "result sink: references not given back";
+  EXPECT_EQ(host->protocol.RefCount(), 0) << "protocol layer: references not given back";
+  EXPECT_EQ(doubles::FakeDeviceResult::LiveCount(), resultsBefore) << "device results leaked";
+  EXPECT_EQ(Sample().second(), servicesBefore) << "sample services leaked";
+  host.reset();
+  EXPECT_EQ(CoTaskMemBlocksInUse(), taskMemoryBefore) << "task memory leaked";
+  return reached;
+}
+
+class AllocationSweepTest : public ::testing::TestWithParam<Scenario> {};
+
+TEST_P(AllocationSweepTest, EveryRequestEndsOnceAndEverythingComesBack) {
+  ASSERT_NE(Sample().first, nullptr) << "sample module not loaded";
+  ASSERT_GE(g_library.count, 2) << "library code not found";
+  const Scenario& scenario = GetParam();
+  // BASECOMMS_SWEEP_RUN=Scenario:N repeats one run alone.
+  if (const char* only = std::getenv("BASECOMMS_SWEEP_RUN"); only != nullptr) {
+    const std::string run = only;
+    if (run.substr(0, run.find(':')) != scenario.name) GTEST_SKIP();
+    RunOnce(scenario, std::atol(run.c_str() + run.find(':') + 1));
+    return;
+  }
+  long swept = 0;
+  while (swept < kMaxRuns) {
+    SCOPED_TRACE(std::string(scenario.name) + ", allocation " + std::to_string(swept + 1) + " failed");
+    if (!RunOnce(scenario, swept + 1)) break;
+    ++swept;
+    if (HasFatalFailure()) break;
+  }
+  EXPECT_LT(swept, kMaxRuns) << "no run without an injected failure";
+  std::printf("AllocationSweepTest: %s: %ld allocations swept\n", scenario.name, swept);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Scenarios, AllocationSweepTest,
+    ::testing::Values(Scenario{"Initialise", {}, false}, Scenario{"Read", {{L"5", {9, 0}}}, false},
+                      Scenario{"BlockRead", {{L"6", {3, 0}}}, false}, Scenario{"DelayedRead", {{L"8", {0, 0}}}, false},
+                      Scenario{"Batch", {{L"5", {9, 0}}, {L"6", {2, 0}}, {L"8", {0, 0}}, {L"9", {7, 0}}, {L"9", {7, 0}}},
+                               true}),
+    [](const ::testing::TestParamInfo<Scenario>& info) { return std::string(info.param.name); });
+
+}  // namespace
