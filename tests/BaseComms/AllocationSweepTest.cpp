@@ -11,9 +11,10 @@
 // result, data or error.
 //
 // Which allocations count: this program replaces the global operator new
-// (every form) and links the shared library, so the caller's return address
-// tells whose allocation it is. It counts when the caller's code lies in
-// libBaseComms.so or the sample module (executable segments found with
+// (every form) and links the library as a shared object of its own
+// (libBaseCommsSweepLibrary.so, see CMakeLists.txt), so the caller's return
+// address tells whose allocation it is. It counts when the caller's code lies
+// in that library or in the sample module (executable segments found with
 // dl_iterate_phdr); when the caller is libstdc++ (std::string and the like,
 // called out of line), the first frame outside libstdc++ decides. So the
 // send thread, the time-watch thread, host threads inside requests and
@@ -88,7 +89,8 @@ void FindSegments() {
   dl_iterate_phdr(
       [](dl_phdr_info* info, std::size_t, void*) {
         const char* name = info->dlpi_name != nullptr ? info->dlpi_name : "";
-        if (std::strstr(name, "libBaseComms.so") != nullptr || std::strstr(name, "/SampleServices.so") != nullptr) {
+        if (std::strstr(name, "/libBaseCommsSweepLibrary.so") != nullptr ||
+            std::strstr(name, "/SampleServices.so") != nullptr) {
           AddSegments(info, g_library);
         } else if (std::strstr(name, "libstdc++.so") != nullptr) {
           AddSegments(info, g_stdlib);
@@ -462,10 +464,10 @@ TEST_P(AllocationSweepTest, EveryRequestEndsOnceAndEverythingComesBack) {
 
 INSTANTIATE_TEST_SUITE_P(
     Scenarios, AllocationSweepTest,
-    ::testing::Values(Scenario{"Initialise", {}, false}, Scenario{"Read", {{L"5", {9, 0}}}, false},
-                      Scenario{"BlockRead", {{L"6", {3, 0}}}, false}, Scenario{"DelayedRead", {{L"8", {0, 0}}}, false},
-                      Scenario{"Batch", {{L"5", {9, 0}}, {L"6", {2, 0}}, {L"8", {0, 0}}, {L"9", {7, 0}}, {L"9", {7, 0}}},
-                               true}),
+    ::testing::Values(
+        Scenario{"Initialise", {}, false}, Scenario{"Read", {{L"5", {9, 0}}}, false},
+        Scenario{"BlockRead", {{L"6", {3, 0}}}, false}, Scenario{"DelayedRead", {{L"8", {0, 0}}}, false},
+        Scenario{"Batch", {{L"5", {9, 0}}, {L"6", {2, 0}}, {L"8", {0, 0}}, {L"9", {7, 0}}, {L"9", {7, 0}}}, true}),
     [](const ::testing::TestParamInfo<Scenario>& info) { return std::string(info.param.name); });
 
 }  // namespace
