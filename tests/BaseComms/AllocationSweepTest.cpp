@@ -166,26 +166,20 @@ void* Allocate(std::size_t size, std::size_t alignment, bool nothrow, void* retu
 
 }  // namespace
 
-void* operator new(std::size_t size) { return Allocate(size, 0, false, __builtin_return_address(0)); }
-void* operator new[](std::size_t size) { return Allocate(size, 0, false, __builtin_return_address(0)); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  return Allocate(size, 0, true, __builtin_return_address(0));
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-  return Allocate(size, 0, true, __builtin_return_address(0));
-}
-void* operator new(std::size_t size, std::align_val_t alignment) {
-  return Allocate(size, static_cast<std::size_t>(alignment), false, __builtin_return_address(0));
-}
-void* operator new[](std::size_t size, std::align_val_t alignment) {
-  return Allocate(size, static_cast<std::size_t>(alignment), false, __builtin_return_address(0));
-}
-void* operator new(std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
-  return Allocate(size, static_cast<std::size_t>(alignment), true, __builtin_return_address(0));
-}
-void* operator new[](std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
-  return Allocate(size, static_cast<std::size_t>(alignment), true, __builtin_return_address(0));
-}
+// Every form of operator new; each passes its caller's return address on.
+#define SWEEP_NEW(form, parameters, alignment, nothrow) \
+  void* form parameters { return Allocate(size, alignment, nothrow, __builtin_return_address(0)); }
+SWEEP_NEW(operator new, (std::size_t size), 0, false)
+SWEEP_NEW(operator new[], (std::size_t size), 0, false)
+SWEEP_NEW(operator new, (std::size_t size, const std::nothrow_t&) noexcept, 0, true)
+SWEEP_NEW(operator new[], (std::size_t size, const std::nothrow_t&) noexcept, 0, true)
+SWEEP_NEW(operator new, (std::size_t size, std::align_val_t al), static_cast<std::size_t>(al), false)
+SWEEP_NEW(operator new[], (std::size_t size, std::align_val_t al), static_cast<std::size_t>(al), false)
+SWEEP_NEW(operator new, (std::size_t size, std::align_val_t al, const std::nothrow_t&) noexcept,
+          static_cast<std::size_t>(al), true)
+SWEEP_NEW(operator new[], (std::size_t size, std::align_val_t al, const std::nothrow_t&) noexcept,
+          static_cast<std::size_t>(al), true)
+#undef SWEEP_NEW
 void operator delete(void* block) noexcept { std::free(block); }
 void operator delete[](void* block) noexcept { std::free(block); }
 void operator delete(void* block, std::size_t) noexcept { std::free(block); }
@@ -414,10 +408,11 @@ bool RunOnce(const Scenario& scenario, long failAt) {
   for (std::size_t i = 0; i < messages.size(); ++i) {
     EXPECT_EQ(messages[i].RefCount(), 0) << "message " << i << ": references not given back";
   }
-  EXPECT_EQ(host->config.RefCount(), 0) << "device configuration: references not given back";
-  EXPECT_EQ(host->info.RefCount(), 0) << "device information: references not given back";
-  EXPECT_EQ(host->sink.RefCount(), 0) << "result sink: references not given back";
-  EXPECT_EQ(host->protocol.RefCount(), 0) << "protocol layer: references not given back";
+  const std::pair<const char*, int> held[] = {{"device configuration", host->config.RefCount()},
+                                              {"device information", host->info.RefCount()},
+                                              {"result sink", host->sink.RefCount()},
+                                              {"protocol layer", host->protocol.RefCount()}};
+  for (const auto& [name, references] : held) EXPECT_EQ(references, 0) << name << ": references not given back";
   EXPECT_EQ(doubles::FakeDeviceResult::LiveCount(), resultsBefore) << "device results leaked";
   EXPECT_EQ(Sample().second(), servicesBefore) << "sample services leaked";
   host.reset();
