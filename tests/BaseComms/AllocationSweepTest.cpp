@@ -42,6 +42,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -211,6 +212,7 @@ struct Scenario {
   std::vector<Message> messages;
   bool batch;
 };
+void PrintTo(const Scenario& scenario, std::ostream* out) { *out << scenario.name; }
 
 #define SWEEP_WIDEN_(text) L##text
 #define SWEEP_WIDEN(text) SWEEP_WIDEN_(text)
