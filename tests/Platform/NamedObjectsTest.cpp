@@ -185,6 +185,38 @@ TEST_F(NamedObjectsTest, AutoResetEventWakesAnotherProcessOnce) {
   CloseHandle(event);
 }
 
+TEST_F(NamedObjectsTest, EventStaysUsableAfterAWaiterWasKilledInItsWait) {
+  // A waiter killed inside its wait leaves nothing that a later set or wait
+  // depends on: setters never block, waiters still wake up.
+  const std::string name = Name("dead-waiter");
+  HANDLE event = CreateEventA(nullptr, FALSE, FALSE, name.c_str());
+  ASSERT_NE(event, nullptr);
+  const pid_t waiter = StartChild([&name] {
+    HANDLE own = CreateEventA(nullptr, FALSE, FALSE, name.c_str());
+    return own != nullptr && WaitForSingleObject(own, INFINITE) == WAIT_OBJECT_0 ? 0 : 1;
+  });
+  usleep(200000);  // most likely waiting by now; else killed before, which must work too
+  kill(waiter, SIGKILL);
+  EXPECT_EQ(FinishChild(waiter), -1);
+  const int user = InChild([&name] {
+    HANDLE own = CreateEventA(nullptr, FALSE, FALSE, name.c_str());
+    if (own == nullptr) return 1;
+    for (int round = 0; round < 3; ++round) {
+      SetEvent(own);
+      if (WaitForSingleObject(own, 1000) != WAIT_OBJECT_0) return 2;
+      DWORD woken = WAIT_FAILED;
+      std::thread second([own, &woken] { woken = WaitForSingleObject(own, 5000); });
+      usleep(50000);
+      SetEvent(own);
+      second.join();
+      if (woken != WAIT_OBJECT_0) return 3;
+    }
+    return 0;
+  });
+  EXPECT_EQ(user, 0);
+  CloseHandle(event);
+}
+
 TEST_F(NamedObjectsTest, OpenerGivesUpOnASegmentItsCreatorNeverFinished) {
   // A creator that died between creating and initialising leaves an
   // unpublished segment: openers must not use it, nor wait forever.

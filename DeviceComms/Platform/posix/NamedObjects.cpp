@@ -166,6 +166,17 @@ MappedSegment OpenOrCreateSegment(const char* name, SegmentKind kind, std::size_
   return {};
 }
 
+MappedSegment OpenExistingSegment(const char* name, SegmentKind kind, std::size_t bodySize) {
+  const std::string shmName = SharedMemoryName(name);
+  if (shmName.empty()) return {};
+  FileDescriptor opened(::shm_open(shmName.c_str(), O_RDWR, 0));
+  if (opened.Get() < 0) {
+    SetLastErrorFromErrno(errno);
+    return {};
+  }
+  return OpenSegment(opened.Get(), kind, kSegmentBodyOffset + bodySize);
+}
+
 void UnmapSegment(const MappedSegment& segment) {
   if (segment.base != nullptr) ::munmap(segment.base, segment.size);
 }
