@@ -80,7 +80,7 @@ MappedSegment CreateSegment(int fd, SegmentKind kind, std::size_t size,
 }
 
 MappedSegment OpenSegment(int fd, SegmentKind kind, std::size_t size) {
-  // The creator may not have sized the segment yet.
+  // The creator sizes the segment in one step, but may not have done so yet.
   const DWORD start = GetTickCount();
   struct stat status {};
   for (;;) {
@@ -88,19 +88,20 @@ MappedSegment OpenSegment(int fd, SegmentKind kind, std::size_t size) {
       SetLastErrorFromErrno(errno);
       return {};
     }
-    if (static_cast<std::size_t>(status.st_size) >= size) break;
+    if (static_cast<std::size_t>(status.st_size) >= kSegmentBodyOffset) break;
     if (GetTickCount() - start > kPublishWaitMs) {
       SetLastError(ERROR_TIMEOUT);
       return {};
     }
     Sleep(1);
   }
-  void* base = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  const auto existing = static_cast<std::size_t>(status.st_size);
+  void* base = ::mmap(nullptr, existing, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
   if (base == MAP_FAILED) {
     SetLastErrorFromErrno(errno);
     return {};
   }
-  MappedSegment segment{base, size, false};
+  MappedSegment segment{base, existing, false};
   while (ReadyWord(base).load(std::memory_order_acquire) != kSegmentReady) {
     if (GetTickCount() - start > kPublishWaitMs) {
       UnmapSegment(segment);
@@ -109,7 +110,8 @@ MappedSegment OpenSegment(int fd, SegmentKind kind, std::size_t size) {
     }
     Sleep(1);
   }
-  if (static_cast<SegmentHeader*>(base)->kind != static_cast<std::uint32_t>(kind)) {
+  // Another kind of object (or a smaller one of an older layout).
+  if (static_cast<SegmentHeader*>(base)->kind != static_cast<std::uint32_t>(kind) || existing < size) {
     UnmapSegment(segment);
     SetLastError(ERROR_INVALID_HANDLE);
     return {};
