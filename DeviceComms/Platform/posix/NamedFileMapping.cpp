@@ -54,12 +54,20 @@ class FileMapping final : public platform::KernelObject {
 class ViewRegistry {
  public:
   static ViewRegistry& Instance() {
-    static ViewRegistry* registry = new ViewRegistry;
+    // Built in static storage, so that the first use allocates nothing.
+    alignas(ViewRegistry) static unsigned char storage[sizeof(ViewRegistry)];
+    static ViewRegistry* registry = new (storage) ViewRegistry;
     return *registry;
   }
-  void Add(const void* base, std::size_t length) {
+  // False when the registry cannot grow (out of memory).
+  bool Add(const void* base, std::size_t length) {
     std::lock_guard<std::mutex> lock(m_lock);
-    m_views[base] = length;
+    try {
+      m_views[base] = length;
+      return true;
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
   }
   // The length of a registered view, removed from the registry; 0 if none.
   std::size_t Remove(const void* base) {
@@ -208,7 +216,11 @@ LPVOID MapViewOfFile(HANDLE handle, DWORD desiredAccess, DWORD offsetHigh, DWORD
     SetErrorFromErrno(errno);
     return nullptr;
   }
-  ViewRegistry::Instance().Add(base, length);
+  if (!ViewRegistry::Instance().Add(base, length)) {
+    ::munmap(base, length);
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
   SetLastError(ERROR_SUCCESS);
   return base;
 }

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 #include "Platform/LastError.h"
 #include "Platform/NamedObjects.h"
@@ -127,7 +128,12 @@ std::string SharedMemoryName(const char* name) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return {};
   }
-  return std::string("/") + name;
+  try {
+    return std::string("/") + name;
+  } catch (const std::bad_alloc&) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return {};
+  }
 }
 
 }  // namespace platform

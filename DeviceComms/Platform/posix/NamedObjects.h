@@ -27,7 +27,8 @@ namespace platform {
 HANDLE CreateNamedEvent(BOOL manualReset, BOOL initialState, const char* name);
 
 // "/" + name, or an empty string (last error ERROR_INVALID_PARAMETER) for a
-// name that cannot be a shared-memory name.
+// name that cannot be a shared-memory name (ERROR_NOT_ENOUGH_MEMORY when the
+// text cannot be allocated: the named-object calls never throw).
 std::string SharedMemoryName(const char* name);
 
 // What kind of object a segment holds; a create or open with another kind
