@@ -17,10 +17,12 @@
 //                            writers that find the ring full drop at once
 //   offset 513056  LONG      process id of the viewer attached last (for
 //                            messages only: whether a viewer lives is told
-//                            by its claim on the mapping, NamedObjects.h)
+//                            by its claim on the mapping, NamedObjects.h);
+//                            atomic, read without the mutex by a viewer
+//                            that is refused
 // Numbers are little-endian. Every access to the block is made with the
 // named trace mutex held, except the writers' unlocked read of the flag and
-// the drop count's atomic updates.
+// the atomic accesses to the drop count and the viewer's process id.
 //
 // Who lives how long: only the viewer creates the mapping, the mutex and
 // the event, and it holds the mapping's claim while it runs; writers open
@@ -66,7 +68,8 @@ inline constexpr std::size_t kDroppingOffset = kSlotsEnd + 4;
 inline constexpr std::size_t kViewerPidOffset = kSlotsEnd + 8;
 // The size the viewer creates and writers map.
 inline constexpr std::size_t kChannelSize = kSlotsEnd + 12;
-static_assert(kDroppedOffset % alignof(LONG) == 0, "the drop count is updated atomically");
+static_assert(kDroppedOffset % alignof(LONG) == 0 && kViewerPidOffset % alignof(LONG) == 0,
+              "fields accessed atomically are aligned");
 
 // A writer waits at most this long for one line: for the trace mutex and for
 // room in the ring together. Then it drops the line and counts it.
@@ -91,9 +94,12 @@ inline LONG ReadLong(const BYTE* view, std::size_t offset) {
 inline void WriteLong(BYTE* view, std::size_t offset, LONG value) {
   std::memcpy(view + offset, &value, sizeof value);
 }
-// The drop count, which writers may update without the mutex.
+// The two fields accessed atomically, without the mutex.
 inline std::atomic_ref<LONG> DroppedLines(BYTE* view) {
   return std::atomic_ref<LONG>(*reinterpret_cast<LONG*>(view + kDroppedOffset));
+}
+inline std::atomic_ref<LONG> ViewerPid(BYTE* view) {
+  return std::atomic_ref<LONG>(*reinterpret_cast<LONG*>(view + kViewerPidOffset));
 }
 // The slot `index` (0..kSlotCount-1).
 inline char* Slot(BYTE* view, LONG index) {

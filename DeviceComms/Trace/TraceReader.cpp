@@ -101,7 +101,7 @@ void ResetBlock(BYTE* view) {
   std::memset(view + kFilterOffset, 0, kSlotsOffset - kFilterOffset);  // filter, count, indices
   WriteLong(view, kDroppingOffset, 0);
   DroppedLines(view).store(0, std::memory_order_relaxed);
-  WriteLong(view, kViewerPidOffset, static_cast<LONG>(GetCurrentProcessId()));
+  ViewerPid(view).store(static_cast<LONG>(GetCurrentProcessId()), std::memory_order_relaxed);
 }
 
 }  // namespace
@@ -126,9 +126,9 @@ std::unique_ptr<CQTMTraceReader> CQTMTraceReader::Attach(const std::string& suff
   // setting up the block.
   if (!ClaimFileMapping(mapping.Get())) {
     const DWORD error = GetLastError();
+    // Read without the mutex, which the live reader may be holding.
     if (error == ERROR_BUSY && pLiveReaderPid != nullptr) {
-      ReaderMutexGuard guard(mutex.Get());
-      if (guard.Owns()) *pLiveReaderPid = static_cast<DWORD>(ReadLong(view, kViewerPidOffset));
+      *pLiveReaderPid = static_cast<DWORD>(ViewerPid(view).load(std::memory_order_relaxed));
     }
     UnmapViewOfFile(view);
     SetLastError(error);

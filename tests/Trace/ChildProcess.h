@@ -19,6 +19,7 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
+  pid_t Pid() const { return m_pid; }
   bool Running();
   // The exit code, or -1 when the child had to be killed (or died of a signal).
   int Wait(int milliseconds = 10000);
