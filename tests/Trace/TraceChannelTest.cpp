@@ -24,6 +24,7 @@ class TraceChannelTest : public testing::Test {
  protected:
   void SetUp() override {
     m_suffix = TraceNameSuffix() + "-" + testing::UnitTest::GetInstance()->current_test_info()->name();
+    TearDown();  // objects left by a process that had this id
     m_reader = CQTMTraceReader::Attach(m_suffix);
     ASSERT_NE(m_reader, nullptr);
     m_reader->SetFilter("HO");
