@@ -31,5 +31,9 @@ class ChildProcess {
   int m_status = 0;
 };
 
+// Set in a child's environment: its allocations fail while the library's
+// static objects are built (FailingAllocation.cpp).
+inline constexpr char kFailLoadAllocationsVariable[] = "BASECOMMS_TEST_FAIL_LOAD_ALLOCATIONS";
+
 // The child modes of the trace tests; returns the child's exit code.
 int RunTraceChild(const std::string& mode, const std::vector<std::string>& arguments);

@@ -2,6 +2,7 @@
 // library opens the channel at load) and a reader (the test itself).
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <regex>
 #include <string>
 #include <vector>
@@ -227,6 +228,14 @@ TEST_F(TraceChannelTest, WriterThatOutlivesItsViewerSwitchesTracingOffWhenTheRin
   EXPECT_EQ(ReadLong(view, kDroppedOffset), 0);
   UnmapViewOfFile(view);
   CloseHandle(mapping);
+}
+
+TEST_F(TraceChannelTest, LibraryLoadsWhenItsTraceObjectsCannotBeAllocated) {
+  setenv(kFailLoadAllocationsVariable, "1", 1);
+  ChildProcess child("lines", {"3"}, m_suffix);
+  unsetenv(kFailLoadAllocationsVariable);
+  EXPECT_EQ(child.Wait(), 0);
+  EXPECT_EQ(Field(kPendingOffset), 0);  // tracing stayed off
 }
 
 TEST_F(TraceChannelTest, ModuleLoadedBeforeTheViewerNeverWrites) {
