@@ -29,7 +29,8 @@ int WriteLines(int count) {
 // Opened the channel while a viewer lived (at load); writes `count` lines
 // once that viewer is gone.
 int WriteLinesOnceTheViewerIsGone(int count) {
-  HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, qtmtrace::TraceObjectName(qtmtrace::kMappingBaseName).c_str());
+  const std::string name = qtmtrace::TraceObjectName(qtmtrace::kMappingBaseName);
+  HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, name.c_str());
   if (mapping == nullptr) return 2;
   for (int i = 0; i < 5000 && IsFileMappingClaimed(mapping); ++i) usleep(2000);
   CloseHandle(mapping);
