@@ -207,7 +207,7 @@ HRESULT ParallelCommunication::AdmitService(LONG& deviceResult, IMessageService*
     }
     return E_FAIL;
   }
-  if (CallerOwnsService(outcome)) RetireService(pService, IsLastStep(outcome), messages);
+  if (CallerOwnsService(outcome)) RetireService(pService, IsDone(outcome), messages);
   // Also after a retired last step: it may have given back a hold, and the
   // target's parked messages must not wait for some unrelated event.
   if (!nowSend || isServiceComplete) {

@@ -74,6 +74,10 @@ void Access::AddCommunicating(ParallelCommunication& c, IMessageService* service
   CriticalSectionLock lock(c.m_componentLock);
   c.m_pCommunicatingQ->Add(service);
 }
+void Access::AddPending(ParallelCommunication& c, IMessageService* service) {
+  CriticalSectionLock lock(c.m_componentLock);
+  c.m_pPendingQ->Add(service);
+}
 unsigned int Access::CommunicatingCount(ParallelCommunication& c) {
   CriticalSectionLock lock(c.m_componentLock);
   return c.m_pCommunicatingQ->Size();
