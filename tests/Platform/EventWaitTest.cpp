@@ -1,14 +1,43 @@
 // Events and the wait functions: reset kinds, which object a multiple wait
-// picks, time-outs and wake-ups from other threads.
+// picks, time-outs and wake-ups from other threads, and that none of it needs
+// memory (this program's operator new can be made to fail on one thread).
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <new>
 #include <thread>
 #include <vector>
 
 #include "Platform/Win32.h"
 
 namespace {
+// While set, every operator new of this thread fails as an exhausted heap
+// does: the installed new-handler runs (a component's worker thread has one
+// that throws), then std::bad_alloc.
+thread_local bool t_refuseAllocations = false;
+}  // namespace
+
+void* operator new(std::size_t size) {
+  if (t_refuseAllocations) {
+    if (std::new_handler handler = std::get_new_handler()) handler();
+    throw std::bad_alloc();
+  }
+  if (void* memory = std::malloc(size != 0 ? size : 1)) return memory;
+  throw std::bad_alloc();
+}
+void operator delete(void* memory) noexcept { std::free(memory); }
+void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+
+namespace {
+
+// Refuses this thread's allocations for the scope's lifetime.
+struct NoMemory {
+  NoMemory() { t_refuseAllocations = true; }
+  ~NoMemory() { t_refuseAllocations = false; }
+  NoMemory(const NoMemory&) = delete;
+  NoMemory& operator=(const NoMemory&) = delete;
+};
 
 struct Event {
   explicit Event(bool manualReset, bool initialState = false)
@@ -98,6 +127,56 @@ TEST(WaitTest, BadHandlesAndArgumentsFail) {
   EXPECT_EQ(WaitForMultipleObjects(2, withNull, FALSE, 0), WAIT_FAILED);
   EXPECT_FALSE(SetEvent(nullptr));
   EXPECT_FALSE(CloseHandle(nullptr));
+}
+
+// A worker thread waits for its stop and request events, and its starter
+// signals and resets, while neither of them can allocate: nothing
+// fails and nothing throws, and CreateThread fails with a last error.
+TEST(WaitTest, WaitingAndSignallingNeedNoMemory) {
+  for (const bool single : {true, false}) {
+    SCOPED_TRACE(single ? "WaitForSingleObject" : "WaitForMultipleObjects");
+    Event stop(true), request(false);  // fresh objects: no waiter list grown yet
+    std::atomic<DWORD> woken{WAIT_FAILED};
+    std::atomic<bool> threw{false};
+    std::thread waiter([&] {
+      const NoMemory noMemory;
+      try {
+        const HANDLE both[] = {stop.h, request.h};
+        woken = single ? WaitForSingleObject(request.h, 5000) : WaitForMultipleObjects(2, both, FALSE, 5000);
+      } catch (...) {
+        threw = true;
+      }
+    });
+    Sleep(20);  // most likely waiting by now; either way the wait must succeed
+    BOOL reset = FALSE;
+    BOOL set = FALSE;
+    {
+      const NoMemory noMemory;
+      reset = ResetEvent(stop.h);
+      set = SetEvent(request.h);
+    }
+    EXPECT_TRUE(reset);
+    EXPECT_TRUE(set);
+    waiter.join();
+    EXPECT_FALSE(threw.load());
+    EXPECT_EQ(woken.load(), single ? WAIT_OBJECT_0 : WAIT_OBJECT_0 + 1);
+  }
+
+  HANDLE thread = nullptr;
+  HANDLE event = nullptr;
+  DWORD threadError = ERROR_SUCCESS;
+  DWORD eventError = ERROR_SUCCESS;
+  {
+    const NoMemory noMemory;
+    thread = CreateThread(nullptr, 0, [](LPVOID) -> DWORD { return 0; }, nullptr, 0, nullptr);
+    threadError = GetLastError();
+    event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    eventError = GetLastError();
+  }
+  EXPECT_EQ(thread, nullptr);
+  EXPECT_EQ(threadError, ERROR_NOT_ENOUGH_MEMORY);
+  EXPECT_EQ(event, nullptr);
+  EXPECT_EQ(eventError, ERROR_NOT_ENOUGH_MEMORY);
 }
 
 // Lower bounds only: a wait never returns early and the clocks advance.
