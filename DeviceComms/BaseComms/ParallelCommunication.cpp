@@ -107,9 +107,10 @@ HRESULT ParallelCommunication::Initialise(ITARVO_DeviceInfo* pDevInfo, ITARVO_De
   });
 
   try {
-    // The device configuration. GetUnknown hands out one reference, which is
-    // the one the component keeps (no further AddRef; UnInitialise releases
-    // it once).
+    // The device configuration. GetUnknown lends the pointer (no reference
+    // for the caller; it stays valid while the host keeps its device
+    // information): the component takes its own reference, which
+    // UnInitialise (or the roll-back) releases once.
     IUnknown* pUnknown = nullptr;
     const HRESULT hrUnknown = pDevInfo->GetUnknown(IID_ITARVO_DeviceConfig, &pUnknown);
     if (FAILED(hrUnknown) || pUnknown == nullptr) {
@@ -117,6 +118,7 @@ HRESULT ParallelCommunication::Initialise(ITARVO_DeviceInfo* pDevInfo, ITARVO_De
       return FAILED(hrUnknown) ? hrUnknown : E_NOINTERFACE;
     }
     ITARVO_DeviceConfig* const pDeviceConfig = reinterpret_cast<ITARVO_DeviceConfig*>(pUnknown);
+    pDeviceConfig->AddRef();
     {
       CriticalSectionLock lock(m_componentLock);
       m_pDeviceConfig = pDeviceConfig;

@@ -134,11 +134,13 @@ TEST_F(ComponentTest, MissingInterfacesOrFailingHostCallsKeepTheDefaults) {
   }
 }
 
+// GetUnknown lends the device configuration: the component's own reference is the only one while it runs.
 TEST_F(ComponentTest, InitialiseTakesOneReferenceEachAndUnInitialiseReleasesThemOnce) {
   ASSERT_EQ(Initialise(), S_OK);
   EXPECT_TRUE(Access::HasSendThread(*m_component));
   EXPECT_TRUE(Access::HasTimeWatchThread(*m_component));
   EXPECT_GE(Access::DispatchKey(*m_component), 0);
+  EXPECT_EQ(m_host.config.RefCount(), 1) << "the borrowed device configuration must be AddRef'd";
   EXPECT_EQ(m_host.sink.RefCount(), 1);
   EXPECT_EQ(m_host.protocol.RefCount(), 1);
   EXPECT_EQ(m_host.info.RefCount(), 1);
@@ -155,6 +157,19 @@ TEST_F(ComponentTest, InitialiseTakesOneReferenceEachAndUnInitialiseReleasesThem
 
   EXPECT_EQ(m_component->UnInitialise(), S_OK);
   EXPECT_EQ(m_host.config.activations, (std::vector<LONG>{1, 0}));
+}
+
+// The accessor lends its messages: a batch takes one reference on each and a failed batch gives each back once.
+TEST_F(ComponentTest, BatchTakesItsOwnReferenceOnEveryLentMessage) {
+  ASSERT_EQ(Initialise(), S_OK);
+  FakeDeviceMessage other(L"2");
+  doubles::FakeDeviceMessageAccessor accessor;
+  accessor.messages = {&m_deviceMessage, &other};
+  LONG result = 0;
+  EXPECT_EQ(m_component->RequestMultiMessageServices(&accessor, &result), E_NOTIMPL);  // no service configured
+  EXPECT_EQ(result, QTM_RESULT_INVALID_COMMAND);
+  EXPECT_EQ(m_deviceMessage.RefCount() + other.RefCount(), 0) << "released once each, never below zero";
+  EXPECT_EQ(Access::RegistrySize(*m_component), 0u);
 }
 
 TEST_F(ComponentTest, UnInitialiseDeletesQueuedServicesAndReleasesRegisteredMessages) {
