@@ -289,6 +289,24 @@ TEST_F(LifecycleTest, StopSendReceiveDoesNotOutliveUnInitialise) {
   ExpectARequestIsSentAndAnswered();
 }
 
+// An allocation failure inside a plug-in's factory is reported as out of memory, not as an unknown command.
+TEST_F(LifecycleTest, OutOfMemoryInAServiceFactoryIsReportedAsSuch) {
+  doubles::FakeConfigNode exhausting;
+  exhausting.attributes = {{L"CommandNo", L"6"},
+                           {L"DllPath", L"" FAILING_FACTORY_PATH},
+                           {L"ClassName", L"ExhaustsMemory"},
+                           {L"SuperClassName", L""}};
+  m_host.services.nodes.push_back(&exhausting);
+  ASSERT_EQ(Initialise(), S_OK);
+  FakeDeviceMessage request(L"6");
+  LONG code = 0x1234;
+  EXPECT_EQ(m_component->RequestMessageService(&request, &code), E_OUTOFMEMORY);
+  EXPECT_EQ(code, 0x1234) << "left untouched, as for every error a request catches";
+  EXPECT_EQ(Access::RegistrySize(*m_component), 0u);
+  EXPECT_EQ(request.RefCount(), 0);
+  ASSERT_EQ(m_component->UnInitialise(), S_OK);
+}
+
 // Initialise lets no exception out, whatever a host object throws, and gives back what it took.
 TEST_F(ComponentTest, InitialiseTurnsEveryExceptionIntoItsCodeAndRollsBack) {
   Host first;  // registered first: the second component's registration asks it whether they share the target

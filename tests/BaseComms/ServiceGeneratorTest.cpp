@@ -8,12 +8,14 @@
 #include <string>
 #include <typeinfo>
 
+#include "BaseComms/MessageServiceClassLoader.h"
 #include "BaseComms/PackedVersion.h"
 #include "Config/ComRef.h"
 #include "Interfaces/ConfigTree.h"
 #include "Platform/Com.h"
 #include "Platform/MessageBox.h"
 #include "Support/HostDoubles.h"
+#include "TARVO_SupportLib/NewHandler.h"
 #include "TARVO_SupportLib/TVO_Error.h"
 #include "XmlConfig/ConfigDocument.h"
 #include "XmlConfig/XmlDeviceConfig.h"
@@ -37,10 +39,10 @@ long LiveServices() {
   return live;
 }
 
-// <Service> element for the sample module.
+// <Service> element for the sample module (or another one).
 std::string Service(const std::string& commandNo, const std::string& className, const std::string& version = "",
-                    const std::string& superClass = "") {
-  std::string element = "<Service CommandNo='" + commandNo + "' DllPath='" SAMPLE_SERVICES_PATH "' ClassName='" +
+                    const std::string& superClass = "", const std::string& module = SAMPLE_SERVICES_PATH) {
+  std::string element = "<Service CommandNo='" + commandNo + "' DllPath='" + module + "' ClassName='" +
                         className + "' SuperClassName='" + superClass + "'";
   if (!version.empty()) element += " SupportVersion='" + version + "'";
   return element + "/>";
@@ -329,6 +331,21 @@ TEST_F(ServiceGeneratorTest, ARefusingServiceIsDestroyedAndNullReturned) {
   unreadable.keyResult = E_FAIL;
   EXPECT_EQ(generator.GenerateService(&unreadable, 0, Local()), nullptr);
   EXPECT_EQ(generator.GenerateService(nullptr, 0, Local()), nullptr);
+}
+
+// Out of memory while a plug-in's factory constructs: TVO_MemoryAllocError (what a request reports as E_OUTOFMEMORY),
+// never the null of a class that cannot be created.
+TEST_F(ServiceGeneratorTest, RunningOutOfMemoryInAFactoryIsNoMissingClass) {
+  ASSERT_TRUE(Load(Service("5", "ThrowsBadAlloc", "", "", FAILING_FACTORY_PATH) +
+                   Service("6", "ExhaustsMemory", "", "", FAILING_FACTORY_PATH) +
+                   Service("7", "ThrowsOther", "", "", FAILING_FACTORY_PATH)));
+  ServiceGenerator generator(Local());
+  FakeDeviceMessage badAlloc(L"5"), exhausted(L"6"), other(L"7");
+  const TVO_NewHandlerScope bracket;  // as a request runs
+  EXPECT_THROW(generator.GenerateService(&badAlloc, 0, Local()), TVO_MemoryAllocError);
+  EXPECT_THROW(generator.GenerateService(&exhausted, 0, Local()), TVO_MemoryAllocError);
+  EXPECT_EQ(generator.GenerateService(&other, 0, Local()), nullptr);
+  EXPECT_NE(MessageServiceClassLoader::Instance().GetLastErrorText().find("constructor failed"), std::string::npos);
 }
 
 TEST_F(ServiceGeneratorTest, AnEmptySuperClassNameAsksForNone) {
