@@ -4,7 +4,9 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <memory>
+#include <new>
 #include <string>
 #include <typeinfo>
 
@@ -19,6 +21,23 @@
 #include "TARVO_SupportLib/TVO_Error.h"
 #include "XmlConfig/ConfigDocument.h"
 #include "XmlConfig/XmlDeviceConfig.h"
+
+namespace {
+// While set, every operator new of this thread (the plug-ins' included)
+// fails as an exhausted heap does.
+thread_local bool t_refuseAllocations = false;
+}  // namespace
+
+void* operator new(std::size_t size) {
+  if (t_refuseAllocations) {
+    if (std::new_handler handler = std::get_new_handler()) handler();
+    throw std::bad_alloc();
+  }
+  if (void* memory = std::malloc(size != 0 ? size : 1)) return memory;
+  throw std::bad_alloc();
+}
+void operator delete(void* memory) noexcept { std::free(memory); }
+void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
 
 namespace {
 
@@ -346,6 +365,32 @@ TEST_F(ServiceGeneratorTest, RunningOutOfMemoryInAFactoryIsNoMissingClass) {
   EXPECT_THROW(generator.GenerateService(&exhausted, 0, Local()), TVO_MemoryAllocError);
   EXPECT_EQ(generator.GenerateService(&other, 0, Local()), nullptr);
   EXPECT_NE(MessageServiceClassLoader::Instance().GetLastErrorText().find("constructor failed"), std::string::npos);
+}
+
+// A sample service frees the buffer of a failed GetData, and takes no reference on a message it could not store.
+TEST_F(ServiceGeneratorTest, SampleServicesLeakNothingWhenTheHostOrTheHeapFails) {
+  ASSERT_TRUE(Load(Service("5", "ReadService")));
+  ServiceGenerator generator(Local());
+  FakeDeviceMessage unreadable(L"5", {1, 2, 3});
+  unreadable.dataResult = E_FAIL;
+  unreadable.dataDespiteFailure = true;
+  EXPECT_EQ(generator.GenerateService(&unreadable, 0, Local()), nullptr);  // the buffer: TearDown counts it
+
+  std::unique_ptr<IMessageService> service(
+      MessageServiceClassLoader::Instance().CreateMessageService(SAMPLE_SERVICES_PATH, "ReadService", nullptr));
+  ASSERT_TRUE(service);
+  FakeDeviceMessage noData(L"5");  // no data to copy: the list append is the first allocation
+  bool threw = false;
+  t_refuseAllocations = true;
+  try {
+    service->InitialiseService(&noData, Local());
+  } catch (const std::bad_alloc&) {
+    threw = true;
+  }
+  t_refuseAllocations = false;
+  EXPECT_TRUE(threw);
+  EXPECT_EQ(noData.RefCount(), 0) << "a reference taken for a message the service never stored";
+  EXPECT_FALSE(service->HasDeviceMessage(&noData));
 }
 
 TEST_F(ServiceGeneratorTest, AnEmptySuperClassNameAsksForNone) {
