@@ -349,6 +349,7 @@ TEST(ComponentCreationTest, CreateInstanceGivesNullWhenTheDispatcherCannotBeAllo
           threw = true;
         }
         t_allocationsLeft = -1;
+        componenttest::RemoveTraceChannel();
         _exit(threw ? 2 : component == nullptr ? 0 : 1);
       },
       ::testing::ExitedWithCode(0), "");
