@@ -254,7 +254,6 @@ HRESULT ParallelCommunication::Initialise(ITARVO_DeviceInfo* pDevInfo, ITARVO_De
   }
 }
 
-
 // Called only by Initialise, on its failing ways out; safe in every partial
 // state. It runs inside a destructor, so nothing may escape it.
 void ParallelCommunication::RollBackInitialise() {
@@ -350,8 +349,9 @@ HRESULT ParallelCommunication::UnInitialise() {
 }
 
 // Waits, polling every 10 ms, until no send and no delivery is in progress,
-// then sets the stopped flag for good. Must not be called from inside a
-// result callback or the protocol layer's Send: it would wait for itself.
+// then sets the stopped flag for the rest of this life (the next Initialise
+// clears it). Must not be called from inside a result callback or the
+// protocol layer's Send: it would wait for itself.
 HRESULT ParallelCommunication::StopSendReceive() {
   for (;;) {
     {
