@@ -4,38 +4,19 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <functional>
 #include <future>
 #include <list>
 #include <memory>
-#include <new>
 #include <stdexcept>
 #include <thread>
 #include <utility>
 
 #include "BaseComms/PackedVersion.h"
 #include "ComponentTestSupport.h"
+#include "Support/FailingAllocations.h"
 #include "Support/FakeMessageService.h"
 #include "Support/ParallelCommunicationTestAccess.h"
-
-namespace {
-// Allocations this thread may still make before each further one fails as an
-// exhausted heap does; negative: no limit.
-thread_local int t_allocationsLeft = -1;
-}  // namespace
-
-void* operator new(std::size_t size) {
-  if (t_allocationsLeft == 0) {
-    if (std::new_handler handler = std::get_new_handler()) handler();
-    throw std::bad_alloc();
-  }
-  if (t_allocationsLeft > 0) --t_allocationsLeft;
-  if (void* memory = std::malloc(size != 0 ? size : 1)) return memory;
-  throw std::bad_alloc();
-}
-void operator delete(void* memory) noexcept { std::free(memory); }
-void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
 
 namespace {
 
@@ -337,18 +318,20 @@ TEST_F(ComponentTest, InitialiseTurnsEveryExceptionIntoItsCodeAndRollsBack) {
 // CreateInstance gives null, never an exception, when the process-wide dispatcher (made by the first component)
 // cannot be allocated. Runs in a fresh process, where no component was made yet.
 TEST(ComponentCreationTest, CreateInstanceGivesNullWhenTheDispatcherCannotBeAllocated) {
+  if (!doubles::CanFailAllocations()) GTEST_SKIP() << "operator new cannot be replaced in this build";
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
       {
-        t_allocationsLeft = 1;  // the component object itself, then nothing more
         ParallelCommunication* component = nullptr;
         bool threw = false;
-        try {
-          component = ParallelCommunication::CreateInstance();
-        } catch (...) {
-          threw = true;
+        {
+          const doubles::FailAllocations noMemory(1);  // the component object itself, then nothing more
+          try {
+            component = ParallelCommunication::CreateInstance();
+          } catch (...) {
+            threw = true;
+          }
         }
-        t_allocationsLeft = -1;
         componenttest::RemoveTraceChannel();
         _exit(threw ? 2 : component == nullptr ? 0 : 1);
       },

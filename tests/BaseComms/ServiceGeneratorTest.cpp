@@ -4,9 +4,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <memory>
-#include <new>
 #include <string>
 #include <typeinfo>
 
@@ -16,28 +14,12 @@
 #include "Interfaces/ConfigTree.h"
 #include "Platform/Com.h"
 #include "Platform/MessageBox.h"
+#include "Support/FailingAllocations.h"
 #include "Support/HostDoubles.h"
 #include "TARVO_SupportLib/NewHandler.h"
 #include "TARVO_SupportLib/TVO_Error.h"
 #include "XmlConfig/ConfigDocument.h"
 #include "XmlConfig/XmlDeviceConfig.h"
-
-namespace {
-// While set, every operator new of this thread (the plug-ins' included)
-// fails as an exhausted heap does.
-thread_local bool t_refuseAllocations = false;
-}  // namespace
-
-void* operator new(std::size_t size) {
-  if (t_refuseAllocations) {
-    if (std::new_handler handler = std::get_new_handler()) handler();
-    throw std::bad_alloc();
-  }
-  if (void* memory = std::malloc(size != 0 ? size : 1)) return memory;
-  throw std::bad_alloc();
-}
-void operator delete(void* memory) noexcept { std::free(memory); }
-void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
 
 namespace {
 
@@ -376,18 +358,20 @@ TEST_F(ServiceGeneratorTest, SampleServicesLeakNothingWhenTheHostOrTheHeapFails)
   unreadable.dataDespiteFailure = true;
   EXPECT_EQ(generator.GenerateService(&unreadable, 0, Local()), nullptr);  // the buffer: TearDown counts it
 
+  if (!doubles::CanFailAllocations()) GTEST_SKIP() << "operator new cannot be replaced in this build";
   std::unique_ptr<IMessageService> service(
       MessageServiceClassLoader::Instance().CreateMessageService(SAMPLE_SERVICES_PATH, "ReadService", nullptr));
   ASSERT_TRUE(service);
   FakeDeviceMessage noData(L"5");  // no data to copy: the list append is the first allocation
   bool threw = false;
-  t_refuseAllocations = true;
-  try {
-    service->InitialiseService(&noData, Local());
-  } catch (const std::bad_alloc&) {
-    threw = true;
+  {
+    const doubles::FailAllocations noMemory;
+    try {
+      service->InitialiseService(&noData, Local());
+    } catch (const std::bad_alloc&) {
+      threw = true;
+    }
   }
-  t_refuseAllocations = false;
   EXPECT_TRUE(threw);
   EXPECT_EQ(noData.RefCount(), 0) << "a reference taken for a message the service never stored";
   EXPECT_FALSE(service->HasDeviceMessage(&noData));

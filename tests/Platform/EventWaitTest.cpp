@@ -4,40 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdlib>
-#include <new>
 #include <thread>
 #include <vector>
 
 #include "Platform/Win32.h"
-
-namespace {
-// While set, every operator new of this thread fails as an exhausted heap
-// does: the installed new-handler runs (a component's worker thread has one
-// that throws), then std::bad_alloc.
-thread_local bool t_refuseAllocations = false;
-}  // namespace
-
-void* operator new(std::size_t size) {
-  if (t_refuseAllocations) {
-    if (std::new_handler handler = std::get_new_handler()) handler();
-    throw std::bad_alloc();
-  }
-  if (void* memory = std::malloc(size != 0 ? size : 1)) return memory;
-  throw std::bad_alloc();
-}
-void operator delete(void* memory) noexcept { std::free(memory); }
-void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+#include "Support/FailingAllocations.h"
 
 namespace {
 
-// Refuses this thread's allocations for the scope's lifetime.
-struct NoMemory {
-  NoMemory() { t_refuseAllocations = true; }
-  ~NoMemory() { t_refuseAllocations = false; }
-  NoMemory(const NoMemory&) = delete;
-  NoMemory& operator=(const NoMemory&) = delete;
-};
+using NoMemory = doubles::FailAllocations;
 
 struct Event {
   explicit Event(bool manualReset, bool initialState = false)
@@ -133,6 +108,7 @@ TEST(WaitTest, BadHandlesAndArgumentsFail) {
 // signals and resets, while neither of them can allocate: nothing
 // fails and nothing throws, and CreateThread fails with a last error.
 TEST(WaitTest, WaitingAndSignallingNeedNoMemory) {
+  if (!doubles::CanFailAllocations()) GTEST_SKIP() << "operator new cannot be replaced in this build";
   for (const bool single : {true, false}) {
     SCOPED_TRACE(single ? "WaitForSingleObject" : "WaitForMultipleObjects");
     Event stop(true), request(false);  // fresh objects: no waiter list grown yet
