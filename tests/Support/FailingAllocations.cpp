@@ -47,6 +47,23 @@ void* operator new(std::size_t size) {
     if (t_allocationsLeft == 0) throw std::bad_alloc();  // a handler that returns frees nothing here
   }
 }
+// Every other form that is not over-aligned goes through the two above, so
+// that no allocator (a sanitizer's, say) sees memory of the other.
+void* operator new[](std::size_t size) { return ::operator new(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return ::operator new(size);
+  } catch (...) {
+    return nullptr;
+  }
+}
+void* operator new[](std::size_t size, const std::nothrow_t& nothrow) noexcept {
+  return ::operator new(size, nothrow);
+}
 void operator delete(void* memory) noexcept { std::free(memory); }
+void operator delete[](void* memory) noexcept { std::free(memory); }
 void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+void operator delete[](void* memory, std::size_t) noexcept { std::free(memory); }
+void operator delete(void* memory, const std::nothrow_t&) noexcept { std::free(memory); }
+void operator delete[](void* memory, const std::nothrow_t&) noexcept { std::free(memory); }
 #endif
