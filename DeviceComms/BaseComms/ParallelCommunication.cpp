@@ -77,9 +77,9 @@ ParallelCommunication::ParallelCommunication() {
 
 ParallelCommunication::~ParallelCommunication() {
   QTMTraceDevice("ParallelCommunication::~ParallelCommunication[%08X]\n", TraceAddress(this));
-  delete m_pServiceGenerator;
   {
     CriticalSectionLock lock(m_componentLock);
+    m_pServiceGenerator.reset();
     delete m_pDeviceMessages;
     m_pDeviceMessages = nullptr;
     delete m_pPendingQ;
@@ -128,9 +128,15 @@ HRESULT ParallelCommunication::Initialise(ITARVO_DeviceInfo* pDevInfo, ITARVO_De
     ClearDeviceMessages();
   }
   // The previous life's generator (UnInitialise leaves it to this point or
-  // to the destructor). Requests see no device configuration yet and do not
-  // touch it.
-  delete std::exchange(m_pServiceGenerator, nullptr);
+  // to the destructor). A late request of that life may still hold a copy:
+  // the last holder deletes it.
+  {
+    std::shared_ptr<ServiceGenerator> previous;
+    {
+      CriticalSectionLock lock(m_componentLock);
+      previous.swap(m_pServiceGenerator);
+    }
+  }
 
   bool initialised = false;
   // Every way out short of success (a failure row, a TVO_RuntimeError or any
@@ -191,8 +197,12 @@ HRESULT ParallelCommunication::Initialise(ITARVO_DeviceInfo* pDevInfo, ITARVO_De
     // generator throw TVO_RuntimeError with the failing code: it is caught
     // below like any other, and the roll-back stops the threads. The member
     // is written only once the generator exists, so a throw leaves it null.
-    m_pServiceGenerator = new (std::nothrow) ServiceGenerator(pDeviceConfig);
-    if (m_pServiceGenerator == nullptr) {
+    std::shared_ptr<ServiceGenerator> generator(new (std::nothrow) ServiceGenerator(pDeviceConfig));
+    {
+      CriticalSectionLock lock(m_componentLock);
+      m_pServiceGenerator = generator;
+    }
+    if (generator == nullptr) {
       StopTimeWatchRoutine();
       StopSendRoutine();
       QTMTraceDevice("FAIL: ServiceGenerator, File(%s), Line(%d)\n", __FILE__, __LINE__);
@@ -264,8 +274,13 @@ void ParallelCommunication::RollBackInitialise() {
       m_pDispatcher->UnregisterDevice(key, this);
       SetDispatchKey(-1);
     }
-    delete m_pServiceGenerator;
-    m_pServiceGenerator = nullptr;
+    {
+      std::shared_ptr<ServiceGenerator> generator;
+      {
+        CriticalSectionLock lock(m_componentLock);
+        generator.swap(m_pServiceGenerator);
+      }
+    }
 
     ITARVO_DeviceConfig* pDeviceConfig = nullptr;
     ITARVO_DeviceInfo* pDevInfo = nullptr;
@@ -333,13 +348,31 @@ HRESULT ParallelCommunication::UnInitialise() {
     pSink = std::exchange(m_pResultCallback, nullptr);
     pProtocolComm = std::exchange(m_pProtocolComm, nullptr);
   }
+  // A delivery that started before the sink was cleared (from a protocol
+  // layer's Receive, say) still uses it: its reference is released only
+  // once no delivery is in progress. No new one starts: the sink is gone.
+  for (;;) {
+    {
+      CriticalSectionLock lock(m_componentLock);
+      if (m_callingBackCount == 0) break;
+    }
+    Sleep(1);
+  }
 
   if (registered) {
     m_pDispatcher->UnregisterDevice(key, this);
     SetDispatchKey(-1);
   }
   QTMTraceDevice("ParallelCommunication::----0 LINE[%d]\n", __LINE__);
-  if (registered) m_pDispatcher->DispatchNextService(key);
+  if (registered) {
+    try {
+      m_pDispatcher->DispatchNextService(key);
+    } catch (...) {
+      // The other components of the target go on at their next event; the
+      // host's references are given back all the same.
+      TraceCaughtException(__FILE__, __LINE__);
+    }
+  }
 
   ReleaseHeld(pDevInfo);
   ReleaseHeld(pSink);
@@ -419,6 +452,7 @@ void ParallelCommunication::StopSendRoutine() {
   {
     CriticalSectionLock lock(m_sendLock);
     pLeft = std::exchange(m_pSendList, nullptr);
+    m_reservedSends = 0;  // room in a list that is gone
   }
   if (pLeft != nullptr) {
     for (ITARVO_ProtocolMessage* pMessage : *pLeft) ReleaseHeld(pMessage);
