@@ -179,8 +179,15 @@ bool CommunicationDispatcher::ReRegisterDevice(LONG& newKey, LONG oldKey, Parall
   int turns = 0;
   ITARVO_DeviceConfig* registeredDevice = nullptr;
   if (!LeaveTarget(turns, registeredDevice, oldKey, component)) return false;
+  // The component's key changes here, under the dispatch lock, so that no
+  // dispatch of another thread sees the component on one target while its
+  // key names another. Between the two targets (and for good, when joining
+  // fails or throws) it names none.
+  component->SetDispatchKey(-1);
   bool created = false;
-  return JoinOrCreate(newKey, created, configuration, component, registeredDevice, transferMode, turns);
+  if (!JoinOrCreate(newKey, created, configuration, component, registeredDevice, transferMode, turns)) return false;
+  component->SetDispatchKey(newKey);
+  return true;
 }
 
 // --- modes ----------------------------------------------------------------------

@@ -67,6 +67,11 @@ bool DispatchTarget::Leave(int& remaining, int& removedTurns, ITARVO_DeviceConfi
     // hold its services had on the target goes with it.
     for (ParallelCommunication* other : m_communications) other->m_exclusiveMode = EXCLUSIVE_MODE_NONE;
     m_pSimplexService = nullptr;
+    m_pSimplexHolder = nullptr;
+  }
+  if (m_pSimplexHolder == component) {
+    m_pSimplexService = nullptr;
+    m_pSimplexHolder = nullptr;
   }
   remaining = static_cast<int>(m_communications.size());
   removedTurns = RemoveTurns(component);
@@ -103,12 +108,14 @@ bool DispatchTarget::SetTransferMode(int mode, IMessageService* service, Paralle
       }
       component->m_transferMode = TRANSFER_MODE_ONE_BY_ONE;
       m_pSimplexService = service;
+      m_pSimplexHolder = service != nullptr ? component : nullptr;
       return true;
     case TRANSFER_MODE_PARALLEL:
       // Give the hold back: only the simplex service itself can.
       if (component->m_transferMode != TRANSFER_MODE_ONE_BY_ONE || m_pSimplexService != service) return false;
       component->m_transferMode = TRANSFER_MODE_PARALLEL;
       m_pSimplexService = nullptr;
+      m_pSimplexHolder = nullptr;
       return true;
     default:
       return false;

@@ -45,7 +45,8 @@ class DispatchTarget {
   // False, changing nothing, when `transferMode` is not the target's base mode.
   bool Join(ParallelCommunication* component, ITARVO_DeviceConfig* device, int transferMode, int turns);
   bool Contains(ParallelCommunication* component) const;
-  // False, outputs untouched, when `component` is not registered.
+  // False, outputs untouched, when `component` is not registered. A leaving
+  // component that holds the one-by-one hold gives it up.
   bool Leave(int& remaining, int& removedTurns, ITARVO_DeviceConfig*& device, ParallelCommunication* component);
 
   void QueueTurn(ParallelCommunication* component);
@@ -84,4 +85,8 @@ class DispatchTarget {
   int m_targetMode;
   std::list<ParallelCommunication*> m_turns;
   IMessageService* m_pSimplexService = nullptr;
+  // The component that took the hold last; a holder that leaves the target
+  // takes its hold along (its services are about to be deleted, and nobody
+  // else could give the hold back: the target would wait for ever).
+  ParallelCommunication* m_pSimplexHolder = nullptr;
 };

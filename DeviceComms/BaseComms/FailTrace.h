@@ -47,6 +47,20 @@ inline LONG TraceCaughtException(const char* file, int line) noexcept {
   }
 }
 
+// The code TraceCaughtException gives, without any trace line: for the
+// operations that trace nothing (SetMode, GetMode).
+inline LONG CaughtExceptionCode() noexcept {
+  try {
+    throw;
+  } catch (const TVO_RuntimeError& error) {
+    return error.GetErrorCode();
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_FAIL;
+  }
+}
+
 // Runs one step of a worker thread. Nothing escapes it: whatever is thrown
 // is traced, and the thread goes on with its loop.
 template <typename Step>

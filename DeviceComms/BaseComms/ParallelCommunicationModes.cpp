@@ -65,8 +65,8 @@ HRESULT ParallelCommunication::SetMode(const wchar_t* modeName, LONG value) {
       return SetExclusiveMode(static_cast<tagExclusiveMode>(value));
     }
     return E_FAIL;
-  } catch (const TVO_RuntimeError& error) {
-    return error.GetErrorCode();
+  } catch (...) {
+    return CaughtExceptionCode();
   }
 }
 
@@ -79,8 +79,8 @@ HRESULT ParallelCommunication::GetMode(const wchar_t* modeName, LONG* pValue) {
     const HRESULT hr = GetExclusiveMode(&mode);
     if (SUCCEEDED(hr)) *pValue = mode;
     return hr;
-  } catch (const TVO_RuntimeError& error) {
-    return error.GetErrorCode();
+  } catch (...) {
+    return CaughtExceptionCode();
   }
 }
 
@@ -161,14 +161,17 @@ HRESULT ParallelCommunication::ChangeRuntimeInformation(const wchar_t* runtimeIn
       // goes on with its other components.
       const LONG oldKey = DispatchKey();
       LONG newKey = oldKey;
+      // The dispatcher writes the new key (or -1, when the component could
+      // leave the old target but not join a new one).
       const bool reRegistered =
           m_pDispatcher->ReRegisterDevice(newKey, oldKey, this, deviceConfig.Get(), m_defaultTransferMode);
-      SetDispatchKey(newKey);
+      // The old target goes on without this component (also when joining
+      // the new one failed after leaving the old).
+      if (DispatchKey() != oldKey) m_pDispatcher->DispatchNextService(oldKey);
       if (!reRegistered) {
         QTMTraceDevice("ParallelCommunication::ChangeRuntimeInformation(), FAIL: ReRegisterDevice().\n");
         return changed;
       }
-      m_pDispatcher->DispatchNextService(oldKey);
     }
 
     // The protocol layer's reading of the new information is what the device
@@ -187,8 +190,8 @@ HRESULT ParallelCommunication::ChangeRuntimeInformation(const wchar_t* runtimeIn
       InitializeRuntimeVersion(m_runtimeVersion);
     }
     return result;
-  } catch (const TVO_RuntimeError& error) {
-    return TraceCaught(error, __FILE__, __LINE__);
+  } catch (...) {
+    return TraceCaughtException(__FILE__, __LINE__);
   }
 }
 
@@ -228,7 +231,7 @@ HRESULT ParallelCommunication::GetServiceInformation(const wchar_t* commandNo, T
     GetConfigAttribute(forbidden, L"ForbiddenOnLocked", path.c_str(), 1, deviceConfig.Get());
     pInformation->forbiddenOnLocked = forbidden == L"TRUE" ? 1 : 0;
     return S_OK;
-  } catch (const TVO_RuntimeError& error) {
-    return TraceCaught(error, __FILE__, __LINE__);
+  } catch (...) {
+    return TraceCaughtException(__FILE__, __LINE__);
   }
 }

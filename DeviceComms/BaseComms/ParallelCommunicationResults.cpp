@@ -190,9 +190,8 @@ bool ParallelCommunication::CallbackSomeResults(std::list<ITARVO_DeviceResult*>&
     CriticalSectionLock lock(m_componentLock);
     --m_callingBackCount;
   });
-  const TVO_NewHandlerPair handler = QueryCurrentNewHandler();
+  const TVO_CalloutScope callout;  // undoes a handler the application installed
   const HRESULT hr = pSink->ReceiveDeviceResults(static_cast<LONG>(deliverable.size()), deliverable.data());
-  ResetNewHandler(handler);
   return SUCCEEDED(hr);
 }
 
@@ -237,9 +236,11 @@ LONG ParallelCommunication::DeliverResult(ITARVO_DeviceResult* pResult, bool onl
       static_cast<int>(complete), static_cast<unsigned>(errorCode), __LINE__);
   QTMTraceDevice("ParallelCommunication::CallbackResult(): This(%08X), DeviceMessage(%08x)\n", TraceAddress(this),
                  TraceAddress(message.Get()));
-  const TVO_NewHandlerPair handler = QueryCurrentNewHandler();
-  const HRESULT hr = pSink->ReceiveDeviceResult(pResult);
-  ResetNewHandler(handler);
+  HRESULT hr = S_OK;
+  {
+    const TVO_CalloutScope callout;  // undoes a handler the application installed
+    hr = pSink->ReceiveDeviceResult(pResult);
+  }
   if (FAILED(hr)) {
     TraceFailCode(hr, __FILE__, __LINE__);
     return hr;

@@ -9,8 +9,11 @@
 // batch is cut short by an error, or when the send thread is stopped with
 // messages still queued (StopSendRoutine).
 //
-// Neither thread lets an exception out: TVO_RuntimeError (so also an
-// allocation failure) and anything else is traced and the loop goes on.
+// Neither thread lets an exception out: TVO_RuntimeError, std::bad_alloc and
+// anything else is traced and the loop goes on. The threads do not install
+// the throwing allocation-failure handler: it is process-wide, so a thread
+// that installs it for its lifetime installs it for the whole host; the
+// loops catch std::bad_alloc instead.
 #include <cstdint>
 #include <exception>
 #include <list>
@@ -108,9 +111,8 @@ bool ParallelCommunication::SendMessage(ITARVO_ProtocolMessage* pProtocolMsg) {
       CriticalSectionLock lock(m_componentLock);
       m_isSending = false;
     });
-    const TVO_NewHandlerPair handler = QueryCurrentNewHandler();
+    const TVO_CalloutScope callout;  // undoes a handler the protocol layer installed
     hr = pProtocolComm->Send(pProtocolMsg);
-    ResetNewHandler(handler);
   }
   return SUCCEEDED(hr);
 }
@@ -118,7 +120,6 @@ bool ParallelCommunication::SendMessage(ITARVO_ProtocolMessage* pProtocolMsg) {
 DWORD ParallelCommunication::MessageSendRoutine(LPVOID parameter) {
   auto* const self = static_cast<ParallelCommunication*>(parameter);
   const HRESULT com = CoInitialize(nullptr);
-  SetNewHandlerWithThrowError();  // for the thread's lifetime, never restored
 
   const HANDLE events[2] = {self->m_hSendStopEvent, self->m_hSendRequestEvent};
   for (;;) {
@@ -176,7 +177,6 @@ DWORD ParallelCommunication::TimeWatchRoutine(LPVOID parameter) {
   auto* const self = static_cast<ParallelCommunication*>(parameter);
   // The priority is raised by StartTimeWatchRoutine, which holds the handle.
   const HRESULT com = CoInitialize(nullptr);
-  SetNewHandlerWithThrowError();  // for the thread's lifetime, never restored
 
   // Ends when the stop event is signalled or the wait fails.
   while (WaitForSingleObject(self->m_hTimeWatchStopEvent, 10) == WAIT_TIMEOUT) {

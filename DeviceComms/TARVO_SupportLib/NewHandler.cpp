@@ -1,6 +1,7 @@
 #include "TARVO_SupportLib/NewHandler.h"
 
 #include <atomic>
+#include <mutex>
 
 #include "TARVO_SupportLib/TVO_Error.h"
 
@@ -10,6 +11,18 @@ namespace {
 std::atomic<int> g_newMode{0};
 
 void ThrowMemoryAllocError() { throw TVO_MemoryAllocError(__FILE__, __LINE__); }
+
+// The counted bracket's state.
+struct Bracket {
+  std::mutex lock;
+  unsigned int open = 0;     // guarded by lock
+  TVO_NewHandlerPair saved;  // guarded by lock: the host's pair while open > 0
+};
+
+Bracket& TheBracket() {
+  static Bracket bracket;  // constructed on first use, never throws
+  return bracket;
+}
 
 }  // namespace
 
@@ -30,4 +43,27 @@ TVO_NewHandlerPair QueryCurrentNewHandler() {
   current.handler = std::get_new_handler();
   current.newMode = g_newMode.load();
   return current;
+}
+
+void OpenNewHandlerBracket() {
+  Bracket& bracket = TheBracket();
+  const std::lock_guard<std::mutex> guard(bracket.lock);
+  if (bracket.open++ == 0) {
+    bracket.saved = SetNewHandlerWithThrowError();
+  } else {
+    SetNewHandlerWithThrowError();  // in case a callee replaced it meanwhile
+  }
+}
+
+void CloseNewHandlerBracket() {
+  Bracket& bracket = TheBracket();
+  const std::lock_guard<std::mutex> guard(bracket.lock);
+  if (bracket.open == 0) return;  // unmatched: nothing to give back
+  if (--bracket.open == 0) ResetNewHandler(bracket.saved);
+}
+
+void RestoreNewHandlerAfterCallout() {
+  Bracket& bracket = TheBracket();
+  const std::lock_guard<std::mutex> guard(bracket.lock);
+  if (bracket.open != 0) SetNewHandlerWithThrowError();
 }

@@ -191,6 +191,7 @@ TEST(RuntimeInformationTest, FailedReRegistrationReturnsTheChangeAndKeepsTheVers
   EXPECT_TRUE(trace.Contains("ParallelCommunication::ChangeRuntimeInformation(), FAIL: ReRegisterDevice().\n"));
   EXPECT_EQ(moving.RuntimeVersion(), PackVersion(1, 2, 2));
   EXPECT_EQ(moving.host.config.configuration[L""], L"LINE=64");
+  EXPECT_EQ(moving.Key(), -1) << "it left its old target and joined none";
 }
 
 // Same target: the key stays, the text is stored, the runtime version goes back to 0. Other rows fail one host step.

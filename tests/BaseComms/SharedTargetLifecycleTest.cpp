@@ -1,6 +1,7 @@
-// Two one-by-one components on one target: when the component whose service
-// holds the line is uninitialised, the hold is cleared and the other
-// component's parked message goes out.
+// Two components on one target that runs one by one (one-by-one components,
+// or parallel ones whose target was switched to one-by-one mode): when the
+// component whose service holds the line is uninitialised, the hold is
+// cleared and the other component's parked message goes out.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -26,17 +27,25 @@ FakeMessageService* HoldingService(FakeProtocolMessage& message) {
   return service;
 }
 
-TEST(SharedTargetLifecycleTest, UnInitialiseOfTheHolderClearsTheHoldAndLetsTheOthersGo) {
+class SharedTargetLifecycleTest : public ::testing::TestWithParam<bool> {};
+
+TEST_P(SharedTargetLifecycleTest, UnInitialiseOfTheHolderClearsTheHoldAndLetsTheOthersGo) {
+  const bool oneByOneComponents = GetParam();
   FakeProtocolMessage first;
   FakeProtocolMessage second;
   const int servicesBefore = FakeMessageService::LiveCount();
   {
     Host hostA;  // both devices: "LINE=1", the same target
     Host hostB;
-    std::unique_ptr<ParallelCommunication> a(OneByOneCommunication::CreateInstance());
-    std::unique_ptr<ParallelCommunication> b(OneByOneCommunication::CreateInstance());
+    const auto create = oneByOneComponents ? &OneByOneCommunication::CreateInstance
+                                           : &ParallelCommunication::CreateInstance;
+    std::unique_ptr<ParallelCommunication> a(create());
+    std::unique_ptr<ParallelCommunication> b(create());
     ASSERT_EQ(a->Initialise(&hostA.info, &hostA.sink, &hostA.protocol), S_OK);
     ASSERT_EQ(b->Initialise(&hostB.info, &hostB.sink, &hostB.protocol), S_OK);
+    if (!oneByOneComponents) {
+      ASSERT_EQ(a->SetMode(L"TransferMode", 0), S_OK);
+    }
     const LONG key = Access::DispatchKey(*a);
     ASSERT_EQ(Access::DispatchKey(*b), key);
     CommunicationDispatcher* dispatcher = CommunicationDispatcher::GetInstance();
@@ -62,5 +71,8 @@ TEST(SharedTargetLifecycleTest, UnInitialiseOfTheHolderClearsTheHoldAndLetsTheOt
   }
   EXPECT_EQ(FakeMessageService::LiveCount(), servicesBefore);
 }
+
+INSTANTIATE_TEST_SUITE_P(Targets, SharedTargetLifecycleTest, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "OneByOneBase" : "ParallelBaseSwitched"; });
 
 }  // namespace

@@ -56,6 +56,29 @@ TEST(NewHandlerTest, QueryAndResetRestoreHandlerAndMode) {
   EXPECT_EQ(QueryCurrentNewHandler().newMode, outside.newMode);
 }
 
+// Two threads' brackets that overlap without nesting (A opens, B opens, A
+// closes, B closes) must still give the host its own handler back at the end,
+// and a callee's handler is undone only while a bracket is open.
+TEST(NewHandlerTest, OverlappingBracketsGiveTheHostsHandlerBack) {
+  std::set_new_handler(&PreviousHandler);
+  auto* first = new TVO_NewHandlerScope;
+  auto* second = new TVO_NewHandlerScope;
+  const std::new_handler throwing = std::get_new_handler();
+  EXPECT_NE(throwing, &PreviousHandler);
+  delete first;
+  EXPECT_EQ(std::get_new_handler(), throwing) << "a bracket is still open";
+
+  std::set_new_handler(nullptr);  // what a result sink might do
+  { const TVO_CalloutScope callout; }
+  EXPECT_EQ(std::get_new_handler(), throwing);
+
+  delete second;
+  EXPECT_EQ(std::get_new_handler(), &PreviousHandler);
+  { const TVO_CalloutScope callout; }
+  EXPECT_EQ(std::get_new_handler(), &PreviousHandler);
+  std::set_new_handler(nullptr);
+}
+
 class DeviceBusyError : public TVO_RuntimeError {
  public:
   DeviceBusyError() : TVO_RuntimeError("busy.cpp", 3, E_FAIL) {}
