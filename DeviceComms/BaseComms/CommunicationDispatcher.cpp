@@ -51,39 +51,27 @@ class CommunicationDispatcher::ProtocolMessageHold {
   ITARVO_ProtocolMessage* m_pMessage;
 };
 
-class CommunicationDispatcher::SendBatch {
+class CommunicationDispatcher::SendSlot {
  public:
-  SendBatch() = default;
-  ~SendBatch() {
-    for (auto& [component, messages] : m_messages) {
-      for (ITARVO_ProtocolMessage* message : messages) {
-        if (message != nullptr) message->Release();
-      }
-    }
+  // May throw (the send list makes room); then nothing is reserved.
+  explicit SendSlot(ParallelCommunication* component)
+      : m_pComponent(component), m_reserved(component->ReserveSendSlot()) {}
+  ~SendSlot() {
+    if (m_reserved) m_pComponent->UnreserveSendSlot();
   }
-  SendBatch(const SendBatch&) = delete;
-  SendBatch& operator=(const SendBatch&) = delete;
+  SendSlot(const SendSlot&) = delete;
+  SendSlot& operator=(const SendSlot&) = delete;
 
-  // Takes over the message's reference, also when it throws.
-  void Add(ParallelCommunication* component, ITARVO_ProtocolMessage* message) {
-    ProtocolMessageHold hold(message);
-    m_messages[component].push_back(message);
-    hold.Handover();
-  }
-  // Hands every message to its component's send list: components in
-  // ascending address order, each one's messages in the order taken.
-  void Send() {
-    for (auto& [component, messages] : m_messages) {
-      for (ITARVO_ProtocolMessage*& message : messages) {
-        ITARVO_ProtocolMessage* handed = message;
-        message = nullptr;
-        component->RequestSendMessage(handed);
-      }
-    }
+  // Hands the message (its reference) to the component's send list.
+  void Send(ITARVO_ProtocolMessage* message) noexcept {
+    const bool reserved = m_reserved;
+    m_reserved = false;
+    m_pComponent->SendReserved(message, reserved);
   }
 
  private:
-  std::map<ParallelCommunication*, std::vector<ITARVO_ProtocolMessage*>> m_messages;
+  ParallelCommunication* m_pComponent;
+  bool m_reserved;
 };
 
 // --- creation and registration -------------------------------------------------
@@ -215,6 +203,12 @@ bool CommunicationDispatcher::SetTransferMode(int mode, IMessageService* service
   return target != nullptr && target->SetTransferMode(mode, service, component);
 }
 
+void CommunicationDispatcher::DropHold(IMessageService* service, LONG key) {
+  CriticalSectionLock holdLock(m_holdLock);
+  DispatchTarget* target = FindTarget(key);
+  if (target != nullptr) target->DropHold(service);
+}
+
 bool CommunicationDispatcher::ReleaseHold(IMessageService* service, LONG key, ParallelCommunication* component) {
   const int base = GetBaseTransferMode(key);
   return SetTransferMode(base, base != TRANSFER_MODE_ONE_BY_ONE ? service : nullptr, key, component);
@@ -242,6 +236,7 @@ bool CommunicationDispatcher::DispatchService(DispatchOutcome& outcome, bool& no
   if (!results.empty()) Sleep(0);
   component->CallbackSomeResults(results);
 
+  SendSlot slot(component);
   bool result = false;
   {
     CriticalSectionLock dispatchLock(m_dispatchLock);
@@ -255,7 +250,7 @@ bool CommunicationDispatcher::DispatchService(DispatchOutcome& outcome, bool& no
     }
   }
   // From here on the service may belong to a queue: only the message is used.
-  if (nowSend) component->RequestSendMessage(message.Handover());
+  if (nowSend) slot.Send(message.Handover());
   // A message neither parked nor sent (unregistered key, stopped component)
   // is released here by `message`.
   return result;
@@ -295,6 +290,7 @@ bool CommunicationDispatcher::DispatchParallel(DispatchOutcome& outcome, bool& n
                                                IMessageService* service, ParallelCommunication* component, LONG key) {
   {
     CriticalSectionLock componentLock(component->m_componentLock);
+    component->m_pCommunicatingQ->ReserveNode();
     component->m_pPendingQ->Remove(service);
     if (!component->m_isStopped) {
       unsigned int communicating = 0;
@@ -330,6 +326,7 @@ bool CommunicationDispatcher::DispatchOneByOne(DispatchOutcome& outcome, bool& n
   bool result = true;
   {
     CriticalSectionLock componentLock(component->m_componentLock);
+    component->m_pCommunicatingQ->ReserveNode();
     component->m_pPendingQ->Remove(service);
     if (!component->m_isStopped) {
       const bool isSimplex = service == simplexService;
@@ -370,30 +367,32 @@ void CommunicationDispatcher::DispatchNextService(LONG key) {
   }
 }
 
+// Room in the communicating queue and the send list is made before a turn is
+// taken and an entry popped: a failure then leaves both where they were.
 void CommunicationDispatcher::DispatchNextParallel(LONG key) {
-  SendBatch batch;
-  ParallelCommunication* component = nullptr;
   // A turn is given only while the target has room for its component, so the
   // walk stops when the services let go fill the parallel limit.
-  while (TakeNextTurn(component, key) && component != nullptr) {
+  while (ParallelCommunication* component = PeekNextTurn(key)) {
+    SendSlot slot(component);
     WaitingQueue::WaitingEntry entry;
     bool popped = false;
     {
       CriticalSectionLock componentLock(component->m_componentLock);
+      component->m_pCommunicatingQ->ReserveNode();
+      ParallelCommunication* taken = nullptr;
+      TakeNextTurn(taken, key);
       popped = component->m_pWaitingQ->Pop(entry.m_pService, entry.m_pProtocolMessage, entry.m_isServiceComplete,
                                            entry.m_allowParallel);
-      if (popped) {
-        batch.Add(component, entry.m_pProtocolMessage);
-        if (!entry.m_isServiceComplete) component->m_pCommunicatingQ->Add(entry.m_pService);
-      }
+      if (popped && !entry.m_isServiceComplete) component->m_pCommunicatingQ->Add(entry.m_pService);
     }
-    if (popped && !entry.m_allowParallel && !entry.m_isServiceComplete) {
+    if (!popped) continue;  // the turn is used up
+    slot.Send(entry.m_pProtocolMessage);
+    if (!entry.m_allowParallel && !entry.m_isServiceComplete) {
       // That service now holds the target: nothing else may start.
       SetTransferMode(TRANSFER_MODE_ONE_BY_ONE, entry.m_pService, key, component);
       break;
     }
   }
-  batch.Send();
 }
 
 void CommunicationDispatcher::DispatchNextOneByOne(IMessageService* simplexService, LONG key) {
@@ -403,12 +402,15 @@ void CommunicationDispatcher::DispatchNextOneByOne(IMessageService* simplexServi
                  communicating ? 1 : 0, TraceAddress(simplexService), found ? 1 : 0);
   if (!found || communicating || simplexService != nullptr) return;
 
-  ParallelCommunication* component = nullptr;
-  while (TakeNextTurn(component, key) && component != nullptr) {
+  while (ParallelCommunication* component = PeekNextTurn(key)) {
+    SendSlot slot(component);
     WaitingQueue::WaitingEntry entry;
     ProtocolMessageHold message;
     {
       CriticalSectionLock componentLock(component->m_componentLock);
+      component->m_pCommunicatingQ->ReserveNode();
+      ParallelCommunication* taken = nullptr;
+      TakeNextTurn(taken, key);
       if (component->m_isStopped) continue;  // the turn is used up
       const bool popped = component->m_pWaitingQ->Pop(entry.m_pService, entry.m_pProtocolMessage,
                                                        entry.m_isServiceComplete, entry.m_allowParallel);
@@ -422,7 +424,7 @@ void CommunicationDispatcher::DispatchNextOneByOne(IMessageService* simplexServi
       SetTransferMode(TRANSFER_MODE_ONE_BY_ONE, entry.m_pService, key, component);
     }
     // At most one message per call while the target runs one by one.
-    component->RequestSendMessage(message.Handover());
+    slot.Send(message.Handover());
     return;
   }
 }
@@ -433,18 +435,33 @@ IMessageService* CommunicationDispatcher::CompleteResponse(std::list<ITARVO_Devi
                                                            std::list<const ITARVO_DeviceMessage*>& messages,
                                                            ITARVO_ProtocolMessage* message,
                                                            ParallelCommunication* component, LONG key) {
+  IMessageService* taken = nullptr;
+  return CompleteResponse(taken, results, dispatchAgain, serviceComplete, transferComplete, messages, message,
+                          component, key);
+}
+
+IMessageService* CommunicationDispatcher::CompleteResponse(IMessageService*& taken,
+                                                           std::list<ITARVO_DeviceResult*>& results,
+                                                           bool& dispatchAgain, bool& serviceComplete,
+                                                           bool& transferComplete,
+                                                           std::list<const ITARVO_DeviceMessage*>& messages,
+                                                           ITARVO_ProtocolMessage* message,
+                                                           ParallelCommunication* component, LONG key) {
+  taken = nullptr;
   dispatchAgain = false;
   serviceComplete = false;
   transferComplete = false;
   CriticalSectionLock dispatchLock(m_dispatchLock);
   CriticalSectionLock componentLock(component->m_componentLock);
   if (component->m_isStopped) return nullptr;
+  component->m_pPendingQ->ReserveNode();  // the move below cannot fail then
   IMessageService* service = component->m_pCommunicatingQ->TakeByProtocolMessage(message);
   if (service == nullptr) {
     QTMTraceDevice("CommunicationDispatcher::CompleteResponse, Not Found ProtocolMsg(%x)\n", TraceAddress(message));
     return nullptr;
   }
   component->m_pPendingQ->Add(service);
+  taken = service;
   service->GetDeviceMessages(messages);
   component->ProcessTransferResult(results, serviceComplete, transferComplete, service, message);
   if (!serviceComplete && !transferComplete) {
@@ -507,6 +524,11 @@ bool CommunicationDispatcher::QueueTurn(LONG key, ParallelCommunication* compone
   if (target == nullptr) return false;
   target->QueueTurn(component);
   return true;
+}
+
+ParallelCommunication* CommunicationDispatcher::PeekNextTurn(LONG key) {
+  DispatchTarget* target = FindTarget(key);
+  return target == nullptr ? nullptr : target->PeekNextTurn();
 }
 
 bool CommunicationDispatcher::TakeNextTurn(ParallelCommunication*& component, LONG key) {

@@ -38,7 +38,12 @@
 // dispatcher lock held.
 //
 // Exceptions: every lock is held by a scoped guard and left when an exception
-// passes; the exception propagates.
+// passes; the exception propagates. Whatever may fail (an allocation, a
+// service's call) happens before a service or message changes hands: a
+// DispatchService that throws has queued nothing (the caller still owns the
+// service), and a DispatchNextService that throws leaves every parked message
+// parked with its turn. Hand-overs between queues and into a send list use
+// room reserved beforehand (ServiceQueue::ReserveNode, SendSlot).
 #pragma once
 
 #include <list>
@@ -118,6 +123,18 @@ class CommunicationDispatcher {
                                     bool& serviceComplete, bool& transferComplete,
                                     std::list<const ITARVO_DeviceMessage*>& messages,
                                     ITARVO_ProtocolMessage* message, ParallelCommunication* component, LONG key);
+  // The same, also naming the service as soon as it left the line, so that
+  // a caller whose call threw later (the service's processing, an
+  // allocation) still knows which service it now owns: it stands in the
+  // pending queue and nobody else will continue it.
+  IMessageService* CompleteResponse(IMessageService*& taken, std::list<ITARVO_DeviceResult*>& results,
+                                    bool& dispatchAgain, bool& serviceComplete, bool& transferComplete,
+                                    std::list<const ITARVO_DeviceMessage*>& messages,
+                                    ITARVO_ProtocolMessage* message, ParallelCommunication* component, LONG key);
+  // Gives up the one-by-one hold of the target of `key` when `service`
+  // holds it (a service whose processing failed, about to be deleted).
+  // Takes only m_holdLock.
+  void DropHold(IMessageService* service, LONG key) EXCLUDES(m_holdLock);
 
   // Lookups: the caller holds m_dispatchLock. Not found: false or 0.
   bool IsParallelAvailable(IMessageService*& simplexService, LONG key) REQUIRES(m_dispatchLock)
@@ -127,6 +144,8 @@ class CommunicationDispatcher {
   bool TurnCount(unsigned int& count, LONG key) REQUIRES(m_dispatchLock);
   bool QueueTurn(LONG key, ParallelCommunication* component) REQUIRES(m_dispatchLock);
   bool TakeNextTurn(ParallelCommunication*& component, LONG key) REQUIRES(m_dispatchLock);
+  // The component TakeNextTurn would give, without taking the turn.
+  ParallelCommunication* PeekNextTurn(LONG key) REQUIRES(m_dispatchLock);
   // The target's base transfer mode, 0 when the key is not registered. Also
   // safe without m_dispatchLock (takes m_holdLock).
   int GetBaseTransferMode(LONG key) EXCLUDES(m_holdLock);
@@ -140,9 +159,10 @@ class CommunicationDispatcher {
   // The one reference on a protocol message that is neither queued nor sent
   // yet; released when the holder goes out of scope without handing it on.
   class ProtocolMessageHold;
-  // Messages DispatchNextService took for several components, sent after
-  // the walk; the ones not handed on are released.
-  class SendBatch;
+  // Room for one message in a component's send list, made before the
+  // decision that hands a message over, so that the hand-over itself cannot
+  // fail once the service was queued as sent.
+  class SendSlot;
 
   // Null when `key` is not registered. The caller holds m_dispatchLock or
   // m_holdLock (the map changes only under both).

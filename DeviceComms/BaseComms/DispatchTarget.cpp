@@ -80,12 +80,23 @@ bool DispatchTarget::Leave(int& remaining, int& removedTurns, ITARVO_DeviceConfi
 
 void DispatchTarget::QueueTurn(ParallelCommunication* component) { m_turns.push_back(component); }
 
-ParallelCommunication* DispatchTarget::TakeNextTurn() {
+ParallelCommunication* DispatchTarget::PeekNextTurn() const {
   if (m_turns.empty()) return nullptr;
   ParallelCommunication* front = m_turns.front();
-  if (CountCommunicating() >= ParallelLimitOf(front)) return nullptr;
-  m_turns.pop_front();
+  return CountCommunicating() < ParallelLimitOf(front) ? front : nullptr;
+}
+
+ParallelCommunication* DispatchTarget::TakeNextTurn() {
+  ParallelCommunication* front = PeekNextTurn();
+  if (front != nullptr) m_turns.pop_front();
   return front;
+}
+
+void DispatchTarget::DropHold(IMessageService* service) {
+  if (service == nullptr || m_pSimplexService != service) return;
+  if (m_pSimplexHolder != nullptr) m_pSimplexHolder->m_transferMode = static_cast<tagTransferMode>(m_baseTransferMode);
+  m_pSimplexService = nullptr;
+  m_pSimplexHolder = nullptr;
 }
 
 int DispatchTarget::RemoveTurns(ParallelCommunication* component) {

@@ -54,12 +54,17 @@ class DispatchTarget {
   // the target has no room for it (as many services on the line as that
   // component's parallel limit; a limit below 1 counts as 1).
   ParallelCommunication* TakeNextTurn();
+  // The component TakeNextTurn would give, left in place.
+  ParallelCommunication* PeekNextTurn() const;
   int RemoveTurns(ParallelCommunication* component);
   unsigned int TurnCount() const;
 
   // Mode 0 takes the one-by-one hold for `service`, mode 1 gives it back (only
   // the simplex service can); false for an unregistered component.
   bool SetTransferMode(int mode, IMessageService* service, ParallelCommunication* component);
+  // Gives up the hold when `service` (not null) holds it; the holder's
+  // transfer mode goes back to the target's base mode.
+  void DropHold(IMessageService* service);
   // False while the target runs one by one or any component is held.
   bool IsParallelAvailable() const;
   // Mode 0 takes exclusive access (only while nobody has it), mode 2 gives it

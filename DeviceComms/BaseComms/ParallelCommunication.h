@@ -34,7 +34,7 @@
 //     Initialise sets them and UnInitialise clears them, and the runtime
 //     version once the component runs (a set-runtime-version request or a
 //     runtime-information change writes it while requests read it).
-//   m_sendLock guards: the send list. It lives as long as the object, so that
+//   m_sendLock guards: the send list and its reserved room. It lives as long as the object, so that
 //     a message the dispatcher hands over after the send thread stopped is
 //     released instead of touching a deleted lock.
 //   The dispatcher lock (CommunicationDispatcher) guards the values the
@@ -47,6 +47,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <list>
 #include <map>
 #include <vector>
@@ -109,6 +110,15 @@ class BASECOMMS_API ParallelCommunication {
   // --- sending and the time watch -------------------------------------------
   // Queues a protocol message for the send thread; takes over its reference.
   void RequestSendMessage(ITARVO_ProtocolMessage* pProtocolMsg);
+  // Makes room in the send list for one message (may throw); true when room
+  // was made (false while the send thread is not running).
+  bool ReserveSendSlot();
+  // Gives back room that ReserveSendSlot made and nobody used.
+  void UnreserveSendSlot();
+  // RequestSendMessage into room made before (`reserved`): cannot fail then.
+  // Without room it tries; a message the list cannot take is released and
+  // traced.
+  void SendReserved(ITARVO_ProtocolMessage* pProtocolMsg, bool reserved) noexcept;
   // Hands one message to the protocol layer; true when it took it.
   bool SendMessage(ITARVO_ProtocolMessage* pProtocolMsg);
   static DWORD MessageSendRoutine(LPVOID parameter);
@@ -120,6 +130,9 @@ class BASECOMMS_API ParallelCommunication {
   HRESULT GenerateMultiServices(std::vector<IMessageService*>& generated, LONG& deviceResult,
                                 ITARVO_DeviceMessageAccessor* pAccessor);
   void ConcatenateMultiServices(std::vector<IMessageService*>& joined, std::vector<IMessageService*>& generated);
+  // One step of ConcatenateMultiServices: joins `pNew` to a service of
+  // `joined` where both allow it, or appends it.
+  void JoinOne(std::vector<IMessageService*>& joined, IMessageService* pNew);
   bool Concatenate(IMessageService* pService, bool& unused);
   bool LetServiceInService(bool& nowSend, bool& isServiceComplete, IMessageService* pService);
   // The same, also telling what became of the service: a service parked in
@@ -176,10 +189,41 @@ class BASECOMMS_API ParallelCommunication {
   void RollBackInitialise();
 
   // The dispatcher's CompleteResponse for this component. When it throws,
-  // the results it collected are released before the error passes on.
-  IMessageService* MatchResponse(std::list<ITARVO_DeviceResult*>& results, bool& dispatchAgain, bool& serviceComplete,
-                                 bool& transferComplete, std::list<const ITARVO_DeviceMessage*>& deviceMessages,
+  // the results it collected are released before the error passes on;
+  // `taken` names the service once it left the line (see FailService).
+  IMessageService* MatchResponse(IMessageService*& taken, std::list<ITARVO_DeviceResult*>& results,
+                                 bool& dispatchAgain, bool& serviceComplete, bool& transferComplete,
+                                 std::list<const ITARVO_DeviceMessage*>& deviceMessages,
                                  ITARVO_ProtocolMessage* pResponse);
+  // Completes a protocol message the protocol layer refused (or that came up
+  // after the component stopped) as if an empty response had come back.
+  void CompleteRefusedMessage(ITARVO_ProtocolMessage* pMessage);
+
+  // --- failure paths (ParallelCommunicationFailure.cpp) ---------------------
+  // Ends a service whose processing failed part-way (an allocation, a
+  // throwing call) and that no queue but the pending queue holds: every
+  // device message that still names it gets one complete error result
+  // (`errorCode`, no data) as its final result and leaves the registry with
+  // its reference released; the hold the service may have on the target is
+  // given up; the service is deleted; the target's next message goes. When
+  // even the error result cannot be created, a FAIL line names the message,
+  // which leaves the registry without a result.
+  void FailService(IMessageService* pService, LONG errorCode) noexcept;
+  // One complete no-data error result for `pDevMsg`, delivered past the
+  // registry filter (the message has left the registry already).
+  void DeliverErrorResult(ITARVO_DeviceMessage* pDevMsg, LONG errorCode) noexcept;
+  // The dispatcher's DispatchNextService for this component's target. When
+  // it fails, the parked messages stay parked with their turns and the
+  // time-watch thread tries again at its next poll, so that they do not
+  // wait for an event that may never come.
+  void DispatchNextServiceSafely() noexcept;
+  // Lets in a service a request generated: the protected
+  // RequestMessageService. A single request (`inBatch` false) that cannot
+  // be let in is refused: its service is deleted and its message leaves the
+  // registry without a result. A batch's service that cannot be let in ends
+  // its messages with error results (FailService), since the batch was
+  // accepted once its services were generated.
+  HRESULT AdmitService(LONG& deviceResult, IMessageService* pService, bool inBatch);
   // Hands one result to the application. With `onlyIfRegistered` (every
   // ordinary result) it goes only while its device message is in the
   // registry; a cancel result goes without that check, since its message
@@ -229,7 +273,12 @@ class BASECOMMS_API ParallelCommunication {
   HANDLE m_hSendRequestEvent = nullptr;
   HANDLE m_hSendStopEvent = nullptr;
   std::vector<ITARVO_ProtocolMessage*>* m_pSendList PT_GUARDED_BY(m_sendLock) = nullptr;
+  // Room ReserveSendSlot made in the send list that nobody used yet: the
+  // list's capacity is at least its size plus this.
+  std::size_t m_reservedSends GUARDED_BY(m_sendLock) = 0;
   CRITICAL_SECTION m_sendLock;
+  // Set when a DispatchNextService failed; the time-watch thread retries.
+  std::atomic<bool> m_dispatchRetry{false};
   HANDLE m_hTimeWatchThread = nullptr;
   HANDLE m_hTimeWatchStopEvent = nullptr;
   ITARVO_DeviceInfo* m_pDevInfo = nullptr;

@@ -128,8 +128,8 @@ HRESULT ParallelCommunication::RequestMessageService(ITARVO_DeviceMessage* pDevM
       return E_FAIL;
     }
     return RequestMessageService(deviceResult, pService);
-  } catch (const TVO_RuntimeError& error) {
-    TraceCaught(error, __FILE__, __LINE__);
+  } catch (...) {
+    const LONG code = TraceCaughtException(__FILE__, __LINE__);
     // Our reference goes with the entry this request made; an entry that
     // someone else already removed took it along (released there).
     bool erased = !inserted;
@@ -138,18 +138,41 @@ HRESULT ParallelCommunication::RequestMessageService(ITARVO_DeviceMessage* pDevM
       erased = m_pDeviceMessages->erase(pDevMsg) != 0;
     }
     if (erased) pDevMsg->Release();
-    return error.GetErrorCode();
+    return code;
   }
 }
 
 HRESULT ParallelCommunication::RequestMessageService(LONG& deviceResult, IMessageService* pService) {
+  return AdmitService(deviceResult, pService, false);
+}
+
+// Until LetServiceInService took it over, the service is this call's alone.
+// A dispatch that throws has queued nothing (the pending queue may still
+// name it), so the service is still ours to refuse or end then.
+HRESULT ParallelCommunication::AdmitService(LONG& deviceResult, IMessageService* pService, bool inBatch) {
   if (pService == nullptr) return E_POINTER;
+  // A service that cannot be let in: a single request is refused, a batch's
+  // messages end with `code` as their result.
+  const auto reject = [this, pService, inBatch, &deviceResult](LONG code) {
+    deviceResult = code;
+    if (inBatch) {
+      FailService(pService, code);
+      return;
+    }
+    ForgetService(pService);
+    CriticalSectionLock lock(m_componentLock);
+    m_pPendingQ->Remove(pService);
+    delete pService;
+  };
+
   MessageList messages;
+  bool nowSend = false;
+  bool isServiceComplete = true;
+  DispatchOutcome outcome = DispatchOutcome::kNotQueued;
+  bool ok = false;
   try {
     if (m_exclusiveMode == EXCLUSIVE_MODE_LOCKED && pService->IsForbiddenOnLocked()) {
-      ForgetService(pService);
-      delete pService;
-      deviceResult = QTM_RESULT_LOCKED;
+      reject(QTM_RESULT_LOCKED);
       return E_FAIL;
     }
     bool unused = false;
@@ -160,30 +183,38 @@ HRESULT ParallelCommunication::RequestMessageService(LONG& deviceResult, IMessag
       return S_OK;
     }
     pService->GetDeviceMessages(messages);
+    ok = LetServiceInService(outcome, nowSend, isServiceComplete, pService);
   } catch (...) {
-    // Not handed on yet: the service is still ours alone.
-    ForgetService(pService);
-    delete pService;
-    throw;
+    if (!inBatch) {
+      reject(QTM_RESULT_COMMS_FAILED);
+      throw;
+    }
+    const LONG code = TraceCaughtException(__FILE__, __LINE__);
+    reject(QTM_RESULT_COMMS_FAILED);
+    return code;
   }
-
-  bool nowSend = false;
-  bool isServiceComplete = true;
-  DispatchOutcome outcome = DispatchOutcome::kNotQueued;
-  const bool ok = LetServiceInService(outcome, nowSend, isServiceComplete, pService);
-  if (!ok) deviceResult = QTM_RESULT_COMMS_FAILED;
 
   // On the line, or parked in the waiting or time-watch queue: the queue owns
   // it, and another thread may already be done with it. Otherwise it is
-  // retired when it failed, when its last step was handed on (nobody calls it
-  // again), when it reports finished, or when the component is stopped.
-  const bool retired =
-      CallerOwnsService(outcome) && RetireService(pService, !ok || IsLastStep(outcome), messages);
-  if (ok && !retired && (!nowSend || isServiceComplete)) {
-    QTMTraceDevice("ParallelCommunication::----0 LINE[%d]\n", __LINE__);
-    m_pDispatcher->DispatchNextService(DispatchKey());
+  // retired when its last step was handed on (nobody calls it again), when
+  // it reports finished, or when the component is stopped; one that could
+  // not be let in is refused (or, in a batch, ended).
+  if (!ok) {
+    if (CallerOwnsService(outcome)) {
+      reject(QTM_RESULT_COMMS_FAILED);
+    } else {
+      deviceResult = QTM_RESULT_COMMS_FAILED;
+    }
+    return E_FAIL;
   }
-  return ok ? S_OK : E_FAIL;
+  if (CallerOwnsService(outcome)) RetireService(pService, IsLastStep(outcome), messages);
+  // Also after a retired last step: it may have given back a hold, and the
+  // target's parked messages must not wait for some unrelated event.
+  if (!nowSend || isServiceComplete) {
+    QTMTraceDevice("ParallelCommunication::----0 LINE[%d]\n", __LINE__);
+    DispatchNextServiceSafely();
+  }
+  return S_OK;
 }
 
 HRESULT ParallelCommunication::RequestMultiMessageServices(ITARVO_DeviceMessageAccessor* pAccessor, LONG* pResult) {
@@ -196,27 +227,34 @@ HRESULT ParallelCommunication::RequestMultiMessageServices(ITARVO_DeviceMessageA
     const HRESULT generatedResult = GenerateMultiServices(generated, deviceResult, pAccessor);
     if (FAILED(generatedResult)) return generatedResult;
 
+    // From here on the batch is accepted: every one of its messages ends
+    // with exactly one final result, an error result where its service
+    // could not be joined or let in.
     std::vector<IMessageService*> joined;
-    ConcatenateMultiServices(joined, generated);
-    {
+    try {
+      ConcatenateMultiServices(joined, generated);
       CriticalSectionLock lock(m_componentLock);
       for (IMessageService* pService : joined) PointRegistryAt(*m_pDeviceMessages, pService);
+    } catch (...) {
+      const LONG code = TraceCaughtException(__FILE__, __LINE__);
+      for (IMessageService* pService : joined) FailService(pService, QTM_RESULT_COMMS_FAILED);
+      deviceResult = QTM_RESULT_COMMS_FAILED;
+      return code;
     }
 
     // Every service is let in, also after one failed.
     HRESULT outcome = generatedResult;
     for (IMessageService* pService : joined) {
       LONG serviceResult = 0;
-      const HRESULT hr = RequestMessageService(serviceResult, pService);
+      const HRESULT hr = AdmitService(serviceResult, pService, true);
       if (FAILED(hr)) {
         outcome = hr;
         deviceResult = serviceResult;
       }
     }
     return outcome;
-  } catch (const TVO_RuntimeError& error) {
-    TraceCaught(error, __FILE__, __LINE__);
-    return error.GetErrorCode();
+  } catch (...) {
+    return TraceCaughtException(__FILE__, __LINE__);
   }
 }
 
@@ -306,53 +344,66 @@ HRESULT ParallelCommunication::GenerateMultiServices(std::vector<IMessageService
 
 // The generated services are not in any queue yet, so they are called
 // without the component lock: no other thread can reach them.
+//
+// When a step throws, every service still alive (the joined ones, the one
+// being joined and those not reached yet) is in `joined` before the error
+// passes on, so that the caller can end them: a service is deleted only
+// after every call that may throw for it.
 void ParallelCommunication::ConcatenateMultiServices(std::vector<IMessageService*>& joined,
                                                      std::vector<IMessageService*>& generated) {
   joined.clear();
-  joined.reserve(generated.size());
-  for (IMessageService* pNew : generated) {
-    bool placed = false;  // pNew deleted, or in `joined`
-    if (!joined.empty() && pNew->CanConcatenate()) {
-      for (auto kept = joined.begin(); kept != joined.end(); ++kept) {
-        IMessageService* const pKept = *kept;
-        ResultList results;
-        const ScopeExit releaseLeft([&results] { ReleaseResults(results); });
-        if (!pKept->ConcatenateService(results, pNew)) continue;
-        DeliverResults(results);
+  joined.reserve(generated.size());  // every push_back below fits
+  std::size_t next = 0;              // generated[next..] are not in `joined` yet
+  try {
+    for (; next < generated.size(); ++next) JoinOne(joined, generated[next]);
+  } catch (...) {
+    joined.insert(joined.end(), generated.begin() + static_cast<std::ptrdiff_t>(next), generated.end());
+    throw;
+  }
+}
 
-        const bool newFinished = pNew->IsFinished();
-        const bool keptFinished = pKept->IsFinished();
-        if (newFinished != keptFinished) {
-          // The survivor carries both pieces of work.
-          IMessageService* const pSurvivor = newFinished ? pKept : pNew;
-          IMessageService* const pGone = newFinished ? pNew : pKept;
-          {
-            CriticalSectionLock lock(m_componentLock);
-            PointRegistryAt(*m_pDeviceMessages, pSurvivor);
-          }
-          ForgetService(pGone);
-          delete pGone;
-          if (keptFinished) {
-            joined.erase(kept);
-            joined.push_back(pNew);
-          }
-        } else if (newFinished) {
-          // Both finished: the work of both is done.
-          ForgetService(pNew);
-          ForgetService(pKept);
-          delete pNew;
-          delete pKept;
+void ParallelCommunication::JoinOne(std::vector<IMessageService*>& joined, IMessageService* pNew) {
+  bool placed = false;  // pNew deleted, or in `joined`
+  if (!joined.empty() && pNew->CanConcatenate()) {
+    for (auto kept = joined.begin(); kept != joined.end(); ++kept) {
+      IMessageService* const pKept = *kept;
+      ResultList results;
+      const ScopeExit releaseLeft([&results] { ReleaseResults(results); });
+      if (!pKept->ConcatenateService(results, pNew)) continue;
+      DeliverResults(results);
+
+      const bool newFinished = pNew->IsFinished();
+      const bool keptFinished = pKept->IsFinished();
+      if (newFinished != keptFinished) {
+        // The survivor carries both pieces of work.
+        IMessageService* const pSurvivor = newFinished ? pKept : pNew;
+        IMessageService* const pGone = newFinished ? pNew : pKept;
+        {
+          CriticalSectionLock lock(m_componentLock);
+          PointRegistryAt(*m_pDeviceMessages, pSurvivor);
+        }
+        ForgetService(pGone);
+        delete pGone;
+        if (keptFinished) {
           joined.erase(kept);
-        } else {
-          // Neither finished: both go on as services of their own.
           joined.push_back(pNew);
         }
-        placed = true;
-        break;
+      } else if (newFinished) {
+        // Both finished: the work of both is done.
+        ForgetService(pNew);
+        ForgetService(pKept);
+        delete pNew;
+        delete pKept;
+        joined.erase(kept);
+      } else {
+        // Neither finished: both go on as services of their own.
+        joined.push_back(pNew);
       }
+      placed = true;
+      break;
     }
-    if (!placed) joined.push_back(pNew);
   }
+  if (!placed) joined.push_back(pNew);
 }
 
 bool ParallelCommunication::Concatenate(IMessageService* pService, bool&) {
@@ -497,9 +548,8 @@ HRESULT ParallelCommunication::CancelMessageService(ITARVO_DeviceMessage* pDevMs
     });
     if (pResult != nullptr) DeliverResult(pResult, false);
     return S_OK;
-  } catch (const TVO_RuntimeError& error) {
-    TraceCaught(error, __FILE__, __LINE__);
-    return error.GetErrorCode();
+  } catch (...) {
+    return TraceCaughtException(__FILE__, __LINE__);
   }
 }
 
@@ -517,10 +567,26 @@ bool ParallelCommunication::CancelMessageService(bool& retry, ITARVO_DeviceResul
   }
   IMessageService* const pHint = entry->second;
   bool removed = false;
-  if (m_pTimeWatchQ->CancelService(pResult, removed, pDevMsg, pHint) ||
-      m_pWaitingQ->Cancel(pResult, removed, pDevMsg)) {
+  IMessageService* pCancelled = nullptr;
+  if (m_pTimeWatchQ->CancelService(pResult, removed, pCancelled, pDevMsg, pHint) ||
+      m_pWaitingQ->Cancel(pResult, removed, pCancelled, pDevMsg)) {
     m_pDeviceMessages->erase(entry);  // found: the entry and its reference go now
     pDevMsg->Release();
+    // A joined service that finished by the cancellation was deleted: the
+    // entries of its other messages must not name it any more (a later
+    // request for one of them would be refused as "Already existed" for
+    // ever). Its work is done, so they leave the registry with it.
+    if (removed) {
+      for (auto other = m_pDeviceMessages->begin(); other != m_pDeviceMessages->end();) {
+        if (other->second != pCancelled) {
+          ++other;
+          continue;
+        }
+        ITARVO_DeviceMessage* const pOther = other->first;
+        other = m_pDeviceMessages->erase(other);
+        pOther->Release();
+      }
+    }
     return true;
   }
   // On the line: the service stays and its response is still processed.

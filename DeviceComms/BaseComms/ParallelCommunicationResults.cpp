@@ -47,26 +47,25 @@ constexpr unsigned int kNoDataSize = 4;
 // and be answered, cancelled or deleted on another thread: it is retired
 // here only when the dispatch outcome says it is still ours.
 //
-// An error after the response was matched abandons the working lists, but
-// not the service: one that is done and not yet handed on is retired on the
-// way out, as it would have been, so that it does not outlive its work in
-// no queue at all. An error from the hand-off itself leaves the service to
-// wherever it got (a queue, or the pending queue, which UnInitialise clears).
+// From the moment the service leaves the line until it is handed on or
+// retired, this call owns it (`pOwned`): an error on the way, or a next step
+// that cannot go anywhere, ends it with an error result for each of its
+// device messages (FailService), so that its request still ends once.
 HRESULT ParallelCommunication::Receive(ITARVO_ProtocolMessage* pProtocolMsg) {
   QTMTraceDevice("ParallelCommunication::Receive(), Line(%d)\n", __LINE__);
   const TVO_NewHandlerScope bracket;
-  IMessageService* pService = nullptr;
-  std::list<const ITARVO_DeviceMessage*> deviceMessages;
-  bool serviceComplete = true;
-  bool settled = false;  // handed on or retired: not ours to retire on an error
+  IMessageService* pOwned = nullptr;
   try {
     std::list<ITARVO_DeviceResult*> results;
+    std::list<const ITARVO_DeviceMessage*> deviceMessages;
     bool dispatchAgain = false;
+    bool serviceComplete = true;
     bool transferComplete = true;
-    pService = MatchResponse(results, dispatchAgain, serviceComplete, transferComplete, deviceMessages, pProtocolMsg);
+    IMessageService* const pService = MatchResponse(pOwned, results, dispatchAgain, serviceComplete,
+                                                    transferComplete, deviceMessages, pProtocolMsg);
     if (pService == nullptr) {
       QTMTraceDevice("ParallelCommunication::----0\n");
-      m_pDispatcher->DispatchNextService(DispatchKey());
+      DispatchNextServiceSafely();
       return S_OK;
     }
 
@@ -76,7 +75,6 @@ HRESULT ParallelCommunication::Receive(ITARVO_ProtocolMessage* pProtocolMsg) {
     bool isServiceComplete = true;
     bool ok = true;
     DispatchOutcome outcome = DispatchOutcome::kNotQueued;  // not handed on: ours
-    settled = true;
     if (dispatchAgain) {
       QTMTraceDevice("ParallelCommunication::----1\n");
       ok = m_pDispatcher->DispatchService(outcome, nowSend, isServiceComplete, pService, this, DispatchKey());
@@ -84,30 +82,38 @@ HRESULT ParallelCommunication::Receive(ITARVO_ProtocolMessage* pProtocolMsg) {
       QTMTraceDevice("ParallelCommunication::----2\n");
       ok = LetServiceInService(outcome, nowSend, isServiceComplete, pService);
     }
-    // A service that failed to go on, or whose last step was handed on,
-    // is done: nobody else would ever retire it.
-    const bool done = serviceComplete || !ok || IsLastStep(outcome);
+    if (!CallerOwnsService(outcome)) pOwned = nullptr;  // a queue has it now
+    if (pOwned != nullptr && !ok) {
+      // Its next step could go nowhere: nobody would ever end it otherwise.
+      pOwned = nullptr;
+      FailService(pService, QTM_RESULT_COMMS_FAILED);
+      return S_OK;
+    }
+    // A service whose last step was handed on is done.
+    pOwned = nullptr;
+    const bool done = serviceComplete || IsLastStep(outcome);
     if (CallerOwnsService(outcome) && RetireService(pService, done, deviceMessages)) {
       QTMTraceDevice("ParallelCommunication::----3\n");
     }
     if (!nowSend || isServiceComplete) {
       QTMTraceDevice("ParallelCommunication::----4\n");
-      m_pDispatcher->DispatchNextService(DispatchKey());
+      DispatchNextServiceSafely();
     }
     return S_OK;
-  } catch (const TVO_RuntimeError& error) {
-    TraceCaught(error, __FILE__, __LINE__);
-    if (!settled) RetireService(pService, serviceComplete, deviceMessages);
-    return error.GetErrorCode();
+  } catch (...) {
+    const LONG code = TraceCaughtException(__FILE__, __LINE__);
+    FailService(pOwned, QTM_RESULT_COMMS_FAILED);
+    return code;
   }
 }
 
-IMessageService* ParallelCommunication::MatchResponse(std::list<ITARVO_DeviceResult*>& results, bool& dispatchAgain,
+IMessageService* ParallelCommunication::MatchResponse(IMessageService*& taken,
+                                                      std::list<ITARVO_DeviceResult*>& results, bool& dispatchAgain,
                                                       bool& serviceComplete, bool& transferComplete,
                                                       std::list<const ITARVO_DeviceMessage*>& deviceMessages,
                                                       ITARVO_ProtocolMessage* pResponse) {
   try {
-    return m_pDispatcher->CompleteResponse(results, dispatchAgain, serviceComplete, transferComplete,
+    return m_pDispatcher->CompleteResponse(taken, results, dispatchAgain, serviceComplete, transferComplete,
                                            deviceMessages, pResponse, this, DispatchKey());
   } catch (...) {
     for (ITARVO_DeviceResult* pResult : results) {
@@ -177,13 +183,13 @@ bool ParallelCommunication::CallbackSomeResults(std::list<ITARVO_DeviceResult*>&
         deliverable.push_back(pResult);
       }
     }
-    if (m_pDeviceConfig != nullptr) pSink = m_pResultCallback;
-  }
-  if (pSink == nullptr || deliverable.empty()) return true;
-
-  {
-    CriticalSectionLock lock(m_componentLock);
-    if (m_isStopped) return true;
+    // The sink is read and the delivery counted in one go: UnInitialise
+    // clears the sink under this lock and waits for the count to fall to 0
+    // before it releases it, so the sink stays alive for this delivery.
+    if (deliverable.empty() || m_isStopped || m_pDeviceConfig == nullptr || m_pResultCallback == nullptr) {
+      return true;
+    }
+    pSink = m_pResultCallback;
     ++m_callingBackCount;
   }
   const ScopeExit delivered([this] {

@@ -26,6 +26,7 @@
 #include "BaseComms/ScopeExit.h"
 #include "BaseComms/PendingQueue.h"
 #include "BaseComms/TimeWatchQueue.h"
+#include "Interfaces/QtmResults.h"
 #include "Platform/Com.h"
 #include "Platform/Win32.h"
 #include "TARVO_SupportLib/NewHandler.h"
@@ -33,29 +34,6 @@
 #include "Trace/QTMTrace.h"
 
 namespace {
-
-
-// One batch of the send thread: owns the reference of every message not yet
-// handled and releases what is left when the batch ends, also when an error
-// cut it short.
-class SendBatch {
- public:
-  SendBatch() = default;
-  ~SendBatch() {
-    for (ITARVO_ProtocolMessage* pMessage : m_messages) {
-      if (pMessage != nullptr) pMessage->Release();
-    }
-  }
-  SendBatch(const SendBatch&) = delete;
-  SendBatch& operator=(const SendBatch&) = delete;
-
-  std::vector<ITARVO_ProtocolMessage*>& Messages() { return m_messages; }
-  // Hands the reference of message `index` to the caller.
-  ITARVO_ProtocolMessage* Take(std::size_t index) { return std::exchange(m_messages[index], nullptr); }
-
- private:
-  std::vector<ITARVO_ProtocolMessage*> m_messages;
-};
 
 // Releases one message's reference when the scope is left.
 class MessageReference {
@@ -70,7 +48,6 @@ class MessageReference {
  private:
   ITARVO_ProtocolMessage* m_pMessage;
 };
-
 
 }  // namespace
 
@@ -90,6 +67,41 @@ void ParallelCommunication::RequestSendMessage(ITARVO_ProtocolMessage* pProtocol
   } catch (...) {
     pProtocolMsg->Release();  // the list could not take it: the reference is not lost
     throw;
+  }
+  if (!queued) pProtocolMsg->Release();
+}
+
+bool ParallelCommunication::ReserveSendSlot() {
+  CriticalSectionLock lock(m_sendLock);
+  if (m_pSendList == nullptr) return false;
+  m_pSendList->reserve(m_pSendList->size() + m_reservedSends + 1);
+  ++m_reservedSends;
+  return true;
+}
+
+void ParallelCommunication::UnreserveSendSlot() {
+  CriticalSectionLock lock(m_sendLock);
+  if (m_reservedSends > 0) --m_reservedSends;
+}
+
+void ParallelCommunication::SendReserved(ITARVO_ProtocolMessage* pProtocolMsg, bool reserved) noexcept {
+  if (pProtocolMsg == nullptr) {
+    if (reserved) UnreserveSendSlot();
+    return;
+  }
+  bool queued = false;
+  {
+    CriticalSectionLock lock(m_sendLock);
+    if (reserved && m_reservedSends > 0) --m_reservedSends;
+    if (m_pSendList != nullptr) {
+      try {
+        m_pSendList->push_back(pProtocolMsg);  // within the reserved room: no allocation
+        queued = true;
+      } catch (...) {
+        QTMTraceDevice("FAIL: RequestSendMessage, File(%s), Line(%d)\n", __FILE__, __LINE__);
+      }
+      if (queued) SetEvent(m_hSendRequestEvent);
+    }
   }
   if (!queued) pProtocolMsg->Release();
 }
@@ -117,11 +129,15 @@ bool ParallelCommunication::SendMessage(ITARVO_ProtocolMessage* pProtocolMsg) {
   return SUCCEEDED(hr);
 }
 
+// The send list keeps its capacity between batches (it is copied out, not
+// swapped for an empty one), so that room reserved in it stays room. Each
+// message is one step: an error with one message does not drop the others.
 DWORD ParallelCommunication::MessageSendRoutine(LPVOID parameter) {
   auto* const self = static_cast<ParallelCommunication*>(parameter);
   const HRESULT com = CoInitialize(nullptr);
 
   const HANDLE events[2] = {self->m_hSendStopEvent, self->m_hSendRequestEvent};
+  std::vector<ITARVO_ProtocolMessage*> batch;  // owns one reference on each message not yet handled
   for (;;) {
     const DWORD wait = WaitForMultipleObjects(2, events, FALSE, INFINITE);
     if (wait == WAIT_OBJECT_0) break;  // stop wins when both are signalled
@@ -130,47 +146,75 @@ DWORD ParallelCommunication::MessageSendRoutine(LPVOID parameter) {
       continue;
     }
 
-    SendBatch batch;  // releases what an error leaves unhandled
+    bool taken = false;
     RunThreadStep(
         [&] {
-          {
-            CriticalSectionLock lock(self->m_sendLock);
-            if (self->m_pSendList != nullptr) batch.Messages().swap(*self->m_pSendList);
-            ResetEvent(self->m_hSendRequestEvent);
+          CriticalSectionLock lock(self->m_sendLock);
+          if (self->m_pSendList != nullptr) {
+            batch.assign(self->m_pSendList->begin(), self->m_pSendList->end());
+            self->m_pSendList->clear();
           }
-          for (std::size_t index = 0; index < batch.Messages().size(); ++index) {
-            ITARVO_ProtocolMessage* const pMessage = batch.Take(index);
-            const MessageReference reference(pMessage);  // the send list's reference
-            if (pMessage == nullptr || self->SendMessage(pMessage)) continue;
-
-            QTMTraceDevice("FAIL: m_pProtocolComm->Send, File(%s), Line(%d)\n", __FILE__, __LINE__);
-            pMessage->SetSendFailure(0, 0);
-
-            // The refused message is its service's response.
-            std::list<ITARVO_DeviceResult*> results;
-            std::list<const ITARVO_DeviceMessage*> messages;
-            bool dispatchAgain = false;
-            bool serviceComplete = true;
-            bool transferComplete = true;
-            IMessageService* const pService =
-                self->MatchResponse(results, dispatchAgain, serviceComplete, transferComplete, messages, pMessage);
-            self->CallbackSomeResults(results);  // gives up every result reference
-
-            // A finished service is retired; one still unfinished stays in the
-            // pending queue until the component is uninitialised (nobody
-            // continues it), unless the component is stopped.
-            self->RetireService(pService, serviceComplete, messages);
-            // The refused message no longer occupies the target: let the parked
-            // ones go on, as a response would. Otherwise they would wait for the
-            // target's next request or response, which may never come.
-            self->m_pDispatcher->DispatchNextService(self->DispatchKey());
-          }
+          ResetEvent(self->m_hSendRequestEvent);
+          taken = true;
         },
         __FILE__, __LINE__);
+    if (!taken) {
+      Sleep(10);  // no memory to take the batch out: the messages wait in the list
+      continue;
+    }
+
+    for (ITARVO_ProtocolMessage*& pSlot : batch) {
+      ITARVO_ProtocolMessage* const pMessage = std::exchange(pSlot, nullptr);
+      const MessageReference reference(pMessage);  // the send list's reference
+      if (pMessage == nullptr) continue;
+      RunThreadStep(
+          [&] {
+            bool sent = false;
+            try {
+              sent = self->SendMessage(pMessage);
+            } catch (...) {
+              TraceCaughtException(__FILE__, __LINE__);  // a protocol layer that threw refused it
+            }
+            if (!sent) self->CompleteRefusedMessage(pMessage);
+          },
+          __FILE__, __LINE__);
+    }
+    batch.clear();
   }
 
   if (SUCCEEDED(com)) CoUninitialize();
   return 0;
+}
+
+// The refused message is its service's response. A failure on the way ends
+// the service (FailService) instead of leaving it in the pending queue.
+void ParallelCommunication::CompleteRefusedMessage(ITARVO_ProtocolMessage* pMessage) {
+  QTMTraceDevice("FAIL: m_pProtocolComm->Send, File(%s), Line(%d)\n", __FILE__, __LINE__);
+  pMessage->SetSendFailure(0, 0);
+  IMessageService* pOwned = nullptr;
+  try {
+    std::list<ITARVO_DeviceResult*> results;
+    std::list<const ITARVO_DeviceMessage*> messages;
+    bool dispatchAgain = false;
+    bool serviceComplete = true;
+    bool transferComplete = true;
+    IMessageService* const pService =
+        MatchResponse(pOwned, results, dispatchAgain, serviceComplete, transferComplete, messages, pMessage);
+    CallbackSomeResults(results);  // gives up every result reference
+
+    // A finished service is retired; one still unfinished stays in the
+    // pending queue until the component is uninitialised (nobody continues
+    // it), unless the component is stopped.
+    RetireService(pService, serviceComplete, messages);
+    pOwned = nullptr;
+  } catch (...) {
+    TraceCaughtException(__FILE__, __LINE__);
+    FailService(pOwned, QTM_RESULT_COMMS_FAILED);
+  }
+  // The refused message no longer occupies the target: let the parked ones
+  // go on, as a response would. Otherwise they would wait for the target's
+  // next request or response, which may never come.
+  DispatchNextServiceSafely();
 }
 
 DWORD ParallelCommunication::TimeWatchRoutine(LPVOID parameter) {
@@ -181,6 +225,7 @@ DWORD ParallelCommunication::TimeWatchRoutine(LPVOID parameter) {
   // Ends when the stop event is signalled or the wait fails.
   while (WaitForSingleObject(self->m_hTimeWatchStopEvent, 10) == WAIT_TIMEOUT) {
     RunThreadStep([self] { self->PollTimeUpService(GetTickCount()); }, __FILE__, __LINE__);
+    if (self->m_dispatchRetry.exchange(false)) self->DispatchNextServiceSafely();
   }
 
   if (SUCCEEDED(com)) CoUninitialize();
@@ -189,39 +234,50 @@ DWORD ParallelCommunication::TimeWatchRoutine(LPVOID parameter) {
 
 // The tick count is passed on as it is: it wraps after about 49.7 days, and
 // each service compares tick counts with its own (unsigned) arithmetic.
+//
+// One service at a time: it moves from the time-watch queue to the pending
+// queue through room made before (nothing can fail once it left), and from
+// then on this thread owns it until the dispatcher takes it over; a failure
+// on the way ends it (FailService).
 void ParallelCommunication::PollTimeUpService(DWORD tickCount) {
-  struct TimeUp {
-    IMessageService* pService;
+  for (;;) {
+    IMessageService* pService = nullptr;
     std::list<const ITARVO_DeviceMessage*> deviceMessages;
-  };
-  std::list<TimeUp> timeUps;
-  {
-    CriticalSectionLock lock(m_componentLock);
-    std::list<IMessageService*> services;
-    m_pTimeWatchQ->CollectTimeUps(services, tickCount);
-    for (IMessageService* pService : services) {
+    {
+      CriticalSectionLock lock(m_componentLock);
+      m_pPendingQ->ReserveNode();
+      pService = m_pTimeWatchQ->TakeTimeUp(tickCount);
+      if (pService == nullptr) return;
       m_pPendingQ->Add(pService);
-      timeUps.push_back({pService, {}});
-      pService->GetDeviceMessages(timeUps.back().deviceMessages);
     }
-  }
-
-  for (TimeUp& timeUp : timeUps) {
-    bool nowSend = false;
-    bool isServiceComplete = false;
-    DispatchOutcome outcome = DispatchOutcome::kNotQueued;
-    const bool ok =
-        m_pDispatcher->DispatchService(outcome, nowSend, isServiceComplete, timeUp.pService, this, DispatchKey());
-    if (!ok) QTMTraceDevice("FAIL: DispatchService, File(%s), Line(%d)\n", __FILE__, __LINE__);
-    // A queue that took the service over owns it (another thread may already
-    // be done with it). A service that a failed dispatch left in the pending
-    // queue stays there (UnInitialise deletes it).
-    const bool retired = CallerOwnsService(outcome) &&
-                         RetireService(timeUp.pService, !ok || IsLastStep(outcome), timeUp.deviceMessages, true);
-    if (retired || !ok) continue;
-    if (!nowSend || isServiceComplete) {
-      QTMTraceDevice("ParallelCommunication::----0 LINE[%d]\n", __LINE__);
-      m_pDispatcher->DispatchNextService(DispatchKey());
+    try {
+      {
+        CriticalSectionLock lock(m_componentLock);
+        pService->GetDeviceMessages(deviceMessages);
+      }
+      bool nowSend = false;
+      bool isServiceComplete = false;
+      DispatchOutcome outcome = DispatchOutcome::kNotQueued;
+      const bool ok =
+          m_pDispatcher->DispatchService(outcome, nowSend, isServiceComplete, pService, this, DispatchKey());
+      // A queue that took the service over owns it (another thread may
+      // already be done with it). One that could go nowhere (its component
+      // sits on no target) ends with an error result.
+      const bool owned = CallerOwnsService(outcome);
+      if (!ok) {
+        QTMTraceDevice("FAIL: DispatchService, File(%s), Line(%d)\n", __FILE__, __LINE__);
+        if (owned) FailService(pService, QTM_RESULT_COMMS_FAILED);
+        return;
+      }
+      const bool retired = owned && RetireService(pService, IsLastStep(outcome), deviceMessages);
+      pService = nullptr;
+      if (retired || !nowSend || isServiceComplete) {
+        QTMTraceDevice("ParallelCommunication::----0 LINE[%d]\n", __LINE__);
+        DispatchNextServiceSafely();
+      }
+    } catch (...) {
+      TraceCaughtException(__FILE__, __LINE__);
+      FailService(pService, QTM_RESULT_COMMS_FAILED);
     }
   }
 }

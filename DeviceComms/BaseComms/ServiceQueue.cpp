@@ -10,8 +10,32 @@ void ServiceQueue::Add(IMessageService* service) {
   // A null service could never be asked anything; taking it in would only
   // crash a later walk.
   if (service == nullptr) return;
-  m_cursor = m_services.insert(service).first;
+  if (m_spare.empty()) {
+    m_cursor = m_services.insert(service).first;
+  } else {
+    m_spare.value() = service;
+    auto inserted = m_services.insert(std::move(m_spare));
+    m_cursor = inserted.position;
+    if (!inserted.inserted) m_spare = std::move(inserted.node);  // held already: the room stays
+  }
   UpdateCount();
+}
+
+void ServiceQueue::ReserveNode() {
+  if (!m_spare.empty()) return;
+  Services scratch;
+  scratch.insert(nullptr);
+  m_spare = scratch.extract(scratch.begin());
+}
+
+IMessageService* ServiceQueue::TakeTimeUp(DWORD now) {
+  for (auto position = m_services.begin(); position != m_services.end(); ++position) {
+    IMessageService* const service = *position;
+    if (!service->IsTimeUp(now)) continue;
+    Erase(position);
+    return service;
+  }
+  return nullptr;
 }
 
 bool ServiceQueue::Remove(IMessageService* service) {

@@ -42,8 +42,13 @@ class ServiceQueue {
   ServiceQueue& operator=(const ServiceQueue&) = delete;
 
   // Takes `service` in; a service already held stays held once. The cursor
-  // moves to it. A null service is ignored.
+  // moves to it. A null service is ignored. Allocates, unless ReserveNode
+  // made room before: then it cannot fail.
   virtual void Add(IMessageService* service);
+  // Makes room for the next Add (one spare node), so that a service can be
+  // handed over to this queue from another without any step that may fail
+  // once it has left the other. May throw; a second call keeps the one node.
+  void ReserveNode();
   // Hands `service` out (not deleted); false when it is not held.
   virtual bool Remove(IMessageService* service);
   // Hands out (not deleted) the first service that owns `message`, or null.
@@ -78,6 +83,9 @@ class ServiceQueue {
   // Hands out (not deleted) every service whose time is up at `now`,
   // appending them to `out` in ascending pointer order.
   virtual void CollectTimeUps(std::list<IMessageService*>& out, DWORD now);
+  // Hands out (not deleted) the first service, in ascending pointer order,
+  // whose time is up at `now`; null when none. Allocates nothing.
+  IMessageService* TakeTimeUp(DWORD now);
   // Deletes every service held and empties the queue.
   virtual void Clear();
 
@@ -96,6 +104,7 @@ class ServiceQueue {
   void DeleteAll();
 
   Services m_services;
+  Services::node_type m_spare;  // ReserveNode's room for the next Add
   // Only RemoveAtCursor reads it; it never points at a dropped service.
   Services::iterator m_cursor;
   std::atomic<unsigned int> m_count{0};

@@ -25,4 +25,8 @@ class TimeWatchQueue : public ServiceQueue {
   // The service that was cancelled is not reported.
   virtual bool CancelService(ITARVO_DeviceResult*& result, bool& removed, ITARVO_DeviceMessage* message,
                              IMessageService* hint);
+  // The same, also naming the service that was cancelled (when `removed`,
+  // a deleted object: fit only for comparison).
+  bool CancelService(ITARVO_DeviceResult*& result, bool& removed, IMessageService*& cancelled,
+                     ITARVO_DeviceMessage* message, IMessageService* hint);
 };

@@ -28,6 +28,12 @@ bool WaitingQueue::Pop(IMessageService*& service, ITARVO_ProtocolMessage*& messa
 }
 
 bool WaitingQueue::Cancel(ITARVO_DeviceResult*& result, bool& removed, ITARVO_DeviceMessage* message) {
+  IMessageService* cancelled = nullptr;
+  return Cancel(result, removed, cancelled, message);
+}
+
+bool WaitingQueue::Cancel(ITARVO_DeviceResult*& result, bool& removed, IMessageService*& cancelled,
+                          ITARVO_DeviceMessage* message) {
   Entries* level = nullptr;
   Entries::iterator entry;
   if (!FindOwned([message](IMessageService* service) { return service->HasDeviceMessage(message); }, level,
@@ -35,6 +41,7 @@ bool WaitingQueue::Cancel(ITARVO_DeviceResult*& result, bool& removed, ITARVO_De
     return false;
   }
   IMessageService* service = entry->m_pService;
+  cancelled = service;
   result = nullptr;
   if (!service->IsFinished()) result = service->CancelDeviceMessage(message);
   if (!service->IsFinished()) {

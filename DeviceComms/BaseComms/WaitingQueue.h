@@ -74,6 +74,10 @@ class WaitingQueue {
   // (`removed` true); otherwise it stays (`removed` false). False, outputs
   // untouched, when no such entry exists.
   virtual bool Cancel(ITARVO_DeviceResult*& result, bool& removed, ITARVO_DeviceMessage* message);
+  // The same, also naming the service that was cancelled (when `removed`,
+  // a deleted object: fit only for comparison).
+  bool Cancel(ITARVO_DeviceResult*& result, bool& removed, IMessageService*& cancelled,
+              ITARVO_DeviceMessage* message);
   // Drops every entry: releases its message and deletes its service unless
   // the entry is a last step.
   virtual void Clear();

@@ -98,6 +98,7 @@ bool FakeMessageService::ConcatenateService(std::list<ITARVO_DeviceResult*>& res
 ITARVO_ProtocolMessage* FakeMessageService::CreateProtocolMessage(std::list<ITARVO_DeviceResult*>&,
                                                                   bool* isServiceComplete, bool* allowParallel) {
   Record(ServiceProbe::kCreateProtocolMessage);
+  if (onCreateProtocolMessage) onCreateProtocolMessage();
   Step step;
   if (!steps.empty()) {
     step = steps.front();

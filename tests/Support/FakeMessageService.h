@@ -112,6 +112,9 @@ class FakeMessageService final : public IMessageService {
   bool forbiddenOnLocked = false;
   int priority = 0;
 
+  // Runs first in CreateProtocolMessage; a test may throw from it to play a
+  // step that fails (an allocation, a broken service).
+  std::function<void()> onCreateProtocolMessage;
   // Optional hooks, run instead of the plain answers.
   std::function<ITARVO_DeviceResult*(ITARVO_DeviceMessage*)> onCancel;  // default: null result
   std::function<bool(std::list<ITARVO_DeviceResult*>&, IMessageService*)> onConcatenate;
