@@ -279,8 +279,8 @@ HRESULT ParallelCommunication::GenerateMultiServices(std::vector<IMessageService
     return E_UNEXPECTED;
   }
 
-  // Each message taken from the accessor, with its one reference, and
-  // whether this call made its registry entry.
+  // Each message taken from the accessor, with the one reference this call
+  // took on it, and whether this call made its registry entry.
   struct Taken {
     ITARVO_DeviceMessage* pMessage;
     bool inserted;
@@ -307,11 +307,14 @@ HRESULT ParallelCommunication::GenerateMultiServices(std::vector<IMessageService
   bool failed = false;
   try {
     for (std::size_t position = 0; position < size && !failed; ++position) {
+      // Next lends the message (no reference for the caller): the reference
+      // the registry keeps, or that undo gives back, is taken here.
       ITARVO_DeviceMessage* pMessage = nullptr;
       if (FAILED(pAccessor->Next(&pMessage)) || pMessage == nullptr) {
         failed = true;
         break;
       }
+      pMessage->AddRef();
       taken.push_back({pMessage, false});  // room reserved: cannot throw
       std::unique_ptr<IMessageService> service(
           m_pServiceGenerator->GenerateService(pMessage, runtimeVersion, pDeviceConfig));
