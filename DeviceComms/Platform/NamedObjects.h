@@ -7,15 +7,18 @@
 //
 // Lifetime differs from Win32 in one respect: a named object is not destroyed
 // when its last handle is closed. It stays until it is removed explicitly
-// (RemoveNamedObject below, or deleting /dev/shm/<name>),
-// so a viewer that restarts finds the writers' objects again. The handles
-// themselves follow the Win32 rules: CloseHandle gives up the caller's
+// (RemoveNamedObject below, or deleting /dev/shm/<name>), so a program that
+// restarts finds the objects that others still use. The handles themselves
+// follow the Win32 rules: CloseHandle gives up the caller's
 // reference, and a mapped view outlives the mapping handle until
 // UnmapViewOfFile.
 //
 // Named mutexes are robust: when a process dies while it owns one, the next
 // waiter gets WAIT_ABANDONED and owns the mutex (the data it guards may be
 // half-updated). They are re-entrant for the owning thread, like on Win32.
+// Named events keep nothing that a process holds while it waits: a process
+// that dies inside a wait or a set never makes another process's set or
+// wait block.
 //
 // Thread-safety: every function may be called from any thread.
 #pragma once
@@ -31,6 +34,11 @@ inline constexpr DWORD FILE_MAP_WRITE = 0x0002;
 inline constexpr DWORD FILE_MAP_READ = 0x0004;
 inline constexpr DWORD FILE_MAP_ALL_ACCESS = 0x000F001F;
 
+// Access to a mutex or event (OpenMutexA, OpenEventA); accepted and ignored.
+inline constexpr DWORD SYNCHRONIZE = 0x00100000;
+inline constexpr DWORD EVENT_MODIFY_STATE = 0x0002;
+
+inline constexpr DWORD ERROR_BUSY = 170;
 inline constexpr DWORD ERROR_TIMEOUT = 1460;
 
 // Creates the named mapping of maximumSizeHigh:maximumSizeLow bytes, zero
@@ -61,6 +69,12 @@ BOOL UnmapViewOfFile(LPCVOID baseAddress);
 // gives a mutex of this process only. Wait for it with WaitForSingleObject.
 HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCSTR name);
 
+// Opens an existing named mutex or event; never creates one. Null with
+// ERROR_FILE_NOT_FOUND when there is none (ERROR_INVALID_HANDLE when the name
+// holds an object of another kind).
+HANDLE OpenMutexA(DWORD desiredAccess, BOOL inheritHandle, LPCSTR name);
+HANDLE OpenEventA(DWORD desiredAccess, BOOL inheritHandle, LPCSTR name);
+
 // Releases a mutex the calling thread owns (once per successful wait);
 // FALSE with ERROR_NOT_OWNER otherwise.
 BOOL ReleaseMutex(HANDLE mutex);
@@ -69,3 +83,17 @@ BOOL ReleaseMutex(HANDLE mutex);
 // create makes a new one. Handles and views already open stay valid. FALSE
 // with ERROR_FILE_NOT_FOUND when there was none.
 BOOL RemoveNamedObject(LPCSTR name);
+
+// Not Win32 calls: the claim on a named mapping, which marks the one live
+// user of a kind (the trace viewer of a channel). It is held through the
+// handle and ends when the handle is closed and its views unmapped, or when
+// the holding process ends, however it ends (killed included); the thread
+// that took it does not matter. At most one handle on the machine holds the
+// claim of a mapping.
+// ClaimFileMapping: TRUE when the claim is now held through `mapping` (also
+// when it was already); FALSE with ERROR_BUSY when another handle holds it,
+// ERROR_ACCESS_DENIED for a mapping opened read-only.
+BOOL ClaimFileMapping(HANDLE mapping);
+// TRUE while a handle other than `mapping` holds the claim (of this process
+// or another); FALSE when none does or on a bad handle.
+BOOL IsFileMappingClaimed(HANDLE mapping);

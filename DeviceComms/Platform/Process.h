@@ -9,3 +9,6 @@
 // ERROR_INSUFFICIENT_BUFFER (the Win32 rule). Returns 0 on failure, and for a
 // module other than null, which is not supported.
 DWORD GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
+
+// The id of the calling process.
+DWORD GetCurrentProcessId();

@@ -43,11 +43,53 @@ int Milliseconds() {
   return static_cast<int>((counter.QuadPart / (frequency.QuadPart / 1000)) % 10000);
 }
 
+// The wait budget of one line: every wait for the trace mutex and for room
+// in the ring while this thread builds and puts one line shares kLineWaitMs.
+// The outermost budget on the thread counts; nested ones (the filter checks
+// and the output inside a whole trace) use what is left of it.
+class LineBudget {
+ public:
+  LineBudget() : m_outermost(!t_active) {
+    if (m_outermost) {
+      t_active = true;
+      t_start = GetTickCount();
+    }
+  }
+  ~LineBudget() {
+    if (m_outermost) t_active = false;
+  }
+  LineBudget(const LineBudget&) = delete;
+  LineBudget& operator=(const LineBudget&) = delete;
+
+  // Milliseconds left; the whole budget outside any line.
+  static DWORD Remaining() {
+    if (!t_active) return kLineWaitMs;
+    const DWORD spent = GetTickCount() - t_start;
+    return spent < kLineWaitMs ? kLineWaitMs - spent : 0;
+  }
+
+ private:
+  static thread_local bool t_active;
+  static thread_local DWORD t_start;
+  const bool m_outermost;
+};
+
+thread_local bool LineBudget::t_active = false;
+thread_local DWORD LineBudget::t_start = 0;
+
+// Counts a line that a writer gave up on, for the viewer to report. Atomic,
+// because the writer may not hold the mutex (it could not take it in time).
+void CountDroppedLine() {
+  BYTE* view = g_channelView.load(std::memory_order_relaxed);
+  if (view != nullptr) DroppedLines(view).fetch_add(1, std::memory_order_relaxed);
+}
+
 // Writes one formatted line; the caller checked TraceIsOn.
 void WriteCategoryLine(const char* category, const char* format, va_list arguments) {
   if (category == nullptr) category = "";
   try {
     CQTMTraceLockGuard lock(g_traceLock);
+    LineBudget budget;
     if (!QTMTraceIsEnabled(category)) return;
     // Errors of the formatting itself are ignored: the buffer holds what it holds.
     g_formatBuffer[0] = '\0';
@@ -89,7 +131,7 @@ bool QTMTraceIsEnabled(const char* category) {
   using namespace qtmtrace;
   char filter[kFilterSize];
   {
-    CQTMTraceMutexGuard mutex(g_traceMutex);
+    CQTMTraceMutexGuard mutex(g_traceMutex, LineBudget::Remaining());
     BYTE* view = mutex.Owns() ? ChannelViewLocked() : nullptr;
     if (view == nullptr) return false;
     std::memcpy(filter, view + kFilterOffset, kFilterSize);
@@ -107,6 +149,7 @@ std::string QTMTraceLinePrefix() {
   using namespace qtmtrace;
   // Re-entrant: callers that build a whole line hold it already.
   CQTMTraceLockGuard lock(g_traceLock);
+  LineBudget budget;
   std::string prefix;
   if (QTMTraceIsEnabled("@")) {
     FillModuleName();
@@ -133,11 +176,16 @@ void QTMTracePutLine(const char* line) {
   if (line == nullptr) return;
   const std::size_t length = strnlen(line, kMaxLineLength + 1);
   if (length > kMaxLineLength) return;
+  LineBudget budget;
   // Each pass holds the mutex once; between passes the viewer drains.
   for (bool waited = false;; waited = true) {
     {
-      CQTMTraceMutexGuard mutex(g_traceMutex);
-      BYTE* view = mutex.Owns() ? ChannelViewLocked() : nullptr;
+      CQTMTraceMutexGuard mutex(g_traceMutex, LineBudget::Remaining());
+      if (!mutex.Owns()) {
+        CountDroppedLine();
+        return;
+      }
+      BYTE* view = ChannelViewLocked();
       if (view == nullptr) return;
       if (waited && view[kFlagOffset] == 0) return;  // switched off while we waited: drop the line
       // A process that died holding the mutex may have left odd numbers.
@@ -150,6 +198,20 @@ void QTMTracePutLine(const char* line) {
         WriteLong(view, kWriteIndexOffset, (index + 1) % kSlotCount);
         WriteLong(view, kPendingOffset, pending + 1);
         g_traceEvent.Set();
+        return;
+      }
+      // The ring is full. Nobody will drain it when the viewer is gone: then
+      // tracing is switched off for every writer.
+      if (!ViewerAliveLocked()) {
+        view[kFlagOffset] = 0;
+        return;
+      }
+      // A live viewer that does not drain (stopped, or too slow): wait out the
+      // budget once, then drop; until the viewer takes lines again, later
+      // lines are dropped without waiting.
+      if (ReadLong(view, kDroppingOffset) != 0 || LineBudget::Remaining() == 0) {
+        WriteLong(view, kDroppingOffset, 1);
+        DroppedLines(view).fetch_add(1, std::memory_order_relaxed);
         return;
       }
     }

@@ -11,7 +11,12 @@
 // and takes no lock. Otherwise a trace holds the process's trace lock for its
 // whole length and the named trace mutex briefly for each filter check and
 // for the output. When the viewer lags more than 900 lines behind, a writer
-// waits (1 ms at a time) until it catches up or switches tracing off.
+// waits (1 ms at a time) until it catches up or switches tracing off, but
+// never longer than kLineWaitMs (TraceLayout.h) for one line, mutex waits
+// included: then the line is dropped and counted for the viewer, and until
+// the viewer takes lines again further lines are dropped without waiting.
+// When the ring is full and the viewer is gone (killed), tracing is switched
+// off. No trace ever blocks without bound.
 //
 // Thread-safety: every function may be called from any thread. No function
 // throws: a line that cannot be built (out of memory) is dropped.
@@ -42,11 +47,12 @@ bool QTMTraceIsEnabled(const char* category);
 std::string QTMTraceLinePrefix();
 
 // Puts one finished line (at most 512 characters, else dropped) into the
-// next slot and sets the trace event.
+// next slot and sets the trace event (waiting for room as said above).
 void QTMTracePutLine(const char* line);
 
 // Library load and unload; called by the static CQTMTraceInit. Open only
-// opens an existing mapping: without a viewer at load, tracing stays off.
+// opens the objects a viewer created (never creates any): without a viewer's
+// channel at load, tracing stays off. Neither throws.
 void QTMTraceOpenChannel();
 void QTMTraceCloseChannel();
 

@@ -4,16 +4,24 @@
 // message-service class loader (init_priority 1000), in this order, and
 // destroyed in the reverse order when it is unloaded:
 //   1001 g_traceLock   the trace lock (TraceLock.h)
-//   1002 g_traceMutex  the named trace mutex (TraceMutex.h)
-//   1003 g_traceEvent  the named trace event (TraceEvent.h)
+//   1002 g_traceMutex  the named trace mutex (TraceMutex.h), not yet opened
+//   1003 g_traceEvent  the named trace event (TraceEvent.h), not yet opened
 //   1004 CQTMTraceInit opens the channel; its destructor closes it
+// None of them allocates or throws while the library loads: when the
+// channel cannot be opened (no viewer, out of memory) tracing stays off.
+//
+// Opening the channel opens what the viewer created (mapping, view, mutex,
+// event) and never creates anything, so a process without a viewer leaves
+// nothing behind. It also switches tracing off when no live viewer holds
+// the mapping's claim (one killed left it on), so that this process does not
+// fill the ring for nobody.
 //
 // The channel's view is the module's only pointer into the shared block. It
 // is written only by QTMTraceOpenChannel and QTMTraceCloseChannel, with the
 // trace lock and the trace mutex held; it is read under the trace mutex, and
 // once without any lock by the fast exit of every trace (TraceIsOn), which is
-// why it is atomic. Non-null means "channel open": both the mapping and the
-// view were obtained when the library was loaded.
+// why it is atomic. Non-null means "channel open": the mapping, the view, the
+// mutex and the event were all obtained when the library was loaded.
 #pragma once
 
 #include <atomic>
@@ -41,6 +49,10 @@ inline bool TraceIsOn() noexcept {
 // The view, for code that holds the trace mutex; null when the channel is
 // closed.
 inline BYTE* ChannelViewLocked() REQUIRES(g_traceMutex) { return g_channelView.load(std::memory_order_relaxed); }
+
+// True while a live viewer holds the claim on the channel's mapping; false
+// when the channel is closed or its viewer is gone (however it ended).
+bool ViewerAliveLocked() REQUIRES(g_traceMutex);
 
 }  // namespace qtmtrace
 

@@ -1,20 +1,33 @@
 // TraceEvent.h: the named auto-reset trace event "_QTM_TraceEvent", set once
 // after each line written so that the viewer wakes up. Writers never wait on
-// it. The object owns its handle (created not signalled, or opened) and
-// closes it at destruction. Thread-safe: Set may be called from any thread.
+// it, and setting it never blocks.
+//
+// The viewer creates it; this library only opens it with the channel (at
+// load) and closes it with the channel. The object owns that handle.
+// Thread-safety: Set from any thread; Open and Close only with the trace lock
+// held (channel open and close); the handle is atomic because Set reads it
+// without the trace lock.
 #pragma once
+
+#include <atomic>
 
 #include "Platform/WinTypes.h"
 
 class CQTMTraceEvent {
  public:
-  explicit CQTMTraceEvent(const char* name);
+  // Without a handle: Set does nothing until Open. Allocates nothing.
+  CQTMTraceEvent() noexcept = default;
   ~CQTMTraceEvent();
   CQTMTraceEvent(const CQTMTraceEvent&) = delete;
   CQTMTraceEvent& operator=(const CQTMTraceEvent&) = delete;
 
+  // Opens the existing event of the given name; never creates one. False
+  // when there is none.
+  bool Open(const char* name);
+  void Close();
+
   void Set();
 
  private:
-  HANDLE m_handle;
+  std::atomic<HANDLE> m_handle{nullptr};
 };

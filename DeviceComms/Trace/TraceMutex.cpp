@@ -4,17 +4,26 @@
 #include "Platform/NamedObjects.h"
 #include "Platform/Wait.h"
 
-CQTMTraceMutex::CQTMTraceMutex(const char* name) : m_handle(CreateMutexA(nullptr, FALSE, name)) {}
+CQTMTraceMutex::~CQTMTraceMutex() { Close(); }
 
-CQTMTraceMutex::~CQTMTraceMutex() {
-  if (m_handle != nullptr) CloseHandle(m_handle);
+bool CQTMTraceMutex::Open(const char* name) {
+  Close();
+  HANDLE handle = OpenMutexA(SYNCHRONIZE, FALSE, name);
+  m_handle.store(handle, std::memory_order_release);
+  return handle != nullptr;
 }
 
-bool CQTMTraceMutex::Lock() {
-  if (m_handle == nullptr) return false;
+void CQTMTraceMutex::Close() {
+  HANDLE handle = m_handle.exchange(nullptr, std::memory_order_acq_rel);
+  if (handle != nullptr) CloseHandle(handle);
+}
+
+bool CQTMTraceMutex::Lock(DWORD milliseconds) {
+  HANDLE handle = m_handle.load(std::memory_order_acquire);
+  if (handle == nullptr) return false;
   // WAIT_ABANDONED: a process died holding it; we own it now.
-  const DWORD result = WaitForSingleObject(m_handle, INFINITE);
+  const DWORD result = WaitForSingleObject(handle, milliseconds);
   return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
 }
 
-void CQTMTraceMutex::Unlock() { ReleaseMutex(m_handle); }
+void CQTMTraceMutex::Unlock() { ReleaseMutex(m_handle.load(std::memory_order_acquire)); }

@@ -3,37 +3,52 @@
 //
 // It guards every access to the channel's shared memory (flag, filter, count,
 // index, slots) and, inside this process, the channel's view (TraceChannel.h).
-// The object owns its handle, created (not owned) or opened at construction
-// and closed at destruction. It is robust: a lock taken from a process that
-// died holding it succeeds (the block may then be half-updated, so users
-// check the numbers they read). Lock order: the trace lock first.
+// The viewer creates it; this library only opens it, when it opens the
+// channel at load, and closes it with the channel. The object owns that
+// handle. It is robust: a lock taken from a process that died holding it
+// succeeds (the block may then be half-updated, so users check the numbers
+// they read). Every wait for it is bounded, so a process that stops while it
+// holds the mutex cannot hold up a writer for long. Lock order: the trace
+// lock first.
+//
+// Thread-safety: Lock and Unlock from any thread. Open and Close only with
+// the trace lock held and the mutex not held (channel open and close); the
+// handle is atomic because Lock reads it without the trace lock.
 #pragma once
+
+#include <atomic>
 
 #include "Platform/ThreadAnnotations.h"
 #include "Platform/WinTypes.h"
 
 class CAPABILITY("mutex") CQTMTraceMutex {
  public:
-  // Creates or opens the mutex of the given name; without it every lock
-  // fails, so tracing does nothing.
-  explicit CQTMTraceMutex(const char* name);
+  // Without a handle: every lock fails until Open. Allocates nothing.
+  CQTMTraceMutex() noexcept = default;
   ~CQTMTraceMutex();
   CQTMTraceMutex(const CQTMTraceMutex&) = delete;
   CQTMTraceMutex& operator=(const CQTMTraceMutex&) = delete;
 
-  // Waits without limit. False when the mutex could not be taken (no handle).
-  bool Lock() ACQUIRE();
+  // Opens the existing mutex of the given name; never creates one. False
+  // when there is none.
+  bool Open(const char* name);
+  void Close();
+
+  // Waits at most `milliseconds`. False when the mutex was not taken (no
+  // handle, or the time ran out).
+  bool Lock(DWORD milliseconds) ACQUIRE();
   void Unlock() RELEASE();
 
  private:
-  HANDLE m_handle;
+  std::atomic<HANDLE> m_handle{nullptr};
 };
 
 // Holds the trace mutex for the guard's lifetime; Owns() is false when it
-// could not be taken, and then the guarded memory must not be touched.
+// could not be taken in time, and then the guarded memory must not be touched.
 class SCOPED_CAPABILITY CQTMTraceMutexGuard {
  public:
-  explicit CQTMTraceMutexGuard(CQTMTraceMutex& mutex) ACQUIRE(mutex) : m_mutex(mutex), m_owns(mutex.Lock()) {}
+  CQTMTraceMutexGuard(CQTMTraceMutex& mutex, DWORD milliseconds) ACQUIRE(mutex)
+      : m_mutex(mutex), m_owns(mutex.Lock(milliseconds)) {}
   ~CQTMTraceMutexGuard() RELEASE() {
     if (m_owns) m_mutex.Unlock();
   }

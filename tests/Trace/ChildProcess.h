@@ -19,6 +19,7 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
+  pid_t Pid() const { return m_pid; }
   bool Running();
   // The exit code, or -1 when the child had to be killed (or died of a signal).
   int Wait(int milliseconds = 10000);
@@ -29,6 +30,10 @@ class ChildProcess {
   bool m_reaped = false;
   int m_status = 0;
 };
+
+// Set in a child's environment: its allocations fail while the library's
+// static objects are built (FailingAllocation.cpp).
+inline constexpr char kFailLoadAllocationsVariable[] = "BASECOMMS_TEST_FAIL_LOAD_ALLOCATIONS";
 
 // The child modes of the trace tests; returns the child's exit code.
 int RunTraceChild(const std::string& mode, const std::vector<std::string>& arguments);

@@ -25,6 +25,7 @@ int main(int argc, char** argv) {
     return RunTraceChild(std::string(argv[1]).substr(childOption.size()), std::vector<std::string>(argv + 2, argv + argc));
   }
   testing::InitGoogleTest(&argc, argv);
+  CQTMTraceReader::RemoveChannel(qtmtrace::TraceNameSuffix());  // left by a process that had this id
   const int result = RUN_ALL_TESTS();
   CQTMTraceReader::RemoveChannel(qtmtrace::TraceNameSuffix());
   return result;

@@ -1,5 +1,6 @@
 #include "TraceViewer.h"
 
+#include <string>
 #include <vector>
 
 #include "Platform/WinTypes.h"
@@ -10,7 +11,6 @@ TraceViewer::TraceViewer(std::unique_ptr<CQTMTraceReader> reader, LineSink& sink
 void TraceViewer::Run(const std::string& filter) {
   m_pReader->SetFilter(filter);
   m_pReader->SetTracing(true);
-  Drain();  // lines left from before (writers blocked on a full ring go on)
   while (!m_stop.load()) {
     m_pReader->WaitForLines(INFINITE);
     Drain();
@@ -30,4 +30,12 @@ void TraceViewer::Drain() {
     m_sink.Write(lines);
     lines.clear();
   }
+  ReportDrops();
+}
+
+void TraceViewer::ReportDrops() {
+  const LONG dropped = m_pReader->DroppedLines();
+  if (dropped == m_reportedDrops) return;
+  m_sink.Write({"trace-viewer: " + std::to_string(dropped - m_reportedDrops) + " lines dropped\n"});
+  m_reportedDrops = dropped;
 }

@@ -1,8 +1,10 @@
 // TraceViewer.h: the viewer's loop. Attaches to the channel (creating it when
 // absent), switches tracing on with the chosen filter, and on each wake-up of
 // the trace event takes every pending line under the mutex and prints them
-// outside it. Stop() (from the signal thread) makes Run switch tracing off,
-// print what is left and return.
+// outside it. When writers dropped lines since the last drain (this viewer
+// did not keep up, or was stopped), a line "trace-viewer: N lines dropped"
+// goes out where they are missing. Stop() (from the signal thread) makes Run
+// switch tracing off, print what is left and return.
 //
 // Thread-safety: Run on one thread; Stop from any thread.
 #pragma once
@@ -26,8 +28,10 @@ class TraceViewer {
 
  private:
   void Drain();
+  void ReportDrops();
 
   std::unique_ptr<CQTMTraceReader> m_pReader;
   LineSink& m_sink;
   std::atomic<bool> m_stop{false};
+  LONG m_reportedDrops = 0;  // used by Run's thread only
 };

@@ -1,7 +1,11 @@
 // trace-viewer: shows the trace lines of every process that uses libBaseComms.
 //
 // Start it before the programs to watch: a library loaded while no viewer had
-// created the channel never traces. See docs/TRACE.md.
+// created the channel never traces. One viewer per channel: a second one is
+// refused while the first lives. At exit the viewer leaves the channel's
+// objects in /dev/shm (--remove takes them away): programs still running keep
+// them open, and a viewer started again reaches those programs. See
+// docs/TRACE.md.
 #include <signal.h>
 
 #include <CLI/CLI.hpp>
@@ -11,6 +15,7 @@
 
 #include "LineSink.h"
 #include "Platform/LastError.h"
+#include "Platform/NamedObjects.h"
 #include "Trace/TraceLayout.h"
 #include "Trace/TraceReader.h"
 #include "TraceViewer.h"
@@ -40,7 +45,9 @@ int main(int argc, char** argv) {
   app.add_flag("-q,--quiet", quiet, "Do not print to standard output (with --output)");
   app.add_option("--suffix", suffix,
                  "Attach to the channel whose object names end in this suffix (default: $BASECOMMS_TRACE_SUFFIX)");
-  app.add_flag("--remove", remove, "Remove the channel's shared-memory objects and exit");
+  app.add_flag("--remove", remove,
+               "Remove the channel's shared-memory objects and exit (they stay after a viewer exits, for programs "
+               "still running)");
   CLI11_PARSE(app, argc, argv);
 
   if (filter.size() > qtmtrace::kFilterSize - 1) {
@@ -67,9 +74,18 @@ int main(int argc, char** argv) {
   sigaddset(&stopSignals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-  auto reader = CQTMTraceReader::Attach(suffix);
+  DWORD liveViewer = 0;
+  auto reader = CQTMTraceReader::Attach(suffix, &liveViewer);
   if (reader == nullptr) {
-    std::fprintf(stderr, "trace-viewer: cannot create or open the trace channel (error %u)\n", GetLastError());
+    const DWORD error = GetLastError();
+    const std::string channel = qtmtrace::kMappingBaseName + suffix;
+    if (error == ERROR_BUSY) {
+      std::fprintf(stderr, "trace-viewer: the trace channel %s already has a viewer (process %u); stop it first\n",
+                   channel.c_str(), liveViewer);
+    } else {
+      std::fprintf(stderr, "trace-viewer: cannot create or open the trace channel %s (error %u)\n", channel.c_str(),
+                   error);
+    }
     return 1;
   }
   TraceViewer viewer(std::move(reader), sink);

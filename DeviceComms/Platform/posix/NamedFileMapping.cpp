@@ -1,6 +1,14 @@
 // File mappings (CreateFileMappingA, OpenFileMappingA, MapViewOfFile,
-// UnmapViewOfFile): a named POSIX shared-memory object without any header of
-// ours, so that its bytes are exactly what the users of the mapping lay out.
+// UnmapViewOfFile, and the claim of ClaimFileMapping): a named POSIX
+// shared-memory object without any header of ours, so that its bytes are
+// exactly what the users of the mapping lay out.
+//
+// The claim is an open-file-description lock (F_OFD_SETLK) on the object's
+// first byte, taken through the handle's descriptor. The kernel drops it
+// when that open file goes away (the handle closed and its views unmapped,
+// or the process ended, however it ended), and it does not depend on the
+// thread that took it nor on other descriptors of the same object in the
+// process. The lock is advisory: reads and writes of the mapping ignore it.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -46,12 +54,20 @@ class FileMapping final : public platform::KernelObject {
 class ViewRegistry {
  public:
   static ViewRegistry& Instance() {
-    static ViewRegistry* registry = new ViewRegistry;
+    // Built in static storage, so that the first use allocates nothing.
+    alignas(ViewRegistry) static unsigned char storage[sizeof(ViewRegistry)];
+    static ViewRegistry* registry = new (storage) ViewRegistry;
     return *registry;
   }
-  void Add(const void* base, std::size_t length) {
+  // False when the registry cannot grow (out of memory).
+  bool Add(const void* base, std::size_t length) {
     std::lock_guard<std::mutex> lock(m_lock);
-    m_views[base] = length;
+    try {
+      m_views[base] = length;
+      return true;
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
   }
   // The length of a registered view, removed from the registry; 0 if none.
   std::size_t Remove(const void* base) {
@@ -200,9 +216,61 @@ LPVOID MapViewOfFile(HANDLE handle, DWORD desiredAccess, DWORD offsetHigh, DWORD
     SetErrorFromErrno(errno);
     return nullptr;
   }
-  ViewRegistry::Instance().Add(base, length);
+  if (!ViewRegistry::Instance().Add(base, length)) {
+    ::munmap(base, length);
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
   SetLastError(ERROR_SUCCESS);
   return base;
+}
+
+namespace {
+
+FileMapping* MappingFromHandle(HANDLE handle) {
+  platform::KernelObject* object = platform::KernelObject::FromHandle(handle);
+  if (object == nullptr) return nullptr;
+  auto* mapping = dynamic_cast<FileMapping*>(object);
+  if (mapping == nullptr) SetLastError(ERROR_INVALID_HANDLE);
+  return mapping;
+}
+
+struct flock ClaimRange(short type) {
+  struct flock range {};
+  range.l_type = type;
+  range.l_whence = SEEK_SET;
+  range.l_start = 0;
+  range.l_len = 1;
+  return range;
+}
+
+}  // namespace
+
+BOOL ClaimFileMapping(HANDLE handle) {
+  FileMapping* mapping = MappingFromHandle(handle);
+  if (mapping == nullptr) return FALSE;
+  // The lock is a write lock, which needs a descriptor open for writing.
+  if (!mapping->Writable()) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  struct flock range = ClaimRange(F_WRLCK);
+  if (::fcntl(mapping->Fd(), F_OFD_SETLK, &range) != 0) {
+    SetLastError(errno == EAGAIN || errno == EACCES ? ERROR_BUSY : ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL IsFileMappingClaimed(HANDLE handle) {
+  FileMapping* mapping = MappingFromHandle(handle);
+  if (mapping == nullptr) return FALSE;
+  struct flock range = ClaimRange(F_WRLCK);
+  if (::fcntl(mapping->Fd(), F_OFD_GETLK, &range) != 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  return range.l_type != F_UNLCK ? TRUE : FALSE;
 }
 
 BOOL UnmapViewOfFile(LPCVOID baseAddress) {

@@ -1,5 +1,7 @@
-// Mutexes (CreateMutexA, ReleaseMutex): a robust, re-entrant pthread mutex,
-// in a named shared-memory segment or, without a name, in this process.
+// Mutexes (CreateMutexA, OpenMutexA, ReleaseMutex): a robust, re-entrant
+// pthread mutex, in a named shared-memory segment or, without a name, in this
+// process. A process that dies holding it leaves it to the next waiter
+// (EOWNERDEAD: made consistent, reported as WAIT_ABANDONED).
 #include <cerrno>
 #include <new>
 
@@ -74,6 +76,20 @@ HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCSTR name) {
   // Win32 ignores initialOwner when the mutex existed already.
   if (initialOwner != FALSE && error == ERROR_SUCCESS) object->Wait(INFINITE);
   SetLastError(error);
+  return object->ToHandle();
+}
+
+HANDLE OpenMutexA(DWORD, BOOL, LPCSTR name) {
+  const platform::MappedSegment segment =
+      platform::OpenExistingSegment(name, platform::SegmentKind::kMutex, sizeof(MutexBody));
+  if (segment.base == nullptr) return nullptr;
+  auto* object = new (std::nothrow) MutexObject(segment);
+  if (object == nullptr) {
+    platform::UnmapSegment(segment);
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  SetLastError(ERROR_SUCCESS);
   return object->ToHandle();
 }
 

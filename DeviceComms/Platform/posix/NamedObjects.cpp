@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 #include "Platform/LastError.h"
 #include "Platform/NamedObjects.h"
@@ -80,7 +81,7 @@ MappedSegment CreateSegment(int fd, SegmentKind kind, std::size_t size,
 }
 
 MappedSegment OpenSegment(int fd, SegmentKind kind, std::size_t size) {
-  // The creator may not have sized the segment yet.
+  // The creator sizes the segment in one step, but may not have done so yet.
   const DWORD start = GetTickCount();
   struct stat status {};
   for (;;) {
@@ -88,19 +89,20 @@ MappedSegment OpenSegment(int fd, SegmentKind kind, std::size_t size) {
       SetLastErrorFromErrno(errno);
       return {};
     }
-    if (static_cast<std::size_t>(status.st_size) >= size) break;
+    if (static_cast<std::size_t>(status.st_size) >= kSegmentBodyOffset) break;
     if (GetTickCount() - start > kPublishWaitMs) {
       SetLastError(ERROR_TIMEOUT);
       return {};
     }
     Sleep(1);
   }
-  void* base = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  const auto existing = static_cast<std::size_t>(status.st_size);
+  void* base = ::mmap(nullptr, existing, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
   if (base == MAP_FAILED) {
     SetLastErrorFromErrno(errno);
     return {};
   }
-  MappedSegment segment{base, size, false};
+  MappedSegment segment{base, existing, false};
   while (ReadyWord(base).load(std::memory_order_acquire) != kSegmentReady) {
     if (GetTickCount() - start > kPublishWaitMs) {
       UnmapSegment(segment);
@@ -109,7 +111,8 @@ MappedSegment OpenSegment(int fd, SegmentKind kind, std::size_t size) {
     }
     Sleep(1);
   }
-  if (static_cast<SegmentHeader*>(base)->kind != static_cast<std::uint32_t>(kind)) {
+  // Another kind of object (or a smaller one of an older layout).
+  if (static_cast<SegmentHeader*>(base)->kind != static_cast<std::uint32_t>(kind) || existing < size) {
     UnmapSegment(segment);
     SetLastError(ERROR_INVALID_HANDLE);
     return {};
@@ -125,7 +128,12 @@ std::string SharedMemoryName(const char* name) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return {};
   }
-  return std::string("/") + name;
+  try {
+    return std::string("/") + name;
+  } catch (const std::bad_alloc&) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return {};
+  }
 }
 
 }  // namespace platform
@@ -164,6 +172,17 @@ MappedSegment OpenOrCreateSegment(const char* name, SegmentKind kind, std::size_
   }
   SetLastError(ERROR_TIMEOUT);
   return {};
+}
+
+MappedSegment OpenExistingSegment(const char* name, SegmentKind kind, std::size_t bodySize) {
+  const std::string shmName = SharedMemoryName(name);
+  if (shmName.empty()) return {};
+  FileDescriptor opened(::shm_open(shmName.c_str(), O_RDWR, 0));
+  if (opened.Get() < 0) {
+    SetLastErrorFromErrno(errno);
+    return {};
+  }
+  return OpenSegment(opened.Get(), kind, kSegmentBodyOffset + bodySize);
 }
 
 void UnmapSegment(const MappedSegment& segment) {

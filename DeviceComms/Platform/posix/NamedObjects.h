@@ -1,8 +1,8 @@
 // NamedObjects.h (internal): the machinery behind the named kernel objects.
 //
 // A named mutex or event is a small POSIX shared-memory segment holding a
-// process-shared, robust pthread mutex (and for an event a condition variable
-// and its flag). The segment is created race-free: the process whose
+// process-shared, robust pthread mutex, or for an event two futex words (its
+// state and a count of waiters). The segment is created race-free: the process whose
 // O_CREAT|O_EXCL open succeeds sizes and initialises it and then publishes a
 // "ready" word; every other process waits (bounded) for that word before it
 // touches the contents. A named file mapping is a plain segment without a
@@ -27,13 +27,16 @@ namespace platform {
 HANDLE CreateNamedEvent(BOOL manualReset, BOOL initialState, const char* name);
 
 // "/" + name, or an empty string (last error ERROR_INVALID_PARAMETER) for a
-// name that cannot be a shared-memory name.
+// name that cannot be a shared-memory name (ERROR_NOT_ENOUGH_MEMORY when the
+// text cannot be allocated: the named-object calls never throw).
 std::string SharedMemoryName(const char* name);
 
 // What kind of object a segment holds; a create or open with another kind
 // fails with ERROR_INVALID_HANDLE, as on Win32 for a name in use by an object
 // of another type.
-enum class SegmentKind : std::uint32_t { kMutex = 1, kEvent = 2 };
+// (2 was an event built on a condition variable, which a waiter killed in its
+// wait could leave unusable: such a segment is refused, not misread.)
+enum class SegmentKind : std::uint32_t { kMutex = 1, kEvent = 3 };
 
 // A mapped segment of a named mutex or event: a header, then the body.
 struct SegmentHeader {
@@ -54,6 +57,9 @@ struct MappedSegment {
 inline constexpr std::size_t kSegmentBodyOffset = 64;
 MappedSegment OpenOrCreateSegment(const char* name, SegmentKind kind, std::size_t bodySize,
                                   const std::function<void(void* body)>& initialise);
+// Opens the existing segment `name` only, never creates it: null with
+// ERROR_FILE_NOT_FOUND when there is none; otherwise as OpenOrCreateSegment.
+MappedSegment OpenExistingSegment(const char* name, SegmentKind kind, std::size_t bodySize);
 void UnmapSegment(const MappedSegment& segment);
 
 // Initialises a robust, re-entrant, process-shared mutex.

@@ -29,3 +29,5 @@ DWORD GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size) {
   SetLastError(ERROR_SUCCESS);
   return pathLength;
 }
+
+DWORD GetCurrentProcessId() { return static_cast<DWORD>(::getpid()); }
