@@ -9,15 +9,13 @@
 // without the trace lock.
 #pragma once
 
-#include <atomic>
-
 #include "Platform/WinTypes.h"
+#include "Trace/SharedHandle.h"
 
 class CQTMTraceEvent {
  public:
   // Without a handle: Set does nothing until Open. Allocates nothing.
   CQTMTraceEvent() noexcept = default;
-  ~CQTMTraceEvent();
   CQTMTraceEvent(const CQTMTraceEvent&) = delete;
   CQTMTraceEvent& operator=(const CQTMTraceEvent&) = delete;
 
@@ -29,5 +27,5 @@ class CQTMTraceEvent {
   void Set();
 
  private:
-  std::atomic<HANDLE> m_handle{nullptr};
+  CQTMSharedHandle m_handle;
 };

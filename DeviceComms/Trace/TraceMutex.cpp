@@ -4,26 +4,16 @@
 #include "Platform/NamedObjects.h"
 #include "Platform/Wait.h"
 
-CQTMTraceMutex::~CQTMTraceMutex() { Close(); }
+bool CQTMTraceMutex::Open(const char* name) { return m_handle.Reset(OpenMutexA(SYNCHRONIZE, FALSE, name)); }
 
-bool CQTMTraceMutex::Open(const char* name) {
-  Close();
-  HANDLE handle = OpenMutexA(SYNCHRONIZE, FALSE, name);
-  m_handle.store(handle, std::memory_order_release);
-  return handle != nullptr;
-}
-
-void CQTMTraceMutex::Close() {
-  HANDLE handle = m_handle.exchange(nullptr, std::memory_order_acq_rel);
-  if (handle != nullptr) CloseHandle(handle);
-}
+void CQTMTraceMutex::Close() { m_handle.Close(); }
 
 bool CQTMTraceMutex::Lock(DWORD milliseconds) {
-  HANDLE handle = m_handle.load(std::memory_order_acquire);
+  HANDLE handle = m_handle.Get();
   if (handle == nullptr) return false;
   // WAIT_ABANDONED: a process died holding it; we own it now.
   const DWORD result = WaitForSingleObject(handle, milliseconds);
   return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
 }
 
-void CQTMTraceMutex::Unlock() { ReleaseMutex(m_handle.load(std::memory_order_acquire)); }
+void CQTMTraceMutex::Unlock() { ReleaseMutex(m_handle.Get()); }

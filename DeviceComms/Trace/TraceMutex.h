@@ -16,16 +16,14 @@
 // handle is atomic because Lock reads it without the trace lock.
 #pragma once
 
-#include <atomic>
-
 #include "Platform/ThreadAnnotations.h"
 #include "Platform/WinTypes.h"
+#include "Trace/SharedHandle.h"
 
 class CAPABILITY("mutex") CQTMTraceMutex {
  public:
   // Without a handle: every lock fails until Open. Allocates nothing.
   CQTMTraceMutex() noexcept = default;
-  ~CQTMTraceMutex();
   CQTMTraceMutex(const CQTMTraceMutex&) = delete;
   CQTMTraceMutex& operator=(const CQTMTraceMutex&) = delete;
 
@@ -40,7 +38,7 @@ class CAPABILITY("mutex") CQTMTraceMutex {
   void Unlock() RELEASE();
 
  private:
-  std::atomic<HANDLE> m_handle{nullptr};
+  CQTMSharedHandle m_handle;
 };
 
 // Holds the trace mutex for the guard's lifetime; Owns() is false when it

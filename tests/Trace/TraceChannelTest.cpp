@@ -46,6 +46,35 @@ class TraceChannelTest : public testing::Test {
     return lines;
   }
 
+  // A read-only view of the channel that a child viewer holds, once the
+  // child says it holds it (its read index set to kHoldingMarker).
+  class ChildViewerChannel {
+   public:
+    explicit ChildViewerChannel(const std::string& suffix)
+        : m_mapping(OpenFileMappingA(FILE_MAP_READ, FALSE, (kMappingBaseName + suffix).c_str())) {
+      if (m_mapping != nullptr) {
+        m_view = static_cast<const BYTE*>(MapViewOfFile(m_mapping, FILE_MAP_READ, 0, 0, kChannelSize));
+      }
+      for (int i = 0; m_view != nullptr && i < 2500 && ReadLong(m_view, kReadIndexOffset) != kHoldingMarker; ++i) {
+        Sleep(2);
+      }
+    }
+    ~ChildViewerChannel() {
+      if (m_view != nullptr) UnmapViewOfFile(m_view);
+      if (m_mapping != nullptr) CloseHandle(m_mapping);
+    }
+    ChildViewerChannel(const ChildViewerChannel&) = delete;
+    ChildViewerChannel& operator=(const ChildViewerChannel&) = delete;
+
+    bool Held() const { return m_view != nullptr && ReadLong(m_view, kReadIndexOffset) == kHoldingMarker; }
+    LONG Field(std::size_t offset) const { return ReadLong(m_view, offset); }
+    BYTE Flag() const { return m_view[kFlagOffset]; }
+
+   private:
+    HANDLE m_mapping;
+    const BYTE* m_view = nullptr;
+  };
+
   LONG Field(std::size_t offset) { return ReadLong(m_reader->View(), offset); }
   void SetField(std::size_t offset, LONG value) { WriteLong(m_reader->View(), offset, value); }
 
@@ -172,26 +201,22 @@ TEST_F(TraceChannelTest, KilledViewerLeavesAChannelThatWritersAndTheNextViewerCa
     SCOPED_TRACE(how);
     m_reader.reset();  // the objects stay; the child becomes the viewer
     ChildProcess viewer("dead-viewer", {how}, m_suffix);
-    HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, (kMappingBaseName + m_suffix).c_str());
-    ASSERT_NE(mapping, nullptr);
-    const auto* view = static_cast<const BYTE*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, kChannelSize));
-    ASSERT_NE(view, nullptr);
-    for (int i = 0; i < 2500 && ReadLong(view, kReadIndexOffset) != kHoldingMarker; ++i) Sleep(2);
-    ASSERT_EQ(ReadLong(view, kReadIndexOffset), kHoldingMarker);
-    EXPECT_EQ(ReadLong(view, kPendingOffset), 5);
+    {
+      const ChildViewerChannel channel(m_suffix);
+      ASSERT_TRUE(channel.Held());
+      EXPECT_EQ(channel.Field(kPendingOffset), 5);
 
-    DWORD liveViewer = 0;
-    EXPECT_EQ(CQTMTraceReader::Attach(m_suffix, &liveViewer), nullptr);
-    EXPECT_EQ(GetLastError(), ERROR_BUSY);
-    EXPECT_EQ(liveViewer, static_cast<DWORD>(viewer.Pid()));
+      DWORD liveViewer = 0;
+      EXPECT_EQ(CQTMTraceReader::Attach(m_suffix, &liveViewer), nullptr);
+      EXPECT_EQ(GetLastError(), ERROR_BUSY);
+      EXPECT_EQ(liveViewer, static_cast<DWORD>(viewer.Pid()));
 
-    Sleep(50);  // into its wait, most likely
-    viewer.Kill();
-    ChildProcess writer("lines", {"1000"}, m_suffix);
-    EXPECT_EQ(writer.Wait(), 0);
-    EXPECT_EQ(view[kFlagOffset], 0);
-    UnmapViewOfFile(view);
-    CloseHandle(mapping);
+      Sleep(50);  // into its wait, most likely
+      viewer.Kill();
+      ChildProcess writer("lines", {"1000"}, m_suffix);
+      EXPECT_EQ(writer.Wait(), 0);
+      EXPECT_EQ(channel.Flag(), 0);
+    }
 
     m_reader = CQTMTraceReader::Attach(m_suffix);
     ASSERT_NE(m_reader, nullptr);
@@ -212,22 +237,16 @@ TEST_F(TraceChannelTest, KilledViewerLeavesAChannelThatWritersAndTheNextViewerCa
 TEST_F(TraceChannelTest, WriterThatOutlivesItsViewerSwitchesTracingOffWhenTheRingFills) {
   m_reader.reset();
   ChildProcess viewer("dead-viewer", {"waiting"}, m_suffix);
-  HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, (kMappingBaseName + m_suffix).c_str());
-  ASSERT_NE(mapping, nullptr);
-  const auto* view = static_cast<const BYTE*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, kChannelSize));
-  ASSERT_NE(view, nullptr);
-  for (int i = 0; i < 2500 && ReadLong(view, kReadIndexOffset) != kHoldingMarker; ++i) Sleep(2);
-  ASSERT_EQ(ReadLong(view, kReadIndexOffset), kHoldingMarker);
+  const ChildViewerChannel channel(m_suffix);
+  ASSERT_TRUE(channel.Held());
   // Loads while the viewer lives (tracing stays on), writes once it is gone.
   ChildProcess writer("lines-once-viewer-gone", {"1000"}, m_suffix);
   Sleep(50);
   viewer.Kill();
   EXPECT_EQ(writer.Wait(), 0);
-  EXPECT_EQ(view[kFlagOffset], 0);
-  EXPECT_EQ(ReadLong(view, kPendingOffset), 901);
-  EXPECT_EQ(ReadLong(view, kDroppedOffset), 0);
-  UnmapViewOfFile(view);
-  CloseHandle(mapping);
+  EXPECT_EQ(channel.Flag(), 0);
+  EXPECT_EQ(channel.Field(kPendingOffset), 901);
+  EXPECT_EQ(channel.Field(kDroppedOffset), 0);
 }
 
 TEST_F(TraceChannelTest, LibraryLoadsWhenItsTraceObjectsCannotBeAllocated) {

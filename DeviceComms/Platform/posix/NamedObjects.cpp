@@ -199,9 +199,22 @@ void InitialiseRobustMutex(pthread_mutex_t* mutex) {
   pthread_mutexattr_destroy(&attributes);
 }
 
-timespec MonotonicDeadline(DWORD milliseconds) {
+namespace {
+
+// ThreadSanitizer does not know pthread_mutex_clocklock: a lock taken with
+// it looks like no lock, and its unlock is reported. Under ThreadSanitizer a
+// timed lock takes pthread_mutex_timedlock (a wall-clock deadline) instead.
+#if defined(__SANITIZE_THREAD__)
+#define BASECOMMS_TIMED_LOCK_ON_WALL_CLOCK 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define BASECOMMS_TIMED_LOCK_ON_WALL_CLOCK 1
+#endif
+#endif
+
+timespec Deadline(clockid_t clock, DWORD milliseconds) {
   timespec deadline{};
-  clock_gettime(CLOCK_MONOTONIC, &deadline);
+  clock_gettime(clock, &deadline);
   deadline.tv_sec += static_cast<time_t>(milliseconds / 1000);
   deadline.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
   if (deadline.tv_nsec >= 1000000000L) {
@@ -211,6 +224,20 @@ timespec MonotonicDeadline(DWORD milliseconds) {
   return deadline;
 }
 
+int TimedLock(pthread_mutex_t* mutex, DWORD milliseconds) {
+#ifdef BASECOMMS_TIMED_LOCK_ON_WALL_CLOCK
+  const timespec deadline = Deadline(CLOCK_REALTIME, milliseconds);
+  return pthread_mutex_timedlock(mutex, &deadline);
+#else
+  const timespec deadline = Deadline(CLOCK_MONOTONIC, milliseconds);
+  return pthread_mutex_clocklock(mutex, CLOCK_MONOTONIC, &deadline);
+#endif
+}
+
+}  // namespace
+
+timespec MonotonicDeadline(DWORD milliseconds) { return Deadline(CLOCK_MONOTONIC, milliseconds); }
+
 DWORD LockRobustMutex(pthread_mutex_t* mutex, DWORD milliseconds) {
   int result;
   if (milliseconds == INFINITE) {
@@ -218,8 +245,7 @@ DWORD LockRobustMutex(pthread_mutex_t* mutex, DWORD milliseconds) {
   } else if (milliseconds == 0) {
     result = pthread_mutex_trylock(mutex);
   } else {
-    const timespec deadline = MonotonicDeadline(milliseconds);
-    result = pthread_mutex_clocklock(mutex, CLOCK_MONOTONIC, &deadline);
+    result = TimedLock(mutex, milliseconds);
   }
   switch (result) {
     case 0:
