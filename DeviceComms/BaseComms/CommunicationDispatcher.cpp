@@ -13,6 +13,7 @@
 #include "BaseComms/WaitingQueue.h"
 #include "Platform/Com.h"
 #include "Platform/Time.h"
+#include "TARVO_SupportLib/TVO_Error.h"
 #include "Trace/QTMTrace.h"
 #include "Trace/TraceAddress.h"
 
@@ -463,14 +464,24 @@ IMessageService* CommunicationDispatcher::CompleteResponse(IMessageService*& tak
   key = component->DispatchKey();  // as in DispatchService
   CriticalSectionLock componentLock(component->m_componentLock);
   if (component->m_isStopped) return nullptr;
-  component->m_pPendingQ->ReserveNode();  // the move below cannot fail then
+  // Room in the pending queue first, so that the move below cannot fail.
+  // Without it the response is still matched: the service leaves the line
+  // all the same (its response has come; nobody else would ever take it),
+  // and the caller, which owns it then, ends it.
+  bool reserved = true;
+  try {
+    component->m_pPendingQ->ReserveNode();
+  } catch (...) {
+    reserved = false;
+  }
   IMessageService* service = component->m_pCommunicatingQ->TakeByProtocolMessage(message);
   if (service == nullptr) {
     QTMTraceDevice("CommunicationDispatcher::CompleteResponse, Not Found ProtocolMsg(%x)\n", TraceAddress(message));
     return nullptr;
   }
-  component->m_pPendingQ->Add(service);
   taken = service;
+  if (!reserved) throw TVO_MemoryAllocError(__FILE__, __LINE__);
+  component->m_pPendingQ->Add(service);
   service->GetDeviceMessages(messages);
   component->ProcessTransferResult(results, serviceComplete, transferComplete, service, message);
   if (!serviceComplete && !transferComplete) {

@@ -360,12 +360,16 @@ HRESULT ParallelCommunication::GenerateMultiServices(std::vector<IMessageService
 void ParallelCommunication::ConcatenateMultiServices(std::vector<IMessageService*>& joined,
                                                      std::vector<IMessageService*>& generated) {
   joined.clear();
-  joined.reserve(generated.size());  // every push_back below fits
-  std::size_t next = 0;              // generated[next..] are not in `joined` yet
+  std::size_t next = 0;  // generated[next..] are not in `joined` yet
   try {
+    joined.reserve(generated.size());  // every push_back below fits
     for (; next < generated.size(); ++next) JoinOne(joined, generated[next]);
   } catch (...) {
-    joined.insert(joined.end(), generated.begin() + static_cast<std::ptrdiff_t>(next), generated.end());
+    if (joined.capacity() < generated.size()) {
+      joined.swap(generated);  // no room was made: nothing was joined yet
+    } else {
+      joined.insert(joined.end(), generated.begin() + static_cast<std::ptrdiff_t>(next), generated.end());
+    }
     throw;
   }
 }
