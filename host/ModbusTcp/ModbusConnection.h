@@ -141,7 +141,6 @@ class ModbusConnection {
   std::map<ClientId, HRESULT> m_failAll;       // guarded by m_lock
   ClientId m_nextClient = 1;                   // guarded by m_lock
   ClientId m_delivering = 0;                   // guarded by m_lock
-  bool m_connected = false;                    // guarded by m_lock: mirrors m_state for Submit
   Counters m_counters;                         // guarded by m_lock
   std::thread m_thread;
 };
