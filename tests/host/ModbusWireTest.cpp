@@ -32,7 +32,9 @@ using plcsimtest::PlcSimProcess;
 enum Command { kCoils = 1, kHolding = 3, kInput = 4, kWrite = 6, kWriteMany = 16, kBlock = 20, kAbsorbing = 21,
                kDelayed = 22, kStatus = 23 };
 
-std::string Configuration(int parallelLimit) {
+// Two controllers A and B at `address` (a connection string) with services
+// for the commands above.
+std::string Configuration(int parallelLimit, const std::string& address) {
   const std::string path = MODBUS_SERVICES_PATH;
   std::string services;
   for (const auto& [command, name] : std::map<int, const char*>{
@@ -45,7 +47,7 @@ std::string Configuration(int parallelLimit) {
   }
   std::string controllers;
   for (const char* name : {"A", "B"}) {
-    controllers += std::string("<Controller Name=\"") + name + "\" Network=\"Plant\" Line=\"MB\" Address=\"1\" " +
+    controllers += std::string("<Controller Name=\"") + name + "\" Network=\"Plant\" Line=\"MB\" Address=\"" + address + "\" " +
                    "ParallelLimit=\"" + std::to_string(parallelLimit) +
                    "\"><DriverVersionInfo><DriverReleaseVersion>1.0.0</DriverReleaseVersion></DriverVersionInfo>"
                    "</Controller>";
@@ -91,18 +93,19 @@ class ModbusWireTest : public testing::Test {
   // simulator, its layer built from `settings` (connection-string query).
   Controller& Start(const char* name, int parallelLimit, const std::string& settings = "") {
     std::string error;
-    if (!m_document) m_document = hostconfig::ConfigDocument::LoadText(Configuration(parallelLimit), error);
+    const std::string url = "modbus-tcp://127.0.0.1:" + std::to_string(m_sim.Port()) + "?unit=1" + settings;
+    if (!m_document) {
+      std::string escaped;
+      for (char c : url) escaped += c == '&' ? std::string("&amp;") : std::string(1, c);
+      m_document = hostconfig::ConfigDocument::LoadText(Configuration(parallelLimit, escaped), error);
+    }
     EXPECT_TRUE(m_document) << error;
     auto controller = std::make_unique<Controller>();
     EXPECT_EQ(hostconfig::XmlDeviceConfig::Create(m_document, name, &controller->pConfig), S_OK);
     controller->info = std::make_unique<doubles::FakeDeviceInfo>(controller->pConfig);
     ModbusEndpoint endpoint;
-    const std::string url = "modbus-tcp://127.0.0.1:" + std::to_string(m_sim.Port()) + "?unit=1" + settings;
-    EXPECT_TRUE(modbustcp::ParseModbusUrl(url, endpoint, error)) << error;
+    EXPECT_TRUE(modbustcp::ParseModbusUrl(m_document->FindController(name)->address, endpoint, error)) << error;
     controller->pLayer = ModbusProtocolComms::Create(m_pool, endpoint);
-    // The dispatcher places the component by the configuration text as it is
-    // before Initialise, so the host sets the layer's form of it first.
-    EXPECT_EQ(controller->pConfig->SetConfiguration(L"", endpoint.RuntimeInformation().c_str()), S_OK);
     EXPECT_EQ(controller->component->Initialise(controller->info.get(), &controller->sink, controller->pLayer), S_OK);
     ParallelCommunication* const component = controller->component.get();
     controller->pLayer->Start([component](ITARVO_ProtocolMessage* message) { component->Receive(message); });
