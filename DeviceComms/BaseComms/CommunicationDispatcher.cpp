@@ -240,6 +240,10 @@ bool CommunicationDispatcher::DispatchService(DispatchOutcome& outcome, bool& no
   bool result = false;
   {
     CriticalSectionLock dispatchLock(m_dispatchLock);
+    // The component's own key, read under the lock that re-registration
+    // changes it under: a key read earlier may name the target the
+    // component has just left.
+    key = component->DispatchKey();
     IMessageService* simplexService = nullptr;
     if (IsParallelAvailable(simplexService, key)) {
       result = DispatchParallel(outcome, nowSend, isServiceComplete, message, completion, allowParallel, service,
@@ -310,6 +314,8 @@ bool CommunicationDispatcher::DispatchParallel(DispatchOutcome& outcome, bool& n
         Park(message, completion, allowParallel, service, component, key);
         outcome = completion ? DispatchOutcome::kParkedLastStep : DispatchOutcome::kParked;
       }
+    } else {
+      outcome = DispatchOutcome::kStopped;
     }
   }
   if (!allowParallel && !completion && nowSend) SetTransferMode(TRANSFER_MODE_ONE_BY_ONE, service, key, component);
@@ -346,6 +352,8 @@ bool CommunicationDispatcher::DispatchOneByOne(DispatchOutcome& outcome, bool& n
         result = Park(message, completion, allowParallel, service, component, key);
         outcome = completion ? DispatchOutcome::kParkedLastStep : DispatchOutcome::kParked;
       }
+    } else {
+      outcome = DispatchOutcome::kStopped;
     }
   }
   if (!allowParallel && !completion && nowSend) {
@@ -452,6 +460,7 @@ IMessageService* CommunicationDispatcher::CompleteResponse(IMessageService*& tak
   serviceComplete = false;
   transferComplete = false;
   CriticalSectionLock dispatchLock(m_dispatchLock);
+  key = component->DispatchKey();  // as in DispatchService
   CriticalSectionLock componentLock(component->m_componentLock);
   if (component->m_isStopped) return nullptr;
   component->m_pPendingQ->ReserveNode();  // the move below cannot fail then

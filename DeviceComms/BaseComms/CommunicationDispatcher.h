@@ -68,12 +68,21 @@ enum class DispatchOutcome : int {
   kSentLastStep,    // its last step went out; no queue holds it: the caller's
   kParked,          // waits for its turn: the waiting (or time-watch) queue owns it
   kParkedLastStep,  // its last step waits; the entry only carries the pointer: the caller's
-  kNotQueued,       // no message, an unregistered key or a stopped component: the caller's
+  kNotQueued,       // no message or an unregistered key: the caller's
+  kStopped,         // dropped because the component is stopped: the caller's, to retire
 };
 
 // Whether the caller still owns the service after `outcome`.
 constexpr bool CallerOwnsService(DispatchOutcome outcome) {
   return outcome != DispatchOutcome::kSent && outcome != DispatchOutcome::kParked;
+}
+// Whether the caller must retire the service now: nobody will ever call it
+// again (its last step was handed on, or the component is stopped). Decided
+// from the outcome, not from the component's flags read later: a component
+// initialised again in between has cleared its stopped flag.
+constexpr bool IsDone(DispatchOutcome outcome) {
+  return outcome == DispatchOutcome::kSentLastStep || outcome == DispatchOutcome::kParkedLastStep ||
+         outcome == DispatchOutcome::kStopped;
 }
 // Whether `outcome` was the service's last step (nobody calls it again).
 constexpr bool IsLastStep(DispatchOutcome outcome) {

@@ -21,7 +21,8 @@ class MessageServiceClassLoader : public ClassLoaderCore {
   static MessageServiceClassLoader& Instance();
 
   // A new, uninitialised service owned by the caller, or null. A null
-  // `superClassName` means no super-class is asked for.
+  // `superClassName` means no super-class is asked for. Throws
+  // TVO_MemoryAllocError when memory ran out (ClassLoaderCore.h).
   IMessageService* CreateMessageService(const char* modulePath, const char* className,
                                         const char* superClassName);
 };

@@ -2,7 +2,14 @@
 
 #include <new>
 
-ParallelCommunication* OneByOneCommunication::CreateInstance() { return new (std::nothrow) OneByOneCommunication(); }
+// Null, never an exception, as ParallelCommunication::CreateInstance.
+ParallelCommunication* OneByOneCommunication::CreateInstance() {
+  try {
+    return new (std::nothrow) OneByOneCommunication();
+  } catch (...) {
+    return nullptr;
+  }
+}
 
 OneByOneCommunication::OneByOneCommunication() { SetDefaultTransferMode(TRANSFER_MODE_ONE_BY_ONE); }
 

@@ -7,6 +7,11 @@
 // pointer is set while its reference is held). A failed Initialise gives all
 // of it back at once (RollBackInitialise), so the host may destroy the object
 // or call UnInitialise, once or more, with nothing released twice.
+//
+// A component may be initialised again after UnInitialise (or after a failed
+// Initialise): every piece of state that belongs to one life (the stopped
+// flag, modes, parallel limit, versions, the service generator) starts
+// fresh, and the queues and the registry are empty.
 #include "BaseComms/ParallelCommunication.h"
 #include "BaseComms/FailTrace.h"
 #include "BaseComms/ScopeExit.h"
@@ -42,16 +47,26 @@ void ReleaseHeld(Interface* held) {
 
 }  // namespace
 
-ParallelCommunication* ParallelCommunication::CreateInstance() { return new (std::nothrow) ParallelCommunication(); }
+// Null, never an exception, also when the process-wide dispatcher (made on
+// first use) cannot be allocated: the constructor then throws before it has
+// taken anything, and the new-expression gives the object's memory back.
+ParallelCommunication* ParallelCommunication::CreateInstance() {
+  try {
+    return new (std::nothrow) ParallelCommunication();
+  } catch (...) {
+    return nullptr;
+  }
+}
 
 ParallelCommunication::ParallelCommunication() {
   QTMTraceDevice("ParallelCommunication::ParallelCommunication[%08X]\n", TraceAddress(this));
+  // First, while nothing is held: the only step that may throw.
+  m_pDispatcher = CommunicationDispatcher::GetInstance();
   InitializeCriticalSection(&m_componentLock);
   // The send lock lives as long as the object (not only while the send
   // thread runs): the dispatcher may hand a message over at any time while
   // the component is registered, and RequestSendMessage must find a lock.
   InitializeCriticalSection(&m_sendLock);
-  m_pDispatcher = CommunicationDispatcher::GetInstance();
   CriticalSectionLock lock(m_componentLock);
   m_pCommunicatingQ = new (std::nothrow) CommunicatingQueue();
   m_pWaitingQ = new (std::nothrow) WaitingQueue();
@@ -62,9 +77,9 @@ ParallelCommunication::ParallelCommunication() {
 
 ParallelCommunication::~ParallelCommunication() {
   QTMTraceDevice("ParallelCommunication::~ParallelCommunication[%08X]\n", TraceAddress(this));
-  delete m_pServiceGenerator;
   {
     CriticalSectionLock lock(m_componentLock);
+    m_pServiceGenerator.reset();
     delete m_pDeviceMessages;
     m_pDeviceMessages = nullptr;
     delete m_pPendingQ;
@@ -97,6 +112,30 @@ HRESULT ParallelCommunication::Initialise(ITARVO_DeviceInfo* pDevInfo, ITARVO_De
       QTMTraceDevice("FAIL: Initialise, already initialised, File(%s), Line(%d)\n", __FILE__, __LINE__);
       return E_UNEXPECTED;
     }
+    // The state of this life, set before registration. The sending flag and
+    // the calling-back count are not written: their holders set and clear
+    // them around each send and delivery, so they are false and 0 whenever
+    // none is in progress, and forcing them would unbalance one still running.
+    m_isStopped = false;
+    m_parallelLimit = 1;
+    m_exclusiveMode = EXCLUSIVE_MODE_NONE;
+    m_transferMode = m_defaultTransferMode;
+    // Empty after UnInitialise already; a new life never inherits work.
+    m_pTimeWatchQ->Clear();
+    m_pWaitingQ->Clear();
+    m_pCommunicatingQ->Clear();
+    m_pPendingQ->Clear();
+    ClearDeviceMessages();
+  }
+  // The previous life's generator (UnInitialise leaves it to this point or
+  // to the destructor). A late request of that life may still hold a copy:
+  // the last holder deletes it.
+  {
+    std::shared_ptr<ServiceGenerator> previous;
+    {
+      CriticalSectionLock lock(m_componentLock);
+      previous.swap(m_pServiceGenerator);
+    }
   }
 
   bool initialised = false;
@@ -107,9 +146,10 @@ HRESULT ParallelCommunication::Initialise(ITARVO_DeviceInfo* pDevInfo, ITARVO_De
   });
 
   try {
-    // The device configuration. GetUnknown hands out one reference, which is
-    // the one the component keeps (no further AddRef; UnInitialise releases
-    // it once).
+    // The device configuration. GetUnknown lends the pointer (no reference
+    // for the caller; it stays valid while the host keeps its device
+    // information): the component takes its own reference, which
+    // UnInitialise (or the roll-back) releases once.
     IUnknown* pUnknown = nullptr;
     const HRESULT hrUnknown = pDevInfo->GetUnknown(IID_ITARVO_DeviceConfig, &pUnknown);
     if (FAILED(hrUnknown) || pUnknown == nullptr) {
@@ -117,13 +157,21 @@ HRESULT ParallelCommunication::Initialise(ITARVO_DeviceInfo* pDevInfo, ITARVO_De
       return FAILED(hrUnknown) ? hrUnknown : E_NOINTERFACE;
     }
     ITARVO_DeviceConfig* const pDeviceConfig = reinterpret_cast<ITARVO_DeviceConfig*>(pUnknown);
+    pDeviceConfig->AddRef();
     {
       CriticalSectionLock lock(m_componentLock);
       m_pDeviceConfig = pDeviceConfig;
     }
 
-    const bool releaseLoaded = LoadReleaseVersion(m_releaseVersion);
-    const bool runtimeLoaded = InitializeRuntimeVersion(m_runtimeVersion);
+    DWORD releaseVersion = 0;
+    DWORD runtimeVersion = 0;
+    const bool releaseLoaded = LoadReleaseVersion(releaseVersion);
+    const bool runtimeLoaded = InitializeRuntimeVersion(runtimeVersion);
+    {
+      CriticalSectionLock lock(m_componentLock);
+      m_releaseVersion = releaseVersion;
+      m_runtimeVersion = runtimeVersion;
+    }
     if (!releaseLoaded || !runtimeLoaded) {
       QTMTraceDevice("FAIL: LoadMyVersion, File(%s), Line(%d)\n", __FILE__, __LINE__);
       return E_FAIL;
@@ -147,10 +195,14 @@ HRESULT ParallelCommunication::Initialise(ITARVO_DeviceInfo* pDevInfo, ITARVO_De
 
     // A service configuration that cannot be read or is wrong makes the
     // generator throw TVO_RuntimeError with the failing code: it is caught
-    // below like any other, and the roll-back stops the threads.
-    delete m_pServiceGenerator;
-    m_pServiceGenerator = new (std::nothrow) ServiceGenerator(pDeviceConfig);
-    if (m_pServiceGenerator == nullptr) {
+    // below like any other, and the roll-back stops the threads. The member
+    // is written only once the generator exists, so a throw leaves it null.
+    std::shared_ptr<ServiceGenerator> generator(new (std::nothrow) ServiceGenerator(pDeviceConfig));
+    {
+      CriticalSectionLock lock(m_componentLock);
+      m_pServiceGenerator = generator;
+    }
+    if (generator == nullptr) {
       StopTimeWatchRoutine();
       StopSendRoutine();
       QTMTraceDevice("FAIL: ServiceGenerator, File(%s), Line(%d)\n", __FILE__, __LINE__);
@@ -205,9 +257,10 @@ HRESULT ParallelCommunication::Initialise(ITARVO_DeviceInfo* pDevInfo, ITARVO_De
 
     initialised = true;
     return S_OK;
-  } catch (const TVO_RuntimeError& error) {
-    TraceCaught(error, __FILE__, __LINE__);
-    return error.GetErrorCode();
+  } catch (...) {
+    // Whatever was thrown (the generator's TVO_RuntimeError, an allocation
+    // failure, a host object's exception): its code, and the roll-back runs.
+    return TraceCaughtException(__FILE__, __LINE__);
   }
 }
 
@@ -221,8 +274,13 @@ void ParallelCommunication::RollBackInitialise() {
       m_pDispatcher->UnregisterDevice(key, this);
       SetDispatchKey(-1);
     }
-    delete m_pServiceGenerator;
-    m_pServiceGenerator = nullptr;
+    {
+      std::shared_ptr<ServiceGenerator> generator;
+      {
+        CriticalSectionLock lock(m_componentLock);
+        generator.swap(m_pServiceGenerator);
+      }
+    }
 
     ITARVO_DeviceConfig* pDeviceConfig = nullptr;
     ITARVO_DeviceInfo* pDevInfo = nullptr;
@@ -290,13 +348,31 @@ HRESULT ParallelCommunication::UnInitialise() {
     pSink = std::exchange(m_pResultCallback, nullptr);
     pProtocolComm = std::exchange(m_pProtocolComm, nullptr);
   }
+  // A delivery that started before the sink was cleared (from a protocol
+  // layer's Receive, say) still uses it: its reference is released only
+  // once no delivery is in progress. No new one starts: the sink is gone.
+  for (;;) {
+    {
+      CriticalSectionLock lock(m_componentLock);
+      if (m_callingBackCount == 0) break;
+    }
+    Sleep(1);
+  }
 
   if (registered) {
     m_pDispatcher->UnregisterDevice(key, this);
     SetDispatchKey(-1);
   }
   QTMTraceDevice("ParallelCommunication::----0 LINE[%d]\n", __LINE__);
-  if (registered) m_pDispatcher->DispatchNextService(key);
+  if (registered) {
+    try {
+      m_pDispatcher->DispatchNextService(key);
+    } catch (...) {
+      // The other components of the target go on at their next event; the
+      // host's references are given back all the same.
+      TraceCaughtException(__FILE__, __LINE__);
+    }
+  }
 
   ReleaseHeld(pDevInfo);
   ReleaseHeld(pSink);
@@ -306,8 +382,9 @@ HRESULT ParallelCommunication::UnInitialise() {
 }
 
 // Waits, polling every 10 ms, until no send and no delivery is in progress,
-// then sets the stopped flag for good. Must not be called from inside a
-// result callback or the protocol layer's Send: it would wait for itself.
+// then sets the stopped flag for the rest of this life (the next Initialise
+// clears it). Must not be called from inside a result callback or the
+// protocol layer's Send: it would wait for itself.
 HRESULT ParallelCommunication::StopSendReceive() {
   for (;;) {
     {
@@ -375,6 +452,7 @@ void ParallelCommunication::StopSendRoutine() {
   {
     CriticalSectionLock lock(m_sendLock);
     pLeft = std::exchange(m_pSendList, nullptr);
+    m_reservedSends = 0;  // room in a list that is gone
   }
   if (pLeft != nullptr) {
     for (ITARVO_ProtocolMessage* pMessage : *pLeft) ReleaseHeld(pMessage);

@@ -28,7 +28,8 @@
 // once); the send lock is a leaf and is never held with the component lock.
 // No call into the protocol layer or the result sink is made under the
 // component lock; message services are called and deleted under it.
-//   m_componentLock guards: the four queues' contents, the registry, the
+//   m_componentLock guards: the service generator pointer, the four
+//     queues' contents, the registry, the
 //     stopped and sending flags, the calling-back count, and the host
 //     pointers (m_pDeviceConfig, m_pResultCallback, m_pProtocolComm) while
 //     Initialise sets them and UnInitialise clears them, and the runtime
@@ -50,8 +51,10 @@
 #include <cstddef>
 #include <list>
 #include <map>
+#include <memory>
 #include <vector>
 
+#include "Config/ComRef.h"
 #include "Interfaces/HostInterfaces.h"
 #include "Platform/CriticalSection.h"
 #include "Platform/Export.h"
@@ -184,6 +187,16 @@ class BASECOMMS_API ParallelCommunication {
   LONG DispatchKey() { return std::atomic_ref<LONG>(m_dispatchKey).load(); }
   void SetDispatchKey(LONG key) { std::atomic_ref<LONG>(m_dispatchKey).store(key); }
 
+  // The generator and the device configuration a request works with, each
+  // with a reference of the request's own; both null while the component is
+  // not initialised.
+  struct RequestContext {
+    std::shared_ptr<ServiceGenerator> generator;
+    ComRef<ITARVO_DeviceConfig> deviceConfig;
+    DWORD runtimeVersion = 0;
+  };
+  RequestContext TakeRequestContext();
+
   // Gives back what a failed Initialise took (threads, registration,
   // generator, host references), so that UnInitialise finds nothing left.
   void RollBackInitialise();
@@ -245,7 +258,11 @@ class BASECOMMS_API ParallelCommunication {
                      bool keepIfPending = false);
 
   // Members in the order of the design.
-  ServiceGenerator* m_pServiceGenerator = nullptr;
+  // Shared with the requests that use it: a request copies it under the
+  // component lock and keeps its copy while it generates, so that a new life
+  // (Initialise after UnInitialise) replacing the generator never deletes
+  // one that a late request of the earlier life is still inside.
+  std::shared_ptr<ServiceGenerator> m_pServiceGenerator GUARDED_BY(m_componentLock);
   ITARVO_DeviceResultCallback* m_pResultCallback = nullptr;
   ITARVO_ProtocolComms* m_pProtocolComm = nullptr;
   CommunicationDispatcher* m_pDispatcher = nullptr;

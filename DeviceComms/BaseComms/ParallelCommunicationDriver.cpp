@@ -17,6 +17,8 @@
 // is refused. That entry holds its own reference on the message, like every
 // registry key: if UnInitialise empties the registry meanwhile (releasing
 // that reference), the command finds its entry gone and releases nothing.
+// A component that is not initialised refuses both commands (E_UNEXPECTED,
+// device error QTM_E_COMMS_FAILED), as it refuses every other request.
 #include <cstdint>
 #include <string>
 
@@ -27,6 +29,7 @@
 #include "Config/PathReaders.h"
 #include "Interfaces/QtmResults.h"
 #include "Platform/Com.h"
+#include "Trace/QTMTrace.h"
 
 namespace {
 
@@ -74,13 +77,22 @@ bool ParallelCommunication::IsDriverCommand(ITARVO_DeviceMessage* pDevMsg) {
 
 LONG ParallelCommunication::ExecuteDriverCommand(ITARVO_DeviceMessage* pDevMsg, LONG* pResult) {
   if (pDevMsg == nullptr) return E_POINTER;
+  bool available = false;
   bool entered = false;
   {
     CriticalSectionLock lock(m_componentLock);
-    if (m_pDeviceMessages != nullptr && m_pDeviceMessages->emplace(pDevMsg, nullptr).second) {
+    // Not initialised (or uninitialised already): no result sink would ever
+    // see the answer, so the command is refused like any other request.
+    available = m_pDeviceConfig != nullptr;
+    if (available && m_pDeviceMessages != nullptr && m_pDeviceMessages->emplace(pDevMsg, nullptr).second) {
       pDevMsg->AddRef();  // the registry's reference on its new key
       entered = true;
     }
+  }
+  if (!available) {
+    QTMTraceDevice("FAIL: ExecuteDriverCommand, not initialised, File(%s), Line(%d)\n", __FILE__, __LINE__);
+    if (pResult != nullptr) *pResult = QTM_RESULT_COMMS_FAILED;
+    return E_UNEXPECTED;
   }
   if (!entered) {
     // The same message is in progress already (or the component could not

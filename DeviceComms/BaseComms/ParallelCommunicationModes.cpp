@@ -202,18 +202,14 @@ HRESULT ParallelCommunication::GetServiceInformation(const wchar_t* commandNo, T
     pInformation->supported = 0;
     pInformation->forbiddenOnLocked = 0;
 
-    ComRef<ITARVO_DeviceConfig> deviceConfig;
-    DWORD runtimeVersion = 0;
-    {
-      CriticalSectionLock lock(m_componentLock);
-      deviceConfig = TakeReference(m_pDeviceConfig);
-      runtimeVersion = m_runtimeVersion;
-    }
+    const RequestContext context = TakeRequestContext();
+    const ComRef<ITARVO_DeviceConfig>& deviceConfig = context.deviceConfig;
     // Not initialised: nothing is served.
-    if (m_pServiceGenerator == nullptr || !deviceConfig) return S_OK;
+    if (context.generator == nullptr || !deviceConfig) return S_OK;
 
     DWORD supportVersion = 0;
-    if (!m_pServiceGenerator->GetSupportVersion(&supportVersion, commandNo, runtimeVersion, deviceConfig.Get())) {
+    if (!context.generator->GetSupportVersion(&supportVersion, commandNo, context.runtimeVersion,
+                                              deviceConfig.Get())) {
       return S_OK;
     }
     pInformation->supported = 1;

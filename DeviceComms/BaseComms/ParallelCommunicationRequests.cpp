@@ -1,7 +1,8 @@
 // ParallelCommunication: requests and the device-message registry.
 //
 // A request registers its device message (one reference, taken at entry by
-// RequestMessageService, or the one the accessor hands out in a batch), has
+// RequestMessageService, or taken on each message the accessor lends in a
+// batch), has
 // the service generator build its service, lets a queued service absorb it
 // where both allow, and otherwise parks it in the time-watch queue or hands
 // it to the dispatcher. A message in progress may be withdrawn again
@@ -75,6 +76,17 @@ void ReleaseResults(ResultList& results) {
 
 }  // namespace
 
+ParallelCommunication::RequestContext ParallelCommunication::TakeRequestContext() {
+  RequestContext context;
+  CriticalSectionLock lock(m_componentLock);
+  if (m_pDeviceMessages == nullptr || m_pDeviceConfig == nullptr) return context;
+  context.generator = m_pServiceGenerator;
+  m_pDeviceConfig->AddRef();
+  *context.deviceConfig.Put() = m_pDeviceConfig;
+  context.runtimeVersion = m_runtimeVersion;
+  return context;
+}
+
 HRESULT ParallelCommunication::RequestMessageService(ITARVO_DeviceMessage* pDevMsg, LONG* pResult) {
   QTMTraceDevice("ParallelCommunication::RequestMessageService(), Line(%d)\n", __LINE__);
   QTMTraceDevice("ParallelCommunication::RequestMessageService(): This(%08X), DeviceMessage(%08x)\n",
@@ -92,22 +104,17 @@ HRESULT ParallelCommunication::RequestMessageService(ITARVO_DeviceMessage* pDevM
       return hr;
     }
 
-    ITARVO_DeviceConfig* pDeviceConfig = nullptr;
-    DWORD runtimeVersion = 0;  // a set-runtime-version request may change it meanwhile
-    {
-      CriticalSectionLock lock(m_componentLock);
-      if (m_pDeviceMessages != nullptr) pDeviceConfig = m_pDeviceConfig;
-      runtimeVersion = m_runtimeVersion;
-    }
+    const RequestContext context = TakeRequestContext();
     // Not initialised (or uninitialised already): nothing can carry it.
-    if (pDeviceConfig == nullptr || m_pServiceGenerator == nullptr) {
+    if (!context.deviceConfig || context.generator == nullptr) {
       QTMTraceDevice("FAIL: RequestMessageService, not initialised, File(%s), Line(%d)\n", __FILE__, __LINE__);
       deviceResult = QTM_RESULT_COMMS_FAILED;
       pDevMsg->Release();
       return E_UNEXPECTED;
     }
 
-    IMessageService* const pService = m_pServiceGenerator->GenerateService(pDevMsg, runtimeVersion, pDeviceConfig);
+    IMessageService* const pService =
+        context.generator->GenerateService(pDevMsg, context.runtimeVersion, context.deviceConfig.Get());
     if (pService == nullptr) {
       deviceResult = QTM_RESULT_INVALID_COMMAND;
       QTMTraceDevice("FAIL: m_pServiceGenerator->GenerateService, File(%s), Line(%d)\n", __FILE__, __LINE__);
@@ -207,7 +214,7 @@ HRESULT ParallelCommunication::AdmitService(LONG& deviceResult, IMessageService*
     }
     return E_FAIL;
   }
-  if (CallerOwnsService(outcome)) RetireService(pService, IsLastStep(outcome), messages);
+  if (CallerOwnsService(outcome)) RetireService(pService, IsDone(outcome), messages);
   // Also after a retired last step: it may have given back a hold, and the
   // target's parked messages must not wait for some unrelated event.
   if (!nowSend || isServiceComplete) {
@@ -261,26 +268,20 @@ HRESULT ParallelCommunication::RequestMultiMessageServices(ITARVO_DeviceMessageA
 HRESULT ParallelCommunication::GenerateMultiServices(std::vector<IMessageService*>& generated, LONG& deviceResult,
                                                      ITARVO_DeviceMessageAccessor* pAccessor) {
   generated.clear();
-  ITARVO_DeviceConfig* pDeviceConfig = nullptr;
-  DWORD runtimeVersion = 0;
-  {
-    CriticalSectionLock lock(m_componentLock);
-    if (m_pDeviceMessages != nullptr) pDeviceConfig = m_pDeviceConfig;
-    runtimeVersion = m_runtimeVersion;
-  }
+  const RequestContext context = TakeRequestContext();
   LONG count = 0;
   const HRESULT counted = pAccessor->GetCount(&count);
   if (FAILED(counted)) return counted;
   pAccessor->Reset();
   const std::size_t size = count > 0 ? static_cast<std::size_t>(count) : 0;
-  if (size != 0 && (pDeviceConfig == nullptr || m_pServiceGenerator == nullptr)) {
+  if (size != 0 && (!context.deviceConfig || context.generator == nullptr)) {
     QTMTraceDevice("FAIL: RequestMultiMessageServices, not initialised, File(%s), Line(%d)\n", __FILE__, __LINE__);
     deviceResult = QTM_RESULT_COMMS_FAILED;
     return E_UNEXPECTED;
   }
 
-  // Each message taken from the accessor, with its one reference, and
-  // whether this call made its registry entry.
+  // Each message taken from the accessor, with the one reference this call
+  // took on it, and whether this call made its registry entry.
   struct Taken {
     ITARVO_DeviceMessage* pMessage;
     bool inserted;
@@ -295,11 +296,15 @@ HRESULT ParallelCommunication::GenerateMultiServices(std::vector<IMessageService
     for (IMessageService* pService : generated) delete pService;
     generated.clear();
     for (const Taken& message : taken) {
+      // The reference of an entry this call made goes with the entry; when
+      // the entry is gone already (UnInitialise cleared the registry), so is
+      // the reference.
+      bool owned = true;
       if (message.inserted) {
         CriticalSectionLock lock(m_componentLock);
-        m_pDeviceMessages->erase(message.pMessage);
+        owned = m_pDeviceMessages->erase(message.pMessage) != 0;
       }
-      message.pMessage->Release();
+      if (owned) message.pMessage->Release();
     }
     taken.clear();
   };
@@ -307,14 +312,17 @@ HRESULT ParallelCommunication::GenerateMultiServices(std::vector<IMessageService
   bool failed = false;
   try {
     for (std::size_t position = 0; position < size && !failed; ++position) {
+      // Next lends the message (no reference for the caller): the reference
+      // the registry keeps, or that undo gives back, is taken here.
       ITARVO_DeviceMessage* pMessage = nullptr;
       if (FAILED(pAccessor->Next(&pMessage)) || pMessage == nullptr) {
         failed = true;
         break;
       }
+      pMessage->AddRef();
       taken.push_back({pMessage, false});  // room reserved: cannot throw
       std::unique_ptr<IMessageService> service(
-          m_pServiceGenerator->GenerateService(pMessage, runtimeVersion, pDeviceConfig));
+          context.generator->GenerateService(pMessage, context.runtimeVersion, context.deviceConfig.Get()));
       if (service == nullptr) {
         failed = true;
         break;

@@ -91,7 +91,7 @@ HRESULT ParallelCommunication::Receive(ITARVO_ProtocolMessage* pProtocolMsg) {
     }
     // A service whose last step was handed on is done.
     pOwned = nullptr;
-    const bool done = serviceComplete || IsLastStep(outcome);
+    const bool done = serviceComplete || IsDone(outcome);
     if (CallerOwnsService(outcome) && RetireService(pService, done, deviceMessages)) {
       QTMTraceDevice("ParallelCommunication::----3\n");
     }

@@ -202,11 +202,14 @@ void ParallelCommunication::CompleteRefusedMessage(ITARVO_ProtocolMessage* pMess
         MatchResponse(pOwned, results, dispatchAgain, serviceComplete, transferComplete, messages, pMessage);
     CallbackSomeResults(results);  // gives up every result reference
 
-    // A finished service is retired; one still unfinished stays in the
-    // pending queue until the component is uninitialised (nobody continues
-    // it), unless the component is stopped.
-    RetireService(pService, serviceComplete, messages);
+    // A finished service is retired. One still unfinished would be
+    // continued by nobody (a refused step is not sent again): it ends with
+    // an error result instead of waiting in the pending queue until the
+    // component is uninitialised.
     pOwned = nullptr;
+    if (pService != nullptr && !RetireService(pService, serviceComplete, messages)) {
+      FailService(pService, QTM_RESULT_COMMS_FAILED);
+    }
   } catch (...) {
     TraceCaughtException(__FILE__, __LINE__);
     FailService(pOwned, QTM_RESULT_COMMS_FAILED);
@@ -269,7 +272,7 @@ void ParallelCommunication::PollTimeUpService(DWORD tickCount) {
         if (owned) FailService(pService, QTM_RESULT_COMMS_FAILED);
         return;
       }
-      const bool retired = owned && RetireService(pService, IsLastStep(outcome), deviceMessages);
+      const bool retired = owned && RetireService(pService, IsDone(outcome), deviceMessages);
       pService = nullptr;
       if (retired || !nowSend || isServiceComplete) {
         QTMTraceDevice("ParallelCommunication::----0 LINE[%d]\n", __LINE__);

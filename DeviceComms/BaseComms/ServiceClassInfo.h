@@ -19,7 +19,8 @@ class ServiceClassInfo {
   ServiceClassInfo& operator=(const ServiceClassInfo&) = delete;
 
   // A new, uninitialised instance owned by the caller, or null. An empty
-  // super-class name reaches the loader as a null pointer.
+  // super-class name reaches the loader as a null pointer. Throws
+  // TVO_MemoryAllocError when memory ran out.
   IMessageService* CreateInstance() const;
 
   const std::string& GetModulePath() const { return m_modulePath; }

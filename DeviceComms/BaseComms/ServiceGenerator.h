@@ -39,6 +39,11 @@ class ServiceGenerator {
   // message and `deviceConfig`; null when the key cannot be read, nothing is
   // configured or fits, the class cannot be created or its initialisation
   // returns false (the instance is then destroyed). The caller owns it.
+  // Running out of memory is no null: TVO_MemoryAllocError is thrown (also
+  // for an allocation failure inside the plug-in's factory, see
+  // ClassLoaderCore.h), and the request that asked reports it as every
+  // caught error, with its code E_OUTOFMEMORY and its device error code left
+  // untouched, never as QTM_E_INVALID_COMMAND / E_NOTIMPL.
   IMessageService* GenerateService(ITARVO_DeviceMessage* message, DWORD runtimeVersion,
                                    ITARVO_DeviceConfig* deviceConfig) const;
 

@@ -31,7 +31,8 @@ class ServiceLoader {
                   DWORD version);
 
   // A new, uninitialised instance of the chosen version, or null when no
-  // version fits or the class cannot be created.
+  // version fits or the class cannot be created. Throws TVO_MemoryAllocError
+  // when memory ran out.
   IMessageService* CreateService(DWORD runtimeVersion) const;
   // The chosen version; false when none fits.
   bool GetSupportVersion(DWORD* version, DWORD runtimeVersion) const;

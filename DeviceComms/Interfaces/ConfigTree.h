@@ -2,8 +2,10 @@
 //
 // Nodes are found by path (the host expands its macros such as "%CPU%" and
 // "%Network%" and evaluates the rest); a path that finds nothing is a failing
-// result. Every returned interface carries one reference for the caller;
-// every returned text is task memory that the caller frees.
+// result. Every interface handed out (SelectNode's *node, SelectNodes'
+// *nodes, Next's *node) carries one reference for the caller, who releases
+// it; every text handed out (GetText's *text, GetAttribute's *value) is new
+// task memory that the caller frees; GetCount's *count is a value.
 #pragma once
 
 #include "Interfaces/InterfaceIds.h"

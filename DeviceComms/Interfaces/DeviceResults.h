@@ -12,9 +12,12 @@ struct ITARVO_DeviceResult : IUnknown {
   // (copied).
   virtual HRESULT STDMETHODCALLTYPE SetResult(ITARVO_DeviceMessage* message, LONG resultCode, LONG complete,
                                               ULONG count, const BYTE* bytes) = 0;
+  // *complete: 0 or 1, as set.
   virtual HRESULT STDMETHODCALLTYPE GetComplete(LONG* complete) = 0;
+  // *errorCode: the QTM result code, as set.
   virtual HRESULT STDMETHODCALLTYPE GetErrorCode(LONG* errorCode) = 0;
-  // One reference for the caller.
+  // *message: the request it answers, with one reference for the caller,
+  // who releases it.
   virtual HRESULT STDMETHODCALLTYPE GetDeviceMessage(ITARVO_DeviceMessage** message) = 0;
 };
 

@@ -4,8 +4,11 @@
 #include "Interfaces/InterfaceIds.h"
 #include "Platform/Unknown.h"
 
-// One message on the line and, once answered, its response. Buffers and
-// texts handed out are task memory that the caller frees.
+// One message on the line and, once answered, its response. Buffers
+// (GetSendData, GetDestinationAddress, GetReceiveData: *count bytes at
+// *bytes) and texts (GetCommandType's *commandType) handed out are new task
+// memory that the caller frees with CoTaskMemFree; *extraTimeout and
+// *required are values.
 struct ITARVO_ProtocolMessage : IUnknown {
   virtual HRESULT STDMETHODCALLTYPE GetSendData(ULONG* count, BYTE** bytes) = 0;
   virtual HRESULT STDMETHODCALLTYPE GetDestinationAddress(ULONG* count, BYTE** bytes) = 0;
@@ -27,6 +30,8 @@ struct ITARVO_ProtocolComms : IUnknown {
 
 // Where the controller is reached and what runs on it, as a configuration
 // string the protocol layer and the device configuration understand.
+// GetRuntimeInformation's *information is new task memory that the caller
+// frees; *valid is a value.
 struct ITARVO_RuntimeInformation : IUnknown {
   virtual HRESULT STDMETHODCALLTYPE GetRuntimeInformation(LPWSTR* information) = 0;
   // *valid is non-zero when the text is acceptable.

@@ -14,5 +14,7 @@
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState, LPCSTR name);
 HANDLE CreateEventW(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState, LPCWSTR name);
 
+// SetEvent and ResetEvent neither allocate nor throw for an event of this
+// process.
 BOOL SetEvent(HANDLE event);
 BOOL ResetEvent(HANDLE event);

@@ -20,7 +20,8 @@ inline constexpr int THREAD_PRIORITY_HIGHEST = 2;
 inline constexpr DWORD STILL_ACTIVE = 259;
 
 // Returns the thread handle, or null with the last error set when the thread
-// cannot be created. Security attributes and stack size are ignored
+// cannot be created (ERROR_NOT_ENOUGH_MEMORY when memory or threads ran out);
+// never throws, whatever new-handler is in force. Security attributes and stack size are ignored
 // (default stack); `creationFlags` must be 0.
 HANDLE CreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stackSize, LPTHREAD_START_ROUTINE routine,
                     LPVOID parameter, DWORD creationFlags, LPDWORD threadId);

@@ -5,6 +5,10 @@
 // object in the list fails the call with ERROR_NOT_SUPPORTED. As on Win32,
 // when several objects are signalled the first of them in the list wins, and
 // only that one is consumed (an auto-reset event is reset by it).
+//
+// A wait on objects of this process neither allocates nor throws, whatever
+// new-handler is in force: a thread whose allocations fail can still wait
+// for its stop event, and SetEvent can still wake it.
 #pragma once
 
 #include "Platform/WinTypes.h"

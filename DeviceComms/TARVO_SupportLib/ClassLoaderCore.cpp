@@ -4,7 +4,11 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <new>
 #include <set>
+
+#include "TARVO_SupportLib/TVO_Error.h"
 
 namespace {
 
@@ -153,6 +157,17 @@ const BaseCommsPluginClass* ClassLoaderCore::FindClass(const std::string& path,
 }
 
 void* ClassLoaderCore::CreateInstance(const char* modulePath, const char* className, const char* superClassName) {
+  // std::bad_alloc comes from an allocation made while no throwing handler
+  // was in force; TVO_MemoryAllocError (the throwing handler's) passes as it is.
+  try {
+    return CreateInstanceOrThrow(modulePath, className, superClassName);
+  } catch (const std::bad_alloc&) {
+    throw TVO_MemoryAllocError(__FILE__, __LINE__);
+  }
+}
+
+void* ClassLoaderCore::CreateInstanceOrThrow(const char* modulePath, const char* className,
+                                             const char* superClassName) {
   const BaseCommsPluginClass* cls = nullptr;
   std::string path;
   {
@@ -168,8 +183,25 @@ void* ClassLoaderCore::CreateInstance(const char* modulePath, const char* classN
     if (cls == nullptr) return nullptr;
   }
   // The class table is static data of a module that is never unloaded, so
-  // `cls` stays valid outside the lock; the factory may take its time.
-  void* instance = cls->create();
+  // `cls` stays valid outside the lock; the factory may take its time. An
+  // allocation failure in it goes on to the caller; anything else it throws
+  // is a factory that failed.
+  void* instance = nullptr;
+  try {
+    instance = cls->create();
+  } catch (const TVO_MemoryAllocError&) {
+    throw;
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (const std::exception& error) {
+    CriticalSectionLock lock(m_lock);
+    SetError("factory of class " + Quoted(className) + " in plug-in module \"" + path + "\" failed: " + error.what());
+    return nullptr;
+  } catch (...) {
+    CriticalSectionLock lock(m_lock);
+    SetError("factory of class " + Quoted(className) + " in plug-in module \"" + path + "\" failed");
+    return nullptr;
+  }
   if (instance == nullptr) {
     CriticalSectionLock lock(m_lock);
     SetError("factory of class " + Quoted(className) + " in plug-in module \"" + path + "\" gave no instance");

@@ -8,8 +8,12 @@
 //
 // Failures (module missing or not loadable, no entry point, wrong ABI
 // version, malformed class table, unknown class, other interface, other
-// super-class, factory gives null) return null, never crash. The text of the
-// most recent failure, naming the module file, is kept for GetLastErrorText.
+// super-class, factory gives null or throws) return null, never crash. The
+// text of the most recent failure, naming the module file, is kept for
+// GetLastErrorText. An allocation failure is no such failure: whether the
+// loader's own allocation or the factory's (`new` of the plug-in class, its
+// constructor) ran out, CreateInstance throws TVO_MemoryAllocError, so that a
+// request reports out of memory (E_OUTOFMEMORY) rather than an unknown class.
 //
 // Module paths: an absolute path is used as it is. A relative path is taken
 // relative to the plug-in directory: the one set with SetPluginDirectory, else
@@ -58,6 +62,7 @@ class BASECOMMS_API ClassLoaderCore {
   // A new instance as the loader's interface converted to void*, or null.
   // `superClassName` null: no check; otherwise it must equal the super-class
   // name the class declares (an empty text matches a class that declares none).
+  // Throws TVO_MemoryAllocError when memory ran out (see above).
   void* CreateInstance(const char* modulePath, const char* className, const char* superClassName)
       EXCLUDES(m_lock);
 
@@ -66,6 +71,9 @@ class BASECOMMS_API ClassLoaderCore {
   const BaseCommsPluginClass* FindClass(const std::string& path, const BaseCommsPluginDescriptor& module,
                                         const char* className, const char* superClassName) REQUIRES(m_lock);
   void SetError(const std::string& text) REQUIRES(m_lock);
+  // CreateInstance, with an allocation failure as whatever it was thrown as.
+  void* CreateInstanceOrThrow(const char* modulePath, const char* className, const char* superClassName)
+      EXCLUDES(m_lock);
 
   const std::string m_interfaceName;
   mutable CRITICAL_SECTION m_lock;

@@ -9,8 +9,14 @@
 //
 // The factory returns a new instance as a pointer to that interface,
 // converted to void* (so the loader's caller converts it back to the same
-// interface type), or null when it cannot create one. It must not throw. The
-// caller owns the instance and deletes it through the interface's virtual
+// interface type), or null when it cannot create one. An exception thrown
+// while it creates the instance (by `new`, by the class's constructor) passes
+// out of the factory to the loader, which tells an allocation failure
+// (std::bad_alloc, or the TVO_MemoryAllocError of the process's throwing
+// new-handler) from any other failure; the plug-in need not know the
+// support library's error classes. A factory that catches and returns null
+// makes an allocation failure look like a missing class: do not. The caller
+// owns the instance and deletes it through the interface's virtual
 // destructor. Modules are never unloaded, so the descriptor, the strings in it
 // and the code of every instance stay valid for the life of the process.
 //
@@ -57,16 +63,12 @@ using BaseCommsPluginEntry = const BaseCommsPluginDescriptor* (*)();
 
 namespace basecomms_plugin {
 
-// The factory the macros below put into the table: new Class, as Interface*,
-// with every exception (including bad_alloc) turned into null.
+// The factory the macros below put into the table: new Class, as Interface*.
+// What `new` or the constructor throws goes on to the loader.
 template <typename Interface, typename Class>
-void* Create() noexcept {
-  try {
-    Interface* instance = new Class();
-    return static_cast<void*>(instance);
-  } catch (...) {
-    return nullptr;
-  }
+void* Create() {
+  Interface* instance = new Class();
+  return static_cast<void*>(instance);
 }
 
 }  // namespace basecomms_plugin

@@ -12,7 +12,10 @@ HRESULT HostDeviceInfo::GetUnknown(REFIID riid, IUnknown** ppUnknown) {
   if (ppUnknown == nullptr) return E_POINTER;
   *ppUnknown = nullptr;
   if (riid != IID_ITARVO_DeviceConfig) return E_NOINTERFACE;
-  return m_pConfig->QueryInterface(riid, reinterpret_cast<void**>(ppUnknown));
+  // Lent: no reference for the caller. It stays valid while this object
+  // lives, and a caller that keeps it takes a reference of its own.
+  *ppUnknown = m_pConfig;
+  return S_OK;
 }
 
 }  // namespace simline

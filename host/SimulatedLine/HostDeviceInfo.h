@@ -1,8 +1,9 @@
 // HostDeviceInfo.h: the host's description of one connected controller.
 //
-// GetUnknown hands out the controller's device configuration (the
-// XmlDeviceConfig of the host configuration) through its QueryInterface, so
-// the caller gets one reference of its own. Ownership: reference counted
+// GetUnknown lends the controller's device configuration (the
+// XmlDeviceConfig of the host configuration): no reference for the caller,
+// valid while this object lives; a caller that keeps it (the component)
+// takes a reference of its own. Ownership: reference counted
 // (HostObject.h); holds one reference on the device configuration until it is
 // destroyed. Threads: any; nothing changes after construction.
 #pragma once

@@ -14,24 +14,41 @@ namespace {
 
 std::atomic<long> g_liveInstances{0};
 
-// The command number at the start of a task-memory key, freed here. The
-// plug-in parses it itself: it does not link the library's helpers.
+// Task memory a host call handed back, freed on every way out: also when the
+// call failed but left a buffer there, and when copying it threw.
+template <typename Memory>
+class TaskMemory {
+ public:
+  TaskMemory() = default;
+  ~TaskMemory() { CoTaskMemFree(m_memory); }
+  TaskMemory(const TaskMemory&) = delete;
+  TaskMemory& operator=(const TaskMemory&) = delete;
+
+  Memory** Put() { return &m_memory; }
+  Memory* Get() const { return m_memory; }
+
+ private:
+  Memory* m_memory = nullptr;
+};
+
+// The command number at the start of a task-memory key. The plug-in parses
+// it itself: it does not link the library's helpers.
 bool ReadCommandNumber(ITARVO_DeviceMessage* message, int& commandNo) {
-  LPWSTR key = nullptr;
-  if (FAILED(message->GetMessageKey(&key)) || key == nullptr) return false;
+  TaskMemory<wchar_t> key;
+  if (FAILED(message->GetMessageKey(key.Put())) || key.Get() == nullptr) return false;
   long value = 0;
-  for (const wchar_t* p = key; *p >= L'0' && *p <= L'9' && value < 0x10000; ++p) value = value * 10 + (*p - L'0');
-  CoTaskMemFree(key);
+  for (const wchar_t* p = key.Get(); *p >= L'0' && *p <= L'9' && value < 0x10000; ++p) {
+    value = value * 10 + (*p - L'0');
+  }
   commandNo = static_cast<int>(value);
   return true;
 }
 
 bool ReadData(ITARVO_DeviceMessage* message, std::vector<BYTE>& data) {
   ULONG count = 0;
-  BYTE* bytes = nullptr;
-  if (FAILED(message->GetData(&count, &bytes))) return false;
-  if (bytes != nullptr) data.assign(bytes, bytes + count);
-  CoTaskMemFree(bytes);
+  TaskMemory<BYTE> bytes;
+  if (FAILED(message->GetData(&count, bytes.Put()))) return false;
+  if (bytes.Get() != nullptr) data.assign(bytes.Get(), bytes.Get() + count);
   return true;
 }
 
@@ -57,8 +74,8 @@ bool SampleService::InitialiseService(ITARVO_DeviceMessage* message, ITARVO_Devi
   std::vector<BYTE> data;
   if (!ReadCommandNumber(message, m_commandNo) || !ReadData(message, data) || !Accepts(data)) return false;
   m_data = std::move(data);
+  m_messages.push_back(message);  // may throw: the reference is taken after
   message->AddRef();
-  m_messages.push_back(message);
   return true;
 }
 
@@ -98,29 +115,40 @@ ITARVO_ProtocolMessage* SampleService::Send(const std::vector<BYTE>& payload) {
 bool SampleService::ReadAnswer(ITARVO_ProtocolMessage* response, std::vector<BYTE>& data) const {
   if (response == nullptr || response != m_pSent || m_pSent->SendFailed()) return false;
   ULONG count = 0;
-  BYTE* bytes = nullptr;
-  if (FAILED(response->GetReceiveData(&count, &bytes))) return false;
-  data.assign(bytes, bytes + (bytes != nullptr ? count : 0));
-  CoTaskMemFree(bytes);
+  TaskMemory<BYTE> bytes;
+  if (FAILED(response->GetReceiveData(&count, bytes.Put()))) return false;
+  if (bytes.Get() != nullptr) data.assign(bytes.Get(), bytes.Get() + count);
   return true;
 }
 
 bool SampleService::AnswerAll(std::list<ITARVO_DeviceResult*>& results, LONG resultCode,
                               const std::vector<BYTE>& data) const {
   std::list<ITARVO_DeviceResult*> made;
+  const auto releaseMade = [&made] {
+    for (ITARVO_DeviceResult* done : made) done->Release();
+  };
   for (ITARVO_DeviceMessage* message : m_messages) {
     ITARVO_DeviceResult* result = MakeResult(message, resultCode, data);
     if (result == nullptr) {
-      for (ITARVO_DeviceResult* done : made) done->Release();
+      releaseMade();
       return false;
     }
-    made.push_back(result);
+    try {
+      made.push_back(result);
+    } catch (...) {
+      result->Release();
+      releaseMade();
+      throw;
+    }
   }
-  results.splice(results.end(), made);
+  results.splice(results.end(), made);  // cannot throw
   return true;
 }
 
 void SampleService::TakeMessagesOf(SampleService& other) {
+  // Room first, so that the references move over completely or not at all.
+  m_messages.reserve(m_messages.size() + other.m_messages.size());
+  m_cancelled.reserve(m_cancelled.size() + other.m_cancelled.size());
   m_messages.insert(m_messages.end(), other.m_messages.begin(), other.m_messages.end());  // references move over
   m_cancelled.insert(m_cancelled.end(), other.m_cancelled.begin(), other.m_cancelled.end());
   other.m_messages.clear();

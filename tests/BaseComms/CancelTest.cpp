@@ -119,13 +119,12 @@ TEST_F(RequestTest, CancelBetweenTwoStepsWaitsUntilTheServiceMovesOn) {
 }
 
 TEST_F(RequestTest, CancelWaitingForAServiceNobodyMovesOnEndsWhenTheComponentStops) {
-  // A refused send leaves an unfinished service in the pending queue.
+  // A service between two steps whose thread will not move it on.
   TraceCapture trace;
-  m_host.protocol.sendResult = E_FAIL;
-  FakeMessageService* service = Prepare(new FakeMessageService(), &m_protocol[0]);
-  LONG result = 0;
-  ASSERT_EQ(m_component->RequestMessageService(&m_scripted, &result), S_OK);
-  ASSERT_TRUE(WaitUntil([&] { return Access::PendingContains(*m_component, service); }));
+  auto* service = new FakeMessageService();
+  service->deviceMessages.push_back(&m_scripted);
+  Access::Register(*m_component, &m_scripted, service);
+  Access::AddPending(*m_component, service);
 
   auto cancelled = std::async(std::launch::async, [this] { return m_component->CancelMessageService(&m_scripted); });
   EXPECT_EQ(cancelled.wait_for(std::chrono::milliseconds(20)), std::future_status::timeout) << "it waits";

@@ -201,4 +201,22 @@ TEST_F(DriverCommandTest, UnInitialiseDuringACommandReleasesTheMessageOnce) {
   running.get();
 }
 
+// Before Initialise and after UnInitialise nobody would receive the answer: both commands are refused.
+TEST_F(DriverCommandTest, ACommandToAComponentNotInitialisedIsRefused) {
+  for (const bool everStarted : {false, true}) {
+    SCOPED_TRACE(everStarted ? "after UnInitialise" : "never initialised");
+    if (everStarted) {
+      m_device->Start();
+      m_device->component->UnInitialise();
+    }
+    for (FakeDeviceMessage* command : {&m_get, &m_set}) {
+      LONG code = 0;
+      EXPECT_EQ(m_device->Execute(command, &code), E_UNEXPECTED);
+      EXPECT_EQ(code, QTM_RESULT_COMMS_FAILED);
+    }
+    EXPECT_EQ(Access::RegistrySize(*m_device->component), 0u);
+    EXPECT_TRUE(m_device->host.sink.Results().empty());
+  }
+}
+
 }  // namespace

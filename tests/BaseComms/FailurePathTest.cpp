@@ -105,6 +105,17 @@ TEST_F(FailurePathTest, AFailureWhenADelayedServiceComesDueEndsItsRequestOnce) {
   EXPECT_EQ(RegistrySize(), 0u);
 }
 
+// A refused send whose service does not finish on it would be continued by
+// nobody: the request ends with an error result instead of waiting.
+TEST_F(FailurePathTest, ARefusedSendThatLeavesItsServiceUnfinishedEndsTheRequest) {
+  m_host.protocol.sendResult = E_FAIL;
+  const auto probe = Prepare(new FakeMessageService(), &m_protocol[0])->Probe();
+  ASSERT_EQ(Request(&m_scripted), S_OK);
+  ASSERT_TRUE(WaitUntil([&] { return !Received().empty(); }));
+  ExpectEndedWithCommsFailure(Received(), &m_scripted);
+  EXPECT_TRUE(WaitUntil([&] { return probe->deletions.load() == 1; }));
+}
+
 // A service that absorbed a second request and finishes when one of its two
 // messages is cancelled takes the other's registry entry along: that message
 // can be requested again.

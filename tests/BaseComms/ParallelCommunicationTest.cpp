@@ -1,15 +1,20 @@
 // The component's lifecycle and send thread; the host doubles check their reference counts when destroyed.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <functional>
 #include <future>
 #include <list>
 #include <memory>
+#include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include "BaseComms/PackedVersion.h"
 #include "ComponentTestSupport.h"
+#include "Support/FailingAllocations.h"
 #include "Support/FakeMessageService.h"
 #include "Support/ParallelCommunicationTestAccess.h"
 
@@ -134,11 +139,13 @@ TEST_F(ComponentTest, MissingInterfacesOrFailingHostCallsKeepTheDefaults) {
   }
 }
 
+// GetUnknown lends the device configuration: the component's own reference is the only one while it runs.
 TEST_F(ComponentTest, InitialiseTakesOneReferenceEachAndUnInitialiseReleasesThemOnce) {
   ASSERT_EQ(Initialise(), S_OK);
   EXPECT_TRUE(Access::HasSendThread(*m_component));
   EXPECT_TRUE(Access::HasTimeWatchThread(*m_component));
   EXPECT_GE(Access::DispatchKey(*m_component), 0);
+  EXPECT_EQ(m_host.config.RefCount(), 1) << "the borrowed device configuration must be AddRef'd";
   EXPECT_EQ(m_host.sink.RefCount(), 1);
   EXPECT_EQ(m_host.protocol.RefCount(), 1);
   EXPECT_EQ(m_host.info.RefCount(), 1);
@@ -157,6 +164,19 @@ TEST_F(ComponentTest, InitialiseTakesOneReferenceEachAndUnInitialiseReleasesThem
   EXPECT_EQ(m_host.config.activations, (std::vector<LONG>{1, 0}));
 }
 
+// The accessor lends its messages: a batch takes one reference on each and a failed batch gives each back once.
+TEST_F(ComponentTest, BatchTakesItsOwnReferenceOnEveryLentMessage) {
+  ASSERT_EQ(Initialise(), S_OK);
+  FakeDeviceMessage other(L"2");
+  doubles::FakeDeviceMessageAccessor accessor;
+  accessor.messages = {&m_deviceMessage, &other};
+  LONG result = 0;
+  EXPECT_EQ(m_component->RequestMultiMessageServices(&accessor, &result), E_NOTIMPL);  // no service configured
+  EXPECT_EQ(result, QTM_RESULT_INVALID_COMMAND);
+  EXPECT_EQ(m_deviceMessage.RefCount() + other.RefCount(), 0) << "released once each, never below zero";
+  EXPECT_EQ(Access::RegistrySize(*m_component), 0u);
+}
+
 TEST_F(ComponentTest, UnInitialiseDeletesQueuedServicesAndReleasesRegisteredMessages) {
   ASSERT_EQ(Initialise(), S_OK);
   auto* service = new FakeMessageService();
@@ -168,6 +188,154 @@ TEST_F(ComponentTest, UnInitialiseDeletesQueuedServicesAndReleasesRegisteredMess
   EXPECT_EQ(probe->deletions, 1);
   EXPECT_EQ(m_deviceMessage.RefCount(), 0);
   EXPECT_EQ(Access::RegistrySize(*m_component), 0u);
+}
+
+// A component configured with one sample read service (command 5), and a line that answers what it is sent.
+class LifecycleTest : public ComponentTest {
+ protected:
+  void SetUp() override {
+    m_read.attributes = {{L"CommandNo", L"5"},
+                         {L"DllPath", L"" SAMPLE_SERVICES_PATH},
+                         {L"ClassName", L"ReadService"},
+                         {L"SuperClassName", L""}};
+    m_host.services.nodes = {&m_read};
+  }
+  void BreakServiceConfiguration() { m_read.attributes.erase(L"ClassName"); }
+  void RepairServiceConfiguration() { m_read.attributes[L"ClassName"] = L"ReadService"; }
+
+  // A request of command 5 goes out, is answered and delivers one result with code 0.
+  void ExpectARequestIsSentAndAnswered() {
+    FakeDeviceMessage request(L"5", {7});
+    LONG code = 0;
+    ASSERT_EQ(m_component->RequestMessageService(&request, &code), S_OK);
+    ASSERT_TRUE(WaitUntil([&] { return m_host.protocol.Sent().size() == 1; })) << "accepted but never sent";
+    ITARVO_ProtocolMessage* const sent = m_host.protocol.Sent()[0];
+    void* module = dlopen(SAMPLE_SERVICES_PATH, RTLD_NOW | RTLD_NOLOAD);
+    ASSERT_NE(module, nullptr);
+    auto answer = reinterpret_cast<bool (*)(ITARVO_ProtocolMessage*, const BYTE*, ULONG)>(
+        dlsym(module, "SampleServicesAnswer"));
+    dlclose(module);
+    const BYTE bytes[] = {0x42};
+    ASSERT_TRUE(answer != nullptr && answer(sent, bytes, 1));
+    ASSERT_EQ(m_component->Receive(sent), S_OK);
+    const std::vector<ITARVO_DeviceResult*> results = m_host.sink.Results();
+    ASSERT_EQ(results.size(), 1u);
+    LONG resultCode = -1;
+    results[0]->GetErrorCode(&resultCode);
+    EXPECT_EQ(resultCode, 0);
+    m_host.sink.Clear();
+    m_host.protocol.ClearSent();
+    EXPECT_EQ(request.RefCount(), 0);
+  }
+
+  doubles::FakeConfigNode m_read;
+};
+
+// Initialise after a failed Initialise, and a failing Initialise after a whole life (whose generator it must not
+// delete twice): each new life starts clean and works.
+TEST_F(LifecycleTest, InitialiseAgainAfterAFailedOrAFinishedLife) {
+  BreakServiceConfiguration();
+  EXPECT_EQ(Initialise(), E_FAIL);
+  RepairServiceConfiguration();
+  ASSERT_EQ(Initialise(), S_OK);
+  ExpectARequestIsSentAndAnswered();
+  EXPECT_EQ(Initialise(), E_UNEXPECTED) << "initialised already";
+
+  ASSERT_EQ(m_component->UnInitialise(), S_OK);
+  BreakServiceConfiguration();
+  EXPECT_EQ(Initialise(), E_FAIL);
+  EXPECT_FALSE(Access::HasServiceGenerator(*m_component));
+  RepairServiceConfiguration();
+  ASSERT_EQ(Initialise(), S_OK);
+  ExpectARequestIsSentAndAnswered();
+  EXPECT_EQ(m_host.config.RefCount(), 1);
+}
+
+// StopSendReceive ends one life only: after UnInitialise and Initialise the component sends and delivers again, with
+// the modes and the parallel limit of the new life.
+TEST_F(LifecycleTest, StopSendReceiveDoesNotOutliveUnInitialise) {
+  ASSERT_EQ(Initialise(), S_OK);
+  ASSERT_EQ(m_component->SetMode(L"Exclusive", 0), S_OK);
+  ASSERT_EQ(m_component->StopSendReceive(), S_OK);
+  ASSERT_EQ(m_component->UnInitialise(), S_OK);
+
+  m_host.config.parallelLimit = 3;
+  ASSERT_EQ(Initialise(), S_OK);
+  EXPECT_FALSE(Access::IsStopped(*m_component));
+  EXPECT_EQ(Access::ParallelLimit(*m_component), 3);
+  LONG exclusive = -1;
+  ASSERT_EQ(m_component->GetMode(L"Exclusive", &exclusive), S_OK);
+  EXPECT_EQ(exclusive, EXCLUSIVE_MODE_NONE);
+  EXPECT_EQ(Access::RuntimeVersion(*m_component), 0u);
+  ExpectARequestIsSentAndAnswered();
+}
+
+// An allocation failure inside a plug-in's factory is reported as out of memory, not as an unknown command.
+TEST_F(LifecycleTest, OutOfMemoryInAServiceFactoryIsReportedAsSuch) {
+  doubles::FakeConfigNode exhausting;
+  exhausting.attributes = {{L"CommandNo", L"6"},
+                           {L"DllPath", L"" FAILING_FACTORY_PATH},
+                           {L"ClassName", L"ExhaustsMemory"},
+                           {L"SuperClassName", L""}};
+  m_host.services.nodes.push_back(&exhausting);
+  ASSERT_EQ(Initialise(), S_OK);
+  FakeDeviceMessage request(L"6");
+  LONG code = 0x1234;
+  EXPECT_EQ(m_component->RequestMessageService(&request, &code), E_OUTOFMEMORY);
+  EXPECT_EQ(code, 0x1234) << "left untouched, as for every error a request catches";
+  EXPECT_EQ(Access::RegistrySize(*m_component), 0u);
+  EXPECT_EQ(request.RefCount(), 0);
+  ASSERT_EQ(m_component->UnInitialise(), S_OK);
+}
+
+// Initialise lets no exception out, whatever a host object throws, and gives back what it took.
+TEST_F(ComponentTest, InitialiseTurnsEveryExceptionIntoItsCodeAndRollsBack) {
+  Host first;  // registered first: the second component's registration asks it whether they share the target
+  std::unique_ptr<ParallelCommunication> registered(ParallelCommunication::CreateInstance());
+  ASSERT_EQ(registered->Initialise(&first.info, &first.sink, &first.protocol), S_OK);
+  const std::pair<std::function<void()>, HRESULT> rows[] = {
+      {[] { throw std::bad_alloc(); }, E_OUTOFMEMORY},
+      {[] { throw std::runtime_error("host failed"); }, E_FAIL},
+  };
+  for (const auto& [thrower, expected] : rows) {
+    first.config.sameTarget = [thrower = thrower](const std::wstring&, const std::wstring&) -> bool {
+      thrower();
+      return true;
+    };
+    HRESULT hr = S_OK;
+    EXPECT_NO_THROW(hr = Initialise());
+    EXPECT_EQ(hr, expected);
+    EXPECT_EQ(Access::DispatchKey(*m_component), -1);
+    EXPECT_FALSE(Access::HasSendThread(*m_component));
+    EXPECT_EQ(m_host.config.RefCount() + m_host.info.RefCount() + m_host.sink.RefCount(), 0);
+  }
+  first.config.sameTarget = nullptr;
+  EXPECT_EQ(Initialise(), S_OK) << "and a later Initialise works";
+  m_component->UnInitialise();
+  registered->UnInitialise();
+}
+
+// CreateInstance gives null, never an exception, when the process-wide dispatcher (made by the first component)
+// cannot be allocated. Runs in a fresh process, where no component was made yet.
+TEST(ComponentCreationTest, CreateInstanceGivesNullWhenTheDispatcherCannotBeAllocated) {
+  if (!doubles::CanFailAllocations()) GTEST_SKIP() << "operator new cannot be replaced in this build";
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        ParallelCommunication* component = nullptr;
+        bool threw = false;
+        {
+          const doubles::FailAllocations noMemory(1);  // the component object itself, then nothing more
+          try {
+            component = ParallelCommunication::CreateInstance();
+          } catch (...) {
+            threw = true;
+          }
+        }
+        componenttest::RemoveTraceChannel();
+        _exit(threw ? 2 : component == nullptr ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 // A one-by-one component's target can be joined by another one-by-one component only.

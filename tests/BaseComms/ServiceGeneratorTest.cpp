@@ -8,12 +8,15 @@
 #include <string>
 #include <typeinfo>
 
+#include "BaseComms/MessageServiceClassLoader.h"
 #include "BaseComms/PackedVersion.h"
 #include "Config/ComRef.h"
 #include "Interfaces/ConfigTree.h"
 #include "Platform/Com.h"
 #include "Platform/MessageBox.h"
+#include "Support/FailingAllocations.h"
 #include "Support/HostDoubles.h"
+#include "TARVO_SupportLib/NewHandler.h"
 #include "TARVO_SupportLib/TVO_Error.h"
 #include "XmlConfig/ConfigDocument.h"
 #include "XmlConfig/XmlDeviceConfig.h"
@@ -37,10 +40,10 @@ long LiveServices() {
   return live;
 }
 
-// <Service> element for the sample module.
+// <Service> element for the sample module (or another one).
 std::string Service(const std::string& commandNo, const std::string& className, const std::string& version = "",
-                    const std::string& superClass = "") {
-  std::string element = "<Service CommandNo='" + commandNo + "' DllPath='" SAMPLE_SERVICES_PATH "' ClassName='" +
+                    const std::string& superClass = "", const std::string& module = SAMPLE_SERVICES_PATH) {
+  std::string element = "<Service CommandNo='" + commandNo + "' DllPath='" + module + "' ClassName='" +
                         className + "' SuperClassName='" + superClass + "'";
   if (!version.empty()) element += " SupportVersion='" + version + "'";
   return element + "/>";
@@ -329,6 +332,49 @@ TEST_F(ServiceGeneratorTest, ARefusingServiceIsDestroyedAndNullReturned) {
   unreadable.keyResult = E_FAIL;
   EXPECT_EQ(generator.GenerateService(&unreadable, 0, Local()), nullptr);
   EXPECT_EQ(generator.GenerateService(nullptr, 0, Local()), nullptr);
+}
+
+// Out of memory while a plug-in's factory constructs: TVO_MemoryAllocError (what a request reports as E_OUTOFMEMORY),
+// never the null of a class that cannot be created.
+TEST_F(ServiceGeneratorTest, RunningOutOfMemoryInAFactoryIsNoMissingClass) {
+  ASSERT_TRUE(Load(Service("5", "ThrowsBadAlloc", "", "", FAILING_FACTORY_PATH) +
+                   Service("6", "ExhaustsMemory", "", "", FAILING_FACTORY_PATH) +
+                   Service("7", "ThrowsOther", "", "", FAILING_FACTORY_PATH)));
+  ServiceGenerator generator(Local());
+  FakeDeviceMessage badAlloc(L"5"), exhausted(L"6"), other(L"7");
+  const TVO_NewHandlerScope bracket;  // as a request runs
+  EXPECT_THROW(generator.GenerateService(&badAlloc, 0, Local()), TVO_MemoryAllocError);
+  EXPECT_THROW(generator.GenerateService(&exhausted, 0, Local()), TVO_MemoryAllocError);
+  EXPECT_EQ(generator.GenerateService(&other, 0, Local()), nullptr);
+  EXPECT_NE(MessageServiceClassLoader::Instance().GetLastErrorText().find("constructor failed"), std::string::npos);
+}
+
+// A sample service frees the buffer of a failed GetData, and takes no reference on a message it could not store.
+TEST_F(ServiceGeneratorTest, SampleServicesLeakNothingWhenTheHostOrTheHeapFails) {
+  ASSERT_TRUE(Load(Service("5", "ReadService")));
+  ServiceGenerator generator(Local());
+  FakeDeviceMessage unreadable(L"5", {1, 2, 3});
+  unreadable.dataResult = E_FAIL;
+  unreadable.dataDespiteFailure = true;
+  EXPECT_EQ(generator.GenerateService(&unreadable, 0, Local()), nullptr);  // the buffer: TearDown counts it
+
+  if (!doubles::CanFailAllocations()) GTEST_SKIP() << "operator new cannot be replaced in this build";
+  std::unique_ptr<IMessageService> service(
+      MessageServiceClassLoader::Instance().CreateMessageService(SAMPLE_SERVICES_PATH, "ReadService", nullptr));
+  ASSERT_TRUE(service);
+  FakeDeviceMessage noData(L"5");  // no data to copy: the list append is the first allocation
+  bool threw = false;
+  {
+    const doubles::FailAllocations noMemory;
+    try {
+      service->InitialiseService(&noData, Local());
+    } catch (const std::bad_alloc&) {
+      threw = true;
+    }
+  }
+  EXPECT_TRUE(threw);
+  EXPECT_EQ(noData.RefCount(), 0) << "a reference taken for a message the service never stored";
+  EXPECT_FALSE(service->HasDeviceMessage(&noData));
 }
 
 TEST_F(ServiceGeneratorTest, AnEmptySuperClassNameAsksForNone) {

@@ -7,6 +7,13 @@
 // requests are made and the components stopped and uninitialised while their
 // answers are on the way: none of those may end twice either.
 //
+// The lifecycle run adds what a host does to running components: host threads
+// also take and give back exclusive access, switch the transfer mode and move
+// components 0 and 2 between the two lines, while a cycler thread keeps
+// taking components 1 and 3 through StopSendReceive, UnInitialise and
+// Initialise. A request accepted in a life that was then cycled may be lost
+// (at most one end); every other accepted request must end exactly once.
+//
 // Random but seeded: the seed is printed, BASECOMMS_STRESS_SEED repeats it
 // (as far as thread timing allows). A watchdog aborts a run that hangs.
 #include <gtest/gtest.h>
@@ -36,6 +43,10 @@ constexpr int kAnswerThreads = 2;
 constexpr int kPerThread = 700;  // device messages each host thread requests
 constexpr int kLate = 40;        // requested just before the components stop
 constexpr int kMessages = kHostThreads * kPerThread + kLate;
+constexpr int kLifeThreads = 3;     // host threads of the lifecycle run
+constexpr int kLifePerThread = 800;
+constexpr int kCycled[] = {1, 3};  // one per target, taken through stop, uninitialise, initialise
+constexpr int kMoved[] = {0, 2};   // moved from line to line
 constexpr auto kWatchdog = std::chrono::seconds(100);
 
 unsigned g_seed = 0;
@@ -50,7 +61,8 @@ unsigned Random(unsigned bound) {
 // What became of one device message.
 struct Ledger {
   int component = 0;            // requested there; written by its requesting thread
-  std::atomic<int> accepted{0};  // 1 accepted, -1 refused
+  unsigned life = 0;            // that component's life count just before the request
+  std::atomic<int> accepted{0};  // 1 accepted, -1 refused, 2 in a batch that failed after letting some in
   std::atomic<int> results{0};
   std::atomic<int> incomplete{0};
 };
@@ -173,9 +185,11 @@ class SystemStressTest : public sampletest::SampleServicesTest {
         message->AddRef();
         m_line.Push({message, c});
       };
-      ASSERT_EQ(Component(c)->Initialise(&host.info, &m_sink, &host.protocol), S_OK);
+      ASSERT_EQ(Initialise(c), S_OK);
     }
   }
+
+  HRESULT Initialise(int c) { return Component(c)->Initialise(&HostOf(c).info, &m_sink, &HostOf(c).protocol); }
 
   componenttest::Host& HostOf(int c) { return c == 0 ? m_host : m_hosts[c - 1]; }
   ParallelCommunication* Component(int c) { return c == 0 ? m_component.get() : m_others[c - 1].get(); }
@@ -196,6 +210,7 @@ class SystemStressTest : public sampletest::SampleServicesTest {
   // Requests messages [first, first + count) on component `c`, one by one or
   // as one batch.
   void RequestRange(int c, int first, int count) {
+    const unsigned life = m_lives[c].load();
     LONG deviceResult = 0;
     HRESULT hr = S_OK;
     if (count == 1) {
@@ -205,20 +220,31 @@ class SystemStressTest : public sampletest::SampleServicesTest {
       for (int i = first; i < first + count; ++i) accessor.messages.push_back(&m_pool[i]);
       hr = Component(c)->RequestMultiMessageServices(&accessor, &deviceResult);
     }
+    // A batch lets every service in even after one failed; it let none in
+    // when a message had no service or the component was not initialised.
+    const bool noneIn = count == 1 || hr == E_NOTIMPL || hr == E_UNEXPECTED;
     for (int i = first; i < first + count; ++i) {
       m_ledger[i].component = c;
-      m_ledger[i].accepted = SUCCEEDED(hr) ? 1 : -1;
+      m_ledger[i].life = life;
+      m_ledger[i].accepted = SUCCEEDED(hr) ? 1 : noneIn ? -1 : 2;
     }
   }
 
-  void Requester(int thread) {
+  // Requests messages [first, end) on random components, cancelling some;
+  // `steering` also takes and gives back exclusive access, switches the
+  // transfer mode and moves components.
+  void Requester(int first, int end, bool steering) {
     std::vector<int> mine;
-    const int end = (thread + 1) * kPerThread;
-    for (int next = thread * kPerThread; next < end;) {
-      const unsigned roll = Random(10);
+    std::vector<int> holding;  // components this thread took exclusive access on
+    for (int next = first; next < end;) {
+      const unsigned roll = Random(steering ? 13 : 10);
       if (roll < 3 && !mine.empty()) {
         const int index = mine[Random(static_cast<unsigned>(mine.size()))];
         Component(m_ledger[index].component)->CancelMessageService(&m_pool[index]);
+        continue;
+      }
+      if (roll >= 10) {
+        Steer(holding);
         continue;
       }
       const int count = roll < 5 ? std::min(2 + static_cast<int>(Random(3)), end - next) : 1;
@@ -226,25 +252,119 @@ class SystemStressTest : public sampletest::SampleServicesTest {
       for (int i = next; i < next + count; ++i) mine.push_back(i);
       next += count;
     }
+    for (const int c : holding) Component(c)->SetMode(L"Exclusive", 2);
+  }
+
+  // Mode changes fail where the component is being cycled, moved, or locked
+  // out by another: only what they do to the requests is checked.
+  void Steer(std::vector<int>& holding) {
+    const int c = static_cast<int>(Random(kComponents));
+    switch (Random(4)) {
+      case 0:
+        if (Component(c)->SetMode(L"Exclusive", 0) == S_OK) holding.push_back(c);
+        break;
+      case 1:
+        if (!holding.empty()) {
+          Component(holding.back())->SetMode(L"Exclusive", 2);
+          holding.pop_back();
+        }
+        break;
+      case 2:
+        Component(c)->SetMode(L"TransferMode", static_cast<long>(Random(2)));
+        break;
+      default: {
+        const int moved = kMoved[Random(2)];
+        // The protocol double takes one runtime-information change at a time.
+        std::lock_guard<std::mutex> guard(m_moveLock);
+        const bool onFirst = HostOf(moved).protocol.runtimeInformation == L"LINE=1";
+        EXPECT_EQ(Component(moved)->ChangeRuntimeInformation(onFirst ? L"LINE=2" : L"LINE=1"), S_OK);
+        break;
+      }
+    }
+  }
+
+  // Takes the cycled components, at random, through a stop and a new life,
+  // at least once and until `running` is cleared.
+  void Cycler(const std::atomic<bool>& running) {
+    do {
+      const int c = kCycled[Random(2)];
+      ++m_lives[c];  // odd: requests accepted from here on may be lost
+      EXPECT_EQ(Component(c)->StopSendReceive(), S_OK);
+      EXPECT_EQ(Component(c)->UnInitialise(), S_OK);
+      EXPECT_EQ(Initialise(c), S_OK) << "component " << c << " (seed " << g_seed << ")";
+      ++m_lives[c];
+      ++m_cycles;
+      std::this_thread::sleep_for(std::chrono::microseconds(Random(3000)));
+    } while (running);
+  }
+
+  // Accepted in a life of its component that is still going on: it must end.
+  bool MustEnd(int i) {
+    const unsigned life = m_ledger[i].life;
+    return m_ledger[i].accepted.load() == 1 && life % 2 == 0 && life == m_lives[m_ledger[i].component].load();
+  }
+
+  bool AllEnded(int count) {
+    for (int i = 0; i < count; ++i) {
+      if (MustEnd(i) && m_ledger[i].results.load() == 0) return false;
+    }
+    return true;
   }
 
   // Requests in [first, last) that did not end exactly once (at most once
-  // when `stopped`: the component stopped meanwhile); refused ones must not
-  // end at all.
+  // when `stopped`: the component stopped meanwhile, or when MustEnd says
+  // not); refused ones must not end at all.
   int Offenders(int first, int last, bool stopped) {
     int offenders = 0;
     for (int i = first; i < last; ++i) {
       const int results = m_ledger[i].results.load();
-      const bool accepted = m_ledger[i].accepted.load() == 1;
-      const bool wrong = !accepted ? results != 0 : stopped ? results > 1 : results != 1;
+      const int accepted = m_ledger[i].accepted.load();
+      const bool wrong = accepted == -1 ? results != 0 : stopped || !MustEnd(i) ? results > 1 : results != 1;
       if (wrong || m_ledger[i].incomplete.load() != 0) {
         if (++offenders <= 5) {
-          ADD_FAILURE() << "message " << i << " (command " << m_pool[i].key << "): accepted " << accepted
+          ADD_FAILURE() << "message " << i << " (command " << m_pool[i].key << ", component "
+                        << m_ledger[i].component << ", life " << m_ledger[i].life << "): accepted " << accepted
                         << ", " << results << " results, " << m_ledger[i].incomplete.load() << " incomplete";
         }
       }
     }
     return offenders;
+  }
+
+  // Stops and uninitialises every component while answers may be on the
+  // way, then ends the answer threads.
+  void StopEverything(std::vector<std::jthread>& answerers) {
+    for (int c = 0; c < kComponents; ++c) EXPECT_EQ(Component(c)->StopSendReceive(), S_OK);
+    for (int c = 0; c < kComponents; ++c) EXPECT_EQ(Component(c)->UnInitialise(), S_OK);
+    m_line.Close();
+    answerers.clear();
+  }
+
+  // After StopEverything: nothing the components took is still held.
+  void ExpectReferencesBack() {
+    for (auto& other : m_others) other.reset();
+    int hostReferences = 0;
+    for (int c = 0; c < kComponents; ++c) {
+      componenttest::Host& host = HostOf(c);
+      host.protocol.ClearSent();
+      hostReferences += host.info.RefCount() + host.config.RefCount() + host.protocol.RefCount();
+    }
+    EXPECT_EQ(hostReferences, 0) << "host objects still referenced (seed " << g_seed << ")";
+    for (int i = 0, held = 0; i < kMessages && held < 5; ++i) {
+      if (m_pool[i].RefCount() == 0) continue;
+      ++held;
+      ADD_FAILURE() << "message " << i << " (command " << m_pool[i].key << ", component " << m_ledger[i].component
+                    << ", life " << m_ledger[i].life << ", accepted " << m_ledger[i].accepted.load() << ", "
+                    << m_ledger[i].results.load() << " results) still has " << m_pool[i].RefCount()
+                    << " references (seed " << g_seed << ")";
+    }
+    EXPECT_EQ(m_sink.RefCount(), 0);
+  }
+
+  std::vector<std::jthread> StartAnswering() {
+    std::vector<std::jthread> answerers;
+    for (int i = 0; i < kAnswerThreads; ++i) answerers.emplace_back([this] { Answer(); });
+    return answerers;
   }
 
   // Declared first: everything below may refer to them.
@@ -258,42 +378,54 @@ class SystemStressTest : public sampletest::SampleServicesTest {
       std::unique_ptr<ParallelCommunication>(ParallelCommunication::CreateInstance()),
       std::unique_ptr<ParallelCommunication>(ParallelCommunication::CreateInstance())};
   Line m_line;
+  std::atomic<unsigned> m_lives[kComponents] = {};  // per component: 2 per cycle, odd while being cycled
+  std::atomic<int> m_cycles{0};
+  std::mutex m_moveLock;
 };
 
 TEST_F(SystemStressTest, EveryAcceptedRequestEndsExactlyOnceAndEveryReferenceComesBack) {
   const std::jthread watchdog = StartWatchdog(m_sink.delivered);
-  std::vector<std::jthread> answerers;
-  for (int i = 0; i < kAnswerThreads; ++i) answerers.emplace_back([this] { Answer(); });
+  std::vector<std::jthread> answerers = StartAnswering();
   {
     std::vector<std::jthread> requesters;
-    for (int t = 0; t < kHostThreads; ++t) requesters.emplace_back([this, t] { Requester(t); });
+    for (int t = 0; t < kHostThreads; ++t) {
+      requesters.emplace_back([this, t] { Requester(t * kPerThread, (t + 1) * kPerThread, false); });
+    }
   }
   const int requested = kHostThreads * kPerThread;
-  const bool allEnded = componenttest::WaitUntil(
-      [this] {
-        for (int i = 0; i < requested; ++i) {
-          if (m_ledger[i].accepted.load() == 1 && m_ledger[i].results.load() == 0) return false;
-        }
-        return true;
-      },
-      60000);
-  EXPECT_TRUE(allEnded) << "requests without an end (seed " << g_seed << ")";
+  EXPECT_TRUE(componenttest::WaitUntil([this] { return AllEnded(requested); }, 30000))
+      << "requests without an end (seed " << g_seed << ")";
   EXPECT_EQ(Offenders(0, requested, false), 0) << "seed " << g_seed;
 
   // The last requests are still on the way when everything stops.
   for (int i = requested; i < kMessages; ++i) RequestRange(static_cast<int>(Random(kComponents)), i, 1);
-  for (int c = 0; c < kComponents; ++c) EXPECT_EQ(Component(c)->StopSendReceive(), S_OK);
-  for (int c = 0; c < kComponents; ++c) EXPECT_EQ(Component(c)->UnInitialise(), S_OK);
-  m_line.Close();
-  answerers.clear();
+  StopEverything(answerers);
   EXPECT_EQ(Offenders(requested, kMessages, true), 0) << "seed " << g_seed;
+  ExpectReferencesBack();
+}
 
-  for (auto& other : m_others) other.reset();
-  for (componenttest::Host& host : m_hosts) host.protocol.ClearSent();
-  int held = 0;
-  for (const FakeDeviceMessage& message : m_pool) held += message.RefCount() != 0 ? 1 : 0;
-  EXPECT_EQ(held, 0) << "device messages still referenced (seed " << g_seed << ")";
-  EXPECT_EQ(m_sink.RefCount(), 0);
+TEST_F(SystemStressTest, RequestsEndOnceWhileComponentsAreCycledMovedAndSteered) {
+  const std::jthread watchdog = StartWatchdog(m_sink.delivered);
+  std::vector<std::jthread> answerers = StartAnswering();
+  {
+    std::atomic<bool> requesting{true};
+    const std::jthread cycler([this, &requesting] { Cycler(requesting); });
+    {
+      std::vector<std::jthread> requesters;
+      for (int t = 0; t < kLifeThreads; ++t) {
+        requesters.emplace_back([this, t] { Requester(t * kLifePerThread, (t + 1) * kLifePerThread, true); });
+      }
+    }
+    requesting = false;
+  }
+  EXPECT_GT(m_cycles.load(), 0);
+  const int requested = kLifeThreads * kLifePerThread;
+  EXPECT_TRUE(componenttest::WaitUntil([this] { return AllEnded(requested); }, 30000))
+      << "requests without an end (seed " << g_seed << ")";
+  EXPECT_EQ(Offenders(0, requested, false), 0) << "seed " << g_seed;
+
+  StopEverything(answerers);
+  ExpectReferencesBack();
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Events and the wait functions: reset kinds, which object a multiple wait
-// picks, time-outs and wake-ups from other threads.
+// picks, time-outs and wake-ups from other threads, and that none of it needs
+// memory (this program's operator new can be made to fail on one thread).
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -7,8 +8,11 @@
 #include <vector>
 
 #include "Platform/Win32.h"
+#include "Support/FailingAllocations.h"
 
 namespace {
+
+using NoMemory = doubles::FailAllocations;
 
 struct Event {
   explicit Event(bool manualReset, bool initialState = false)
@@ -98,6 +102,57 @@ TEST(WaitTest, BadHandlesAndArgumentsFail) {
   EXPECT_EQ(WaitForMultipleObjects(2, withNull, FALSE, 0), WAIT_FAILED);
   EXPECT_FALSE(SetEvent(nullptr));
   EXPECT_FALSE(CloseHandle(nullptr));
+}
+
+// A worker thread waits for its stop and request events, and its starter
+// signals and resets, while neither of them can allocate: nothing
+// fails and nothing throws, and CreateThread fails with a last error.
+TEST(WaitTest, WaitingAndSignallingNeedNoMemory) {
+  if (!doubles::CanFailAllocations()) GTEST_SKIP() << "operator new cannot be replaced in this build";
+  for (const bool single : {true, false}) {
+    SCOPED_TRACE(single ? "WaitForSingleObject" : "WaitForMultipleObjects");
+    Event stop(true), request(false);  // fresh objects: no waiter list grown yet
+    std::atomic<DWORD> woken{WAIT_FAILED};
+    std::atomic<bool> threw{false};
+    std::thread waiter([&] {
+      const NoMemory noMemory;
+      try {
+        const HANDLE both[] = {stop.h, request.h};
+        woken = single ? WaitForSingleObject(request.h, 5000) : WaitForMultipleObjects(2, both, FALSE, 5000);
+      } catch (...) {
+        threw = true;
+      }
+    });
+    Sleep(20);  // most likely waiting by now; either way the wait must succeed
+    BOOL reset = FALSE;
+    BOOL set = FALSE;
+    {
+      const NoMemory noMemory;
+      reset = ResetEvent(stop.h);
+      set = SetEvent(request.h);
+    }
+    EXPECT_TRUE(reset);
+    EXPECT_TRUE(set);
+    waiter.join();
+    EXPECT_FALSE(threw.load());
+    EXPECT_EQ(woken.load(), single ? WAIT_OBJECT_0 : WAIT_OBJECT_0 + 1);
+  }
+
+  HANDLE thread = nullptr;
+  HANDLE event = nullptr;
+  DWORD threadError = ERROR_SUCCESS;
+  DWORD eventError = ERROR_SUCCESS;
+  {
+    const NoMemory noMemory;
+    thread = CreateThread(nullptr, 0, [](LPVOID) -> DWORD { return 0; }, nullptr, 0, nullptr);
+    threadError = GetLastError();
+    event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    eventError = GetLastError();
+  }
+  EXPECT_EQ(thread, nullptr);
+  EXPECT_EQ(threadError, ERROR_NOT_ENOUGH_MEMORY);
+  EXPECT_EQ(event, nullptr);
+  EXPECT_EQ(eventError, ERROR_NOT_ENOUGH_MEMORY);
 }
 
 // Lower bounds only: a wait never returns early and the clocks advance.

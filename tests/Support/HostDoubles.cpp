@@ -39,7 +39,13 @@ HRESULT HandOutText(HRESULT result, const std::wstring& text, LPWSTR* out) {
 // --- device messages ---------------------------------------------------------
 
 HRESULT FakeDeviceMessage::GetMessageKey(LPWSTR* text) { return HandOutText(keyResult, key, text); }
-HRESULT FakeDeviceMessage::GetData(ULONG* count, BYTE** bytes) { return HandOutBytes(dataResult, data, count, bytes); }
+HRESULT FakeDeviceMessage::GetData(ULONG* count, BYTE** bytes) {
+  if (dataDespiteFailure && FAILED(dataResult)) {
+    HandOutBytes(S_OK, data, count, bytes);
+    return dataResult;
+  }
+  return HandOutBytes(dataResult, data, count, bytes);
+}
 
 HRESULT FakeDeviceMessageAccessor::GetCount(LONG* count) {
   if (count == nullptr) return E_POINTER;
@@ -56,8 +62,7 @@ HRESULT FakeDeviceMessageAccessor::Next(ITARVO_DeviceMessage** message) {
   if (message == nullptr) return E_POINTER;
   *message = nullptr;
   if (m_position >= messages.size()) return E_FAIL;
-  *message = messages[m_position++];
-  (*message)->AddRef();
+  *message = messages[m_position++];  // lent: no reference for the caller
   return S_OK;
 }
 
@@ -189,8 +194,7 @@ HRESULT FakeDeviceInfo::GetUnknown(REFIID riid, IUnknown** ppUnknown) {
   *ppUnknown = nullptr;
   if (FAILED(getUnknownResult)) return getUnknownResult;
   if (riid != IID_ITARVO_DeviceConfig || deviceConfig == nullptr) return E_NOINTERFACE;
-  deviceConfig->AddRef();
-  *ppUnknown = deviceConfig;
+  *ppUnknown = deviceConfig;  // lent: no reference for the caller
   return S_OK;
 }
 

@@ -29,6 +29,9 @@ class FakeDeviceMessage final : public ComObject<ITARVO_DeviceMessage> {
   std::vector<BYTE> data;
   HRESULT keyResult = S_OK;
   HRESULT dataResult = S_OK;
+  // GetData fails with dataResult yet hands the buffer out, as a careless
+  // host may: the receiver must free it all the same.
+  bool dataDespiteFailure = false;
 };
 
 class FakeDeviceMessageAccessor final : public ComObject<ITARVO_DeviceMessageAccessor> {
@@ -37,7 +40,8 @@ class FakeDeviceMessageAccessor final : public ComObject<ITARVO_DeviceMessageAcc
   HRESULT STDMETHODCALLTYPE Reset() override;
   HRESULT STDMETHODCALLTYPE Next(ITARVO_DeviceMessage** message) override;
 
-  std::vector<ITARVO_DeviceMessage*> messages;  // not referenced by the accessor
+  // Not referenced by the accessor; Next lends them without a reference.
+  std::vector<ITARVO_DeviceMessage*> messages;
 
  private:
   std::size_t m_position = 0;
@@ -117,7 +121,7 @@ class FakeDeviceInfo final : public ComObject<ITARVO_DeviceInfo> {
   explicit FakeDeviceInfo(IUnknown* deviceConfig = nullptr) : deviceConfig(deviceConfig) {}
   HRESULT STDMETHODCALLTYPE GetUnknown(REFIID riid, IUnknown** ppUnknown) override;
 
-  IUnknown* deviceConfig;  // handed out with one reference per call
+  IUnknown* deviceConfig;  // lent by GetUnknown without a reference
   HRESULT getUnknownResult = S_OK;
 };
 

@@ -31,7 +31,10 @@ tagTransferMode Access::DefaultTransferMode(ParallelCommunication& c) { return c
 LONG Access::DispatchKey(ParallelCommunication& c) { return c.m_dispatchKey; }
 bool Access::HasSendThread(ParallelCommunication& c) { return c.m_hSendThread != nullptr; }
 bool Access::HasTimeWatchThread(ParallelCommunication& c) { return c.m_hTimeWatchThread != nullptr; }
-bool Access::HasServiceGenerator(ParallelCommunication& c) { return c.m_pServiceGenerator != nullptr; }
+bool Access::HasServiceGenerator(ParallelCommunication& c) {
+  CriticalSectionLock lock(c.m_componentLock);
+  return c.m_pServiceGenerator != nullptr;
+}
 bool Access::IsStopped(ParallelCommunication& c) {
   CriticalSectionLock lock(c.m_componentLock);
   return c.m_isStopped;
@@ -73,6 +76,10 @@ std::size_t Access::RegistrySize(ParallelCommunication& c) {
 void Access::AddCommunicating(ParallelCommunication& c, IMessageService* service) {
   CriticalSectionLock lock(c.m_componentLock);
   c.m_pCommunicatingQ->Add(service);
+}
+void Access::AddPending(ParallelCommunication& c, IMessageService* service) {
+  CriticalSectionLock lock(c.m_componentLock);
+  c.m_pPendingQ->Add(service);
 }
 unsigned int Access::CommunicatingCount(ParallelCommunication& c) {
   CriticalSectionLock lock(c.m_componentLock);

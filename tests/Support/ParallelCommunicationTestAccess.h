@@ -43,6 +43,7 @@ class ParallelCommunicationTestAccess {
   static std::size_t RegistrySize(ParallelCommunication& component);
   // Queue contents (the queues own what they hold).
   static void AddCommunicating(ParallelCommunication& component, IMessageService* service);
+  static void AddPending(ParallelCommunication& component, IMessageService* service);
   static unsigned int CommunicatingCount(ParallelCommunication& component);
   static bool PendingContains(ParallelCommunication& component, IMessageService* service);
   static unsigned int PendingCount(ParallelCommunication& component);

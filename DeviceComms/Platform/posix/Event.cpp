@@ -1,6 +1,7 @@
 #include "Platform/Event.h"
 
 #include <new>
+#include <string>
 
 #include "Platform/LastError.h"
 #include "Platform/Text.h"
@@ -14,25 +15,25 @@ class LocalEvent final : public platform::LocalWaitable {
  public:
   LocalEvent(bool manualReset, bool initialState) : m_manualReset(manualReset), m_signalled(initialState) {}
 
-  bool IsSignalledLocked() const override { return m_signalled; }
-  void ConsumeLocked() override {
+  bool IsSignalledLocked() const noexcept override { return m_signalled; }
+  void ConsumeLocked() noexcept override {
     if (!m_manualReset) m_signalled = false;
   }
-  BOOL Signal() override {
-    std::lock_guard<std::mutex> lock(platform::WaitLock());
+  BOOL Signal() noexcept override {
+    const platform::WaitLockGuard lock;
     m_signalled = true;
     NotifyLocked();
     return TRUE;
   }
-  BOOL Unsignal() override {
-    std::lock_guard<std::mutex> lock(platform::WaitLock());
+  BOOL Unsignal() noexcept override {
+    const platform::WaitLockGuard lock;
     m_signalled = false;
     return TRUE;
   }
 
  private:
   const bool m_manualReset;
-  bool m_signalled;  // guarded by WaitLock()
+  bool m_signalled;  // guarded by the wait lock
 };
 
 }  // namespace
@@ -50,8 +51,15 @@ HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, 
 
 HANDLE CreateEventW(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState, LPCWSTR name) {
   if (name == nullptr) return CreateEventA(security, manualReset, initialState, nullptr);
-  const std::string narrow = WideToAnsi(name);
-  return CreateEventA(security, manualReset, initialState, narrow.c_str());
+  // The name's conversion allocates; its failure fails the call, as any
+  // other lack of memory does, instead of throwing.
+  try {
+    const std::string narrow = WideToAnsi(name);
+    return CreateEventA(security, manualReset, initialState, narrow.c_str());
+  } catch (...) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
 }
 
 BOOL SetEvent(HANDLE handle) {

@@ -1,14 +1,34 @@
 #include "Platform/posix/KernelObject.h"
 
-#include <algorithm>
-#include <chrono>
+#include <cerrno>
 
 #include "Platform/Handle.h"
 #include "Platform/LastError.h"
 
 namespace platform {
 
-KernelObject* KernelObject::FromHandle(HANDLE handle) {
+namespace {
+
+// Statically initialised: usable before and after every constructor of the
+// process, and taking it can neither allocate nor throw.
+pthread_mutex_t g_waitLock = PTHREAD_MUTEX_INITIALIZER;
+
+// `now` plus `milliseconds`, normalised.
+timespec DeadlineAfter(DWORD milliseconds) noexcept {
+  timespec deadline{};
+  clock_gettime(CLOCK_MONOTONIC, &deadline);
+  deadline.tv_sec += static_cast<time_t>(milliseconds / 1000u);
+  deadline.tv_nsec += static_cast<long>(milliseconds % 1000u) * 1000000L;
+  if (deadline.tv_nsec >= 1000000000L) {
+    deadline.tv_sec += 1;
+    deadline.tv_nsec -= 1000000000L;
+  }
+  return deadline;
+}
+
+}  // namespace
+
+KernelObject* KernelObject::FromHandle(HANDLE handle) noexcept {
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
     SetLastError(ERROR_INVALID_HANDLE);
     return nullptr;
@@ -31,17 +51,50 @@ BOOL KernelObject::Unsignal() {
   return FALSE;
 }
 
-std::mutex& WaitLock() {
-  static std::mutex lock;
-  return lock;
+WaitLockGuard::WaitLockGuard() noexcept { pthread_mutex_lock(&g_waitLock); }
+
+WaitLockGuard::~WaitLockGuard() { pthread_mutex_unlock(&g_waitLock); }
+
+WaitCondition::WaitCondition() noexcept {
+  pthread_condattr_t attributes;
+  pthread_condattr_init(&attributes);
+  pthread_condattr_setclock(&attributes, CLOCK_MONOTONIC);
+  pthread_cond_init(&m_condition, &attributes);
+  pthread_condattr_destroy(&attributes);
 }
 
-void LocalWaitable::NotifyLocked() {
-  for (Waiter* waiter : m_waiters) waiter->wake.notify_one();
+WaitCondition::~WaitCondition() { pthread_cond_destroy(&m_condition); }
+
+void WaitCondition::WakeAllLocked() noexcept { pthread_cond_broadcast(&m_condition); }
+
+bool WaitCondition::SleepLocked(const timespec* deadline) noexcept {
+  if (deadline == nullptr) {
+    pthread_cond_wait(&m_condition, &g_waitLock);
+    return true;
+  }
+  return pthread_cond_timedwait(&m_condition, &g_waitLock, deadline) != ETIMEDOUT;
 }
 
-void LocalWaitable::RemoveWaiterLocked(Waiter* waiter) {
-  m_waiters.erase(std::remove(m_waiters.begin(), m_waiters.end(), waiter), m_waiters.end());
+void LocalWaitable::NotifyLocked() noexcept {
+  for (WaitLink* link = m_pFirstLink; link != nullptr; link = link->pNext) link->pWaiter->wake.WakeAllLocked();
+}
+
+void LocalWaitable::LinkLocked(WaitLink& link) noexcept {
+  link.pPrevious = nullptr;
+  link.pNext = m_pFirstLink;
+  if (m_pFirstLink != nullptr) m_pFirstLink->pPrevious = &link;
+  m_pFirstLink = &link;
+}
+
+void LocalWaitable::UnlinkLocked(WaitLink& link) noexcept {
+  if (link.pPrevious != nullptr) {
+    link.pPrevious->pNext = link.pNext;
+  } else {
+    m_pFirstLink = link.pNext;
+  }
+  if (link.pNext != nullptr) link.pNext->pPrevious = link.pPrevious;
+  link.pPrevious = nullptr;
+  link.pNext = nullptr;
 }
 
 DWORD LocalWaitable::Wait(DWORD milliseconds) {
@@ -52,7 +105,7 @@ DWORD LocalWaitable::Wait(DWORD milliseconds) {
 namespace {
 
 // The index of the object that satisfies the wait, or -1. Consumes it.
-int TryAcquireLocked(LocalWaitable* const* objects, DWORD count, bool waitAll) {
+int TryAcquireLocked(LocalWaitable* const* objects, DWORD count, bool waitAll) noexcept {
   if (waitAll) {
     for (DWORD i = 0; i < count; ++i) {
       if (!objects[i]->IsSignalledLocked()) return -1;
@@ -71,33 +124,37 @@ int TryAcquireLocked(LocalWaitable* const* objects, DWORD count, bool waitAll) {
 
 }  // namespace
 
-DWORD WaitLocal(LocalWaitable* const* objects, DWORD count, bool waitAll, DWORD milliseconds) {
-  using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+DWORD WaitLocal(LocalWaitable* const* objects, DWORD count, bool waitAll, DWORD milliseconds) noexcept {
+  if (count == 0 || count > MAXIMUM_WAIT_OBJECTS) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return WAIT_FAILED;
+  }
+  const bool limited = milliseconds != INFINITE;
+  const timespec deadline = limited ? DeadlineAfter(milliseconds) : timespec{};
 
-  std::unique_lock<std::mutex> lock(WaitLock());
+  const WaitLockGuard lock;
   int index = TryAcquireLocked(objects, count, waitAll);
   if (index >= 0) return WAIT_OBJECT_0 + static_cast<DWORD>(index);
   if (milliseconds == 0) return WAIT_TIMEOUT;
 
+  // Everything the wait needs lives on this stack: nothing is allocated.
   Waiter waiter;
-  for (DWORD i = 0; i < count; ++i) objects[i]->AddWaiterLocked(&waiter);
+  WaitLink links[MAXIMUM_WAIT_OBJECTS];
+  for (DWORD i = 0; i < count; ++i) {
+    links[i].pWaiter = &waiter;
+    objects[i]->LinkLocked(links[i]);
+  }
   DWORD result = WAIT_TIMEOUT;
   for (;;) {
-    if (milliseconds == INFINITE) {
-      waiter.wake.wait(lock);
-    } else if (waiter.wake.wait_until(lock, deadline) == std::cv_status::timeout) {
-      index = TryAcquireLocked(objects, count, waitAll);
-      if (index >= 0) result = WAIT_OBJECT_0 + static_cast<DWORD>(index);
-      break;
-    }
+    const bool inTime = waiter.wake.SleepLocked(limited ? &deadline : nullptr);
     index = TryAcquireLocked(objects, count, waitAll);
     if (index >= 0) {
       result = WAIT_OBJECT_0 + static_cast<DWORD>(index);
       break;
     }
+    if (!inTime) break;
   }
-  for (DWORD i = 0; i < count; ++i) objects[i]->RemoveWaiterLocked(&waiter);
+  for (DWORD i = 0; i < count; ++i) objects[i]->UnlinkLocked(links[i]);
   return result;
 }
 

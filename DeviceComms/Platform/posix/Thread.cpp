@@ -17,20 +17,21 @@ namespace {
 
 // A thread: signalled once its routine has returned. The handle owns one
 // reference and the running thread another, so closing the handle early is
-// safe.
+// safe. Nothing here allocates or throws beyond the object itself.
 class ThreadObject final : public platform::LocalWaitable {
  public:
-  ThreadObject(LPTHREAD_START_ROUTINE routine, LPVOID parameter) : m_routine(routine), m_parameter(parameter) {}
+  ThreadObject(LPTHREAD_START_ROUTINE routine, LPVOID parameter) noexcept
+      : m_routine(routine), m_parameter(parameter) {}
 
-  bool IsSignalledLocked() const override { return m_finished; }
-  void ConsumeLocked() override {}
+  bool IsSignalledLocked() const noexcept override { return m_finished; }
+  void ConsumeLocked() noexcept override {}
 
   // Runs on the new thread.
-  void Run() {
+  void Run() noexcept {
     {
-      std::lock_guard<std::mutex> lock(platform::WaitLock());
+      const platform::WaitLockGuard lock;
       m_tid = static_cast<DWORD>(::syscall(SYS_gettid));
-      m_started.notify_all();
+      m_started.WakeAllLocked();
     }
     DWORD exitCode = 0xFFFFFFFFu;
     try {
@@ -41,7 +42,7 @@ class ThreadObject final : public platform::LocalWaitable {
       std::fprintf(stderr, "thread %u: routine ended by an exception\n", static_cast<unsigned>(m_tid));
     }
     {
-      std::lock_guard<std::mutex> lock(platform::WaitLock());
+      const platform::WaitLockGuard lock;
       m_exitCode = exitCode;
       m_finished = true;
       NotifyLocked();
@@ -50,19 +51,19 @@ class ThreadObject final : public platform::LocalWaitable {
   }
 
   // Waits until the new thread has reported its id.
-  DWORD WaitForTid() {
-    std::unique_lock<std::mutex> lock(platform::WaitLock());
-    m_started.wait(lock, [this] { return m_tid != 0; });
+  DWORD WaitForTid() noexcept {
+    const platform::WaitLockGuard lock;
+    while (m_tid == 0) m_started.SleepLocked(nullptr);
     return m_tid;
   }
 
-  DWORD Tid() {
-    std::lock_guard<std::mutex> lock(platform::WaitLock());
+  DWORD Tid() noexcept {
+    const platform::WaitLockGuard lock;
     return m_tid;
   }
 
-  bool ExitCode(DWORD* exitCode) {
-    std::lock_guard<std::mutex> lock(platform::WaitLock());
+  bool ExitCode(DWORD* exitCode) noexcept {
+    const platform::WaitLockGuard lock;
     *exitCode = m_finished ? m_exitCode : STILL_ACTIVE;
     return true;
   }
@@ -70,10 +71,10 @@ class ThreadObject final : public platform::LocalWaitable {
  private:
   const LPTHREAD_START_ROUTINE m_routine;
   const LPVOID m_parameter;
-  std::condition_variable m_started;
-  DWORD m_tid = 0;           // guarded by WaitLock()
-  bool m_finished = false;   // guarded by WaitLock()
-  DWORD m_exitCode = 0;      // guarded by WaitLock()
+  platform::WaitCondition m_started;
+  DWORD m_tid = 0;           // guarded by the wait lock
+  bool m_finished = false;   // guarded by the wait lock
+  DWORD m_exitCode = 0;      // guarded by the wait lock
 };
 
 void* ThreadStart(void* argument) {

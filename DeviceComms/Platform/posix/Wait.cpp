@@ -1,7 +1,5 @@
 #include "Platform/Wait.h"
 
-#include <vector>
-
 #include "Platform/LastError.h"
 #include "Platform/posix/KernelObject.h"
 
