@@ -182,7 +182,10 @@ void ModbusConnection::StartConnect(Clock::time_point now) {
   if (::connect(m_socket, reinterpret_cast<sockaddr*>(&address), length) == 0) {
     FinishConnect(now);
   } else if (errno != EINPROGRESS) {
-    FinishConnect(now);  // reads the error through SO_ERROR
+    // Refused at once (common on loopback): SO_ERROR no longer holds why.
+    const int error = errno;
+    std::vector<Completion> none;  // nothing is in flight before a connect
+    Lose(std::strerror(error), now, none);
   }
 }
 

@@ -18,7 +18,8 @@
 // parses; Change moves the layer to that endpoint's connection, and requests
 // still waiting on the old one end with PROTOCOL_E_TARGET_CHANGED.
 //
-// Ownership: reference counted (created with one reference). Start binds the
+// Ownership: reference counted (created with one reference); the pool it
+// was created with must outlive it. Start binds the
 // receive function (the component's Receive); Stop, which must come before the
 // component goes away, detaches from the connections so no Receive follows.
 // Threads: Send from the component's send thread, the rest from the host's;

@@ -278,6 +278,18 @@ TEST_F(ModbusProtocolTest, ServerKilledAndRestartedFailsWhatWasInFlightThenRecon
   }
 }
 
+TEST_F(ModbusProtocolTest, NoServerMeansRequestsWaitUntilTheirDeadlineAndConnectsAreRetried) {
+  ASSERT_TRUE(m_sim.Start({}));
+  ASSERT_TRUE(m_sim.Stop());  // its port is now closed
+  Open("&timeout=300&backoff=10&backoff-max=40");
+  TestMessage* const request = Send(Read(3, 0, 1));
+  WaitAll();
+  EXPECT_EQ(request->Status(), PROTOCOL_E_TIMEOUT);
+  EXPECT_EQ(m_layer->Connection()->GetCounters().connects, 0u);
+  EXPECT_NE(Traces().find("connect failed (Connection refused)"), std::string::npos) << Traces();
+  EXPECT_EQ(Traces().find("connected to"), std::string::npos) << Traces();
+}
+
 TEST(ModbusEndpointTest, ParsesConnectionStringsAndSaysWhatIsWrong) {
   struct Case {
     const char* text;
