@@ -290,6 +290,38 @@ TEST_F(ModbusProtocolTest, NoServerMeansRequestsWaitUntilTheirDeadlineAndConnect
   EXPECT_EQ(Traces().find("connected to"), std::string::npos) << Traces();
 }
 
+TEST_F(ModbusProtocolTest, ChangedRuntimeInformationMovesToTheNewTargetAndEndsWhatWaitedOnTheOld) {
+  ASSERT_TRUE(m_sim.Start({"--latency", "60000"}));
+  PlcSimProcess other;
+  ASSERT_TRUE(other.Start({}));
+  Open("&timeout=60000");
+  for (int i = 0; i < 2; ++i) Send(Read(3, i, 1));
+  ASSERT_TRUE(WaitFor([this] { return m_layer->Connection()->GetCounters().inFlight == 2; }));
+
+  ModbusEndpoint moved;
+  std::string error;
+  ASSERT_TRUE(modbustcp::ParseModbusUrl("modbus-tcp://127.0.0.1:" + std::to_string(other.Port()) + "?unit=2",
+                                        moved, error));
+  LONG valid = -1;
+  EXPECT_EQ(m_layer->CheckRuntimeInformation(L"LINE=x;URL=\"tcp://nowhere\"", &valid), S_OK);
+  EXPECT_EQ(valid, 0);
+  EXPECT_EQ(m_layer->ChangeRuntimeInformation(L"URL=tcp://nowhere"), E_INVALIDARG);
+  EXPECT_EQ(m_layer->CheckRuntimeInformation(moved.RuntimeInformation().c_str(), &valid), S_OK);
+  EXPECT_EQ(valid, 1);
+  ASSERT_EQ(m_layer->ChangeRuntimeInformation(moved.RuntimeInformation().c_str()), S_OK);
+  WaitAll();
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(m_messages[i]->Status(), PROTOCOL_E_TARGET_CHANGED);
+
+  TestMessage* const after = Send(Read(3, 0, 1));
+  WaitAll();
+  EXPECT_EQ(after->Status(), S_OK);
+  EXPECT_EQ(after->Answer(), (std::vector<BYTE>{3, 2, 0x07, 0xD0}));  // 2000: unit 2 of the other simulator
+  LPWSTR information = nullptr;
+  ASSERT_EQ(m_layer->GetRuntimeInformation(&information), S_OK);
+  EXPECT_EQ(std::wstring(information), moved.RuntimeInformation());
+  CoTaskMemFree(information);
+}
+
 TEST(ModbusEndpointTest, ParsesConnectionStringsAndSaysWhatIsWrong) {
   struct Case {
     const char* text;
