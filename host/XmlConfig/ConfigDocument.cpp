@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "ModbusTcp/ModbusEndpoint.h"
 #include "XmlConfig/HostText.h"
 #include "TARVO_SupportLib/ConfigString.h"
 
@@ -153,6 +154,19 @@ bool ConfigDocument::Check(std::string& error, const std::string& baseDirectory)
       }
       c.position = m_controllers.size() + 1;
       c.configurationString = MakeConfigurationString(c);
+      if (c.address.rfind("modbus-tcp:", 0) == 0) {
+        // A Modbus/TCP controller: its string is the protocol layer's
+        // runtime information, so the targets the dispatcher forms before
+        // the layer reports it are the ones it forms afterwards.
+        modbustcp::ModbusEndpoint endpoint;
+        std::string what;
+        if (!modbustcp::ParseModbusUrl(c.address, endpoint, what)) {
+          error = Where(element) + ": Address \"" + c.address + "\" is not a Modbus/TCP connection string: " + what;
+          return false;
+        }
+        c.configurationString = endpoint.RuntimeInformation();
+        if (!c.gateway.empty()) c.configurationString += L";DEV=" + ConfigString::QuoteValue(ToWide(c.gateway.c_str()));
+      }
       m_controllers.push_back(std::move(c));
     }
   }

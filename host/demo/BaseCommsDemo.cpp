@@ -1,8 +1,11 @@
 // basecomms-demo: a small reference host that runs the BaseComms component
-// against simulated controllers.
+// against simulated controllers, or over Modbus/TCP against a controller
+// simulator (plc-sim, see scripts/run) or a real server.
 //
 // For every controller of the host configuration it starts a component on a
-// simulated line, sets the runtime version to the controller's release
+// simulated line, or on the Modbus/TCP protocol layer when the controller's
+// Address is a connection string (then all controllers run at once, so
+// those of one target share their connection), sets the runtime version to the controller's release
 // version, reads the driver version, requests each configured command a few
 // times, cancels one request, waits until all results are in and prints a
 // summary (ControllerRun.h). Each result is printed as it arrives; the
@@ -12,6 +15,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
@@ -32,6 +37,12 @@ int main(int argc, char** argv) {
   app.add_option("-p,--plugins", pluginDir, "directory of the plug-in modules")->capture_default_str();
   app.add_option("-w,--wait-ms", waitMs, "how long to wait for the results of one controller")->capture_default_str();
   app.add_option("-r,--refuse-every", settings.refuseEvery, "the line refuses every n-th message (0: none)")
+      ->capture_default_str();
+  app.add_option("--connect", settings.connect,
+                 "HOST:PORT of a Modbus/TCP server in place of every Modbus controller's configured one");
+  app.add_option("--unit", settings.unit, "Modbus unit id in place of the configured ones")->check(CLI::Range(0, 255));
+  app.add_option("--repeat", settings.repeat, "how often each controller makes its requests")
+      ->check(CLI::Range(1u, 10000u))
       ->capture_default_str();
   CLI11_PARSE(app, argc, argv);
 
@@ -55,8 +66,24 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "basecomms-demo: the device-result class could not be registered\n");
       return 1;
     }
+    modbustcp::ConnectionPool pool([](const std::string& line) { std::printf("  trace: %s\n", line.c_str()); });
+    settings.pPool = &pool;
+    bool together = false;
     for (const hostconfig::ControllerConfig& controller : document->Controllers()) {
-      allEnded = demo::RunController(document, controller, settings) && allEnded;
+      together = together || demo::IsModbusController(controller);
+    }
+    if (together) {
+      std::vector<char> ended(document->Controllers().size(), 0);
+      std::vector<std::thread> runs;
+      for (std::size_t i = 0; i < ended.size(); ++i) {
+        runs.emplace_back([&, i] { ended[i] = demo::RunController(document, document->Controllers()[i], settings); });
+      }
+      for (std::thread& run : runs) run.join();
+      for (char one : ended) allEnded = allEnded && one != 0;
+    } else {
+      for (const hostconfig::ControllerConfig& controller : document->Controllers()) {
+        allEnded = demo::RunController(document, controller, settings) && allEnded;
+      }
     }
   }
   const LONG blocksLeft = CoTaskMemBlocksInUse() - blocksBefore;

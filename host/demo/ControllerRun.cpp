@@ -1,8 +1,10 @@
 #include "ControllerRun.h"
 
 #include <cstdio>
+#include <functional>
 
 #include "DemoDeviceMessage.h"
+#include "ModbusTcp/ModbusProtocolComms.h"
 #include "RequestPlan.h"
 #include "SimulatedLine/HostDeviceInfo.h"
 #include "SimulatedLine/ResultSink.h"
@@ -52,24 +54,49 @@ bool Served(ParallelCommunication& component, int command) {
 }
 
 void MakeRequests(ParallelCommunication& component, ITARVO_DeviceConfig* config, const RunSettings& settings,
-                  const std::string& name, Requests& requests) {
+                  const std::string& name, bool modbus, Requests& requests) {
+  const auto plan = modbus ? ModbusRequestsFor : RequestsFor;
+  const PlannedRequest cancelledRequest = modbus ? ModbusCancelledRequest() : CancelledRequest();
   requests.Make({kSetRuntimeVersion, SetRuntimeVersionData(config)});
   requests.Make({kGetDriverVersion, {}});
   bool delayedServed = false;
-  for (int command : settings.commands) {
-    if (!Served(component, command)) continue;
-    for (const PlannedRequest& request : RequestsFor(command)) requests.Make(request);
-    delayedServed = delayedServed || command == CancelledRequest().command;
+  for (unsigned round = 0; round < settings.repeat; ++round) {
+    for (int command : settings.commands) {
+      if (!Served(component, command)) continue;
+      for (const PlannedRequest& request : plan(command)) requests.Make(request);
+      delayedServed = delayedServed || command == cancelledRequest.command;
+    }
   }
   if (delayedServed) {
-    ITARVO_DeviceMessage* const cancelled = requests.Make(CancelledRequest());
+    ITARVO_DeviceMessage* const cancelled = requests.Make(cancelledRequest);
     if (cancelled == nullptr) return;
     const HRESULT hr = component.CancelMessageService(cancelled);
-    std::printf("  %s  key %-4d cancelled: 0x%08X\n", name.c_str(), CancelledRequest().command, static_cast<unsigned>(hr));
+    std::printf("  %s  key %-4d cancelled: 0x%08X\n", name.c_str(), cancelledRequest.command, static_cast<unsigned>(hr));
   }
 }
 
+// The controller's endpoint, with the server and unit of the settings in
+// place of the configured ones; false with `error` when either is malformed.
+bool ModbusEndpointOf(const hostconfig::ControllerConfig& controller, const RunSettings& settings,
+                      modbustcp::ModbusEndpoint& endpoint, std::string& error) {
+  if (!modbustcp::ParseModbusUrl(controller.address, endpoint, error)) return false;
+  if (settings.connect.empty() && settings.unit < 0) return true;
+  const modbustcp::ModbusEndpoint configured = endpoint;
+  const std::string url = "modbus-tcp://" + (settings.connect.empty() ? configured.Line().substr(13) : settings.connect) +
+                          "?unit=" + std::to_string(settings.unit >= 0 ? settings.unit : configured.unit) +
+                          "&timeout=" + std::to_string(configured.timeout.count()) +
+                          "&backoff=" + std::to_string(configured.backoff.count()) +
+                          "&backoff-max=" + std::to_string(configured.backoffMax.count());
+  if (modbustcp::ParseModbusUrl(url, endpoint, error)) return true;
+  error = "--connect " + settings.connect + " / --unit " + std::to_string(settings.unit) + ": " + error;
+  return false;
+}
+
 }  // namespace
+
+bool IsModbusController(const hostconfig::ControllerConfig& controller) {
+  return controller.address.rfind("modbus-tcp:", 0) == 0;
+}
 
 bool RunController(const std::shared_ptr<const hostconfig::ConfigDocument>& document,
                    const hostconfig::ControllerConfig& controller, const RunSettings& settings) {
@@ -82,26 +109,57 @@ bool RunController(const std::shared_ptr<const hostconfig::ConfigDocument>& docu
   const ComHolder<ITARVO_DeviceConfig> config(rawConfig);
   const ComHolder<simline::HostDeviceInfo> info(simline::HostDeviceInfo::Create(config.get()));
   const ComHolder<simline::ResultSink> sink(simline::ResultSink::Create(controller.name));
-  const ComHolder<simline::SimulatedLine> line(
-      simline::SimulatedLine::Create({settings.answerModule, std::chrono::milliseconds(3), settings.refuseEvery}));
+  const bool modbus = IsModbusController(controller) && settings.pPool != nullptr;
+  ComHolder<simline::SimulatedLine> line;
+  ComHolder<modbustcp::ModbusProtocolComms> layer;
+  std::string address = controller.address;
+  if (modbus) {
+    modbustcp::ModbusEndpoint endpoint;
+    std::string error;
+    if (!ModbusEndpointOf(controller, settings, endpoint, error)) {
+      std::printf("%s: %s\n", name, error.c_str());
+      return false;
+    }
+    // The component finds its target by this text before it starts.
+    config->SetConfiguration(L"", endpoint.RuntimeInformation().c_str());
+    layer.reset(modbustcp::ModbusProtocolComms::Create(*settings.pPool, endpoint));
+    address = endpoint.Url();
+  } else {
+    line.reset(
+        simline::SimulatedLine::Create({settings.answerModule, std::chrono::milliseconds(3), settings.refuseEvery}));
+  }
+  ITARVO_ProtocolComms* const protocol = modbus ? static_cast<ITARVO_ProtocolComms*>(layer.get()) : line.get();
 
   // The configuration has no notion of a one-by-one controller: every
   // controller gets a parallel component, limited by its ParallelLimit.
   std::unique_ptr<ParallelCommunication> component(ParallelCommunication::CreateInstance());
-  if (!component || FAILED(component->Initialise(info.get(), sink.get(), line.get()))) {
+  if (!component || FAILED(component->Initialise(info.get(), sink.get(), protocol))) {
     std::printf("%s: the component did not start\n", name);
     return false;
   }
-  std::printf("%s: line %s, address %s, parallel limit %d\n", name, controller.line.c_str(),
-              controller.address.c_str(), static_cast<int>(controller.parallelLimit));
-  line->Start(component.get());
+  std::printf("%s: line %s, address %s, parallel limit %d\n", name, controller.line.c_str(), address.c_str(),
+              static_cast<int>(controller.parallelLimit));
+  ParallelCommunication* const receiver = component.get();
+  if (modbus) {
+    layer->Start([receiver](ITARVO_ProtocolMessage* message) { receiver->Receive(message); });
+  } else {
+    line->Start(receiver);
+  }
 
+  const auto start = std::chrono::steady_clock::now();
   Requests requests(*component, controller.name);
-  MakeRequests(*component, config.get(), settings, controller.name, requests);
+  MakeRequests(*component, config.get(), settings, controller.name, modbus, requests);
   const bool allIn = sink->WaitForAll(requests.Accepted(), settings.wait);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
   component->StopSendReceive();
-  line->Stop();
+  modbustcp::ModbusConnection::Counters counters;
+  if (modbus) {
+    counters = layer->Connection()->GetCounters();
+    layer->Stop();
+  } else {
+    line->Stop();
+  }
   component->UnInitialise();
   component.reset();
 
@@ -112,10 +170,19 @@ bool RunController(const std::shared_ptr<const hostconfig::ConfigDocument>& docu
     twice += ended > 1 ? 1 : 0;
     none += ended == 0 ? 1 : 0;
   }
-  std::printf("%s: %zu requests accepted: %d ended once, %d more than once, %d not at all%s; "
-              "%d error results; line answered %u, refused %u\n\n",
-              name, requests.Accepted().size(), once, twice, none, allIn ? "" : " (timed out)", sink->Failed(),
-              static_cast<unsigned>(line->Answered()), static_cast<unsigned>(line->Refused()));
+  if (modbus) {
+    // Counters of the connection, which other controllers of the target share.
+    std::printf("%s: %zu requests accepted: %d ended once, %d more than once, %d not at all%s; "
+                "%d error results; connection: %lu time-outs, %lu reconnects, %lu dropped frames; %.0f requests/s\n\n",
+                name, requests.Accepted().size(), once, twice, none, allIn ? "" : " (timed out)", sink->Failed(),
+                counters.timedOut, counters.connects > 0 ? counters.connects - 1 : 0, counters.droppedFrames,
+                seconds > 0 ? static_cast<double>(requests.Accepted().size()) / seconds : 0.0);
+  } else {
+    std::printf("%s: %zu requests accepted: %d ended once, %d more than once, %d not at all%s; "
+                "%d error results; line answered %u, refused %u\n\n",
+                name, requests.Accepted().size(), once, twice, none, allIn ? "" : " (timed out)", sink->Failed(),
+                static_cast<unsigned>(line->Answered()), static_cast<unsigned>(line->Refused()));
+  }
   return twice == 0 && none == 0;
 }
 

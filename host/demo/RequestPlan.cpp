@@ -63,6 +63,37 @@ std::vector<PlannedRequest> RequestsFor(int command) {
 
 PlannedRequest CancelledRequest() { return {kDelayedRead, {0xD0, 0x07, 0xCC}}; }  // 2000 ms
 
+namespace {
+
+// 16-bit little-endian numbers, the Modbus services' device data.
+std::vector<BYTE> Words(std::initializer_list<int> values) {
+  std::vector<BYTE> bytes;
+  for (int value : values) {
+    bytes.push_back(static_cast<BYTE>(value));
+    bytes.push_back(static_cast<BYTE>(value >> 8));
+  }
+  return bytes;
+}
+
+}  // namespace
+
+std::vector<PlannedRequest> ModbusRequestsFor(int command) {
+  switch (command) {
+    case 1: return {{command, Words({0, 16})}, {command, Words({8, 4})}};
+    case 3: return {{command, Words({0, 10})}, {command, Words({100, 2})}, {command, Words({995, 10})}};
+    case 4: return {{command, Words({0, 2})}, {command, Words({5, 3})}};
+    case 6: return {{command, Words({50, 1234})}};
+    case 16: return {{command, Words({60, 3, 1, 2, 3})}};
+    case 20: return {{command, Words({0, 300})}};
+    case 21: return {{command, Words({20, 2})}, {command, Words({20, 2})}};
+    case 22: return {{command, Words({40, 30, 2})}};
+    case 23: return {{command, Words({0, 2})}};
+    default: return {};
+  }
+}
+
+PlannedRequest ModbusCancelledRequest() { return {22, Words({2000, 0, 1})}; }
+
 std::vector<BYTE> SetRuntimeVersionData(ITARVO_DeviceConfig* config) {
   // Four bytes not looked at, the tag, the count of version bytes, the version.
   std::vector<BYTE> data{0x00, 0x00, 0x00, 0x00, 0xC9, 0x02, 0x03, 0x00};

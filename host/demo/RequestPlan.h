@@ -32,6 +32,14 @@ std::vector<PlannedRequest> RequestsFor(int command);
 // A delayed read that waits long enough to be cancelled in the time watch.
 PlannedRequest CancelledRequest();
 
+// The same for the Modbus services of host/examples/ModbusPlant.xml (1 read
+// coils, 3 read holding registers, one of them out of range, 4 read input
+// registers, 6 and 16 writes, 20 block read of 300 registers, 21 two equal
+// absorbing reads, 22 delayed read of 40 ms, 23 urgent status read); data as
+// docs/MODBUS.md lays them out.
+std::vector<PlannedRequest> ModbusRequestsFor(int command);
+PlannedRequest ModbusCancelledRequest();
+
 // The data of a set-runtime-version request for the controller's release
 // version ("major.minor.build" under DriverVersionInfo/DriverReleaseVersion
 // of its configuration; 0.0.0 when missing).

@@ -15,7 +15,7 @@ using hostconfig::ConfigDocument;
 using hostconfig::XmlDeviceConfig;
 
 const char* const kDocument = R"(<HostConfiguration>
-  <Lines><Line Name="SIM1"/><Line Name="SIM 2"/></Lines>
+  <Lines><Line Name="SIM1"/><Line Name="SIM 2"/><Line Name="TCP"/></Lines>
   <Networks><Network Name="N"/></Networks>
   <Controllers>
     <Controller Name="P1" Network="N" Line="SIM1" Address="1" ParallelLimit="4"/>
@@ -23,6 +23,10 @@ const char* const kDocument = R"(<HostConfiguration>
     <Controller Name="P2" Network="N" Line="SIM1" Address="2"/>
     <Controller Name="R1" Network="N" Line="SIM1" Address="1" Gateway="GW;1"/>
     <Controller Name="Q" Network="N" Line="SIM 2" Address=" 7"/>
+    <Controller Name="M1" Network="N" Line="TCP" Address="modbus-tcp://127.0.0.1:1502?unit=3&amp;timeout=500"/>
+    <Controller Name="M1b" Network="N" Line="TCP" Address="modbus-tcp://127.0.0.1:1502?timeout=90&amp;unit=3"/>
+    <Controller Name="M2" Network="N" Line="TCP" Address="modbus-tcp://127.0.0.1:1502?unit=4"/>
+    <Controller Name="M3" Network="N" Line="TCP" Address="modbus-tcp://127.0.0.1:1503?unit=3"/>
   </Controllers>
 </HostConfiguration>)";
 
@@ -78,6 +82,16 @@ TEST_F(XmlDeviceConfigTest, SameTargetMeansSameLineAddressAndRoute) {
   EXPECT_EQ(result, 0);
   EXPECT_EQ(p1->CompareConfiguration(L"SameTarget", nullptr, &result), E_POINTER);
   EXPECT_EQ(p1->CompareConfiguration(L"SameTarget", L"", nullptr), E_POINTER);
+}
+
+TEST_F(XmlDeviceConfigTest, ModbusControllersAreTheSameTargetWhenServerAndUnitAre) {
+  EXPECT_EQ(Configuration(Make("M1").Get()),
+            L"LINE=modbus-tcp://127.0.0.1:1502;ADDR=3;"
+            L"URL=modbus-tcp://127.0.0.1:1502?unit=3&timeout=500&backoff=50&backoff-max=5000");
+  auto m1 = Make("M1"), m1b = Make("M1b"), m2 = Make("M2"), m3 = Make("M3");
+  EXPECT_EQ(SameTarget(m1.Get(), m1b.Get()), 1);  // other time-out, same server and unit
+  EXPECT_EQ(SameTarget(m1.Get(), m2.Get()), 0);   // another unit
+  EXPECT_EQ(SameTarget(m1.Get(), m3.Get()), 0);   // another port
 }
 
 TEST_F(XmlDeviceConfigTest, SetConfigurationReplacesTheStringAndMovesTheTarget) {

@@ -1,0 +1,394 @@
+#include "ModbusTcp/ModbusConnection.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "ModbusTcp/MbapFrame.h"
+
+namespace modbustcp {
+
+namespace {
+
+// The loop wakes at least this often, so a stop is never missed for long.
+constexpr std::chrono::milliseconds kLongestSleep{100};
+// Reads of one turn before the loop looks at deadlines and writes again.
+constexpr int kReadsPerTurn = 64;
+
+}  // namespace
+
+ModbusConnection::ModbusConnection(const ModbusEndpoint& endpoint, TraceFunction trace)
+    : m_endpoint(endpoint), m_trace(std::move(trace)), m_reconnectAt(Clock::now()), m_backoff(endpoint.backoff) {
+  m_wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  m_thread = std::thread([this] { Run(); });
+}
+
+ModbusConnection::~ModbusConnection() {
+  {
+    const std::lock_guard<std::mutex> guard(m_lock);
+    m_stop = true;
+  }
+  Wake();
+  if (m_thread.joinable()) m_thread.join();
+  for (Request& request : m_queue) ReleaseRequest(request);
+  for (auto& [transaction, request] : m_inFlight) ReleaseRequest(request);
+  if (m_socket >= 0) ::close(m_socket);
+  if (m_wakeFd >= 0) ::close(m_wakeFd);
+}
+
+ModbusConnection::ClientId ModbusConnection::Attach(ReceiveFunction receive) {
+  const std::lock_guard<std::mutex> guard(m_lock);
+  const ClientId client = m_nextClient++;
+  m_clients[client] = std::move(receive);
+  return client;
+}
+
+void ModbusConnection::Detach(ClientId client) {
+  std::vector<Request> dropped;
+  {
+    std::unique_lock<std::mutex> guard(m_lock);
+    m_clients.erase(client);
+    m_failAll.erase(client);
+    for (auto it = m_queue.begin(); it != m_queue.end();) {
+      if (it->client == client) {
+        dropped.push_back(*it);
+        it = m_queue.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    for (auto it = m_inFlight.begin(); it != m_inFlight.end();) {
+      if (it->second.client == client) {
+        dropped.push_back(it->second);
+        it = m_inFlight.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    m_delivered.wait(guard, [this, client] { return m_delivering != client; });
+  }
+  for (Request& request : dropped) ReleaseRequest(request);
+}
+
+void ModbusConnection::FailAll(ClientId client, HRESULT status) {
+  {
+    const std::lock_guard<std::mutex> guard(m_lock);
+    m_failAll[client] = status;
+  }
+  Wake();
+}
+
+void ModbusConnection::Submit(ClientId client, ITARVO_ProtocolMessage* message, ITARVO_ProtocolResponse* response,
+                              std::vector<std::uint8_t> pdu, std::uint8_t unit, Clock::time_point deadline) {
+  message->AddRef();
+  response->AddRef();
+  {
+    const std::lock_guard<std::mutex> guard(m_lock);
+    m_queue.push_back(Request{client, message, response, std::move(pdu), unit, deadline});
+  }
+  Wake();
+}
+
+ModbusConnection::Counters ModbusConnection::GetCounters() const {
+  const std::lock_guard<std::mutex> guard(m_lock);
+  Counters counters = m_counters;
+  counters.inFlight = m_inFlight.size();
+  return counters;
+}
+
+void ModbusConnection::Run() {
+  std::vector<Completion> done;
+  for (;;) {
+    {
+      const std::lock_guard<std::mutex> guard(m_lock);
+      if (m_stop) break;
+    }
+    Turn(done);
+    Deliver(done);
+  }
+}
+
+void ModbusConnection::Turn(std::vector<Completion>& done) {
+  Clock::time_point now = Clock::now();
+  Expire(now, done);
+  if (m_state == tagDisconnected && now >= m_reconnectAt) StartConnect(now);
+  if (m_state == tagConnected) {
+    MoveQueuedToLine();
+    if (!WritePending()) Lose("write failed", now, done);
+  }
+
+  Clock::time_point wake = now + kLongestSleep;
+  {
+    const std::lock_guard<std::mutex> guard(m_lock);
+    for (const Request& request : m_queue) wake = std::min(wake, request.deadline);
+    for (const auto& [transaction, request] : m_inFlight) wake = std::min(wake, request.deadline);
+  }
+  if (m_state == tagDisconnected) wake = std::min(wake, m_reconnectAt);
+  pollfd fds[2] = {{m_wakeFd, POLLIN, 0}, {m_socket, 0, 0}};
+  if (m_state == tagConnecting) fds[1].events = POLLOUT;
+  if (m_state == tagConnected) fds[1].events = static_cast<short>(POLLIN | (m_out.empty() ? 0 : POLLOUT));
+  const nfds_t count = m_state == tagDisconnected ? 1 : 2;
+  const auto timeout = std::chrono::ceil<std::chrono::milliseconds>(std::max(wake - now, Clock::duration::zero()));
+  if (::poll(fds, count, static_cast<int>(timeout.count())) <= 0) return;
+  if ((fds[0].revents & POLLIN) != 0) {
+    std::uint64_t value = 0;
+    [[maybe_unused]] const ssize_t drained = ::read(m_wakeFd, &value, sizeof(value));
+  }
+  if (count < 2 || fds[1].revents == 0) return;
+  now = Clock::now();
+  if (m_state == tagConnecting) {
+    FinishConnect(now);
+    return;
+  }
+  if ((fds[1].revents & (POLLIN | POLLHUP | POLLERR)) != 0) ReadFrames(done);
+  if (m_state == tagConnected && (fds[1].revents & POLLOUT) != 0 && !WritePending()) Lose("write failed", now, done);
+}
+
+void ModbusConnection::StartConnect(Clock::time_point now) {
+  Trace("connecting to " + m_endpoint.Line());
+  const bool v6 = m_endpoint.host.find(':') != std::string::npos;
+  sockaddr_storage address{};
+  socklen_t length = 0;
+  if (v6) {
+    auto* a = reinterpret_cast<sockaddr_in6*>(&address);
+    a->sin6_family = AF_INET6;
+    a->sin6_port = htons(m_endpoint.port);
+    inet_pton(AF_INET6, m_endpoint.host.c_str(), &a->sin6_addr);
+    length = sizeof(*a);
+  } else {
+    auto* a = reinterpret_cast<sockaddr_in*>(&address);
+    a->sin_family = AF_INET;
+    a->sin_port = htons(m_endpoint.port);
+    inet_pton(AF_INET, m_endpoint.host.c_str(), &a->sin_addr);
+    length = sizeof(*a);
+  }
+  m_socket = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (m_socket < 0) {
+    std::vector<Completion> none;
+    Lose("no socket", now, none);
+    return;
+  }
+  const int one = 1;
+  ::setsockopt(m_socket, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+  m_state = tagConnecting;
+  if (::connect(m_socket, reinterpret_cast<sockaddr*>(&address), length) == 0) {
+    FinishConnect(now);
+  } else if (errno != EINPROGRESS) {
+    // Refused at once (common on loopback): SO_ERROR no longer holds why.
+    const int error = errno;
+    std::vector<Completion> none;  // nothing is in flight before a connect
+    Lose(std::strerror(error), now, none);
+  }
+}
+
+void ModbusConnection::FinishConnect(Clock::time_point now) {
+  int error = 0;
+  socklen_t size = sizeof(error);
+  if (::getsockopt(m_socket, SOL_SOCKET, SO_ERROR, &error, &size) != 0) error = errno;
+  if (error != 0) {
+    std::vector<Completion> none;  // nothing is in flight before a connect
+    Lose(std::strerror(error), now, none);
+    return;
+  }
+  m_state = tagConnected;
+  m_backoff = m_endpoint.backoff;
+  m_in.clear();
+  m_out.clear();
+  {
+    const std::lock_guard<std::mutex> guard(m_lock);
+    ++m_counters.connects;
+  }
+  Trace("connected to " + m_endpoint.Line());
+}
+
+void ModbusConnection::Lose(const char* why, Clock::time_point now, std::vector<Completion>& done) {
+  const bool wasConnected = m_state == tagConnected;
+  if (m_socket >= 0) ::close(m_socket);
+  m_socket = -1;
+  m_state = tagDisconnected;
+  m_in.clear();
+  m_out.clear();
+  std::size_t failed = 0;
+  {
+    const std::lock_guard<std::mutex> guard(m_lock);
+    for (auto& [transaction, request] : m_inFlight) {
+      done.push_back(Completion{request, PROTOCOL_E_CONNECTION_LOST, {}});
+    }
+    failed = m_inFlight.size();
+    m_inFlight.clear();
+    m_counters.failedByLoss += failed;
+    if (wasConnected) ++m_counters.losses;
+  }
+  Trace(std::string(wasConnected ? "connection lost (" : "connect failed (") + why + "), " +
+        std::to_string(failed) + " requests in flight failed");
+  Trace("back-off " + std::to_string(m_backoff.count()) + " ms");
+  m_reconnectAt = now + m_backoff;
+  m_backoff = std::min(m_backoff * 2, m_endpoint.backoffMax);
+}
+
+void ModbusConnection::MoveQueuedToLine() {
+  const std::lock_guard<std::mutex> guard(m_lock);
+  while (!m_queue.empty() && m_inFlight.size() < 0x10000) {
+    while (m_inFlight.count(m_nextTransaction) != 0) ++m_nextTransaction;
+    const std::uint16_t transaction = m_nextTransaction++;
+    Request& request = m_queue.front();
+    const std::vector<std::uint8_t> frame = BuildFrame(transaction, request.unit, request.pdu);
+    m_out.insert(m_out.end(), frame.begin(), frame.end());
+    m_inFlight.emplace(transaction, request);
+    m_queue.pop_front();
+  }
+}
+
+bool ModbusConnection::WritePending() {
+  while (!m_out.empty()) {
+    const ssize_t n = ::send(m_socket, m_out.data(), m_out.size(), MSG_NOSIGNAL);
+    if (n > 0) {
+      m_out.erase(m_out.begin(), m_out.begin() + n);
+    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      return true;
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+void ModbusConnection::ReadFrames(std::vector<Completion>& done) {
+  const Clock::time_point now = Clock::now();
+  for (int i = 0; i < kReadsPerTurn; ++i) {
+    std::uint8_t buffer[4096];
+    const ssize_t n = ::recv(m_socket, buffer, sizeof(buffer), 0);
+    if (n > 0) {
+      m_in.insert(m_in.end(), buffer, buffer + n);
+      continue;
+    }
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+    if (n < 0 && errno == EINTR) continue;
+    Lose(n == 0 ? "closed by the server" : std::strerror(errno), now, done);
+    return;
+  }
+  std::size_t used = 0;
+  while (m_in.size() - used >= kMbapHeaderSize) {
+    const MbapHeader header = ReadHeader(m_in.data() + used);
+    if (!LengthValid(header.length)) {
+      {
+        const std::lock_guard<std::mutex> guard(m_lock);
+        ++m_counters.droppedFrames;
+      }
+      Trace("frame with bad length " + std::to_string(header.length) + " dropped, reconnecting to resynchronise");
+      Lose("stream out of step", now, done);
+      return;
+    }
+    const std::size_t size = 6 + std::size_t{header.length};
+    if (m_in.size() - used < size) break;
+    TakeFrame(m_in.data() + used, size, done);
+    used += size;
+  }
+  m_in.erase(m_in.begin(), m_in.begin() + static_cast<std::ptrdiff_t>(used));
+}
+
+void ModbusConnection::TakeFrame(const std::uint8_t* frame, std::size_t size, std::vector<Completion>& done) {
+  const MbapHeader header = ReadHeader(frame);
+  std::string dropped;
+  {
+    const std::lock_guard<std::mutex> guard(m_lock);
+    const auto found = m_inFlight.find(header.transaction);
+    if (header.protocol != 0) {
+      dropped = "protocol id " + std::to_string(header.protocol);
+    } else if (found == m_inFlight.end()) {
+      dropped = "unknown transaction id " + std::to_string(header.transaction);
+    } else if (header.unit != found->second.unit) {
+      dropped = "unit id " + std::to_string(header.unit) + " for transaction id " + std::to_string(header.transaction);
+    } else if ((frame[kMbapHeaderSize] & 0x7F) != found->second.pdu[0]) {
+      dropped = "function code " + std::to_string(frame[kMbapHeaderSize]) + " for transaction id " +
+                std::to_string(header.transaction);
+    } else {
+      done.push_back(Completion{found->second, S_OK, {frame + kMbapHeaderSize, frame + size}});
+      m_inFlight.erase(found);
+      ++m_counters.answered;
+      return;
+    }
+    ++m_counters.droppedFrames;
+  }
+  Trace("frame with " + dropped + " dropped");
+}
+
+void ModbusConnection::Expire(Clock::time_point now, std::vector<Completion>& done) {
+  const std::lock_guard<std::mutex> guard(m_lock);
+  const auto take = [&](Request& request, HRESULT status) { done.push_back(Completion{request, status, {}}); };
+  for (auto it = m_queue.begin(); it != m_queue.end();) {
+    const auto fail = m_failAll.find(it->client);
+    if (fail != m_failAll.end() || it->deadline <= now) {
+      take(*it, fail != m_failAll.end() ? fail->second : PROTOCOL_E_TIMEOUT);
+      if (fail == m_failAll.end()) ++m_counters.timedOut;
+      it = m_queue.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  for (auto it = m_inFlight.begin(); it != m_inFlight.end();) {
+    const auto fail = m_failAll.find(it->second.client);
+    if (fail != m_failAll.end() || it->second.deadline <= now) {
+      take(it->second, fail != m_failAll.end() ? fail->second : PROTOCOL_E_TIMEOUT);
+      if (fail == m_failAll.end()) ++m_counters.timedOut;
+      it = m_inFlight.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  m_failAll.clear();
+}
+
+void ModbusConnection::Deliver(std::vector<Completion>& done) {
+  for (Completion& completion : done) {
+    ReceiveFunction receive;
+    {
+      const std::lock_guard<std::mutex> guard(m_lock);
+      const auto client = m_clients.find(completion.request.client);
+      if (client != m_clients.end()) {
+        receive = client->second;
+        m_delivering = completion.request.client;
+      }
+    }
+    if (receive) {
+      completion.request.pResponse->SetResponse(completion.status, static_cast<ULONG>(completion.pdu.size()),
+                                                completion.pdu.data());
+      receive(completion.request.pMessage);
+      {
+        const std::lock_guard<std::mutex> guard(m_lock);
+        m_delivering = 0;
+      }
+      m_delivered.notify_all();
+    }
+    ReleaseRequest(completion.request);
+  }
+  done.clear();
+}
+
+void ModbusConnection::Wake() {
+  const std::uint64_t one = 1;
+  [[maybe_unused]] const ssize_t written = ::write(m_wakeFd, &one, sizeof(one));
+}
+
+void ModbusConnection::Trace(const std::string& line) {
+  if (m_trace) m_trace("ModbusConnection " + m_endpoint.TargetKey() + ": " + line);
+}
+
+void ModbusConnection::ReleaseRequest(Request& request) {
+  if (request.pResponse != nullptr) request.pResponse->Release();
+  if (request.pMessage != nullptr) request.pMessage->Release();
+  request.pResponse = nullptr;
+  request.pMessage = nullptr;
+}
+
+}  // namespace modbustcp

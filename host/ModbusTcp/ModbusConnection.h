@@ -1,0 +1,148 @@
+// ModbusConnection.h: one Modbus/TCP connection to one physical target
+// (server and unit id), shared by the protocol layers of the components on it.
+//
+// Requests are pipelined: each gets a free transaction id and goes out as soon
+// as the connection is up, however many are already in flight (the
+// component's dispatcher keeps that within the target's parallel limit);
+// answers are matched by transaction id in whatever order they come. Frames
+// with an unknown transaction id (late answers included), a protocol id other
+// than 0, another unit id or a function code that does not fit the request
+// are dropped with a trace line; a length field that cannot belong to a frame
+// makes the stream unreadable, so the connection is closed and opened again.
+//
+// Every request has a deadline; one that passes it is completed with
+// PROTOCOL_E_TIMEOUT. While the connection is down, requests wait for it
+// until their deadline (they are not refused); a connection lost with
+// requests in flight completes those at once with PROTOCOL_E_CONNECTION_LOST.
+// Reconnects wait an exponential back-off (endpoint.backoff doubling up to
+// endpoint.backoffMax, reset by a successful connect). Each state change is
+// traced: connecting, connected, lost, back-off.
+//
+// Completion: SetResponse on the message's ITARVO_ProtocolResponse, then the
+// client's receive function, both on the connection's own I/O thread with no
+// lock of the connection held. Each submitted request is completed exactly
+// once, or dropped unanswered when its client detaches first.
+//
+// Ownership: shared (std::shared_ptr) between the protocol layers of the
+// target; holds one reference on each message and its response interface
+// until completion. Threads: Submit/Attach/Detach from any thread; the I/O
+// thread owns the socket and the buffers. m_lock guards the request tables,
+// the clients, the counters and m_delivering.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Interfaces/Protocol.h"
+#include "ModbusTcp/ModbusEndpoint.h"
+#include "ModbusTcp/ProtocolResponse.h"
+
+namespace modbustcp {
+
+using TraceFunction = std::function<void(const std::string&)>;
+using ReceiveFunction = std::function<void(ITARVO_ProtocolMessage*)>;
+
+class ModbusConnection {
+ public:
+  using Clock = std::chrono::steady_clock;
+  using ClientId = unsigned;
+
+  struct Counters {
+    unsigned long connects = 0;      // successful connects
+    unsigned long losses = 0;        // connections lost or closed to resynchronise
+    unsigned long answered = 0;
+    unsigned long timedOut = 0;
+    unsigned long failedByLoss = 0;
+    unsigned long droppedFrames = 0;
+    std::size_t inFlight = 0;        // written and not answered now
+  };
+
+  // Starts the I/O thread, which connects at once.
+  ModbusConnection(const ModbusEndpoint& endpoint, TraceFunction trace);
+  // Stops the I/O thread; requests still held are released unanswered.
+  ~ModbusConnection();
+  ModbusConnection(const ModbusConnection&) = delete;
+  ModbusConnection& operator=(const ModbusConnection&) = delete;
+
+  ClientId Attach(ReceiveFunction receive);
+  // No completion reaches the client after Detach returns: its requests are
+  // released unanswered, and a completion being delivered is waited for.
+  // Never call it from the client's receive function.
+  void Detach(ClientId client);
+  // Completes every request of `client` with `status` soon, on the I/O thread.
+  void FailAll(ClientId client, HRESULT status);
+
+  // Takes `message` for `client` (one reference on it and on `response`).
+  // `pdu` is the request PDU, `deadline` when it must be answered.
+  void Submit(ClientId client, ITARVO_ProtocolMessage* message, ITARVO_ProtocolResponse* response,
+              std::vector<std::uint8_t> pdu, std::uint8_t unit, Clock::time_point deadline);
+
+  const ModbusEndpoint& Endpoint() const { return m_endpoint; }
+  Counters GetCounters() const;
+
+ private:
+  struct Request {
+    ClientId client = 0;
+    ITARVO_ProtocolMessage* pMessage = nullptr;    // one reference
+    ITARVO_ProtocolResponse* pResponse = nullptr;  // one reference
+    std::vector<std::uint8_t> pdu;
+    std::uint8_t unit = 0;
+    Clock::time_point deadline;
+  };
+  struct Completion {
+    Request request;
+    HRESULT status;
+    std::vector<std::uint8_t> pdu;
+  };
+  enum tagState { tagDisconnected, tagConnecting, tagConnected };
+
+  void Run();
+  // One turn of the loop; fills `done` with what must be completed.
+  void Turn(std::vector<Completion>& done);
+  void StartConnect(Clock::time_point now);
+  void FinishConnect(Clock::time_point now);
+  void Lose(const char* why, Clock::time_point now, std::vector<Completion>& done);
+  void MoveQueuedToLine();
+  bool WritePending();
+  void ReadFrames(std::vector<Completion>& done);
+  void TakeFrame(const std::uint8_t* frame, std::size_t size, std::vector<Completion>& done);
+  void Expire(Clock::time_point now, std::vector<Completion>& done);
+  void Deliver(std::vector<Completion>& done);
+  void Wake();
+  void Trace(const std::string& line);
+  static void ReleaseRequest(Request& request);
+
+  const ModbusEndpoint m_endpoint;
+  const TraceFunction m_trace;
+  int m_wakeFd = -1;
+  // I/O thread only:
+  int m_socket = -1;
+  tagState m_state = tagDisconnected;
+  Clock::time_point m_reconnectAt;
+  std::chrono::milliseconds m_backoff;
+  std::vector<std::uint8_t> m_out;
+  std::vector<std::uint8_t> m_in;
+
+  mutable std::mutex m_lock;
+  std::condition_variable m_delivered;
+  bool m_stop = false;                         // guarded by m_lock
+  std::deque<Request> m_queue;                 // guarded by m_lock: not yet written
+  std::map<std::uint16_t, Request> m_inFlight;  // guarded by m_lock: written, by transaction id
+  std::uint16_t m_nextTransaction = 1;         // guarded by m_lock
+  std::map<ClientId, ReceiveFunction> m_clients;  // guarded by m_lock
+  std::map<ClientId, HRESULT> m_failAll;       // guarded by m_lock
+  ClientId m_nextClient = 1;                   // guarded by m_lock
+  ClientId m_delivering = 0;                   // guarded by m_lock
+  Counters m_counters;                         // guarded by m_lock
+  std::thread m_thread;
+};
+
+}  // namespace modbustcp

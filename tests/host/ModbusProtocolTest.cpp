@@ -1,0 +1,362 @@
+// The Modbus/TCP protocol layer against the controller simulator in its own
+// process: framing, pipelining, deadlines, malformed frames and reconnects.
+// Every test checks that each request was completed exactly once and that
+// every reference the layer took was given back.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "ModbusTcp/ConnectionPool.h"
+#include "ModbusTcp/ModbusProtocolComms.h"
+#include "PlcSimProcess.h"
+#include "Platform/Com.h"
+
+namespace {
+
+using modbustcp::ConnectionPool;
+using modbustcp::ModbusEndpoint;
+using modbustcp::ModbusProtocolComms;
+using plcsimtest::PlcSimProcess;
+
+// A request PDU with its response, counting references.
+class TestMessage final : public ITARVO_ProtocolMessage, public ITARVO_ProtocolResponse {
+ public:
+  explicit TestMessage(std::vector<BYTE> pdu) : m_pdu(std::move(pdu)) {}
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+    *ppv = nullptr;
+    if (riid == IID_IUnknown || riid == IID_ITARVO_ProtocolMessage) {
+      *ppv = static_cast<ITARVO_ProtocolMessage*>(this);
+    } else if (riid == IID_ITARVO_ProtocolResponse) {
+      *ppv = static_cast<ITARVO_ProtocolResponse*>(this);
+    } else {
+      return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
+  ULONG STDMETHODCALLTYPE Release() override { return --m_refs; }  // owned by the test
+  HRESULT STDMETHODCALLTYPE GetSendData(ULONG* count, BYTE** bytes) override {
+    *bytes = static_cast<BYTE*>(CoTaskMemAlloc(m_pdu.size()));
+    std::copy(m_pdu.begin(), m_pdu.end(), *bytes);
+    *count = static_cast<ULONG>(m_pdu.size());
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetDestinationAddress(ULONG* count, BYTE** bytes) override {
+    *count = 0;
+    *bytes = nullptr;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetCommandType(LPWSTR* type) override {
+    *type = nullptr;
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE GetExtraTimeout(LONG* extra) override {
+    *extra = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetRequireResponse(LONG* required) override {
+    *required = 1;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE SetSendFailure(LONG, LONG) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE GetReceiveData(ULONG*, BYTE**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetResponse(HRESULT status, ULONG count, const BYTE* bytes) override {
+    const std::lock_guard<std::mutex> guard(m_lock);
+    ++m_responses;
+    m_status = status;
+    m_answer.assign(bytes, bytes + count);
+    return S_OK;
+  }
+  ULONG Refs() const { return m_refs; }
+  HRESULT Status() const {
+    const std::lock_guard<std::mutex> guard(m_lock);
+    return m_status;
+  }
+  std::vector<BYTE> Answer() const {
+    const std::lock_guard<std::mutex> guard(m_lock);
+    return m_answer;
+  }
+  int Responses() const {
+    const std::lock_guard<std::mutex> guard(m_lock);
+    return m_responses;
+  }
+
+ private:
+  std::atomic<ULONG> m_refs{1};
+  const std::vector<BYTE> m_pdu;
+  mutable std::mutex m_lock;
+  HRESULT m_status = S_FALSE;
+  std::vector<BYTE> m_answer;
+  int m_responses = 0;
+};
+
+std::vector<BYTE> Read(BYTE function, int address, int count) {
+  return {function, static_cast<BYTE>(address >> 8), static_cast<BYTE>(address), static_cast<BYTE>(count >> 8),
+          static_cast<BYTE>(count)};
+}
+
+// A protocol layer on the simulator's port that counts what reaches the
+// component's Receive, and the layer's trace lines.
+class ModbusProtocolTest : public testing::Test {
+ protected:
+  void Open(const std::string& settings = "") {
+    ModbusEndpoint endpoint;
+    std::string error;
+    const std::string url = "modbus-tcp://127.0.0.1:" + std::to_string(m_sim.Port()) + "?unit=1" + settings;
+    ASSERT_TRUE(modbustcp::ParseModbusUrl(url, endpoint, error)) << error;
+    m_layer = ModbusProtocolComms::Create(m_pool, endpoint);
+    m_layer->Start([this](ITARVO_ProtocolMessage* message) {
+      {
+        const std::lock_guard<std::mutex> guard(m_lock);
+        ++m_received[message];
+      }
+      m_changed.notify_all();
+    });
+  }
+  void TearDown() override {
+    if (m_layer != nullptr) {
+      m_layer->Stop();
+      EXPECT_EQ(m_layer->Release(), 0u);
+    }
+    for (auto& message : m_messages) EXPECT_EQ(message->Refs(), 1u) << "the layer gave back its references";
+  }
+  TestMessage* Send(std::vector<BYTE> pdu) {
+    m_messages.push_back(std::make_unique<TestMessage>(std::move(pdu)));
+    EXPECT_EQ(m_layer->Send(m_messages.back().get()), S_OK);
+    return m_messages.back().get();
+  }
+  // Waits (bounded, against hangs) until every message sent has come back;
+  // then each must have come back exactly once.
+  void WaitAll() {
+    std::unique_lock<std::mutex> guard(m_lock);
+    const bool all = m_changed.wait_for(guard, std::chrono::seconds(20), [this] {
+      for (auto& message : m_messages) {
+        if (m_received[message.get()] == 0) return false;
+      }
+      return true;
+    });
+    ASSERT_TRUE(all) << "a request never came back";
+    for (auto& message : m_messages) {
+      EXPECT_EQ(m_received[message.get()], 1);
+      EXPECT_EQ(message->Responses(), 1);
+    }
+  }
+  std::string Traces() {
+    const std::lock_guard<std::mutex> guard(m_lock);
+    return m_traces;
+  }
+  template <typename Predicate>
+  static bool WaitFor(Predicate done) {
+    for (int i = 0; i < 2000 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return done();
+  }
+
+  PlcSimProcess m_sim;
+  std::mutex m_lock;
+  std::condition_variable m_changed;
+  std::map<ITARVO_ProtocolMessage*, int> m_received;
+  std::string m_traces;
+  ConnectionPool m_pool{[this](const std::string& line) {
+    const std::lock_guard<std::mutex> guard(m_lock);
+    m_traces += line + "\n";
+  }};
+  std::vector<std::unique_ptr<TestMessage>> m_messages;
+  ModbusProtocolComms* m_layer = nullptr;
+};
+
+TEST_F(ModbusProtocolTest, EachFunctionAnsweredFromTheRegistersAndExceptionsPassedOn) {
+  ASSERT_TRUE(m_sim.Start({"--size", "300"}));
+  Open();
+  struct Case {
+    std::vector<BYTE> request, answer;
+  };
+  const Case cases[] = {
+      {Read(1, 0, 3), {1, 1, 0x05}},                            // coils 1,0,1 of unit 1
+      {Read(3, 10, 2), {3, 4, 0x03, 0xF2, 0x03, 0xF3}},         // 1010, 1011
+      {Read(4, 7, 1), {4, 2, 0x00, 0x6B}},                      // 107
+      {{6, 0, 20, 0x12, 0x34}, {6, 0, 20, 0x12, 0x34}},        // write single echoes
+      {{16, 0, 30, 0, 2, 4, 0, 1, 0, 2}, {16, 0, 30, 0, 2}},   // write multiple: address, count
+      {Read(3, 299, 2), {0x83, 0x02}},                          // illegal data address
+  };
+  for (const Case& c : cases) Send(c.request);
+  WaitAll();
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    EXPECT_EQ(m_messages[i]->Status(), S_OK) << i;
+    EXPECT_EQ(m_messages[i]->Answer(), cases[i].answer) << i;
+  }
+  TestMessage* const readBack = Send(Read(3, 20, 1));
+  TestMessage* const readMany = Send(Read(3, 30, 2));
+  WaitAll();
+  EXPECT_EQ(readBack->Answer(), (std::vector<BYTE>{3, 2, 0x12, 0x34}));
+  EXPECT_EQ(readMany->Answer(), (std::vector<BYTE>{3, 4, 0, 1, 0, 2}));
+}
+
+TEST_F(ModbusProtocolTest, PipelinedRequestsAnsweredOutOfOrderAreMatched) {
+  ASSERT_TRUE(m_sim.Start({"--latency", "30", "--out-of-order"}));
+  Open();
+  for (int i = 0; i < 8; ++i) Send(Read(3, 100 + i, 1));
+  WaitAll();
+  for (int i = 0; i < 8; ++i) {
+    const std::vector<BYTE> answer = m_messages[i]->Answer();
+    ASSERT_EQ(answer.size(), 4u);
+    EXPECT_EQ(answer[2] << 8 | answer[3], 1100 + i) << "answer matched to its own request";
+  }
+  ASSERT_TRUE(m_sim.Stop());
+  EXPECT_GT(m_sim.MaxInFlight(), 1) << m_sim.Output();
+}
+
+TEST_F(ModbusProtocolTest, DroppedAnswerEndsInTimeOutAndTheLateLineGoesOn) {
+  ASSERT_TRUE(m_sim.Start({"--drop-every", "2"}));
+  Open("&timeout=300");
+  TestMessage* const first = Send(Read(3, 0, 1));
+  WaitAll();
+  TestMessage* const dropped = Send(Read(3, 0, 1));
+  WaitAll();
+  TestMessage* const third = Send(Read(3, 0, 1));
+  WaitAll();
+  EXPECT_EQ(first->Status(), S_OK);
+  EXPECT_EQ(dropped->Status(), PROTOCOL_E_TIMEOUT);
+  EXPECT_TRUE(dropped->Answer().empty());
+  EXPECT_EQ(third->Status(), S_OK);
+  EXPECT_EQ(m_layer->Connection()->GetCounters().timedOut, 1u);
+}
+
+TEST_F(ModbusProtocolTest, MalformedFramesDroppedOrStreamResynchronised) {
+  struct Case {
+    const char* kind;
+    HRESULT second;  // the request whose answer follows the bad frame
+    const char* trace;
+  };
+  for (const Case& c : {Case{"protocol", S_OK, "frame with protocol id 1 dropped"},
+                        Case{"tid", S_OK, "unknown transaction id"},
+                        Case{"length", PROTOCOL_E_CONNECTION_LOST, "bad length 0 dropped, reconnecting"}}) {
+    SCOPED_TRACE(c.kind);
+    ASSERT_TRUE(m_sim.Start({"--bad-frame-every", "2", "--bad-frame-kind", c.kind}));
+    Open("&timeout=5000&backoff=10&backoff-max=50");
+    TestMessage* const first = Send(Read(3, 0, 1));
+    WaitAll();
+    TestMessage* const second = Send(Read(3, 1, 1));
+    WaitAll();
+    TestMessage* const third = Send(Read(3, 2, 1));
+    WaitAll();
+    EXPECT_EQ(first->Status(), S_OK);
+    EXPECT_EQ(second->Status(), c.second);
+    EXPECT_EQ(third->Status(), S_OK);
+    EXPECT_EQ(third->Answer(), (std::vector<BYTE>{3, 2, 0x03, 0xEA}));
+    EXPECT_NE(Traces().find(c.trace), std::string::npos) << Traces();
+    m_layer->Stop();
+    EXPECT_EQ(m_layer->Release(), 0u);
+    m_layer = nullptr;
+    m_sim.Kill();
+  }
+}
+
+TEST_F(ModbusProtocolTest, ServerKilledAndRestartedFailsWhatWasInFlightThenReconnects) {
+  ASSERT_TRUE(m_sim.Start({"--latency", "60000"}));
+  const int port = m_sim.Port();
+  Open("&timeout=60000&backoff=20&backoff-max=100");
+  for (int i = 0; i < 3; ++i) Send(Read(3, i, 1));
+  ASSERT_TRUE(WaitFor([this] { return m_layer->Connection()->GetCounters().inFlight == 3; }));
+  m_sim.Kill();
+  WaitAll();
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(m_messages[i]->Status(), PROTOCOL_E_CONNECTION_LOST);
+
+  ASSERT_TRUE(m_sim.Start({}, port));
+  TestMessage* const after = Send(Read(3, 5, 1));
+  WaitAll();
+  EXPECT_EQ(after->Status(), S_OK);
+  EXPECT_EQ(after->Answer(), (std::vector<BYTE>{3, 2, 0x03, 0xED}));
+  const std::string traces = Traces();
+  for (const char* line : {"connected to", "connection lost", "back-off", "connecting to"}) {
+    EXPECT_NE(traces.find(line), std::string::npos) << line << "\n" << traces;
+  }
+}
+
+TEST_F(ModbusProtocolTest, NoServerMeansRequestsWaitUntilTheirDeadlineAndConnectsAreRetried) {
+  ASSERT_TRUE(m_sim.Start({}));
+  ASSERT_TRUE(m_sim.Stop());  // its port is now closed
+  Open("&timeout=300&backoff=10&backoff-max=40");
+  TestMessage* const request = Send(Read(3, 0, 1));
+  WaitAll();
+  EXPECT_EQ(request->Status(), PROTOCOL_E_TIMEOUT);
+  EXPECT_EQ(m_layer->Connection()->GetCounters().connects, 0u);
+  EXPECT_NE(Traces().find("connect failed (Connection refused)"), std::string::npos) << Traces();
+  EXPECT_EQ(Traces().find("connected to"), std::string::npos) << Traces();
+}
+
+TEST_F(ModbusProtocolTest, ChangedRuntimeInformationMovesToTheNewTargetAndEndsWhatWaitedOnTheOld) {
+  ASSERT_TRUE(m_sim.Start({"--latency", "60000"}));
+  PlcSimProcess other;
+  ASSERT_TRUE(other.Start({}));
+  Open("&timeout=60000");
+  for (int i = 0; i < 2; ++i) Send(Read(3, i, 1));
+  ASSERT_TRUE(WaitFor([this] { return m_layer->Connection()->GetCounters().inFlight == 2; }));
+
+  ModbusEndpoint moved;
+  std::string error;
+  ASSERT_TRUE(modbustcp::ParseModbusUrl("modbus-tcp://127.0.0.1:" + std::to_string(other.Port()) + "?unit=2",
+                                        moved, error));
+  LONG valid = -1;
+  EXPECT_EQ(m_layer->CheckRuntimeInformation(L"LINE=x;URL=\"tcp://nowhere\"", &valid), S_OK);
+  EXPECT_EQ(valid, 0);
+  EXPECT_EQ(m_layer->ChangeRuntimeInformation(L"URL=tcp://nowhere"), E_INVALIDARG);
+  EXPECT_EQ(m_layer->CheckRuntimeInformation(moved.RuntimeInformation().c_str(), &valid), S_OK);
+  EXPECT_EQ(valid, 1);
+  ASSERT_EQ(m_layer->ChangeRuntimeInformation(moved.RuntimeInformation().c_str()), S_OK);
+  WaitAll();
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(m_messages[i]->Status(), PROTOCOL_E_TARGET_CHANGED);
+
+  TestMessage* const after = Send(Read(3, 0, 1));
+  WaitAll();
+  EXPECT_EQ(after->Status(), S_OK);
+  EXPECT_EQ(after->Answer(), (std::vector<BYTE>{3, 2, 0x07, 0xD0}));  // 2000: unit 2 of the other simulator
+  LPWSTR information = nullptr;
+  ASSERT_EQ(m_layer->GetRuntimeInformation(&information), S_OK);
+  EXPECT_EQ(std::wstring(information), moved.RuntimeInformation());
+  CoTaskMemFree(information);
+}
+
+TEST(ModbusEndpointTest, ParsesConnectionStringsAndSaysWhatIsWrong) {
+  struct Case {
+    const char* text;
+    const char* error;  // empty: valid
+    const char* url;
+  };
+  const Case cases[] = {
+      {"modbus-tcp://127.0.0.1:1502?unit=3&timeout=500", "",
+       "modbus-tcp://127.0.0.1:1502?unit=3&timeout=500&backoff=50&backoff-max=5000"},
+      {"modbus-tcp://localhost", "", "modbus-tcp://127.0.0.1:502?unit=1&timeout=1000&backoff=50&backoff-max=5000"},
+      {"modbus-tcp://[::1]:15?backoff=10&backoff-max=20", "",
+       "modbus-tcp://[::1]:15?unit=1&timeout=1000&backoff=10&backoff-max=20"},
+      {"tcp://127.0.0.1", "does not begin with \"modbus-tcp://\"", ""},
+      {"modbus-tcp://127.0.0.1:70000", "port \"70000\" is not a number 1..65535", ""},
+      {"modbus-tcp://plc.example:502", "host \"plc.example\" is not a numeric", ""},
+      {"modbus-tcp://127.0.0.1?unit=256", "unit \"256\" is not a number 0..255", ""},
+      {"modbus-tcp://127.0.0.1?timeout=0", "timeout \"0\" is not a number of milliseconds", ""},
+      {"modbus-tcp://127.0.0.1?speed=9600", "unknown setting \"speed\"", ""},
+      {"modbus-tcp://127.0.0.1?unit", "setting \"unit\" has no '='", ""},
+      {"modbus-tcp://127.0.0.1?backoff=100&backoff-max=50", "backoff-max is below backoff", ""},
+  };
+  for (const Case& c : cases) {
+    ModbusEndpoint endpoint;
+    std::string error;
+    const bool parsed = modbustcp::ParseModbusUrl(c.text, endpoint, error);
+    EXPECT_EQ(parsed, *c.error == '\0') << c.text;
+    if (parsed) {
+      EXPECT_EQ(endpoint.Url(), c.url);
+      ModbusEndpoint again;
+      ASSERT_TRUE(modbustcp::ParseRuntimeInformation(endpoint.RuntimeInformation(), again, error)) << error;
+      EXPECT_EQ(again.Url(), endpoint.Url());
+    } else {
+      EXPECT_NE(error.find(c.error), std::string::npos) << c.text << ": " << error;
+    }
+  }
+}
+
+}  // namespace

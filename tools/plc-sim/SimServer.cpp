@@ -1,0 +1,213 @@
+#include "SimServer.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+namespace plcsim {
+
+namespace {
+
+// Requests read from one connection before the others get their turn.
+constexpr int kReadBurst = 256;
+// The loop wakes at least this often to look at the stop flag.
+constexpr std::chrono::milliseconds kLongestSleep{100};
+
+}  // namespace
+
+SimServer::SimServer(const SimOptions& options, UnitMaps& maps)
+    : m_options(options), m_maps(maps), m_random(options.seed) {}
+
+SimServer::~SimServer() {
+  for (Connection& connection : m_connections) ::close(connection.fd);
+  if (m_listenFd >= 0) ::close(m_listenFd);
+  if (m_pContext != nullptr) modbus_free(m_pContext);
+}
+
+int SimServer::Listen() {
+  m_pContext = modbus_new_tcp(m_options.bind.c_str(), m_options.port);
+  if (m_pContext == nullptr) return -1;
+  // A request that arrives in pieces must be whole within a second.
+  modbus_set_byte_timeout(m_pContext, 1, 0);
+  m_listenFd = modbus_tcp_listen(m_pContext, 16);
+  if (m_listenFd < 0) return -1;
+  sockaddr_in address{};
+  socklen_t length = sizeof(address);
+  if (::getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&address), &length) != 0) return -1;
+  return ntohs(address.sin_port);
+}
+
+void SimServer::Run(const volatile sig_atomic_t& stop) {
+  const Clock::time_point end = Clock::now() + std::chrono::seconds(m_options.maxSeconds);
+  std::vector<pollfd> fds;
+  std::vector<std::list<Connection>::iterator> polled;
+  while (stop == 0) {
+    Clock::time_point now = Clock::now();
+    if (now >= end) break;
+    m_maps.Advance(now);
+    const Clock::time_point wake = std::min({NextDue(), m_maps.NextTick(), end, now + kLongestSleep});
+    const auto timeout = std::chrono::ceil<std::chrono::milliseconds>(std::max(wake - now, Clock::duration::zero()));
+
+    fds.assign(1, pollfd{m_listenFd, POLLIN, 0});
+    polled.clear();
+    for (auto it = m_connections.begin(); it != m_connections.end(); ++it) {
+      fds.push_back(pollfd{it->fd, POLLIN, 0});
+      polled.push_back(it);
+    }
+    const int ready = ::poll(fds.data(), fds.size(), static_cast<int>(timeout.count()));
+    if (ready < 0 && errno != EINTR) break;
+    now = Clock::now();
+    if (ready > 0) {
+      for (std::size_t i = 0; i < polled.size(); ++i) {
+        if (fds[i + 1].revents == 0) continue;
+        if (!ReadRequests(*polled[i], now)) {
+          Close(*polled[i]);
+          m_connections.erase(polled[i]);
+        }
+      }
+      if ((fds[0].revents & POLLIN) != 0) Accept();
+    }
+    now = Clock::now();
+    m_maps.Advance(now);
+    for (auto it = m_connections.begin(); it != m_connections.end();) {
+      if (AnswerDue(*it, now)) {
+        ++it;
+      } else {
+        Close(*it);
+        it = m_connections.erase(it);
+      }
+    }
+  }
+}
+
+void SimServer::Accept() {
+  const int fd = ::accept(m_listenFd, nullptr, nullptr);
+  if (fd < 0) return;
+  Connection connection;
+  connection.fd = fd;
+  connection.number = ++m_connectionCount;
+  m_connections.push_back(std::move(connection));
+}
+
+bool SimServer::ReadRequests(Connection& connection, Clock::time_point now) {
+  std::uniform_int_distribution<int> jitter(0, m_options.jitterMs);
+  for (int n = 0; n < kReadBurst; ++n) {
+    modbus_set_socket(m_pContext, connection.fd);
+    std::vector<uint8_t> request(MODBUS_TCP_MAX_ADU_LENGTH);
+    const int length = modbus_receive(m_pContext, request.data());
+    // The peer closed, or sent something that is not a request.
+    if (length < 0) return false;
+    if (length > 0) {
+      request.resize(static_cast<std::size_t>(length));
+      ++m_requests;
+      ++connection.requests;
+      if (m_options.closeEvery > 0 && connection.requests % static_cast<unsigned long>(m_options.closeEvery) == 0) {
+        ++m_closedByRule;
+        return false;
+      }
+      if (m_options.dropEvery > 0 && m_requests % static_cast<unsigned long>(m_options.dropEvery) == 0) {
+        ++m_dropped;
+      } else {
+        const auto delay = std::chrono::milliseconds(m_options.latencyMs + jitter(m_random));
+        connection.pending.push_back(Pending{std::move(request), now + delay});
+        connection.maxInFlight = std::max(connection.maxInFlight, connection.pending.size());
+      }
+    }
+    pollfd more{connection.fd, POLLIN, 0};
+    if (::poll(&more, 1, 0) <= 0 || (more.revents & POLLIN) == 0) break;
+  }
+  return true;
+}
+
+bool SimServer::AnswerDue(Connection& connection, Clock::time_point now) {
+  if (!m_options.outOfOrder) {
+    while (!connection.pending.empty() && connection.pending.front().due <= now) {
+      const bool written = Answer(connection, connection.pending.front().request);
+      connection.pending.pop_front();
+      if (!written) return false;
+    }
+    return true;
+  }
+  std::vector<std::vector<uint8_t>> due;
+  for (auto it = connection.pending.begin(); it != connection.pending.end();) {
+    if (it->due <= now) {
+      due.push_back(std::move(it->request));
+      it = connection.pending.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  for (auto it = due.rbegin(); it != due.rend(); ++it) {
+    if (!Answer(connection, *it)) return false;
+  }
+  return true;
+}
+
+bool SimServer::Answer(Connection& connection, const std::vector<uint8_t>& request) {
+  ++m_answers;
+  if (m_options.badFrameEvery > 0 && m_answers % static_cast<unsigned long>(m_options.badFrameEvery) == 0 &&
+      !SendBadFrame(connection, request)) {
+    return false;
+  }
+  modbus_set_socket(m_pContext, connection.fd);
+  modbus_mapping_t* const map = m_maps.Find(request[6]);
+  const int length = static_cast<int>(request.size());
+  const int written = map != nullptr ? modbus_reply(m_pContext, request.data(), length, map)
+                                     : modbus_reply_exception(m_pContext, request.data(), MODBUS_EXCEPTION_GATEWAY_TARGET);
+  return written >= 0;
+}
+
+bool SimServer::SendBadFrame(Connection& connection, const std::vector<uint8_t>& request) {
+  ++m_badFrames;
+  // MBAP header (transaction id, protocol id, length, unit id) and a short
+  // exception PDU, spoiled in the field the kind names.
+  uint8_t frame[9] = {request[0], request[1], 0, 0, 0, 3, request[6], static_cast<uint8_t>(request[7] | 0x80), 0x04};
+  if (m_options.badFrameKind == "protocol") {
+    frame[3] = 1;
+  } else if (m_options.badFrameKind == "tid") {
+    frame[0] = static_cast<uint8_t>(frame[0] ^ 0x80);
+  } else {
+    frame[5] = 0;
+  }
+  return ::send(connection.fd, frame, sizeof(frame), MSG_NOSIGNAL) == static_cast<ssize_t>(sizeof(frame));
+}
+
+void SimServer::Close(Connection& connection) {
+  ::close(connection.fd);
+  m_closed.push_back(Closed{connection.number, connection.requests, connection.maxInFlight});
+}
+
+SimServer::Clock::time_point SimServer::NextDue() const {
+  Clock::time_point next = Clock::time_point::max();
+  for (const Connection& connection : m_connections) {
+    for (const Pending& pending : connection.pending) next = std::min(next, pending.due);
+  }
+  return next;
+}
+
+void SimServer::PrintSummary(std::FILE* out) const {
+  std::vector<Closed> all = m_closed;
+  for (const Connection& connection : m_connections) {
+    all.push_back(Closed{connection.number, connection.requests, connection.maxInFlight});
+  }
+  std::sort(all.begin(), all.end(), [](const Closed& a, const Closed& b) { return a.number < b.number; });
+  std::size_t largest = 0;
+  for (const Closed& connection : all) {
+    std::fprintf(out, "plc-sim: connection %d: requests %lu, max in flight %zu\n", connection.number,
+                 connection.requests, connection.maxInFlight);
+    largest = std::max(largest, connection.maxInFlight);
+  }
+  std::fprintf(out,
+               "plc-sim: connections %d, requests %lu, answers %lu, dropped %lu, closed by rule %lu, "
+               "malformed frames %lu\n",
+               m_connectionCount, m_requests, m_answers, m_dropped, m_closedByRule, m_badFrames);
+  std::fprintf(out, "plc-sim: max in flight per connection: %zu\n", largest);
+  std::fflush(out);
+}
+
+}  // namespace plcsim
