@@ -72,6 +72,52 @@ TEST_P(SharedTargetLifecycleTest, UnInitialiseOfTheHolderClearsTheHoldAndLetsThe
   EXPECT_EQ(FakeMessageService::LiveCount(), servicesBefore);
 }
 
+// A message parked on an idle one-by-one target (its cause gone without a
+// dispatch) goes on once another component's delayed last step went out and
+// was retired: the time watch lets the target's next message go then.
+TEST(SharedTargetDispatchTest, ARetiredLastStepLetsTheNextParkedMessageGo) {
+  FakeProtocolMessage lastStep;
+  FakeProtocolMessage parked;
+  doubles::FakeDeviceMessage delayedRequest;
+  const int servicesBefore = FakeMessageService::LiveCount();
+  {
+    Host hostA;
+    Host hostB;
+    std::unique_ptr<ParallelCommunication> a(OneByOneCommunication::CreateInstance());
+    std::unique_ptr<ParallelCommunication> b(OneByOneCommunication::CreateInstance());
+    ASSERT_EQ(a->Initialise(&hostA.info, &hostA.sink, &hostA.protocol), S_OK);
+    ASSERT_EQ(b->Initialise(&hostB.info, &hostB.sink, &hostB.protocol), S_OK);
+    const LONG key = Access::DispatchKey(*a);
+
+    // B's message parks while A looks busy; then A is idle again.
+    FakeMessageService busy;
+    Access::AddCommunicating(*a, &busy);
+    bool nowSend = false;
+    bool complete = false;
+    ASSERT_TRUE(CommunicationDispatcher::GetInstance()->DispatchService(nowSend, complete, HoldingService(parked),
+                                                                        b.get(), key));
+    ASSERT_FALSE(nowSend);
+    Access::RemoveCommunicating(*a, &busy);
+
+    auto* delayed = new FakeMessageService();
+    delayed->steps.push_back({&lastStep, true, false});
+    delayed->timeUp = true;
+    delayed->deviceMessages.push_back(&delayedRequest);
+    Access::Register(*a, &delayedRequest, delayed);
+    Access::AddTimeWatch(*a, delayed);
+
+    ASSERT_TRUE(WaitUntil([&] { return hostA.protocol.Sent().size() == 1; }));
+    EXPECT_TRUE(WaitUntil([&] { return hostB.protocol.Sent().size() == 1; })) << "the parked message waits";
+
+    EXPECT_EQ(a->UnInitialise(), S_OK);
+    EXPECT_EQ(b->UnInitialise(), S_OK);
+    hostA.protocol.ClearSent();
+    hostB.protocol.ClearSent();
+  }
+  EXPECT_EQ(FakeMessageService::LiveCount(), servicesBefore);
+  EXPECT_EQ(delayedRequest.RefCount(), 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(Targets, SharedTargetLifecycleTest, ::testing::Values(true, false),
                          [](const auto& info) { return info.param ? "OneByOneBase" : "ParallelBaseSwitched"; });
 

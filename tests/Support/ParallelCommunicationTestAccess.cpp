@@ -77,6 +77,14 @@ void Access::AddCommunicating(ParallelCommunication& c, IMessageService* service
   CriticalSectionLock lock(c.m_componentLock);
   c.m_pCommunicatingQ->Add(service);
 }
+void Access::AddTimeWatch(ParallelCommunication& c, IMessageService* service) {
+  CriticalSectionLock lock(c.m_componentLock);
+  c.m_pTimeWatchQ->Insert(service);
+}
+void Access::RemoveCommunicating(ParallelCommunication& c, IMessageService* service) {
+  CriticalSectionLock lock(c.m_componentLock);
+  c.m_pCommunicatingQ->Remove(service);
+}
 void Access::AddPending(ParallelCommunication& c, IMessageService* service) {
   CriticalSectionLock lock(c.m_componentLock);
   c.m_pPendingQ->Add(service);

@@ -44,6 +44,9 @@ class ParallelCommunicationTestAccess {
   // Queue contents (the queues own what they hold).
   static void AddCommunicating(ParallelCommunication& component, IMessageService* service);
   static void AddPending(ParallelCommunication& component, IMessageService* service);
+  static void AddTimeWatch(ParallelCommunication& component, IMessageService* service);
+  // Takes `service` out of the communicating queue (not deleted).
+  static void RemoveCommunicating(ParallelCommunication& component, IMessageService* service);
   static unsigned int CommunicatingCount(ParallelCommunication& component);
   static bool PendingContains(ParallelCommunication& component, IMessageService* service);
   static unsigned int PendingCount(ParallelCommunication& component);
