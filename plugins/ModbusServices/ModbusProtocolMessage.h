@@ -1,39 +1,33 @@
 // ModbusProtocolMessage.h: the protocol message of the Modbus services.
 //
-// A reference-counted COM object (created with one reference, destroyed by
-// its last Release) holding one request PDU and, once the host's protocol
-// layer answered it through ITARVO_ProtocolResponse, the status and the
-// response PDU (GetReceiveData gives the PDU). The PDU and the command type
-// are fixed at construction; status, response and the send-failure flag are
-// guarded by m_lock because the protocol layer answers on its own thread.
+// An OutgoingProtocolMessage whose send data is one request PDU and which,
+// once the host's protocol layer answered it through ITARVO_ProtocolResponse,
+// holds the status and the response PDU (GetReceiveData gives the PDU).
+// Status, response and the send-failure flag are guarded by m_lock because
+// the protocol layer answers on its own thread.
 #pragma once
 
-#include <atomic>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "Interfaces/Protocol.h"
+#include "Common/OutgoingProtocolMessage.h"
 #include "ModbusTcp/ProtocolResponse.h"
 
 namespace modbusservices {
 
-class ModbusProtocolMessage final : public ITARVO_ProtocolMessage, public ITARVO_ProtocolResponse {
+class ModbusProtocolMessage final : public plugincommon::OutgoingProtocolMessage, public ITARVO_ProtocolResponse {
  public:
   ModbusProtocolMessage(std::vector<BYTE> pdu, const wchar_t* commandType);
 
   ModbusProtocolMessage(const ModbusProtocolMessage&) = delete;
   ModbusProtocolMessage& operator=(const ModbusProtocolMessage&) = delete;
 
+  // One counted reference for both interfaces (the base's).
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
-  ULONG STDMETHODCALLTYPE AddRef() override;
-  ULONG STDMETHODCALLTYPE Release() override;
+  ULONG STDMETHODCALLTYPE AddRef() override { return OutgoingProtocolMessage::AddRef(); }
+  ULONG STDMETHODCALLTYPE Release() override { return OutgoingProtocolMessage::Release(); }
 
-  HRESULT STDMETHODCALLTYPE GetSendData(ULONG* count, BYTE** bytes) override;
-  HRESULT STDMETHODCALLTYPE GetDestinationAddress(ULONG* count, BYTE** bytes) override;
-  HRESULT STDMETHODCALLTYPE GetCommandType(LPWSTR* commandType) override;
-  HRESULT STDMETHODCALLTYPE GetExtraTimeout(LONG* extraTimeout) override;
-  HRESULT STDMETHODCALLTYPE GetRequireResponse(LONG* required) override;
   HRESULT STDMETHODCALLTYPE SetSendFailure(LONG reason, LONG detail) override;
   HRESULT STDMETHODCALLTYPE GetReceiveData(ULONG* count, BYTE** bytes) override;
 
@@ -44,11 +38,8 @@ class ModbusProtocolMessage final : public ITARVO_ProtocolMessage, public ITARVO
   HRESULT Outcome(std::vector<BYTE>& pdu) const;
 
  private:
-  ~ModbusProtocolMessage() = default;
+  ~ModbusProtocolMessage() override = default;
 
-  std::atomic<ULONG> m_refs{1};
-  const std::vector<BYTE> m_pdu;
-  const std::wstring m_commandType;
   mutable std::mutex m_lock;
   bool m_answered = false;           // guarded by m_lock
   HRESULT m_status = E_FAIL;         // guarded by m_lock

@@ -23,6 +23,7 @@
 #include <list>
 #include <vector>
 
+#include "Common/ServedMessages.h"
 #include "Interfaces/IMessageService.h"
 #include "ModbusServices/ModbusPdu.h"
 
@@ -41,7 +42,7 @@ class ModbusService : public IMessageService {
   // finished once every message it serves is cancelled.
   ITARVO_DeviceResult* CancelDeviceMessage(ITARVO_DeviceMessage* message) override;
   void GetDeviceMessages(std::list<const ITARVO_DeviceMessage*>& messages) override;
-  bool IsFinished() override { return m_finished || m_cancelled.size() == m_messages.size(); }
+  bool IsFinished() override { return m_finished || m_served.AllCancelled(); }
   bool HasDeviceMessage(const ITARVO_DeviceMessage* message) override;
   bool CanConcatenate() override { return false; }
   bool ConcatenateService(std::list<ITARVO_DeviceResult*>&, IMessageService*) override { return false; }
@@ -72,8 +73,6 @@ class ModbusService : public IMessageService {
   void TakeMessagesOf(ModbusService& other);
 
  private:
-  // One complete result per device message taken on; false when one cannot be made.
-  bool AnswerAll(std::list<ITARVO_DeviceResult*>& results, LONG resultCode, const std::vector<BYTE>& data);
 
   const std::uint8_t m_function;
   const int m_priority;
@@ -84,8 +83,7 @@ class ModbusService : public IMessageService {
   std::size_t m_nextStep = 0;
   bool m_awaiting = false;
   std::vector<BYTE> m_collected;
-  std::vector<ITARVO_DeviceMessage*> m_messages;   // one reference each
-  std::vector<ITARVO_DeviceMessage*> m_cancelled;  // those of m_messages cancelled
+  plugincommon::ServedMessages m_served;
   ModbusProtocolMessage* m_pSent = nullptr;        // one reference
   bool m_finished = false;
 };

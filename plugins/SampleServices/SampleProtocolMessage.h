@@ -1,22 +1,19 @@
 // SampleProtocolMessage.h: the protocol message the sample services send.
 //
-// A reference-counted COM object (created with one reference, destroyed by
-// its last Release) holding the bytes to send and, once answered, the bytes
-// received. Send data and command type are fixed at construction; the
-// receive data and the send-failure flag are guarded by m_lock because the
-// protocol layer answers on its own thread.
+// An OutgoingProtocolMessage that also holds, once answered, the bytes
+// received. The receive data and the send-failure flag are guarded by m_lock
+// because the protocol layer answers on its own thread.
 #pragma once
 
-#include <atomic>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "Interfaces/Protocol.h"
+#include "Common/OutgoingProtocolMessage.h"
 
 namespace sample {
 
-class SampleProtocolMessage final : public ITARVO_ProtocolMessage {
+class SampleProtocolMessage final : public plugincommon::OutgoingProtocolMessage {
  public:
   SampleProtocolMessage(std::vector<BYTE> sendData, std::wstring commandType);
 
@@ -24,14 +21,6 @@ class SampleProtocolMessage final : public ITARVO_ProtocolMessage {
   SampleProtocolMessage& operator=(const SampleProtocolMessage&) = delete;
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
-  ULONG STDMETHODCALLTYPE AddRef() override;
-  ULONG STDMETHODCALLTYPE Release() override;
-
-  HRESULT STDMETHODCALLTYPE GetSendData(ULONG* count, BYTE** bytes) override;
-  HRESULT STDMETHODCALLTYPE GetDestinationAddress(ULONG* count, BYTE** bytes) override;
-  HRESULT STDMETHODCALLTYPE GetCommandType(LPWSTR* commandType) override;
-  HRESULT STDMETHODCALLTYPE GetExtraTimeout(LONG* extraTimeout) override;
-  HRESULT STDMETHODCALLTYPE GetRequireResponse(LONG* required) override;
   HRESULT STDMETHODCALLTYPE SetSendFailure(LONG reason, LONG detail) override;
   HRESULT STDMETHODCALLTYPE GetReceiveData(ULONG* count, BYTE** bytes) override;
 
@@ -40,11 +29,8 @@ class SampleProtocolMessage final : public ITARVO_ProtocolMessage {
   bool SendFailed() const;
 
  private:
-  ~SampleProtocolMessage() = default;
+  ~SampleProtocolMessage() override = default;
 
-  std::atomic<ULONG> m_refs{1};
-  const std::vector<BYTE> m_sendData;
-  const std::wstring m_commandType;
   mutable std::mutex m_lock;
   std::vector<BYTE> m_receiveData;  // guarded by m_lock
   bool m_sendFailed = false;        // guarded by m_lock

@@ -19,6 +19,7 @@
 #include <list>
 #include <vector>
 
+#include "Common/ServedMessages.h"
 #include "Interfaces/IMessageService.h"
 
 namespace sample {
@@ -39,7 +40,7 @@ class SampleService : public IMessageService {
   // component no longer delivers results for a cancelled message).
   ITARVO_DeviceResult* CancelDeviceMessage(ITARVO_DeviceMessage* message) override;
   void GetDeviceMessages(std::list<const ITARVO_DeviceMessage*>& messages) override;
-  bool IsFinished() override { return m_finished || m_cancelled.size() == m_messages.size(); }
+  bool IsFinished() override { return m_finished || m_served.AllCancelled(); }
   bool HasDeviceMessage(const ITARVO_DeviceMessage* message) override;
   bool CanConcatenate() override { return false; }
   bool ConcatenateService(std::list<ITARVO_DeviceResult*>&, IMessageService*) override { return false; }
@@ -79,16 +80,12 @@ class SampleService : public IMessageService {
   void TakeMessagesOf(SampleService& other);
 
  private:
-  // A new device result for `message` (one reference), or null.
-  static ITARVO_DeviceResult* MakeResult(ITARVO_DeviceMessage* message, LONG resultCode,
-                                         const std::vector<BYTE>& data);
 
   const wchar_t* const m_commandType;
   const int m_priority;
   int m_commandNo = 0;
   std::vector<BYTE> m_data;
-  std::vector<ITARVO_DeviceMessage*> m_messages;   // one reference each
-  std::vector<ITARVO_DeviceMessage*> m_cancelled;  // those of m_messages cancelled
+  plugincommon::ServedMessages m_served;
   SampleProtocolMessage* m_pSent = nullptr;       // one reference
   bool m_finished = false;
 };
