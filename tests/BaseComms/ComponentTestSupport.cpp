@@ -11,13 +11,6 @@
 #include "Trace/TraceLayout.h"
 #include "Trace/TraceReader.h"
 
-// Trace objects of this program's own, named before the library loads (and
-// opens the channel), so that lines never mix with another program's.
-__attribute__((constructor(101))) static void UsePrivateTraceNames() {
-  const std::string suffix = "-bctest-component-" + std::to_string(getpid());
-  setenv(qtmtrace::kSuffixVariable, suffix.c_str(), 1);
-}
-
 namespace componenttest {
 namespace {
 

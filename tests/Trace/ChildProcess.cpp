@@ -13,7 +13,8 @@ extern char** environ;
 
 ChildProcess::ChildProcess(const std::string& mode, const std::vector<std::string>& arguments,
                            const std::string& suffix) {
-  std::vector<std::string> argStrings{"/proc/self/exe", "--child=" + mode};
+  std::vector<std::string> argStrings{"/proc/self/exe"};
+  if (!mode.empty()) argStrings.push_back("--child=" + mode);
   argStrings.insert(argStrings.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
   for (std::string& argument : argStrings) argv.push_back(argument.data());

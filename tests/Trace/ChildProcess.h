@@ -1,6 +1,7 @@
 // ChildProcess.h: runs this test program again as a child process.
 //
-// The child is started as "/proc/self/exe --child=<mode> <arguments>" with
+// The child is started as "/proc/self/exe --child=<mode> <arguments>" (without
+// a mode: "/proc/self/exe <arguments>", a run of the tests) with
 // BASECOMMS_TRACE_SUFFIX set to the given suffix, so that its library opens
 // the test's own trace channel at load. Every wait is bounded: a child still
 // running when a wait times out (or when the object is destroyed) is killed.

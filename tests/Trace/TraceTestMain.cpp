@@ -1,22 +1,24 @@
 // The trace tests' main: runs a child mode (--child=...) or the tests.
 //
 // Before the library's static objects are built (they open the channel at
-// load), the process gets a suffix of its own for the trace object names, so
-// that the tests never meet the channel of a viewer a person runs. Children
-// inherit or are given their suffix explicitly.
+// load), the process gets trace object names of its own (Support/TraceNames.h)
+// and removes them before and after the tests. Children are given their
+// suffix explicitly.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
+#include <fstream>
 #include <string>
 
 #include "ChildProcess.h"
-#include "Trace/TraceLayout.h"
-#include "Trace/TraceReader.h"
+#include "Support/TraceNames.h"
 
-__attribute__((constructor(101))) static void UsePrivateTraceNames() {
-  const std::string suffix = "-bctest-" + std::to_string(getpid());
-  setenv(qtmtrace::kSuffixVariable, suffix.c_str(), 0);
+__attribute__((constructor(101))) static void UseOwnTraceNames() {
+  std::ifstream commandLine("/proc/self/cmdline");
+  std::string program;
+  std::string first;
+  std::getline(commandLine, program, '\0');
+  std::getline(commandLine, first, '\0');
+  if (first.rfind("--child=", 0) != 0) testsupport::UseOwnTraceNames();
 }
 
 int main(int argc, char** argv) {
@@ -25,8 +27,8 @@ int main(int argc, char** argv) {
     return RunTraceChild(std::string(argv[1]).substr(childOption.size()), std::vector<std::string>(argv + 2, argv + argc));
   }
   testing::InitGoogleTest(&argc, argv);
-  CQTMTraceReader::RemoveChannel(qtmtrace::TraceNameSuffix());  // left by a process that had this id
+  testsupport::RemoveOwnTraceObjects();  // left by a killed run of the same test
   const int result = RUN_ALL_TESTS();
-  CQTMTraceReader::RemoveChannel(qtmtrace::TraceNameSuffix());
+  testsupport::RemoveOwnTraceObjects();
   return result;
 }
