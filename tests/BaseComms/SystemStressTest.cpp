@@ -3,7 +3,8 @@
 // double answers on threads of its own after random delays, refusing a send
 // or sending back an answer the service rejects now and then. Every accepted
 // request must end exactly once (one complete result: data or an error),
-// nothing may deadlock, and every reference must come back. Then more
+// nothing may deadlock, no target may ever have more messages on the line
+// than its parallel limit, and every reference must come back. Then more
 // requests are made and the components stopped and uninitialised while their
 // answers are on the way: none of those may end twice either.
 //
@@ -183,6 +184,10 @@ class SystemStressTest : public sampletest::SampleServicesTest {
         host.protocol.sendResult = refuse ? E_FAIL : S_OK;
         if (refuse) return;
         message->AddRef();
+        const int onTheLine = ++m_onTheLine[c / 2];
+        int most = m_mostOnTheLine[c / 2].load();
+        while (!m_stopping && onTheLine > most && !m_mostOnTheLine[c / 2].compare_exchange_weak(most, onTheLine)) {
+        }
         m_line.Push({message, c});
       };
       ASSERT_EQ(Initialise(c), S_OK);
@@ -202,6 +207,7 @@ class SystemStressTest : public sampletest::SampleServicesTest {
       std::vector<BYTE> answer;
       if (Random(100) >= 3) answer = {0x5A, static_cast<BYTE>(Random(256))};
       EXPECT_TRUE(SetAnswer(sent.message, answer));
+      --m_onTheLine[sent.component / 2];  // answered: the line is free again once Receive took it
       Component(sent.component)->Receive(sent.message);
       sent.message->Release();
     }
@@ -334,6 +340,7 @@ class SystemStressTest : public sampletest::SampleServicesTest {
   // Stops and uninitialises every component while answers may be on the
   // way, then ends the answer threads.
   void StopEverything(std::vector<std::jthread>& answerers) {
+    m_stopping = true;  // a stopped component's messages leave the line unanswered
     for (int c = 0; c < kComponents; ++c) EXPECT_EQ(Component(c)->StopSendReceive(), S_OK);
     for (int c = 0; c < kComponents; ++c) EXPECT_EQ(Component(c)->UnInitialise(), S_OK);
     m_line.Close();
@@ -381,6 +388,11 @@ class SystemStressTest : public sampletest::SampleServicesTest {
   std::atomic<unsigned> m_lives[kComponents] = {};  // per component: 2 per cycle, odd while being cycled
   std::atomic<int> m_cycles{0};
   std::mutex m_moveLock;
+  // Per target (component / 2): messages sent and not yet answered, and the
+  // most there were at once while nothing stopped or moved.
+  std::atomic<int> m_onTheLine[2] = {};
+  std::atomic<int> m_mostOnTheLine[2] = {};
+  std::atomic<bool> m_stopping{false};
 };
 
 TEST_F(SystemStressTest, EveryAcceptedRequestEndsExactlyOnceAndEveryReferenceComesBack) {
@@ -396,6 +408,8 @@ TEST_F(SystemStressTest, EveryAcceptedRequestEndsExactlyOnceAndEveryReferenceCom
   EXPECT_TRUE(componenttest::WaitUntil([this] { return AllEnded(requested); }, 30000))
       << "requests without an end (seed " << g_seed << ")";
   EXPECT_EQ(Offenders(0, requested, false), 0) << "seed " << g_seed;
+  EXPECT_EQ(m_mostOnTheLine[0].load(), 2) << "the first target's limit is 2 (seed " << g_seed << ")";
+  EXPECT_EQ(m_mostOnTheLine[1].load(), 1) << "the second target's limit is 1 (seed " << g_seed << ")";
 
   // The last requests are still on the way when everything stops.
   for (int i = requested; i < kMessages; ++i) RequestRange(static_cast<int>(Random(kComponents)), i, 1);
@@ -405,6 +419,7 @@ TEST_F(SystemStressTest, EveryAcceptedRequestEndsExactlyOnceAndEveryReferenceCom
 }
 
 TEST_F(SystemStressTest, RequestsEndOnceWhileComponentsAreCycledMovedAndSteered) {
+  m_stopping = true;  // components move between the targets
   const std::jthread watchdog = StartWatchdog(m_sink.delivered);
   std::vector<std::jthread> answerers = StartAnswering();
   {
