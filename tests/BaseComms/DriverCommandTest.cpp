@@ -147,14 +147,6 @@ TEST_F(DriverCommandTest, MalformedSetRequestsAreRefusedAndChangeNothing) {
   EXPECT_EQ(m_device->RuntimeVersion(), PackVersion(1, 2, 2));
 }
 
-// Each release version field keeps its low 8 bits in the frame.
-TEST_F(DriverCommandTest, ReleaseVersionTextIsPackedPerField) {
-  m_device->host.releaseVersion.text = L"2.300.1";
-  m_device->Start();
-  ASSERT_EQ(m_device->Execute(&m_get, nullptr), S_OK);
-  EXPECT_EQ(TakeResult().data, VersionFrame({0, 0, 0}, {2, 44, 1}));
-}
-
 // Only 476 and 477 are answered by the component; every other key goes to the (empty) service generator.
 TEST_F(DriverCommandTest, OnlyCommandNumbers476And477AreDriverCommands) {
   m_device->Start();

@@ -236,25 +236,6 @@ TEST_F(ServiceGeneratorTest, ChoosesTheHighestVersionNotAboveTheRuntimeVersion) 
   EXPECT_EQ(Generate(withDefault, L"5", V(1, 5, 0), Local()), "ReadService");
 }
 
-TEST_F(ServiceGeneratorTest, SupportVersionsPackLikeTheConfigurationReadsThem) {
-  ASSERT_TRUE(Load(Service("8", "ReadService", "1.2") + Service("9", "ReadService", "1.256.3") +
-                   Service("10", "ReadService", "two")));
-  ServiceGenerator generator(Local());
-  EXPECT_EQ(Chosen(generator, L"8", V(1, 2, 0)), V(1, 2, 0));
-  EXPECT_EQ(Chosen(generator, L"8", V(1, 1, 255)), ~0u);
-  EXPECT_EQ(Chosen(generator, L"9", V(1, 0, 3)), V(1, 0, 3));
-  EXPECT_EQ(Chosen(generator, L"10", 0), 0u);  // not a version: 0.0.0
-}
-
-TEST_F(ServiceGeneratorTest, CommandNumbersAreReadLikeWtoi) {
-  ASSERT_TRUE(Load(Service("abc", "ReadService") + Service(" +12", "StatusService")));
-  ServiceGenerator generator(Local());
-  EXPECT_EQ(Generate(generator, L"0", 0, Local()), "ReadService");
-  EXPECT_EQ(Generate(generator, L"12", 0, Local()), "StatusService");
-  EXPECT_EQ(Generate(generator, L"12;extra", 0, Local()), "StatusService");
-  EXPECT_EQ(Chosen(generator, L"abc", 0), 0u);  // "abc" asked for is command 0 too
-}
-
 TEST_F(ServiceGeneratorTest, TheDevEntryChoosesBetweenLocalAndRemoteSets) {
   ASSERT_TRUE(Load(Service("5", "ReadService"), Service("6", "StatusService")));
   ServiceGenerator local(Local());
