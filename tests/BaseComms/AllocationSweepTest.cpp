@@ -1,8 +1,8 @@
 // Allocation failure at each allocation the library makes, one run at a time.
 //
 // Each scenario walks one request's whole road: CreateInstance, Initialise,
-// the request (read, multi-step block read, read delayed in the time watch,
-// or a batch with a join), the send thread, the protocol double's Send, the
+// the request (a read, or a batch of a read, a multi-step block read, a read
+// delayed in the time watch and a join), the send thread, the protocol double's Send, the
 // answer through Receive on the double's own thread, delivery to the result
 // sink, UnInitialise and destruction. Run N fails the Nth allocation the
 // library makes; the sweep goes on until a run makes fewer than N. Every run
@@ -474,7 +474,6 @@ INSTANTIATE_TEST_SUITE_P(
     Scenarios, AllocationSweepTest,
     ::testing::Values(
         Scenario{"Initialise", {}, false}, Scenario{"Read", {{L"5", {9, 0}}}, false},
-        Scenario{"BlockRead", {{L"6", {3, 0}}}, false}, Scenario{"DelayedRead", {{L"8", {0, 0}}}, false},
         Scenario{"Batch", {{L"5", {9, 0}}, {L"6", {2, 0}}, {L"8", {0, 0}}, {L"9", {7, 0}}, {L"9", {7, 0}}}, true}),
     [](const ::testing::TestParamInfo<Scenario>& info) { return std::string(info.param.name); });
 

@@ -75,8 +75,6 @@ bool TraceCapture::Contains(const std::string& text) {
   return false;
 }
 
-void RemoveTraceChannel() { CQTMTraceReader::RemoveChannel(qtmtrace::TraceNameSuffix()); }
-
 bool WaitUntil(const std::function<bool()>& condition, unsigned milliseconds) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
   while (!condition()) {

@@ -49,10 +49,6 @@ class TraceCapture {
   std::vector<std::string> m_lines;
 };
 
-// Removes this process's trace channel, for a child process (a death test)
-// that ends with _exit, where the environment's tear-down does not run.
-void RemoveTraceChannel();
-
 // Polls `condition` every millisecond for at most `milliseconds`.
 bool WaitUntil(const std::function<bool()>& condition, unsigned milliseconds = 5000);
 

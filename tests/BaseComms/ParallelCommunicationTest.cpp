@@ -1,7 +1,6 @@
 // The component's lifecycle and send thread; the host doubles check their reference counts when destroyed.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <functional>
@@ -14,7 +13,6 @@
 
 #include "BaseComms/PackedVersion.h"
 #include "ComponentTestSupport.h"
-#include "Support/FailingAllocations.h"
 #include "Support/FakeMessageService.h"
 #include "Support/ParallelCommunicationTestAccess.h"
 
@@ -313,29 +311,6 @@ TEST_F(ComponentTest, InitialiseTurnsEveryExceptionIntoItsCodeAndRollsBack) {
   EXPECT_EQ(Initialise(), S_OK) << "and a later Initialise works";
   m_component->UnInitialise();
   registered->UnInitialise();
-}
-
-// CreateInstance gives null, never an exception, when the process-wide dispatcher (made by the first component)
-// cannot be allocated. Runs in a fresh process, where no component was made yet.
-TEST(ComponentCreationTest, CreateInstanceGivesNullWhenTheDispatcherCannotBeAllocated) {
-  if (!doubles::CanFailAllocations()) GTEST_SKIP() << "operator new cannot be replaced in this build";
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(
-      {
-        ParallelCommunication* component = nullptr;
-        bool threw = false;
-        {
-          const doubles::FailAllocations noMemory(1);  // the component object itself, then nothing more
-          try {
-            component = ParallelCommunication::CreateInstance();
-          } catch (...) {
-            threw = true;
-          }
-        }
-        componenttest::RemoveTraceChannel();
-        _exit(threw ? 2 : component == nullptr ? 0 : 1);
-      },
-      ::testing::ExitedWithCode(0), "");
 }
 
 // A one-by-one component's target can be joined by another one-by-one component only.
