@@ -93,10 +93,6 @@ unsigned int Access::CommunicatingCount(ParallelCommunication& c) {
   CriticalSectionLock lock(c.m_componentLock);
   return c.m_pCommunicatingQ->Size();
 }
-bool Access::PendingContains(ParallelCommunication& c, IMessageService* service) {
-  CriticalSectionLock lock(c.m_componentLock);
-  return c.m_pPendingQ->Contains(service);
-}
 unsigned int Access::PendingCount(ParallelCommunication& c) {
   CriticalSectionLock lock(c.m_componentLock);
   return c.m_pPendingQ->Size();

@@ -48,7 +48,6 @@ class ParallelCommunicationTestAccess {
   // Takes `service` out of the communicating queue (not deleted).
   static void RemoveCommunicating(ParallelCommunication& component, IMessageService* service);
   static unsigned int CommunicatingCount(ParallelCommunication& component);
-  static bool PendingContains(ParallelCommunication& component, IMessageService* service);
   static unsigned int PendingCount(ParallelCommunication& component);
   static void ClearQueues(ParallelCommunication& component);
   // Empties the registry, releasing its references.
