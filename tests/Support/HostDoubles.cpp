@@ -114,6 +114,10 @@ HRESULT FakeConfigNodeList::Next(ITARVO_ConfigNode** node) {
   if (node == nullptr) return E_POINTER;
   *node = nullptr;
   if (m_position >= nodes.size()) return E_FAIL;
+  if (static_cast<LONG>(m_position) == failingFetch) {
+    ++m_position;
+    return E_UNEXPECTED;
+  }
   *node = nodes[m_position++];
   (*node)->AddRef();
   return S_OK;

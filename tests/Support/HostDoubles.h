@@ -83,6 +83,7 @@ class FakeConfigNodeList final : public ComObject<ITARVO_ConfigNodeList> {
   HRESULT STDMETHODCALLTYPE Reset() override;
 
   std::vector<ITARVO_ConfigNode*> nodes;  // not referenced by the list
+  LONG failingFetch = -1;                 // Next fails (E_UNEXPECTED) for the node at this index
 
  private:
   std::size_t m_position = 0;
