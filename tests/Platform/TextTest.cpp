@@ -1,5 +1,5 @@
-// Wide and 8-bit text: the Win32 calling rules of the conversions, what
-// cannot be converted, and _wtoi.
+// Wide to 8-bit text: the Win32 calling rules of the conversion, what cannot
+// be converted, and _wtoi.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -32,15 +32,6 @@ TEST(TextTest, WhatCannotBeConvertedBecomesTheDefaultCharacter) {
   EXPECT_STREQ(out, "x??y");
   EXPECT_TRUE(usedDefault);
   EXPECT_EQ(WideToAnsi(bad), "x??y");
-}
-
-TEST(TextTest, AnsiToWideReplacesInvalidSequences) {
-  EXPECT_EQ(AnsiToWide("caf\xC3\xA9"), L"caf\u00e9");
-  EXPECT_EQ(AnsiToWide("a\xFF" "b"), L"a\uFFFDb");
-  EXPECT_EQ(AnsiToWide("\xE2\x82"), L"\uFFFD");  // cut short
-  EXPECT_EQ(AnsiToWide("\xC0\x80"), L"\uFFFD");  // over-long
-  EXPECT_EQ(WideToAnsi(AnsiToWide("\xF0\x9F\x99\x82")), "\xF0\x9F\x99\x82");
-  EXPECT_EQ(WideToAnsi(L""), "");
 }
 
 TEST(TextTest, WtoiReadsTheLeadingDecimalNumber) {
