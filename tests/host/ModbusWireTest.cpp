@@ -263,29 +263,6 @@ TEST_F(ModbusWireTest, DroppedAnswersEndInCommsFailedAndMalformedFramesAreSkippe
   EXPECT_EQ(counters.droppedFrames, 2u);
 }
 
-TEST_F(ModbusWireTest, SimulatorKilledAndRestartedFailsWhatWasInFlightAndServesAfterReconnect) {
-  ASSERT_TRUE(m_sim.Start({"--latency", "60000"}));
-  const int port = m_sim.Port();
-  Controller& plc = Start("A", 4, "&timeout=60000&backoff=20&backoff-max=200");
-  for (int i = 0; i < 4; ++i) Request(plc, kHolding, Words({i, 1}));
-  for (int i = 0; i < 2000 && plc.pLayer->Connection()->GetCounters().inFlight < 4; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  ASSERT_EQ(plc.pLayer->Connection()->GetCounters().inFlight, 4u);
-  m_sim.Kill();
-  WaitAll(plc);
-  for (FakeDeviceMessage* message : plc.accepted) EXPECT_EQ(CodeOf(plc, message), QTM_RESULT_COMMS_FAILED);
-
-  ASSERT_TRUE(m_sim.Start({}, port));
-  const std::size_t before = plc.accepted.size();
-  for (int i = 0; i < 3; ++i) Request(plc, kHolding, Words({10 + i, 1}));
-  WaitAll(plc);
-  for (int i = 0; i < 3; ++i) {
-    EXPECT_EQ(CodeOf(plc, plc.accepted[before + i]), 0);
-    EXPECT_EQ(DataOf(plc, plc.accepted[before + i]), Words({1010 + i}));
-  }
-}
-
 }  // namespace
 
 namespace {
