@@ -2,13 +2,9 @@
 // DispatchNextService, the one-by-one hold and the matching of responses.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdint>
-#include <cstdio>
 #include <initializer_list>
 
 #include "DispatchFixture.h"
-#include "ComponentTestSupport.h"
 
 namespace {
 
@@ -29,16 +25,6 @@ struct Response {
   bool transferComplete = false;
   std::list<const ITARVO_DeviceMessage*> deviceMessages;
 };
-
-std::string Hex(const void* pointer, const char* format) {
-  char text[16];
-  std::snprintf(text, sizeof text, format, static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(pointer)));
-  return text;
-}
-
-bool HasLine(const std::vector<std::string>& lines, const std::string& line) {
-  return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
 
 class CommunicationDispatcherTest : public DispatchFixture {
  protected:
@@ -181,17 +167,12 @@ TEST_F(CommunicationDispatcherTest, OneByOneTargetLetsOnlyTheSimplexServiceOrAnI
   FakeMessageService* sB = ServiceWith({{fromB, false, true}});
   FakeMessageService* sA1 = ServiceWith({{fromA1, false, true}});
   FakeMessageService* sA2 = ServiceWith({{fromA2, false, true}});
-  componenttest::TraceCapture trace;
 
   // Idle line, no hold, own waiting queue empty: goes, and takes the hold.
   Outcome outcome = Dispatch(simplex, a);
   EXPECT_TRUE(outcome.ok && outcome.nowSend);
   EXPECT_EQ(Sent(a), Messages{first});
   EXPECT_EQ(Access::SimplexService(key), simplex);
-  EXPECT_TRUE(HasLine(trace.Lines(), "CommunicationDispatcher::DispatchService: pService(" + Hex(simplex, "%08X") +
-                                        "), pSimplexService(00000000), communicating(0), nowSend(1), "
-                                        "isServiceComplete(0), key(" + Hex(reinterpret_cast<void*>(key), "%08x") +
-                                        ") \n"));
   // Something communicating, another service holds: parked.
   EXPECT_FALSE(Dispatch(sB, b).nowSend);
   EXPECT_FALSE(Dispatch(sA1, a).nowSend);
@@ -217,8 +198,6 @@ TEST_F(CommunicationDispatcherTest, OneByOneTargetLetsOnlyTheSimplexServiceOrAnI
   EXPECT_TRUE(Sent(a).empty());
   Dispatcher().DispatchNextService(key);
   EXPECT_TRUE(Sent(a).empty()) << "b's message is on the line";
-  EXPECT_TRUE(HasLine(trace.Lines(), "CommunicationDispatcher::DispatchNextService: communicating(1), "
-                                    "pSimplexService(00000000), result(1) \n"));
   ASSERT_EQ(Complete(fromB, b).service, sB);
   Dispatcher().DispatchNextService(key);
   EXPECT_EQ(Sent(a), Messages{fromA1});
@@ -234,7 +213,6 @@ TEST_F(CommunicationDispatcherTest, ServiceThatFinishesWithoutAMessageGivesItsHo
   ASSERT_TRUE(Dispatcher().SetTransferMode(TRANSFER_MODE_ONE_BY_ONE, done, key, &a));
   Access::AddPending(a, done);
   Access::AddPending(a, broken);
-  componenttest::TraceCapture trace;
 
   Outcome outcome = Dispatch(done, a);
   EXPECT_TRUE(outcome.ok);
@@ -245,11 +223,6 @@ TEST_F(CommunicationDispatcherTest, ServiceThatFinishesWithoutAMessageGivesItsHo
   outcome = Dispatch(broken, a);
   EXPECT_FALSE(outcome.ok);
   EXPECT_FALSE(Access::IsPending(a, broken));
-  const std::vector<std::string>& lines = trace.Lines();
-  EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
-    return line.rfind("FAIL: pService->CreateProtocolMessage, File(", 0) == 0 &&
-           line.find("CommunicationDispatcher") != std::string::npos;
-  }));
 }
 
 TEST_F(CommunicationDispatcherTest, AMessageNeitherParkedNorSentIsReleased) {
@@ -291,7 +264,6 @@ TEST_F(CommunicationDispatcherTest, CompleteResponseFindsTheServiceThatSentTheMe
   ASSERT_TRUE(Dispatch(s1, a).nowSend);
   ASSERT_TRUE(Dispatch(s2, a).nowSend);
   Sent(a);
-  componenttest::TraceCapture trace;
 
   Response response = Complete(m2, a);
   EXPECT_EQ(response.service, s2);
@@ -303,8 +275,6 @@ TEST_F(CommunicationDispatcherTest, CompleteResponseFindsTheServiceThatSentTheMe
   response = Complete(stranger, a);
   EXPECT_EQ(response.service, nullptr);
   EXPECT_FALSE(response.dispatchAgain);
-  EXPECT_TRUE(HasLine(trace.Lines(), "CommunicationDispatcher::CompleteResponse, Not Found ProtocolMsg(" +
-                                        Hex(stranger, "%x") + ")\n"));
 
   Access::SetStopped(a, true);
   EXPECT_EQ(Complete(m1, a).service, nullptr);
