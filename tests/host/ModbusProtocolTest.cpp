@@ -1,5 +1,6 @@
 // The Modbus/TCP protocol layer against the controller simulator in its own
-// process: framing, pipelining, deadlines, malformed frames and reconnects.
+// process: pipelining, malformed frames, reconnects and target changes. Each
+// function's answers and dropped answers are checked end to end (ModbusWireTest).
 // Every test checks that each request was completed exactly once and that
 // every reference the layer took was given back.
 #include <gtest/gtest.h>
@@ -170,33 +171,6 @@ class ModbusProtocolTest : public testing::Test {
   ModbusProtocolComms* m_layer = nullptr;
 };
 
-TEST_F(ModbusProtocolTest, EachFunctionAnsweredFromTheRegistersAndExceptionsPassedOn) {
-  ASSERT_TRUE(m_sim.Start({"--size", "300"}));
-  Open();
-  struct Case {
-    std::vector<BYTE> request, answer;
-  };
-  const Case cases[] = {
-      {Read(1, 0, 3), {1, 1, 0x05}},                            // coils 1,0,1 of unit 1
-      {Read(3, 10, 2), {3, 4, 0x03, 0xF2, 0x03, 0xF3}},         // 1010, 1011
-      {Read(4, 7, 1), {4, 2, 0x00, 0x6B}},                      // 107
-      {{6, 0, 20, 0x12, 0x34}, {6, 0, 20, 0x12, 0x34}},        // write single echoes
-      {{16, 0, 30, 0, 2, 4, 0, 1, 0, 2}, {16, 0, 30, 0, 2}},   // write multiple: address, count
-      {Read(3, 299, 2), {0x83, 0x02}},                          // illegal data address
-  };
-  for (const Case& c : cases) Send(c.request);
-  WaitAll();
-  for (std::size_t i = 0; i < std::size(cases); ++i) {
-    EXPECT_EQ(m_messages[i]->Status(), S_OK) << i;
-    EXPECT_EQ(m_messages[i]->Answer(), cases[i].answer) << i;
-  }
-  TestMessage* const readBack = Send(Read(3, 20, 1));
-  TestMessage* const readMany = Send(Read(3, 30, 2));
-  WaitAll();
-  EXPECT_EQ(readBack->Answer(), (std::vector<BYTE>{3, 2, 0x12, 0x34}));
-  EXPECT_EQ(readMany->Answer(), (std::vector<BYTE>{3, 4, 0, 1, 0, 2}));
-}
-
 TEST_F(ModbusProtocolTest, PipelinedRequestsAnsweredOutOfOrderAreMatched) {
   ASSERT_TRUE(m_sim.Start({"--latency", "30", "--out-of-order"}));
   Open();
@@ -211,31 +185,12 @@ TEST_F(ModbusProtocolTest, PipelinedRequestsAnsweredOutOfOrderAreMatched) {
   EXPECT_GT(m_sim.MaxInFlight(), 1) << m_sim.Output();
 }
 
-TEST_F(ModbusProtocolTest, DroppedAnswerEndsInTimeOutAndTheLateLineGoesOn) {
-  ASSERT_TRUE(m_sim.Start({"--drop-every", "2"}));
-  Open("&timeout=300");
-  TestMessage* const first = Send(Read(3, 0, 1));
-  WaitAll();
-  TestMessage* const dropped = Send(Read(3, 0, 1));
-  WaitAll();
-  TestMessage* const third = Send(Read(3, 0, 1));
-  WaitAll();
-  EXPECT_EQ(first->Status(), S_OK);
-  EXPECT_EQ(dropped->Status(), PROTOCOL_E_TIMEOUT);
-  EXPECT_TRUE(dropped->Answer().empty());
-  EXPECT_EQ(third->Status(), S_OK);
-  EXPECT_EQ(m_layer->Connection()->GetCounters().timedOut, 1u);
-}
-
 TEST_F(ModbusProtocolTest, MalformedFramesDroppedOrStreamResynchronised) {
   struct Case {
     const char* kind;
     HRESULT second;  // the request whose answer follows the bad frame
-    const char* trace;
   };
-  for (const Case& c : {Case{"protocol", S_OK, "frame with protocol id 1 dropped"},
-                        Case{"tid", S_OK, "unknown transaction id"},
-                        Case{"length", PROTOCOL_E_CONNECTION_LOST, "bad length 0 dropped, reconnecting"}}) {
+  for (const Case& c : {Case{"protocol", S_OK}, Case{"tid", S_OK}, Case{"length", PROTOCOL_E_CONNECTION_LOST}}) {
     SCOPED_TRACE(c.kind);
     ASSERT_TRUE(m_sim.Start({"--bad-frame-every", "2", "--bad-frame-kind", c.kind}));
     Open("&timeout=5000&backoff=10&backoff-max=50");
@@ -249,7 +204,6 @@ TEST_F(ModbusProtocolTest, MalformedFramesDroppedOrStreamResynchronised) {
     EXPECT_EQ(second->Status(), c.second);
     EXPECT_EQ(third->Status(), S_OK);
     EXPECT_EQ(third->Answer(), (std::vector<BYTE>{3, 2, 0x03, 0xEA}));
-    EXPECT_NE(Traces().find(c.trace), std::string::npos) << Traces();
     m_layer->Stop();
     EXPECT_EQ(m_layer->Release(), 0u);
     m_layer = nullptr;
