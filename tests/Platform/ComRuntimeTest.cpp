@@ -76,43 +76,6 @@ TEST(ClassRegistryTest, CreatesRegisteredClassesAndForgetsRevokedOnes) {
             REGDB_E_CLASSNOTREG);
 }
 
-TEST(ClassRegistryTest, NewestRegistrationWinsUntilRevoked) {
-  DeviceResultClass older;
-  DeviceResultClass newer;
-  ITARVO_DeviceResult* result = nullptr;
-  ASSERT_EQ(CoCreateInstance(CLSID_TARVO_DeviceResult, nullptr, CLSCTX_ALL, IID_ITARVO_DeviceResult,
-                             reinterpret_cast<void**>(&result)),
-            S_OK);
-  result->Release();
-  EXPECT_EQ(newer.created.load(), 1);
-  EXPECT_EQ(older.created.load(), 0);
-
-  // A failing factory passes its failure on and hands out nothing.
-  newer.createResult = E_OUTOFMEMORY;
-  result = reinterpret_cast<ITARVO_DeviceResult*>(0x1);
-  EXPECT_EQ(CoCreateInstance(CLSID_TARVO_DeviceResult, nullptr, CLSCTX_ALL, IID_ITARVO_DeviceResult,
-                             reinterpret_cast<void**>(&result)),
-            E_OUTOFMEMORY);
-  EXPECT_EQ(result, nullptr);
-}
-
-TEST(ClassRegistryTest, RejectsBadArguments) {
-  DWORD cookie = 0;
-  EXPECT_EQ(CoRegisterClassObject(CLSID_TARVO_DeviceResult, nullptr, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
-                                  &cookie),
-            E_INVALIDARG);
-  EXPECT_EQ(CoRevokeClassObject(0xDEAD), CO_E_OBJNOTREG);
-  EXPECT_EQ(CoCreateInstance(CLSID_TARVO_DeviceResult, nullptr, CLSCTX_INPROC_SERVER, IID_ITARVO_DeviceResult,
-                             nullptr),
-            E_POINTER);
-  // Registered for in-process use only: another context does not find it.
-  DeviceResultClass resultClass;
-  void* object = nullptr;
-  EXPECT_EQ(CoCreateInstance(CLSID_TARVO_DeviceResult, nullptr, CLSCTX_LOCAL_SERVER, IID_ITARVO_DeviceResult,
-                             &object),
-            REGDB_E_CLASSNOTREG);
-}
-
 int g_boxes = 0;
 int CountBox(HWND, LPCSTR text, LPCSTR caption, UINT type) {
   ++g_boxes;
