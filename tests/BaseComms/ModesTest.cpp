@@ -54,7 +54,9 @@ TEST(ModesTest, ModeNamesAreExactAndTransferModeReachesTheTarget) {
   EXPECT_FALSE(Dispatch::IsParallelAvailable(oneByOne.Key()));
 }
 
-TEST(ModesTest, TwoComponentsTakeReadAndGiveBackExclusiveMode) {
+// The door of the exclusive mode: 0 takes it, 2 gives it back, other values are refused, GetMode reads it per
+// component. Who may take and give it back is the dispatcher's (DispatchTargetTest).
+TEST(ModesTest, ExclusiveModeValuesMapToTheTargetsHold) {
   RunningComponent first(L"LINE=43");
   RunningComponent second(L"LINE=43");
   first.Start();
@@ -65,20 +67,13 @@ TEST(ModesTest, TwoComponentsTakeReadAndGiveBackExclusiveMode) {
     EXPECT_EQ(device->GetMode(L"Exclusive", &value), S_OK);
     return value;
   };
-
+  EXPECT_EQ(first->SetMode(L"Exclusive", 1), E_FAIL);
+  EXPECT_EQ(first->SetMode(L"Exclusive", -1), E_FAIL);
   EXPECT_EQ(first->SetMode(L"Exclusive", 0), S_OK);
   EXPECT_EQ(exclusive(first), EXCLUSIVE_MODE_OWN);
   EXPECT_EQ(exclusive(second), EXCLUSIVE_MODE_LOCKED);
-  EXPECT_EQ(second->SetMode(L"Exclusive", 0), E_FAIL);
-  EXPECT_EQ(second->SetMode(L"Exclusive", 2), E_FAIL) << "only the holder gives it back";
-  EXPECT_EQ(first->SetMode(L"Exclusive", 1), E_FAIL);
-  EXPECT_EQ(first->SetMode(L"Exclusive", -1), E_FAIL);
-
   EXPECT_EQ(first->SetMode(L"Exclusive", 2), S_OK);
-  EXPECT_EQ(exclusive(first), EXCLUSIVE_MODE_NONE);
   EXPECT_EQ(exclusive(second), EXCLUSIVE_MODE_NONE);
-  EXPECT_EQ(second->SetMode(L"Exclusive", 0), S_OK) << "free again for the other";
-  EXPECT_EQ(second->SetMode(L"Exclusive", 2), S_OK);
 }
 
 class ServiceInformationTest : public ::testing::Test {
