@@ -190,13 +190,7 @@ TEST(ConfigDocumentTest, RejectsDocumentsThatBreakTheSchema) {
       {"<HostConfiguration><Lines><Line Name='L'/></Lines><Networks><Network Name='N'/></Networks>"
        "<Controllers><Controller Name='C' Network='N' Line='L' Address='modbus-tcp://127.0.0.1:99999'/>"
        "</Controllers></HostConfiguration>",
-       "<Controller Name=\"C\">: Address \"modbus-tcp://127.0.0.1:99999\" is not a Modbus/TCP connection string: "
-       "port \"99999\" is not a number 1..65535"},
-      {"<HostConfiguration><Lines><Line Name='L'/></Lines><Networks><Network Name='N'/></Networks>"
-       "<Controllers><Controller Name='D' Network='N' Line='L' Address='modbus-tcp://127.0.0.1?unit=1&amp;speed=2'/>"
-       "</Controllers></HostConfiguration>",
-       "<Controller Name=\"D\">: Address \"modbus-tcp://127.0.0.1?unit=1&speed=2\" is not a Modbus/TCP connection "
-       "string: unknown setting \"speed\""},
+       "is not a Modbus/TCP connection string"},  // what is wrong with it: ModbusEndpointTest
   };
   for (const Case& c : cases) {
     std::string error;
