@@ -1,0 +1,71 @@
+// The Modbus services' PDU rules: which device data make a request, which
+// answers fit it, and how a long read is split. (The services end to end:
+// tests/host/ModbusWireTest.cpp.)
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <initializer_list>
+#include <vector>
+
+#include "ModbusServices/ModbusPdu.h"
+
+namespace {
+
+// 16-bit little-endian numbers, the services' device data.
+std::vector<BYTE> Words(std::initializer_list<int> values) {
+  std::vector<BYTE> bytes;
+  for (int value : values) {
+    bytes.push_back(static_cast<BYTE>(value));
+    bytes.push_back(static_cast<BYTE>(value >> 8));
+  }
+  return bytes;
+}
+
+using modbusservices::RegisterRequest;
+
+TEST(ModbusPduTest, DeviceDataOutsideTheLayoutAndAnswersThatDoNotFitAreRefused) {
+  struct Parse {
+    std::uint8_t function;
+    std::vector<BYTE> data;
+    std::uint16_t maxCount;
+    bool valid;
+  };
+  const Parse parses[] = {
+      {3, Words({0, 125}), 125, true},       {3, Words({0, 126}), 125, false},  {3, Words({0, 0}), 125, false},
+      {3, Words({65500, 40}), 125, false},   {3, Words({0, 1, 2}), 125, false}, {1, Words({0, 2000}), 2000, true},
+      {6, Words({7, 9}), 1, true},           {6, Words({7}), 1, false},         {16, Words({7, 2, 1, 2}), 123, true},
+      {16, Words({7, 2, 1}), 123, false},    {5, Words({0, 1}), 1, false},
+  };
+  for (const Parse& p : parses) {
+    RegisterRequest request;
+    EXPECT_EQ(modbusservices::ParseDeviceData(p.function, p.data, p.maxCount, request), p.valid)
+        << int(p.function) << " " << p.data.size();
+  }
+
+  RegisterRequest read{3, 10, 2, {}};
+  RegisterRequest coils{1, 0, 9, {}};
+  RegisterRequest write{6, 10, 1, {0x1234}};
+  struct Answer {
+    const RegisterRequest& request;
+    std::vector<BYTE> pdu;
+    bool fits;
+  };
+  const Answer answers[] = {
+      {read, {3, 4, 0, 1, 0, 2}, true},     {read, {3, 2, 0, 1}, false},      {read, {3, 4, 0, 1, 0, 2, 0}, false},
+      {read, {4, 4, 0, 1, 0, 2}, false},    {coils, {1, 2, 0xFF, 0x01}, true}, {coils, {1, 1, 0xFF}, false},
+      {write, {6, 0, 10, 0x12, 0x34}, true}, {write, {6, 0, 10, 0x12, 0x35}, false},
+  };
+  for (const Answer& a : answers) {
+    std::vector<BYTE> result;
+    EXPECT_EQ(modbusservices::DecodeAnswer(a.request, a.pdu, result), a.fits) << int(a.pdu[0]) << " " << a.pdu.size();
+  }
+  std::vector<BYTE> bits;
+  ASSERT_TRUE(modbusservices::DecodeAnswer(coils, {1, 2, 0x05, 0x01}, bits));
+  EXPECT_EQ(bits, (std::vector<BYTE>{1, 0, 1, 0, 0, 0, 0, 0, 1}));
+  const auto steps = modbusservices::SplitRead(RegisterRequest{3, 100, 300, {}});
+  ASSERT_EQ(steps.size(), 3u);
+  EXPECT_EQ(steps[2].address, 350);
+  EXPECT_EQ(steps[2].count, 50);
+}
+
+}  // namespace
