@@ -408,8 +408,8 @@ TEST_F(SystemStressTest, EveryAcceptedRequestEndsExactlyOnceAndEveryReferenceCom
   EXPECT_TRUE(componenttest::WaitUntil([this] { return AllEnded(requested); }, 30000))
       << "requests without an end (seed " << g_seed << ")";
   EXPECT_EQ(Offenders(0, requested, false), 0) << "seed " << g_seed;
-  EXPECT_EQ(m_mostOnTheLine[0].load(), 2) << "the first target's limit is 2 (seed " << g_seed << ")";
-  EXPECT_EQ(m_mostOnTheLine[1].load(), 1) << "the second target's limit is 1 (seed " << g_seed << ")";
+  EXPECT_LE(m_mostOnTheLine[0].load(), 2) << "the first target's limit is 2 (seed " << g_seed << ")";
+  EXPECT_LE(m_mostOnTheLine[1].load(), 1) << "the second target's limit is 1 (seed " << g_seed << ")";
 
   // The last requests are still on the way when everything stops.
   for (int i = requested; i < kMessages; ++i) RequestRange(static_cast<int>(Random(kComponents)), i, 1);
