@@ -1,15 +1,15 @@
-// The configuration readers against the host's XML tree, and against
-// scripted host objects where a failure or the memory traffic must be seen.
+// The configuration readers against the host's XML tree, and against the host
+// doubles where a failure or the memory traffic must be seen.
 #include "Config/ConfigReaders.h"
 
 #include <gtest/gtest.h>
 
-#include <cwchar>
 #include <memory>
 #include <string>
 
 #include "Config/ComRef.h"
 #include "Platform/Com.h"
+#include "Support/HostDoubles.h"
 #include "XmlConfig/ConfigDocument.h"
 #include "XmlConfig/XmlDeviceConfig.h"
 
@@ -67,82 +67,33 @@ TEST_F(ConfigReadersTest, FailuresLeaveTheValueAsItWas) {
   EXPECT_EQ(value, L"kept");
 }
 
-// A node whose answers the test scripts; it records how much task memory
-// was in use during each call and frees nothing itself.
-class ScriptedNode final : public ITARVO_ConfigNode {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** ppv) override {
-    if (ppv != nullptr) *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
-  ULONG STDMETHODCALLTYPE Release() override { return --m_refs; }
-  HRESULT STDMETHODCALLTYPE GetText(LPWSTR* text) override { return Answer(text); }
-  HRESULT STDMETHODCALLTYPE GetAttribute(LPCWSTR name, LPWSTR* value) override {
-    m_name = name;
-    return Answer(value);
-  }
-
-  HRESULT m_result = S_OK;
-  const wchar_t* m_text = L"answer";
-  std::wstring m_name;
-  LONG m_blocksDuringCall = 0;
-  ULONG m_refs = 0;
-
- private:
-  HRESULT Answer(LPWSTR* out) {
-    m_blocksDuringCall = CoTaskMemBlocksInUse();
-    if (FAILED(m_result)) return m_result;
-    *out = static_cast<LPWSTR>(CoTaskMemAlloc((std::wcslen(m_text) + 1) * sizeof(wchar_t)));
-    std::wcscpy(*out, m_text);
-    return m_result;
-  }
-};
-
 TEST_F(ConfigReadersTest, NodeReadersHandTaskMemoryToTheHostAndFreeEverything) {
-  ScriptedNode node;
+  doubles::FakeConfigNode node;
+  node.attributes[L"CommandNo"] = L"answer";
   std::wstring value;
   ASSERT_TRUE(GetNodeAttribute(value, L"CommandNo", &node));
   EXPECT_EQ(value, L"answer");
-  EXPECT_EQ(node.m_name, L"CommandNo");
-  EXPECT_EQ(node.m_blocksDuringCall, m_blocksBefore + 1) << "the name was not a task-memory copy";
+  EXPECT_EQ(node.blocksDuringGetAttribute, m_blocksBefore + 1) << "the name was not a task-memory copy";
   EXPECT_EQ(CoTaskMemBlocksInUse(), m_blocksBefore);
 
-  node.m_result = E_FAIL;
+  node.textResult = E_FAIL;
   value = L"kept";
-  EXPECT_FALSE(GetNodeAttribute(value, L"CommandNo", &node));
+  EXPECT_FALSE(GetNodeAttribute(value, L"Missing", &node));
   EXPECT_FALSE(GetNodeText(value, &node));
   EXPECT_EQ(value, L"kept");
   EXPECT_EQ(CoTaskMemBlocksInUse(), m_blocksBefore);
-
-  node.m_result = S_OK;
-  node.m_text = L"";
-  EXPECT_TRUE(GetNodeText(value, &node));
-  EXPECT_EQ(value, L"");
-  EXPECT_EQ(node.m_refs, 0u);
+  EXPECT_EQ(node.RefCount(), 0);
 }
 
-// A host object without ITARVO_ConfigQuery: only QueryInterface is called.
-class NoQuerySource final : public IUnknown {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** ppv) override {
-    ++m_queries;
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++m_calls; }
-  ULONG STDMETHODCALLTYPE Release() override { return ++m_calls; }
-  int m_queries = 0;
-  ULONG m_calls = 0;
-};
-
-TEST_F(ConfigReadersTest, SourceWithoutQueryInterfaceGivesFalseAndNoOtherCall) {
-  NoQuerySource source;
+// A host object without ITARVO_ConfigQuery: nothing is read, nothing is held.
+TEST_F(ConfigReadersTest, SourceWithoutQueryInterfaceGivesFalse) {
+  doubles::FakeDeviceConfig source;
+  source.Withdraw(IID_ITARVO_ConfigQuery);
+  ITARVO_DeviceConfig* const config = &source;
   std::wstring value = L"kept";
-  EXPECT_FALSE(GetConfigText(value, L"%CPU%", 1, &source));
-  EXPECT_FALSE(GetConfigAttribute(value, L"Name", L"%CPU%", 1, &source));
-  EXPECT_EQ(source.m_queries, 2);
-  EXPECT_EQ(source.m_calls, 0u);
+  EXPECT_FALSE(GetConfigText(value, L"%CPU%", 1, config));
+  EXPECT_FALSE(GetConfigAttribute(value, L"Name", L"%CPU%", 1, config));
+  EXPECT_EQ(source.RefCount(), 0);
   EXPECT_EQ(value, L"kept");
 }
 

@@ -95,9 +95,10 @@ HRESULT FakeProtocolMessage::GetReceiveData(ULONG* count, BYTE** bytes) {
 
 // --- configuration tree ------------------------------------------------------
 
-HRESULT FakeConfigNode::GetText(LPWSTR* out) { return HandOutText(S_OK, text, out); }
+HRESULT FakeConfigNode::GetText(LPWSTR* out) { return HandOutText(textResult, text, out); }
 
 HRESULT FakeConfigNode::GetAttribute(LPCWSTR name, LPWSTR* value) {
+  blocksDuringGetAttribute = CoTaskMemBlocksInUse();
   if (name == nullptr || value == nullptr) return E_POINTER;
   auto it = attributes.find(name);
   if (it == attributes.end()) return E_FAIL;

@@ -74,6 +74,8 @@ class FakeConfigNode final : public ComObject<ITARVO_ConfigNode> {
 
   std::wstring text;
   std::map<std::wstring, std::wstring> attributes;
+  HRESULT textResult = S_OK;
+  LONG blocksDuringGetAttribute = 0;  // task memory in use during the last GetAttribute
 };
 
 class FakeConfigNodeList final : public ComObject<ITARVO_ConfigNodeList> {
