@@ -16,6 +16,14 @@
 #include "ModbusTcp/ModbusProtocolComms.h"
 #include "PlcSimProcess.h"
 #include "Platform/Com.h"
+#include "Support/ComObject.h"
+
+namespace doubles {
+template <>
+struct InterfaceIdOf<ITARVO_ProtocolResponse> {
+  static constexpr const IID& value = IID_ITARVO_ProtocolResponse;
+};
+}  // namespace doubles
 
 namespace {
 
@@ -24,24 +32,10 @@ using modbustcp::ModbusEndpoint;
 using modbustcp::ModbusProtocolComms;
 using plcsimtest::PlcSimProcess;
 
-// A request PDU with its response, counting references.
-class TestMessage final : public ITARVO_ProtocolMessage, public ITARVO_ProtocolResponse {
+// A request PDU with its response; counts references (doubles::ComObject).
+class TestMessage final : public doubles::ComObject<ITARVO_ProtocolMessage, ITARVO_ProtocolResponse> {
  public:
   explicit TestMessage(std::vector<BYTE> pdu) : m_pdu(std::move(pdu)) {}
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    *ppv = nullptr;
-    if (riid == IID_IUnknown || riid == IID_ITARVO_ProtocolMessage) {
-      *ppv = static_cast<ITARVO_ProtocolMessage*>(this);
-    } else if (riid == IID_ITARVO_ProtocolResponse) {
-      *ppv = static_cast<ITARVO_ProtocolResponse*>(this);
-    } else {
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
-  ULONG STDMETHODCALLTYPE Release() override { return --m_refs; }  // owned by the test
   HRESULT STDMETHODCALLTYPE GetSendData(ULONG* count, BYTE** bytes) override {
     *bytes = static_cast<BYTE*>(CoTaskMemAlloc(m_pdu.size()));
     std::copy(m_pdu.begin(), m_pdu.end(), *bytes);
@@ -74,7 +68,6 @@ class TestMessage final : public ITARVO_ProtocolMessage, public ITARVO_ProtocolR
     m_answer.assign(bytes, bytes + count);
     return S_OK;
   }
-  ULONG Refs() const { return m_refs; }
   HRESULT Status() const {
     const std::lock_guard<std::mutex> guard(m_lock);
     return m_status;
@@ -89,7 +82,6 @@ class TestMessage final : public ITARVO_ProtocolMessage, public ITARVO_ProtocolR
   }
 
  private:
-  std::atomic<ULONG> m_refs{1};
   const std::vector<BYTE> m_pdu;
   mutable std::mutex m_lock;
   HRESULT m_status = S_FALSE;
@@ -125,7 +117,7 @@ class ModbusProtocolTest : public testing::Test {
       m_layer->Stop();
       EXPECT_EQ(m_layer->Release(), 0u);
     }
-    for (auto& message : m_messages) EXPECT_EQ(message->Refs(), 1u) << "the layer gave back its references";
+    for (auto& message : m_messages) EXPECT_EQ(message->RefCount(), 0) << "the layer gave back its references";
   }
   TestMessage* Send(std::vector<BYTE> pdu) {
     m_messages.push_back(std::make_unique<TestMessage>(std::move(pdu)));
