@@ -8,7 +8,7 @@ install(TARGETS BaseComms BaseCommsHeaders
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
-foreach(dir BaseComms Config Interfaces Platform TARVO_SupportLib Trace)
+foreach(dir BaseComms Config Interfaces Platform PluginKit TARVO_SupportLib Trace)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/DeviceComms/${dir}
     DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/DeviceComms
     FILES_MATCHING PATTERN "*.h")
@@ -25,3 +25,10 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/BaseCommsConfigVersion.cm
   COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/BaseCommsConfig.cmake ${PROJECT_BINARY_DIR}/BaseCommsConfigVersion.cmake
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/BaseComms)
+
+# The packaging test (scripts/check-install): installs this tree into a
+# scratch prefix and builds a host and the docs' plug-in against it.
+if(BASECOMMS_BUILD_TESTS AND BASECOMMS_BUILD_HOST)
+  add_test(NAME packaging COMMAND bash ${PROJECT_SOURCE_DIR}/scripts/check-install ${PROJECT_BINARY_DIR})
+  set_tests_properties(packaging PROPERTIES TIMEOUT 300 ENVIRONMENT BASECOMMS_TRACE_SUFFIX=-bcpack)
+endif()
