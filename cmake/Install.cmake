@@ -1,5 +1,7 @@
-# Installs libBaseComms, its public headers and a CMake package, so that a host
-# writes find_package(BaseComms) and links BaseComms::BaseComms.
+# Installs libBaseComms, its public headers, a CMake package and a pkg-config
+# file, so that a host writes find_package(BaseComms) and links
+# BaseComms::BaseComms (a plug-in: BaseComms::Headers), or asks pkg-config for
+# basecomms; and the documentation and example configurations under share/.
 include(CMakePackageConfigHelpers)
 
 install(TARGETS BaseComms BaseCommsHeaders
@@ -14,6 +16,9 @@ foreach(dir BaseComms Config Interfaces Platform PluginKit TARVO_SupportLib Trac
     FILES_MATCHING PATTERN "*.h")
 endforeach()
 
+install(FILES ${BASECOMMS_GENERATED_INCLUDE_DIR}/BaseComms/Version.h
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/DeviceComms/BaseComms)
+
 install(EXPORT BaseCommsTargets
   NAMESPACE BaseComms::
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/BaseComms)
@@ -25,6 +30,18 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/BaseCommsConfigVersion.cm
   COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/BaseCommsConfig.cmake ${PROJECT_BINARY_DIR}/BaseCommsConfigVersion.cmake
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/BaseComms)
+
+# pkg-config: the prefix is found from the file's own place, so the package
+# may be moved (as the packaging test's scratch prefix is).
+file(RELATIVE_PATH BASECOMMS_PC_PREFIX_FROM_PCDIR
+  /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+configure_file(${PROJECT_SOURCE_DIR}/cmake/basecomms.pc.in ${PROJECT_BINARY_DIR}/basecomms.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/basecomms.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+install(FILES README.md docs/CONFIGURATION.md docs/PLUGINS.md docs/TRACE.md docs/MODBUS.md
+  DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES host/examples/SimulatedPlant.xml host/examples/ModbusPlant.xml
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/BaseComms/examples)
 
 # The packaging test (scripts/check-install): installs this tree into a
 # scratch prefix and builds a host and the docs' plug-in against it.
