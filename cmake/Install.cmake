@@ -49,3 +49,7 @@ if(BASECOMMS_BUILD_TESTS AND BASECOMMS_BUILD_HOST)
   add_test(NAME packaging COMMAND bash ${PROJECT_SOURCE_DIR}/scripts/check-install ${PROJECT_BINARY_DIR})
   set_tests_properties(packaging PROPERTIES TIMEOUT 300 ENVIRONMENT BASECOMMS_TRACE_SUFFIX=-bcpack)
 endif()
+# The library exports exactly the listed symbols (scripts/check-exports).
+if(BASECOMMS_BUILD_TESTS)
+  add_test(NAME exported-symbols COMMAND bash ${PROJECT_SOURCE_DIR}/scripts/check-exports $<TARGET_FILE:BaseComms>)
+endif()
