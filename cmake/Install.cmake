@@ -10,14 +10,26 @@ install(TARGETS BaseComms BaseCommsHeaders
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
-foreach(dir BaseComms Config Interfaces Platform PluginKit TARVO_SupportLib Trace)
-  install(DIRECTORY ${PROJECT_SOURCE_DIR}/DeviceComms/${dir}
-    DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/DeviceComms
-    FILES_MATCHING PATTERN "*.h")
-endforeach()
+# The public headers, staged under one root (cmake/StageHeaders.cmake): what
+# these include, directly or not, and nothing else.
+set(BASECOMMS_PUBLIC_HEADER_ROOTS
+  BaseComms/BaseComms.h
+  PluginKit/MessageServiceBase.h
+  TARVO_SupportLib/PluginAbi.h
+  TARVO_SupportLib/ClassLoaderCore.h
+  TARVO_SupportLib/ConfigString.h
+  Interfaces/ConfigTree.h
+  Interfaces/ProtocolResponse.h
+  Platform/CriticalSection.h)
+set(BASECOMMS_STAGED_INCLUDE_DIR ${PROJECT_BINARY_DIR}/staged-include)
+add_custom_target(BaseCommsStagedHeaders ALL
+  COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${PROJECT_SOURCE_DIR}/DeviceComms
+    -DGENERATED_DIR=${BASECOMMS_GENERATED_INCLUDE_DIR} -DOUTPUT_DIR=${BASECOMMS_STAGED_INCLUDE_DIR}
+    "-DROOTS=${BASECOMMS_PUBLIC_HEADER_ROOTS}" -P ${PROJECT_SOURCE_DIR}/cmake/StageHeaders.cmake
+  COMMENT "Staging the public headers"
+  VERBATIM)
+install(DIRECTORY ${BASECOMMS_STAGED_INCLUDE_DIR}/BaseComms DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
-install(FILES ${BASECOMMS_GENERATED_INCLUDE_DIR}/BaseComms/Version.h
-  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/DeviceComms/BaseComms)
 
 install(EXPORT BaseCommsTargets
   NAMESPACE BaseComms::
