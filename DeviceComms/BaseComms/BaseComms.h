@@ -3,9 +3,10 @@
 // The component classes, the COM stand-in (types, result codes, task memory, class registration),
 // the message box hook, the host framework interfaces, IMessageService, the
 // QTM result codes, the support library's error classes and allocation
-// bracket, and the message dumps into the trace channel.
+// bracket, the message dumps into the trace channel, and the version.
 #pragma once
 
+#include "BaseComms/BaseCommsVersion.h"
 #include "BaseComms/OneByOneCommunication.h"
 #include "BaseComms/ParallelCommunication.h"
 #include "Interfaces/HostInterfaces.h"

@@ -7,10 +7,10 @@
 
 #include "BaseComms/ParallelCommunication.h"
 
-class BASECOMMS_API OneByOneCommunication : public ParallelCommunication {
+class OneByOneCommunication : public ParallelCommunication {
  public:
   // A new component, or null when the allocation gives nothing.
-  static ParallelCommunication* CreateInstance();
+  BASECOMMS_API static ParallelCommunication* CreateInstance();
 
   OneByOneCommunication();
   ~OneByOneCommunication() override;

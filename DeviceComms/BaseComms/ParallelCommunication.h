@@ -69,10 +69,11 @@ class WaitingQueue;
 class TimeWatchQueue;
 class PendingQueue;
 
-class BASECOMMS_API ParallelCommunication {
+class ParallelCommunication {
  public:
-  // A new component, or null when the allocation gives nothing.
-  static ParallelCommunication* CreateInstance();
+  // A new component, or null when the allocation gives nothing. A host
+  // reaches the component through this factory and the virtual operations.
+  BASECOMMS_API static ParallelCommunication* CreateInstance();
 
   ParallelCommunication();
   ParallelCommunication(const ParallelCommunication&) = delete;

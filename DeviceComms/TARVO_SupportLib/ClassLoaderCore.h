@@ -67,12 +67,13 @@ class BASECOMMS_API ClassLoaderCore {
       EXCLUDES(m_lock);
 
  private:
-  const BaseCommsPluginDescriptor* LoadModule(const std::string& path) REQUIRES(m_lock);
-  const BaseCommsPluginClass* FindClass(const std::string& path, const BaseCommsPluginDescriptor& module,
-                                        const char* className, const char* superClassName) REQUIRES(m_lock);
-  void SetError(const std::string& text) REQUIRES(m_lock);
+  BASECOMMS_LOCAL const BaseCommsPluginDescriptor* LoadModule(const std::string& path) REQUIRES(m_lock);
+  BASECOMMS_LOCAL const BaseCommsPluginClass* FindClass(const std::string& path,
+                                                        const BaseCommsPluginDescriptor& module, const char* className,
+                                                        const char* superClassName) REQUIRES(m_lock);
+  BASECOMMS_LOCAL void SetError(const std::string& text) REQUIRES(m_lock);
   // CreateInstance, with an allocation failure as whatever it was thrown as.
-  void* CreateInstanceOrThrow(const char* modulePath, const char* className, const char* superClassName)
+  BASECOMMS_LOCAL void* CreateInstanceOrThrow(const char* modulePath, const char* className, const char* superClassName)
       EXCLUDES(m_lock);
 
   const std::string m_interfaceName;

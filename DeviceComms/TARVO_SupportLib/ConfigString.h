@@ -34,17 +34,17 @@
 
 #include "Platform/Export.h"
 
-class BASECOMMS_API ConfigString {
+class ConfigString {
  public:
   // Parses `text`; `wellFormed`, when not null, receives whether it was.
-  explicit ConfigString(const std::wstring& text, bool* wellFormed = nullptr);
+  BASECOMMS_API explicit ConfigString(const std::wstring& text, bool* wellFormed = nullptr);
 
   // The value of the first of the two names that has an entry, else the
   // empty text. A name that is present with an empty value counts as
   // present. `alternative` may be empty (then only `name` is looked up).
-  std::wstring GetEntry(const std::wstring& name, const std::wstring& alternative) const;
+  BASECOMMS_API std::wstring GetEntry(const std::wstring& name, const std::wstring& alternative) const;
   std::wstring GetEntry(const std::wstring& name) const { return GetEntry(name, std::wstring()); }
-  bool HasEntry(const std::wstring& name) const;
+  BASECOMMS_API bool HasEntry(const std::wstring& name) const;
 
   bool IsWellFormed() const { return m_wellFormed; }
   // Entries in the order of the text, names as written.
@@ -52,7 +52,7 @@ class BASECOMMS_API ConfigString {
 
   // `value` written so that parsing gives it back: unquoted when it has no
   // ';', '"' or leading/trailing white space, else quoted.
-  static std::wstring QuoteValue(const std::wstring& value);
+  BASECOMMS_API static std::wstring QuoteValue(const std::wstring& value);
 
  private:
   bool Parse(const std::wstring& text);

@@ -43,7 +43,7 @@
 
 #include "Interfaces/Protocol.h"
 #include "ModbusTcp/ModbusEndpoint.h"
-#include "ModbusTcp/ProtocolResponse.h"
+#include "Interfaces/ProtocolResponse.h"
 
 namespace modbustcp {
 

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "HostDeviceResult.h"
+#include "ResultCodeText.h"
 
 namespace simline {
 
@@ -61,8 +62,8 @@ void ResultSink::Take(ITARVO_DeviceResult* result) {
   const auto* const own = dynamic_cast<const HostDeviceResult*>(result);
   {
     const std::lock_guard<std::mutex> guard(g_printLock);
-    std::printf("  %s  key %-4s code 0x%08X  complete %d  data%s\n", m_name.c_str(), KeyOf(message).c_str(),
-                static_cast<unsigned>(code), static_cast<int>(complete), own ? Hex(own->Data()).c_str() : " ?");
+    std::printf("  %s  key %-4s code %s  complete %d  data%s\n", m_name.c_str(), KeyOf(message).c_str(),
+                hostcom::ResultCodeText(code).c_str(), static_cast<int>(complete), own ? Hex(own->Data()).c_str() : " ?");
     std::fflush(stdout);
   }
   const std::lock_guard<std::mutex> guard(m_lock);

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "Interfaces/ProtocolResponse.h"
+
 namespace simline {
 
 SimulatedLine* SimulatedLine::Create(Settings settings) { return new SimulatedLine(std::move(settings)); }
@@ -84,8 +86,14 @@ void SimulatedLine::Answer(ITARVO_ProtocolMessage* message) {
   CoTaskMemFree(bytes);
   if (answer.empty()) answer.push_back(0);
   for (BYTE& b : answer) b = static_cast<BYTE>(~b);
-  const AnswerFunction answerFunction = FindAnswerFunction();
-  if (answerFunction != nullptr) answerFunction(message, answer.data(), static_cast<ULONG>(answer.size()));
+  ITARVO_ProtocolResponse* response = nullptr;
+  if (SUCCEEDED(message->QueryInterface(IID_ITARVO_ProtocolResponse, reinterpret_cast<void**>(&response))) &&
+      response != nullptr) {
+    response->SetResponse(S_OK, static_cast<ULONG>(answer.size()), answer.data());
+    response->Release();
+  } else if (const AnswerFunction answerFunction = FindAnswerFunction(); answerFunction != nullptr) {
+    answerFunction(message, answer.data(), static_cast<ULONG>(answer.size()));
+  }
   m_pComponent->Receive(message);
 }
 

@@ -3,9 +3,10 @@
 // Send takes a reference on the protocol message and queues it; the line's
 // worker thread answers each message after a small delay (the answer is the
 // sent bytes, each complemented), hands it to the component's Receive and
-// releases it. The answer is set through SampleServicesAnswer of the sample
-// plug-in module, found in the already loaded module; a real protocol layer
-// fills its own message objects instead. Every `refuseEvery`-th message is
+// releases it. The answer is set through the message's
+// ITARVO_ProtocolResponse, or for a message without it through
+// SampleServicesAnswer of the sample plug-in module (found in the already
+// loaded module). Every `refuseEvery`-th message is
 // refused (0: none), which the component reports as a send failure.
 //
 // Ownership: reference counted (HostObject.h); holds one reference on each

@@ -36,12 +36,25 @@ struct ControllerConfig {
 
 class ConfigDocument {
  public:
-  // Null and a reason naming the file (and the offending element) when the
-  // file cannot be read, is not well-formed XML or breaks the schema.
+  // What loading checks. tagStructure: the root, the version, unique names,
+  // the required attributes of lines, networks and controllers, and that each
+  // controller names an existing network and line. tagEverything adds what a
+  // host must not hand the component silently: every service's required
+  // attributes, decimal command numbers, service sets named "Local" or
+  // "Remote", versions of the form major.minor.build, known line types that
+  // fit the controllers' addresses. The component tolerates such mistakes
+  // (a command number "seven" reads as 0), which is why tests of that
+  // tolerance load with tagStructure.
+  enum CheckLevel { tagStructure, tagEverything };
+
+  // Null and a reason when the file cannot be read (the system's reason), is
+  // not well-formed XML (with line and column) or breaks the schema (naming
+  // the element and its line and column). Files get every check.
   static std::shared_ptr<const ConfigDocument> LoadFile(const std::string& path, std::string& error);
   // The same from text; `baseDirectory` resolves a relative plug-in directory.
   static std::shared_ptr<const ConfigDocument> LoadText(const std::string& text, std::string& error,
-                                                        const std::string& baseDirectory = ".");
+                                                        const std::string& baseDirectory = ".",
+                                                        CheckLevel checks = tagStructure);
 
   ConfigDocument(const ConfigDocument&) = delete;
   ConfigDocument& operator=(const ConfigDocument&) = delete;
@@ -62,7 +75,10 @@ class ConfigDocument {
 
  private:
   ConfigDocument() = default;
-  bool Check(std::string& error, const std::string& baseDirectory);
+  bool Check(std::string& error, const std::string& baseDirectory, CheckLevel checks);
+  bool CheckServices(std::string& error) const;
+  bool CheckLineTypes(std::string& error) const;
+  std::string m_text;  // the loaded text, for line and column numbers
 
   pugi::xml_document m_xml;
   std::vector<ControllerConfig> m_controllers;

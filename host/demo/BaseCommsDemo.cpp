@@ -10,10 +10,17 @@
 // times, cancels one request, waits until all results are in and prints a
 // summary (ControllerRun.h). Each result is printed as it arrives; the
 // component's trace lines go to the trace channel (watch them with
-// trace-viewer). Exit code 0 when every accepted request ended exactly once
-// and no task memory is left over, else 1.
+// trace-viewer). Plug-in modules come from --plugins, else from the
+// configuration's <Plugins Directory>, else from the build's plug-in
+// directory. Exit code 0 when every
+// controller's component started, made its requests, none was refused,
+// every accepted request ended exactly once and no task memory is left over;
+// else 1, and the closing line names what went wrong; 2 when the
+// configuration cannot be loaded.
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 #include <string>
 #include <thread>
 #include <vector>
@@ -34,7 +41,9 @@ int main(int argc, char** argv) {
   unsigned waitMs = 5000;
   demo::RunSettings settings;
   app.add_option("-c,--config", configPath, "host configuration file")->capture_default_str();
-  app.add_option("-p,--plugins", pluginDir, "directory of the plug-in modules")->capture_default_str();
+  app.add_option("-p,--plugins", pluginDir,
+                 "directory of the plug-in modules (default: the configuration's <Plugins Directory>, else this)")
+      ->capture_default_str();
   app.add_option("-w,--wait-ms", waitMs, "how long to wait for the results of one controller")->capture_default_str();
   app.add_option("-r,--refuse-every", settings.refuseEvery, "the line refuses every n-th message (0: none)")
       ->capture_default_str();
@@ -52,6 +61,14 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "basecomms-demo: %s\n", error.c_str());
     return 2;
   }
+  if (app.count("--plugins") == 0 && !document->PluginDirectory().empty()) {
+    pluginDir = document->PluginDirectory();
+  }
+  if (std::error_code ec; !std::filesystem::is_directory(pluginDir, ec)) {
+    std::fprintf(stderr, "basecomms-demo: plug-in directory %s: %s\n", pluginDir.c_str(),
+                 ec ? ec.message().c_str() : "not a directory");
+    return 2;
+  }
   // The class loader reads the plug-in directory when it loads the first module.
   setenv("BASECOMMS_PLUGIN_DIR", pluginDir.c_str(), 1);
   settings.answerModule = pluginDir + "/SampleServices.so";
@@ -59,7 +76,7 @@ int main(int argc, char** argv) {
   settings.wait = std::chrono::milliseconds(waitMs);
 
   const LONG blocksBefore = CoTaskMemBlocksInUse();
-  bool allEnded = true;
+  std::vector<demo::RunOutcome> outcomes(document->Controllers().size());
   {
     const simline::DeviceResultClass resultClass;
     if (!resultClass.Registered()) {
@@ -72,22 +89,29 @@ int main(int argc, char** argv) {
     for (const hostconfig::ControllerConfig& controller : document->Controllers()) {
       together = together || demo::IsModbusController(controller);
     }
+    const auto run = [&](std::size_t i) { outcomes[i] = demo::RunController(document, document->Controllers()[i], settings); };
     if (together) {
-      std::vector<char> ended(document->Controllers().size(), 0);
       std::vector<std::thread> runs;
-      for (std::size_t i = 0; i < ended.size(); ++i) {
-        runs.emplace_back([&, i] { ended[i] = demo::RunController(document, document->Controllers()[i], settings); });
-      }
-      for (std::thread& run : runs) run.join();
-      for (char one : ended) allEnded = allEnded && one != 0;
+      for (std::size_t i = 0; i < outcomes.size(); ++i) runs.emplace_back(run, i);
+      for (std::thread& thread : runs) thread.join();
     } else {
-      for (const hostconfig::ControllerConfig& controller : document->Controllers()) {
-        allEnded = demo::RunController(document, controller, settings) && allEnded;
-      }
+      for (std::size_t i = 0; i < outcomes.size(); ++i) run(i);
     }
   }
   const LONG blocksLeft = CoTaskMemBlocksInUse() - blocksBefore;
-  if (blocksLeft != 0) std::printf("%d task memory block(s) not freed\n", static_cast<int>(blocksLeft));
-  std::printf("%s\n", allEnded ? "every accepted request ended exactly once" : "some requests did not end exactly once");
-  return allEnded && blocksLeft == 0 ? 0 : 1;
+
+  // The closing line: success, or every failure by controller.
+  std::string failures;
+  const auto add = [&failures](const std::string& text) { failures += (failures.empty() ? "" : "; ") + text; };
+  if (outcomes.empty()) add("the configuration has no controller, so no request ran");
+  for (std::size_t i = 0; i < outcomes.size(); ++i) {
+    if (!outcomes[i].Good()) add(document->Controllers()[i].name + ": " + outcomes[i].Failure());
+  }
+  if (blocksLeft != 0) add(std::to_string(blocksLeft) + " task memory block(s) not freed");
+  if (failures.empty()) {
+    std::printf("every accepted request ended exactly once\n");
+    return 0;
+  }
+  std::printf("FAILED: %s\n", failures.c_str());
+  return 1;
 }

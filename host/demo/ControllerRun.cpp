@@ -6,6 +6,7 @@
 #include "DemoDeviceMessage.h"
 #include "ModbusTcp/ModbusProtocolComms.h"
 #include "RequestPlan.h"
+#include "ResultCodeText.h"
 #include "SimulatedLine/HostDeviceInfo.h"
 #include "SimulatedLine/ResultSink.h"
 #include "SimulatedLine/SimulatedLine.h"
@@ -31,20 +32,23 @@ class Requests {
     ITARVO_DeviceMessage* const made = message.get();
     m_all.push_back(std::move(message));
     if (FAILED(hr)) {
-      std::printf("  %s  key %-4d refused: 0x%08X, code 0x%08X\n", m_name.c_str(), request.command,
-                  static_cast<unsigned>(hr), static_cast<unsigned>(code));
+      std::printf("  %s  key %-4d refused: %s, code %s\n", m_name.c_str(), request.command,
+                  hostcom::ResultCodeText(hr).c_str(), hostcom::ResultCodeText(code).c_str());
+      ++m_refused;
       return nullptr;
     }
     m_accepted.push_back(made);
     return made;
   }
   const std::vector<ITARVO_DeviceMessage*>& Accepted() const { return m_accepted; }
+  std::size_t Refused() const { return m_refused; }
 
  private:
   ParallelCommunication& m_component;
   const std::string& m_name;
   std::vector<ComHolder<ITARVO_DeviceMessage>> m_all;
   std::vector<ITARVO_DeviceMessage*> m_accepted;  // held through m_all
+  std::size_t m_refused = 0;
 };
 
 bool Served(ParallelCommunication& component, int command) {
@@ -98,13 +102,25 @@ bool IsModbusController(const hostconfig::ControllerConfig& controller) {
   return controller.address.rfind("modbus-tcp:", 0) == 0;
 }
 
-bool RunController(const std::shared_ptr<const hostconfig::ConfigDocument>& document,
-                   const hostconfig::ControllerConfig& controller, const RunSettings& settings) {
+std::string RunOutcome::Failure() const {
+  if (!problem.empty()) return problem;
+  std::string failure;
+  const auto add = [&failure](const std::string& text) { failure += (failure.empty() ? "" : ", ") + text; };
+  if (accepted == 0 && refused == 0) add("no request was made");
+  if (refused > 0) add(std::to_string(refused) + " request(s) refused");
+  if (notEndedOnce > 0) add(std::to_string(notEndedOnce) + " request(s) did not end exactly once");
+  return failure;
+}
+
+RunOutcome RunController(const std::shared_ptr<const hostconfig::ConfigDocument>& document,
+                         const hostconfig::ControllerConfig& controller, const RunSettings& settings) {
   const char* const name = controller.name.c_str();
+  RunOutcome outcome;
   ITARVO_DeviceConfig* rawConfig = nullptr;
   if (FAILED(hostconfig::XmlDeviceConfig::Create(document, controller.name, &rawConfig))) {
-    std::printf("%s: no device configuration\n", name);
-    return false;
+    outcome.problem = "no device configuration";
+    std::printf("%s: %s\n", name, outcome.problem.c_str());
+    return outcome;
   }
   const ComHolder<ITARVO_DeviceConfig> config(rawConfig);
   const ComHolder<simline::HostDeviceInfo> info(simline::HostDeviceInfo::Create(config.get()));
@@ -117,8 +133,9 @@ bool RunController(const std::shared_ptr<const hostconfig::ConfigDocument>& docu
     modbustcp::ModbusEndpoint endpoint;
     std::string error;
     if (!ModbusEndpointOf(controller, settings, endpoint, error)) {
+      outcome.problem = error;
       std::printf("%s: %s\n", name, error.c_str());
-      return false;
+      return outcome;
     }
     // The component finds its target by this text before it starts.
     config->SetConfiguration(L"", endpoint.RuntimeInformation().c_str());
@@ -133,9 +150,11 @@ bool RunController(const std::shared_ptr<const hostconfig::ConfigDocument>& docu
   // The configuration has no notion of a one-by-one controller: every
   // controller gets a parallel component, limited by its ParallelLimit.
   std::unique_ptr<ParallelCommunication> component(ParallelCommunication::CreateInstance());
-  if (!component || FAILED(component->Initialise(info.get(), sink.get(), protocol))) {
-    std::printf("%s: the component did not start\n", name);
-    return false;
+  const HRESULT started = component ? component->Initialise(info.get(), sink.get(), protocol) : E_OUTOFMEMORY;
+  if (FAILED(started)) {
+    outcome.problem = "the component did not start (" + hostcom::ResultCodeText(started) + ")";
+    std::printf("%s: %s\n", name, outcome.problem.c_str());
+    return outcome;
   }
   std::printf("%s: line %s, address %s, parallel limit %d\n", name, controller.line.c_str(), address.c_str(),
               static_cast<int>(controller.parallelLimit));
@@ -183,7 +202,10 @@ bool RunController(const std::shared_ptr<const hostconfig::ConfigDocument>& docu
                 name, requests.Accepted().size(), once, twice, none, allIn ? "" : " (timed out)", sink->Failed(),
                 static_cast<unsigned>(line->Answered()), static_cast<unsigned>(line->Refused()));
   }
-  return twice == 0 && none == 0;
+  outcome.accepted = requests.Accepted().size();
+  outcome.refused = requests.Refused();
+  outcome.notEndedOnce = static_cast<std::size_t>(twice + none);
+  return outcome;
 }
 
 }  // namespace demo

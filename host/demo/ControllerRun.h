@@ -12,6 +12,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,9 +33,21 @@ struct RunSettings {
   int unit = -1;        // unit id in place of the configured ones; -1: as configured
 };
 
-// True when every request the component accepted ended exactly once.
-bool RunController(const std::shared_ptr<const hostconfig::ConfigDocument>& document,
-                   const hostconfig::ControllerConfig& controller, const RunSettings& settings);
+// How one controller's run went. The plan expects no refusal: every request
+// it makes is of a driver command or of a command the component serves.
+struct RunOutcome {
+  std::string problem;  // what kept the component from running; empty when it ran
+  std::size_t accepted = 0;
+  std::size_t refused = 0;
+  std::size_t notEndedOnce = 0;  // accepted requests that ended twice or not at all
+
+  bool Good() const { return problem.empty() && accepted > 0 && refused == 0 && notEndedOnce == 0; }
+  // What went wrong, for the demo's closing line; empty when Good().
+  std::string Failure() const;
+};
+
+RunOutcome RunController(const std::shared_ptr<const hostconfig::ConfigDocument>& document,
+                         const hostconfig::ControllerConfig& controller, const RunSettings& settings);
 
 // Whether `controller` is reached over Modbus/TCP.
 bool IsModbusController(const hostconfig::ControllerConfig& controller);

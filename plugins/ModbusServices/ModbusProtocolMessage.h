@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "Common/OutgoingProtocolMessage.h"
-#include "ModbusTcp/ProtocolResponse.h"
+#include "PluginKit/OutgoingProtocolMessage.h"
+#include "Interfaces/ProtocolResponse.h"
 
 namespace modbusservices {
 
-class ModbusProtocolMessage final : public plugincommon::OutgoingProtocolMessage, public ITARVO_ProtocolResponse {
+class ModbusProtocolMessage final : public pluginkit::OutgoingProtocolMessage, public ITARVO_ProtocolResponse {
  public:
   ModbusProtocolMessage(std::vector<BYTE> pdu, const wchar_t* commandType);
 

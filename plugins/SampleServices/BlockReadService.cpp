@@ -21,7 +21,7 @@ ITARVO_ProtocolMessage* BlockReadService::CreateProtocolMessage(std::list<ITARVO
   payload[1] = m_steps;
   std::copy(Data().begin(), Data().end(), payload.begin() + 2);
   m_awaiting = true;
-  return Send(payload);
+  return SendPayload(payload);
 }
 
 bool BlockReadService::ProcessResponse(std::list<ITARVO_DeviceResult*>& results, bool& serviceComplete,

@@ -9,7 +9,7 @@ ITARVO_ProtocolMessage* OneStepService::CreateProtocolMessage(std::list<ITARVO_D
   if (isServiceComplete != nullptr) *isServiceComplete = IsFinished();
   if (allowParallel != nullptr) *allowParallel = true;
   if (IsFinished() || HasSent()) return nullptr;
-  return Send(Data());
+  return SendPayload(Data());
 }
 
 bool OneStepService::ProcessResponse(std::list<ITARVO_DeviceResult*>& results, bool& serviceComplete,

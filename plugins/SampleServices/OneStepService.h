@@ -45,7 +45,7 @@ class WriteService : public OneStepService {
   WriteService() : OneStepService(L"Write", 0) {}
 
  protected:
-  bool Accepts(const std::vector<BYTE>& data) const override { return !data.empty(); }
+  bool TakesOn(const std::vector<BYTE>& data) override { return !data.empty(); }
 };
 
 // Asks the controller's state; goes before normal services (urgent).
@@ -61,7 +61,7 @@ class RejectingService : public OneStepService {
   RejectingService() : OneStepService(L"Reject", 0) {}
 
  protected:
-  bool Accepts(const std::vector<BYTE>&) const override { return false; }
+  bool TakesOn(const std::vector<BYTE>&) override { return false; }
 };
 
 }  // namespace sample

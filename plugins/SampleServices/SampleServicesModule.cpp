@@ -3,7 +3,6 @@
 #include "SampleServices/ConcatenatingReadService.h"
 #include "SampleServices/DelayedReadService.h"
 #include "SampleServices/OneStepService.h"
-#include "SampleServices/SampleProtocolMessage.h"
 #include "TARVO_SupportLib/PluginAbi.h"
 
 using sample::BlockReadService;
@@ -36,7 +35,7 @@ extern "C" __attribute__((visibility("default"))) long SampleServicesLiveInstanc
 // answer; a real protocol layer fills its own message objects.)
 extern "C" __attribute__((visibility("default"))) bool SampleServicesAnswer(ITARVO_ProtocolMessage* message,
                                                                             const BYTE* bytes, ULONG count) {
-  auto* const sent = dynamic_cast<sample::SampleProtocolMessage*>(message);
+  auto* const sent = dynamic_cast<pluginkit::ProtocolMessage*>(message);
   if (sent == nullptr || (bytes == nullptr && count != 0)) return false;
   sent->SetReceiveData(std::vector<BYTE>(bytes, bytes + count));
   return true;

@@ -1,10 +1,15 @@
-// Uses the installed library the way a host does: task memory, class
+// Uses the installed library the way a host does: version, task memory, class
 // registration and creation, result codes, error classes.
 #include <BaseComms/BaseComms.h>
 
 #include <cstdio>
 
 int main() {
+  const BaseCommsVersionInfo version = GetBaseCommsVersion();
+  if (version.major != BASECOMMS_VERSION_MAJOR || version.minor != BASECOMMS_VERSION_MINOR ||
+      version.patch != BASECOMMS_VERSION_PATCH) {
+    return 3;
+  }
   void* block = CoTaskMemAlloc(32);
   if (block == nullptr) return 1;
   CoTaskMemFree(block);
@@ -19,7 +24,7 @@ int main() {
   try {
     throw TVO_RuntimeError(__FILE__, __LINE__, QTM_RESULT_COMMS_FAILED);
   } catch (const TVO_Error& error) {
-    std::printf("installed package works: %s\n", error.what());
+    std::printf("installed package %s works: %s\n", BASECOMMS_VERSION_TEXT, error.what());
   }
   return 0;
 }

@@ -11,7 +11,7 @@
 #include "Interfaces/DeviceMessages.h"
 #include "Platform/Com.h"
 
-namespace plugincommon {
+namespace pluginkit {
 
 template <typename Memory>
 class TaskMemory {
@@ -37,4 +37,4 @@ inline bool ReadDeviceData(ITARVO_DeviceMessage* message, std::vector<BYTE>& dat
   return true;
 }
 
-}  // namespace plugincommon
+}  // namespace pluginkit

@@ -1,12 +1,13 @@
-// ProtocolResponse.h: how a protocol layer of the reference host hands a
-// response to a plug-in's protocol message.
+// ProtocolResponse.h: how a host's protocol layer hands a response to a
+// plug-in's protocol message.
 //
 // ITARVO_ProtocolMessage has GetReceiveData but no setter. A protocol message
-// that wants to travel over the host's Modbus/TCP layer also implements
-// ITARVO_ProtocolResponse (found with QueryInterface); the layer calls
-// SetResponse exactly once per accepted message, from its I/O thread, before
-// it hands the message to the component's Receive. A message without this
-// interface is refused by Send.
+// that wants to travel over the reference host's protocol layers also
+// implements ITARVO_ProtocolResponse (found with QueryInterface); the layer
+// calls SetResponse exactly once per accepted message, from its own thread,
+// before it hands the message to the component's Receive. The Modbus/TCP
+// layer refuses a message without this interface; PluginKit's ready
+// ProtocolMessage implements it.
 //
 // The implementation keeps its own copy of the bytes and must be safe to call
 // while another thread reads the message (the component reads it later under

@@ -1,0 +1,88 @@
+// ProtocolMessage.h: a ready protocol message for plug-ins.
+//
+// An OutgoingProtocolMessage (bytes to send, command type, no destination
+// address of its own, no extra time-out, a response required) that also
+// holds what the protocol layer reports back: the bytes received
+// (SetReceiveData, read by GetReceiveData) and whether it failed
+// (SetSendFailure, or a failure status given to SetResponse). Answers
+// QueryInterface for IUnknown, ITARVO_ProtocolMessage and
+// ITARVO_ProtocolResponse, so the host's protocol layers can answer it. A
+// plug-in that needs more of an answer derives from OutgoingProtocolMessage.
+//
+// Ownership: reference counted, created with one reference, destroyed by its
+// last Release. Threads: the protocol layer answers on its own thread, so
+// m_lock guards m_receiveData and m_sendFailed. Header-only.
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Interfaces/ProtocolResponse.h"
+#include "PluginKit/OutgoingProtocolMessage.h"
+
+namespace pluginkit {
+
+class ProtocolMessage : public OutgoingProtocolMessage, public ITARVO_ProtocolResponse {
+ public:
+  ProtocolMessage(std::vector<BYTE> sendData, std::wstring commandType)
+      : OutgoingProtocolMessage(std::move(sendData), std::move(commandType)) {}
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+    if (ppv == nullptr) return E_POINTER;
+    *ppv = nullptr;
+    if (riid == IID_IUnknown || riid == IID_ITARVO_ProtocolMessage) {
+      *ppv = static_cast<ITARVO_ProtocolMessage*>(this);
+    } else if (riid == IID_ITARVO_ProtocolResponse) {
+      *ppv = static_cast<ITARVO_ProtocolResponse*>(this);
+    } else {
+      return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+  }
+  // One counted reference for both interfaces (the base's).
+  ULONG STDMETHODCALLTYPE AddRef() override { return OutgoingProtocolMessage::AddRef(); }
+  ULONG STDMETHODCALLTYPE Release() override { return OutgoingProtocolMessage::Release(); }
+  HRESULT STDMETHODCALLTYPE SetSendFailure(LONG, LONG) override {
+    const std::lock_guard<std::mutex> lock(m_lock);
+    m_sendFailed = true;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetReceiveData(ULONG* count, BYTE** bytes) override {
+    const std::lock_guard<std::mutex> lock(m_lock);
+    return CopyBytes(m_receiveData, count, bytes);
+  }
+
+  HRESULT STDMETHODCALLTYPE SetResponse(HRESULT status, ULONG count, const BYTE* bytes) override {
+    if (bytes == nullptr && count != 0) return E_POINTER;
+    const std::lock_guard<std::mutex> lock(m_lock);
+    if (FAILED(status)) {
+      m_sendFailed = true;
+    } else {
+      m_receiveData.assign(bytes, bytes + count);
+    }
+    return S_OK;
+  }
+
+  // What the device answered (for a protocol layer that knows this class).
+  void SetReceiveData(std::vector<BYTE> data) {
+    const std::lock_guard<std::mutex> lock(m_lock);
+    m_receiveData = std::move(data);
+  }
+  bool SendFailed() const {
+    const std::lock_guard<std::mutex> lock(m_lock);
+    return m_sendFailed;
+  }
+
+ protected:
+  ~ProtocolMessage() override = default;
+
+ private:
+  mutable std::mutex m_lock;
+  std::vector<BYTE> m_receiveData;  // guarded by m_lock
+  bool m_sendFailed = false;        // guarded by m_lock
+};
+
+}  // namespace pluginkit

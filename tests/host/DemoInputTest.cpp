@@ -1,0 +1,96 @@
+// The reference host's input checks: basecomms-demo runs a small good
+// configuration, then the same with one mistake each, and must refuse each
+// with its own message (naming the element and its line:column, or the
+// system's reason) and a non-zero exit.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+namespace {
+
+const std::string kGood = R"(<HostConfiguration Version="1">
+  <Plugins Directory="PLUGINS"/>
+  <Lines><Line Name="SIM1" Type="Simulated"/></Lines>
+  <Networks><Network Name="Plant"><Services><Services Name="Local">
+    <Service CommandNo="5" DllPath="SampleServices.so" ClassName="ReadService" SuperClassName="OneStepService" SupportVersion="1.0.0"/>
+  </Services></Services></Network></Networks>
+  <Controllers><Controller Name="PLC1" Network="Plant" Line="SIM1" Address="1">
+    <DriverVersionInfo><DriverReleaseVersion>1.0.0</DriverReleaseVersion></DriverVersionInfo>
+  </Controller></Controllers>
+</HostConfiguration>
+)";
+
+struct DemoRun {
+  int exitCode;
+  std::string output;
+};
+
+DemoRun RunDemo(const std::string& arguments) {
+  const std::string command = std::string(BASECOMMS_DEMO_PATH) + " " + arguments + " 2>&1";
+  std::FILE* pipe = popen(command.c_str(), "r");
+  DemoRun run{-1, ""};
+  if (pipe == nullptr) return run;
+  char buffer[512];
+  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) run.output += buffer;
+  const int status = pclose(pipe);
+  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+// Every `from` in `text` replaced by `to`.
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+  EXPECT_NE(text.find(from), std::string::npos) << from;
+  for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+TEST(DemoInputTest, EachMistakeGivesItsOwnMessageAndANonZeroExit) {
+  char scratch[] = "/tmp/demo-input-XXXXXX";
+  ASSERT_NE(mkdtemp(scratch), nullptr);
+  const std::string dir = scratch;
+  const std::string good = Replaced(kGood, "PLUGINS", BASECOMMS_PLUGIN_DIR);
+  struct Case {
+    std::string from, to;  // one change to the good configuration ("" = none)
+    std::string expected;  // in the output
+    int exitCode;
+  };
+  const Case cases[] = {
+      {"", "", "every accepted request ended exactly once", 0},
+      {"CommandNo=\"5\"", "CommandNo=\"seven\"",
+       "config.xml:5:5: <Service CommandNo=\"seven\">: CommandNo \"seven\" is not a decimal number", 2},
+      {"Name=\"Local\"", "Name=\"Lokal\"", "4:45: <Services Name=\"Lokal\">: a service set is named \"Local\" or \"Remote\"", 2},
+      {"SupportVersion=\"1.0.0\"", "SupportVersion=\"x.y\"", "SupportVersion \"x.y\" is not a version major.minor.build", 2},
+      {">1.0.0<", ">1.2<", "8:24: <DriverReleaseVersion>: \"1.2\" is not a version major.minor.build", 2},
+      {"Type=\"Simulated\"", "Type=\"TCP\"", "<Line Name=\"SIM1\">: Type \"TCP\" is not a known line type", 2},
+      {"Address=\"1\"", "Address=\"modbus-tcp://127.0.0.1\"", "a controller on a Simulated line needs an Address", 2},
+      {"DllPath=\"SampleServices.so\"", "", "<Service CommandNo=\"5\">: attribute DllPath is required", 2},
+      {"SuperClassName=\"OneStepService\"", "", "attribute SuperClassName is required", 2},
+      {"</Lines>", "", "config.xml:10:3: Start-end tags mismatch", 2},  // not well-formed
+      {BASECOMMS_PLUGIN_DIR, "nowhere", dir + "/nowhere: No such file or directory", 2},
+      {BASECOMMS_PLUGIN_DIR, ".", "FAILED: PLC1: 3 request(s) refused", 1},  // no modules there
+      {"Controllers>", "Spare>", "FAILED: the configuration has no controller, so no request ran", 1},
+  };
+  for (const Case& c : cases) {
+    std::ofstream(dir + "/config.xml") << (c.from.empty() ? good : Replaced(good, c.from, c.to));
+    const DemoRun run = RunDemo("--config " + dir + "/config.xml");
+    EXPECT_EQ(run.exitCode, c.exitCode) << c.from << " -> " << c.to << "\n" << run.output;
+    EXPECT_NE(run.output.find(c.expected), std::string::npos) << c.from << " -> " << c.to << "\n" << run.output;
+  }
+  // File errors give the system's reason.
+  EXPECT_NE(RunDemo("--config " + dir + "/missing.xml").output.find("missing.xml: No such file or directory"),
+            std::string::npos);
+  const DemoRun directory = RunDemo("--config " + dir);
+  EXPECT_EQ(directory.exitCode, 2);
+  EXPECT_NE(directory.output.find(dir + ": Is a directory"), std::string::npos) << directory.output;
+  std::remove((dir + "/config.xml").c_str());
+  std::remove(dir.c_str());
+}
+
+}  // namespace
