@@ -109,6 +109,12 @@ class BASECOMMS_API ParallelCommunication {
   void StopSendRoutine();
   bool StartTimeWatchRoutine();
   void StopTimeWatchRoutine();
+  // Stops both worker threads at once: both are told to stop before either
+  // is waited for.
+  void StopWorkerThreads();
+  // Wakes the time-watch thread from its idle sleep: a service entered its
+  // queue, or a dispatch waits for its retry.
+  void WakeTimeWatch() noexcept;
 
   // --- sending and the time watch -------------------------------------------
   // Queues a protocol message for the send thread; takes over its reference.
@@ -298,6 +304,10 @@ class BASECOMMS_API ParallelCommunication {
   std::atomic<bool> m_dispatchRetry{false};
   HANDLE m_hTimeWatchThread = nullptr;
   HANDLE m_hTimeWatchStopEvent = nullptr;
+  // Auto-reset; wakes the idle time-watch thread. It lives as long as the
+  // object, since request threads set it at any time; null when it could
+  // not be created (the thread then polls every 10 ms, idle or not).
+  HANDLE m_hTimeWatchWakeEvent = nullptr;
   ITARVO_DeviceInfo* m_pDevInfo = nullptr;
   ITARVO_DeviceConfig* m_pDeviceConfig = nullptr;
   DWORD m_releaseVersion = 0;

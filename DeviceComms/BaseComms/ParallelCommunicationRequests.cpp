@@ -446,6 +446,7 @@ bool ParallelCommunication::LetServiceInService(DispatchOutcome& outcome, bool& 
   outcome = DispatchOutcome::kNotQueued;
   nowSend = false;
   isServiceComplete = true;
+  bool parked = false;
   {
     CriticalSectionLock lock(m_componentLock);
     if (pService->NeedsTimeWatch()) {
@@ -453,8 +454,12 @@ bool ParallelCommunication::LetServiceInService(DispatchOutcome& outcome, bool& 
       if (m_isStopped) return false;
       m_pTimeWatchQ->Insert(pService);
       outcome = DispatchOutcome::kParked;
-      return true;
+      parked = true;
     }
+  }
+  if (parked) {
+    WakeTimeWatch();  // the thread may sleep on an empty queue
+    return true;
   }
   return m_pDispatcher->DispatchService(outcome, nowSend, isServiceComplete, pService, this, DispatchKey());
 }

@@ -4,6 +4,7 @@
 
 #include "Platform/Handle.h"
 #include "Platform/LastError.h"
+#include "Platform/Thread.h"
 
 namespace platform {
 
@@ -29,7 +30,7 @@ timespec DeadlineAfter(DWORD milliseconds) noexcept {
 }  // namespace
 
 KernelObject* KernelObject::FromHandle(HANDLE handle) noexcept {
-  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE || handle == GetCurrentThread()) {
     SetLastError(ERROR_INVALID_HANDLE);
     return nullptr;
   }

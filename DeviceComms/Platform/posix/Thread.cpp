@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <new>
@@ -50,15 +51,11 @@ class ThreadObject final : public platform::LocalWaitable {
     Release();  // the running thread's reference
   }
 
-  // Waits until the new thread has reported its id.
-  DWORD WaitForTid() noexcept {
-    const platform::WaitLockGuard lock;
-    while (m_tid == 0) m_started.SleepLocked(nullptr);
-    return m_tid;
-  }
-
+  // The new thread's id; waits until the thread has reported it (at the
+  // very start of its life), so only callers that need the id wait.
   DWORD Tid() noexcept {
     const platform::WaitLockGuard lock;
+    while (m_tid == 0) m_started.SleepLocked(nullptr);
     return m_tid;
   }
 
@@ -117,20 +114,26 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE routin
     SetLastError(error == EAGAIN ? ERROR_NOT_ENOUGH_MEMORY : ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  const DWORD tid = thread->WaitForTid();
-  if (threadId != nullptr) *threadId = tid;
+  if (threadId != nullptr) *threadId = thread->Tid();
   return thread->ToHandle();
 }
 
+HANDLE GetCurrentThread() { return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-2)); }
+
 BOOL SetThreadPriority(HANDLE handle, int priority) {
-  ThreadObject* thread = ThreadFromHandle(handle);
-  if (thread == nullptr) return FALSE;
+  // The calling thread is id 0 for setpriority.
+  DWORD tid = 0;
+  if (handle != GetCurrentThread()) {
+    ThreadObject* thread = ThreadFromHandle(handle);
+    if (thread == nullptr) return FALSE;
+    tid = thread->Tid();
+  }
   if (priority < THREAD_PRIORITY_LOWEST || priority > THREAD_PRIORITY_HIGHEST) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
   // Linux threads of the normal scheduling class differ by nice value.
-  if (::setpriority(PRIO_PROCESS, thread->Tid(), -2 * priority) != 0) {
+  if (::setpriority(PRIO_PROCESS, tid, -2 * priority) != 0) {
     SetLastError(errno == EPERM || errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_INVALID_PARAMETER);
     return FALSE;
   }
