@@ -68,6 +68,7 @@ ParallelCommunication::ParallelCommunication() {
   // the component is registered, and RequestSendMessage must find a lock.
   InitializeCriticalSection(&m_sendLock);
   m_hTimeWatchWakeEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  m_hSendRequestEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   CriticalSectionLock lock(m_componentLock);
   m_pCommunicatingQ = new (std::nothrow) CommunicatingQueue();
   m_pWaitingQ = new (std::nothrow) WaitingQueue();
@@ -89,6 +90,7 @@ ParallelCommunication::~ParallelCommunication() {
     delete m_pCommunicatingQ;
   }
   if (m_hTimeWatchWakeEvent != nullptr) CloseHandle(m_hTimeWatchWakeEvent);
+  if (m_hSendRequestEvent != nullptr) CloseHandle(m_hSendRequestEvent);
   DeleteCriticalSection(&m_sendLock);
   DeleteCriticalSection(&m_componentLock);
 }
@@ -398,18 +400,18 @@ HRESULT ParallelCommunication::StopSendReceive() {
   }
 }
 
+// The send-request event lives as long as the object (the constructor made
+// it): RequestSendMessage signals it after leaving the send lock, when the
+// send thread may be stopping already. A new send thread starts with it
+// reset, so a signal left from the previous one is not taken for a request.
 bool ParallelCommunication::CreateSendRoutineEvents() {
+  if (m_hSendRequestEvent == nullptr) return false;
+  ResetEvent(m_hSendRequestEvent);
   m_hSendStopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  m_hSendRequestEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  if (m_hSendStopEvent == nullptr || m_hSendRequestEvent == nullptr) {
-    DeleteSendRoutineEvents();
-    return false;
-  }
-  return true;
+  return m_hSendStopEvent != nullptr;
 }
 
 void ParallelCommunication::DeleteSendRoutineEvents() {
-  if (m_hSendRequestEvent != nullptr) CloseHandle(std::exchange(m_hSendRequestEvent, nullptr));
   if (m_hSendStopEvent != nullptr) CloseHandle(std::exchange(m_hSendStopEvent, nullptr));
 }
 

@@ -293,6 +293,7 @@ class BASECOMMS_API ParallelCommunication {
   std::atomic<tagTransferMode> m_transferMode{TRANSFER_MODE_PARALLEL};
   tagTransferMode m_defaultTransferMode = TRANSFER_MODE_PARALLEL;
   HANDLE m_hSendThread = nullptr;
+  // Lives as long as the object (see CreateSendRoutineEvents).
   HANDLE m_hSendRequestEvent = nullptr;
   HANDLE m_hSendStopEvent = nullptr;
   std::vector<ITARVO_ProtocolMessage*>* m_pSendList PT_GUARDED_BY(m_sendLock) = nullptr;

@@ -61,14 +61,20 @@ void ParallelCommunication::RequestSendMessage(ITARVO_ProtocolMessage* pProtocol
     CriticalSectionLock lock(m_sendLock);
     if (m_pSendList != nullptr) {
       m_pSendList->push_back(pProtocolMsg);
-      SetEvent(m_hSendRequestEvent);
       queued = true;
     }
   } catch (...) {
     pProtocolMsg->Release();  // the list could not take it: the reference is not lost
     throw;
   }
-  if (!queued) pProtocolMsg->Release();
+  // Signalled after the lock is left, so that the woken send thread does not
+  // block at once on the lock this thread still holds. The message is in the
+  // list before the signal, as before; the event outlives the send thread.
+  if (queued) {
+    SetEvent(m_hSendRequestEvent);
+  } else {
+    pProtocolMsg->Release();
+  }
 }
 
 bool ParallelCommunication::ReserveSendSlot() {
@@ -100,10 +106,13 @@ void ParallelCommunication::SendReserved(ITARVO_ProtocolMessage* pProtocolMsg, b
       } catch (...) {
         QTMTraceDevice("FAIL: RequestSendMessage, File(%s), Line(%d)\n", __FILE__, __LINE__);
       }
-      if (queued) SetEvent(m_hSendRequestEvent);
     }
   }
-  if (!queued) pProtocolMsg->Release();
+  if (queued) {
+    SetEvent(m_hSendRequestEvent);  // after the lock, as in RequestSendMessage
+  } else {
+    pProtocolMsg->Release();
+  }
 }
 
 bool ParallelCommunication::SendMessage(ITARVO_ProtocolMessage* pProtocolMsg) {

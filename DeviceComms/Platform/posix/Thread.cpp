@@ -22,7 +22,10 @@ namespace {
 class ThreadObject final : public platform::LocalWaitable {
  public:
   ThreadObject(LPTHREAD_START_ROUTINE routine, LPVOID parameter) noexcept
-      : m_routine(routine), m_parameter(parameter) {}
+      : m_routine(routine), m_parameter(parameter) {
+    pthread_cond_init(&m_started, nullptr);
+  }
+  ~ThreadObject() override { pthread_cond_destroy(&m_started); }
 
   bool IsSignalledLocked() const noexcept override { return m_finished; }
   void ConsumeLocked() noexcept override {}
@@ -30,9 +33,9 @@ class ThreadObject final : public platform::LocalWaitable {
   // Runs on the new thread.
   void Run() noexcept {
     {
-      const platform::WaitLockGuard lock;
+      const Guard lock(*this);
       m_tid = static_cast<DWORD>(::syscall(SYS_gettid));
-      m_started.WakeAllLocked();
+      pthread_cond_broadcast(&m_started);
     }
     DWORD exitCode = 0xFFFFFFFFu;
     try {
@@ -43,7 +46,7 @@ class ThreadObject final : public platform::LocalWaitable {
       std::fprintf(stderr, "thread %u: routine ended by an exception\n", static_cast<unsigned>(m_tid));
     }
     {
-      const platform::WaitLockGuard lock;
+      const Guard lock(*this);
       m_exitCode = exitCode;
       m_finished = true;
       NotifyLocked();
@@ -54,13 +57,13 @@ class ThreadObject final : public platform::LocalWaitable {
   // The new thread's id; waits until the thread has reported it (at the
   // very start of its life), so only callers that need the id wait.
   DWORD Tid() noexcept {
-    const platform::WaitLockGuard lock;
-    while (m_tid == 0) m_started.SleepLocked(nullptr);
+    const Guard lock(*this);
+    while (m_tid == 0) SleepLocked(m_started);
     return m_tid;
   }
 
   bool ExitCode(DWORD* exitCode) noexcept {
-    const platform::WaitLockGuard lock;
+    const Guard lock(*this);
     *exitCode = m_finished ? m_exitCode : STILL_ACTIVE;
     return true;
   }
@@ -68,10 +71,10 @@ class ThreadObject final : public platform::LocalWaitable {
  private:
   const LPTHREAD_START_ROUTINE m_routine;
   const LPVOID m_parameter;
-  platform::WaitCondition m_started;
-  DWORD m_tid = 0;           // guarded by the wait lock
-  bool m_finished = false;   // guarded by the wait lock
-  DWORD m_exitCode = 0;      // guarded by the wait lock
+  pthread_cond_t m_started;  // with the object's lock: the thread reported its id
+  DWORD m_tid = 0;           // guarded by the object's lock
+  bool m_finished = false;   // guarded by the object's lock
+  DWORD m_exitCode = 0;      // guarded by the object's lock
 };
 
 void* ThreadStart(void* argument) {
