@@ -174,6 +174,7 @@ class BASECOMMS_API ParallelCommunication {
 
   // --- driver commands and versions -----------------------------------------
   bool IsDriverCommand(ITARVO_DeviceMessage* pDevMsg);
+  static bool IsDriverCommandNumber(int commandNo);
   LONG ExecuteDriverCommand(ITARVO_DeviceMessage* pDevMsg, LONG* pResult);
   LONG GetDriverVersion(ITARVO_DeviceMessage* pDevMsg);
   LONG SetDriverVersion(ITARVO_DeviceMessage* pDevMsg);

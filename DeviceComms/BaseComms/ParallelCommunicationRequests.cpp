@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "BaseComms/CommunicatingQueue.h"
+#include "BaseComms/CommandNumber.h"
 #include "BaseComms/CommunicationDispatcher.h"
 #include "BaseComms/ParallelCommunication.h"
 #include "BaseComms/FailTrace.h"
@@ -98,7 +99,11 @@ HRESULT ParallelCommunication::RequestMessageService(ITARVO_DeviceMessage* pDevM
   pDevMsg->AddRef();  // the registry's reference, once the message is a key
   bool inserted = false;
   try {
-    if (IsDriverCommand(pDevMsg)) {
+    // The key is read from the host once: it decides between a driver
+    // command and a service, and it chooses the service.
+    int commandNo = 0;
+    const bool keyRead = ReadCommandNumber(pDevMsg, commandNo);
+    if (IsDriverCommandNumber(commandNo)) {
       const LONG hr = ExecuteDriverCommand(pDevMsg, &deviceResult);
       pDevMsg->Release();
       return hr;
@@ -114,7 +119,9 @@ HRESULT ParallelCommunication::RequestMessageService(ITARVO_DeviceMessage* pDevM
     }
 
     IMessageService* const pService =
-        context.generator->GenerateService(pDevMsg, context.runtimeVersion, context.deviceConfig.Get());
+        keyRead ? context.generator->GenerateService(commandNo, pDevMsg, context.runtimeVersion,
+                                                     context.deviceConfig.Get())
+                : nullptr;
     if (pService == nullptr) {
       deviceResult = QTM_RESULT_INVALID_COMMAND;
       QTMTraceDevice("FAIL: m_pServiceGenerator->GenerateService, File(%s), Line(%d)\n", __FILE__, __LINE__);
