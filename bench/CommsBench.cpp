@@ -637,23 +637,33 @@ double LibraryTraceLines(CQTMTraceReader& reader, int writers, long perWriter) {
 }
 
 // The bare equivalent: each line formatted on the stack and copied into a
-// ring under a mutex, a viewer thread copying out what is there.
+// ring under a mutex (a writer waits for room when it is full), a viewer
+// thread copying out every pending line per wake-up and making strings of
+// them outside the lock, as the channel's viewer does.
 double BareTraceLines(int writers, long perWriter) {
-  constexpr std::size_t kSlots = 1024;
-  constexpr std::size_t kLine = 256;
+  constexpr std::size_t kSlots = 1000;
+  constexpr std::size_t kLine = 513;
   static char ring[kSlots][kLine];
   std::mutex lock;
   std::condition_variable filled;
+  std::condition_variable room;
   std::size_t head = 0;
   std::size_t tail = 0;
   bool stop = false;
   long delivered = 0;
   std::thread viewer([&] {
+    std::vector<char> copied(kSlots * kLine);
     std::vector<std::string> lines;
-    std::unique_lock<std::mutex> guard(lock);
-    while (!stop) {
-      filled.wait_for(guard, std::chrono::milliseconds(100), [&] { return stop || head != tail; });
-      for (; head != tail; ++head) lines.emplace_back(ring[head % kSlots]);
+    for (;;) {
+      std::size_t taken = 0;
+      {
+        std::unique_lock<std::mutex> guard(lock);
+        filled.wait_for(guard, std::chrono::milliseconds(100), [&] { return stop || head != tail; });
+        if (stop && head == tail) return;
+        for (; head != tail; ++head, ++taken) std::memcpy(&copied[taken * kLine], ring[head % kSlots], kLine);
+      }
+      room.notify_all();
+      for (std::size_t i = 0; i < taken; ++i) lines.emplace_back(&copied[i * kLine]);
       delivered += static_cast<long>(lines.size());
       lines.clear();
     }
@@ -664,23 +674,22 @@ double BareTraceLines(int writers, long perWriter) {
     threads.emplace_back([&] {
       for (long i = 0; i < perWriter; ++i) {
         char line[kLine];
-        std::snprintf(line, sizeof line, "ParallelCommunication::Send(), Line(%d)\n", 42);
-        const std::lock_guard<std::mutex> guard(lock);
-        if (tail - head == kSlots) continue;  // full: the line is dropped, as the channel's would be
-        std::memcpy(ring[tail % kSlots], line, kLine);
+        const int length = std::snprintf(line, sizeof line, "ParallelCommunication::Send(), Line(%d)\n", 42);
+        std::unique_lock<std::mutex> guard(lock);
+        room.wait(guard, [&] { return tail - head < kSlots; });
+        std::memcpy(ring[tail % kSlots], line, static_cast<std::size_t>(length) + 1);
         if (tail++ == head) filled.notify_one();
       }
     });
   }
   for (auto& t : threads) t.join();
-  const double seconds = Seconds(start);
   {
     const std::lock_guard<std::mutex> guard(lock);
     stop = true;
   }
   filled.notify_one();
   viewer.join();
-  return static_cast<double>(delivered) / seconds;
+  return static_cast<double>(delivered) / Seconds(start);
 }
 
 // --- the table ----------------------------------------------------------------------
