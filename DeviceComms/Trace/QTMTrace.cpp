@@ -171,10 +171,14 @@ PutOutcome PutLineLocked(BYTE* view, const char* line, std::size_t length, bool 
 }
 
 // The passes after the first, for a line waiting for room: each takes the
-// mutex once, and between them the viewer drains.
+// mutex once, and between them the viewer drains. A draining viewer makes
+// room within microseconds, so the first passes only yield the processor;
+// then each waits a millisecond (a viewer that does not drain costs the
+// writer no processor time while the line's budget runs out).
 void PutLineWaiting(const char* line, std::size_t length) {
-  for (;;) {
-    Sleep(1);
+  constexpr int kYieldingPasses = 64;
+  for (int pass = 0;; ++pass) {
+    Sleep(pass < kYieldingPasses ? 0 : 1);
     CQTMTraceMutexGuard mutex(g_traceMutex, LineBudget::Remaining());
     if (!mutex.Owns()) {
       CountDroppedLine();
