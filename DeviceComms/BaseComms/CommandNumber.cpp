@@ -4,8 +4,16 @@
 #include "Platform/Text.h"
 
 int GetCommandNumber(ITARVO_DeviceMessage* message) {
-  if (message == nullptr) return 0;
+  int commandNo = 0;
+  ReadCommandNumber(message, commandNo);
+  return commandNo;
+}
+
+bool ReadCommandNumber(ITARVO_DeviceMessage* message, int& commandNo) {
+  commandNo = 0;
+  if (message == nullptr) return false;
   TaskMemReceived key;
-  if (FAILED(message->GetMessageKey(key.Put())) || key.Get() == nullptr) return 0;
-  return _wtoi(key.Get());
+  if (FAILED(message->GetMessageKey(key.Put())) || key.Get() == nullptr) return false;
+  commandNo = _wtoi(key.Get());
+  return true;
 }

@@ -13,3 +13,7 @@
 // The command number of `message`; 0 when the message is null or its key
 // cannot be read. The key's task memory is freed before return.
 int GetCommandNumber(ITARVO_DeviceMessage* message);
+
+// The same, telling whether the key could be read at all (false for a null
+// message or a key that cannot be read; `commandNo` is then 0).
+bool ReadCommandNumber(ITARVO_DeviceMessage* message, int& commandNo);

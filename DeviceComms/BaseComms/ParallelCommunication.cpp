@@ -67,6 +67,8 @@ ParallelCommunication::ParallelCommunication() {
   // thread runs): the dispatcher may hand a message over at any time while
   // the component is registered, and RequestSendMessage must find a lock.
   InitializeCriticalSection(&m_sendLock);
+  m_hTimeWatchWakeEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  m_hSendRequestEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   CriticalSectionLock lock(m_componentLock);
   m_pCommunicatingQ = new (std::nothrow) CommunicatingQueue();
   m_pWaitingQ = new (std::nothrow) WaitingQueue();
@@ -87,6 +89,8 @@ ParallelCommunication::~ParallelCommunication() {
     delete m_pWaitingQ;
     delete m_pCommunicatingQ;
   }
+  if (m_hTimeWatchWakeEvent != nullptr) CloseHandle(m_hTimeWatchWakeEvent);
+  if (m_hSendRequestEvent != nullptr) CloseHandle(m_hSendRequestEvent);
   DeleteCriticalSection(&m_sendLock);
   DeleteCriticalSection(&m_componentLock);
 }
@@ -268,8 +272,7 @@ HRESULT ParallelCommunication::Initialise(ITARVO_DeviceInfo* pDevInfo, ITARVO_De
 // state. It runs inside a destructor, so nothing may escape it.
 void ParallelCommunication::RollBackInitialise() {
   try {
-    StopTimeWatchRoutine();
-    StopSendRoutine();
+    StopWorkerThreads();
     if (const LONG key = DispatchKey(); key >= 0) {
       m_pDispatcher->UnregisterDevice(key, this);
       SetDispatchKey(-1);
@@ -316,8 +319,7 @@ HRESULT ParallelCommunication::UnInitialise() {
   }
   if (pActive != nullptr) pActive->Activate(0);
 
-  StopTimeWatchRoutine();
-  StopSendRoutine();
+  StopWorkerThreads();
 
   const LONG key = DispatchKey();
   const bool registered = key >= 0;
@@ -398,18 +400,18 @@ HRESULT ParallelCommunication::StopSendReceive() {
   }
 }
 
+// The send-request event lives as long as the object (the constructor made
+// it): RequestSendMessage signals it after leaving the send lock, when the
+// send thread may be stopping already. A new send thread starts with it
+// reset, so a signal left from the previous one is not taken for a request.
 bool ParallelCommunication::CreateSendRoutineEvents() {
+  if (m_hSendRequestEvent == nullptr) return false;
+  ResetEvent(m_hSendRequestEvent);
   m_hSendStopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  m_hSendRequestEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  if (m_hSendStopEvent == nullptr || m_hSendRequestEvent == nullptr) {
-    DeleteSendRoutineEvents();
-    return false;
-  }
-  return true;
+  return m_hSendStopEvent != nullptr;
 }
 
 void ParallelCommunication::DeleteSendRoutineEvents() {
-  if (m_hSendRequestEvent != nullptr) CloseHandle(std::exchange(m_hSendRequestEvent, nullptr));
   if (m_hSendStopEvent != nullptr) CloseHandle(std::exchange(m_hSendStopEvent, nullptr));
 }
 
@@ -470,11 +472,18 @@ bool ParallelCommunication::StartTimeWatchRoutine() {
     CloseHandle(std::exchange(m_hTimeWatchStopEvent, nullptr));
     return false;
   }
-  // The highest normal priority. The routine has no handle of its own to
-  // raise it with, so its starter does; best effort (Linux may refuse
-  // without the right to raise priorities, and the thread then runs normal).
-  SetThreadPriority(m_hTimeWatchThread, THREAD_PRIORITY_HIGHEST);
   return true;
+}
+
+void ParallelCommunication::StopWorkerThreads() {
+  if (m_hTimeWatchStopEvent != nullptr) SetEvent(m_hTimeWatchStopEvent);
+  if (m_hSendStopEvent != nullptr) SetEvent(m_hSendStopEvent);
+  StopTimeWatchRoutine();
+  StopSendRoutine();
+}
+
+void ParallelCommunication::WakeTimeWatch() noexcept {
+  if (m_hTimeWatchWakeEvent != nullptr) SetEvent(m_hTimeWatchWakeEvent);
 }
 
 void ParallelCommunication::StopTimeWatchRoutine() {

@@ -110,6 +110,12 @@ class ParallelCommunication {
   void StopSendRoutine();
   bool StartTimeWatchRoutine();
   void StopTimeWatchRoutine();
+  // Stops both worker threads at once: both are told to stop before either
+  // is waited for.
+  void StopWorkerThreads();
+  // Wakes the time-watch thread from its idle sleep: a service entered its
+  // queue, or a dispatch waits for its retry.
+  void WakeTimeWatch() noexcept;
 
   // --- sending and the time watch -------------------------------------------
   // Queues a protocol message for the send thread; takes over its reference.
@@ -169,6 +175,7 @@ class ParallelCommunication {
 
   // --- driver commands and versions -----------------------------------------
   bool IsDriverCommand(ITARVO_DeviceMessage* pDevMsg);
+  static bool IsDriverCommandNumber(int commandNo);
   LONG ExecuteDriverCommand(ITARVO_DeviceMessage* pDevMsg, LONG* pResult);
   LONG GetDriverVersion(ITARVO_DeviceMessage* pDevMsg);
   LONG SetDriverVersion(ITARVO_DeviceMessage* pDevMsg);
@@ -288,6 +295,7 @@ class ParallelCommunication {
   std::atomic<tagTransferMode> m_transferMode{TRANSFER_MODE_PARALLEL};
   tagTransferMode m_defaultTransferMode = TRANSFER_MODE_PARALLEL;
   HANDLE m_hSendThread = nullptr;
+  // Lives as long as the object (see CreateSendRoutineEvents).
   HANDLE m_hSendRequestEvent = nullptr;
   HANDLE m_hSendStopEvent = nullptr;
   std::vector<ITARVO_ProtocolMessage*>* m_pSendList PT_GUARDED_BY(m_sendLock) = nullptr;
@@ -299,6 +307,10 @@ class ParallelCommunication {
   std::atomic<bool> m_dispatchRetry{false};
   HANDLE m_hTimeWatchThread = nullptr;
   HANDLE m_hTimeWatchStopEvent = nullptr;
+  // Auto-reset; wakes the idle time-watch thread. It lives as long as the
+  // object, since request threads set it at any time; null when it could
+  // not be created (the thread then polls every 10 ms, idle or not).
+  HANDLE m_hTimeWatchWakeEvent = nullptr;
   ITARVO_DeviceInfo* m_pDevInfo = nullptr;
   ITARVO_DeviceConfig* m_pDeviceConfig = nullptr;
   DWORD m_releaseVersion = 0;

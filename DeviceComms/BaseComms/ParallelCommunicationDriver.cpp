@@ -71,7 +71,10 @@ bool IsValidSetRequest(const BYTE* pData, ULONG size) {
 }  // namespace
 
 bool ParallelCommunication::IsDriverCommand(ITARVO_DeviceMessage* pDevMsg) {
-  const int commandNo = GetCommandNumber(pDevMsg);
+  return IsDriverCommandNumber(GetCommandNumber(pDevMsg));
+}
+
+bool ParallelCommunication::IsDriverCommandNumber(int commandNo) {
   return commandNo >= kGetDriverVersion && commandNo <= kSetRuntimeVersion;
 }
 

@@ -80,5 +80,6 @@ void ParallelCommunication::DispatchNextServiceSafely() noexcept {
   } catch (...) {
     TraceCaughtException(__FILE__, __LINE__);
     m_dispatchRetry.store(true);
+    WakeTimeWatch();
   }
 }

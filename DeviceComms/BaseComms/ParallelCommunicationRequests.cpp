@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "BaseComms/CommunicatingQueue.h"
+#include "BaseComms/CommandNumber.h"
 #include "BaseComms/CommunicationDispatcher.h"
 #include "BaseComms/ParallelCommunication.h"
 #include "BaseComms/FailTrace.h"
@@ -98,7 +99,11 @@ HRESULT ParallelCommunication::RequestMessageService(ITARVO_DeviceMessage* pDevM
   pDevMsg->AddRef();  // the registry's reference, once the message is a key
   bool inserted = false;
   try {
-    if (IsDriverCommand(pDevMsg)) {
+    // The key is read from the host once: it decides between a driver
+    // command and a service, and it chooses the service.
+    int commandNo = 0;
+    const bool keyRead = ReadCommandNumber(pDevMsg, commandNo);
+    if (IsDriverCommandNumber(commandNo)) {
       const LONG hr = ExecuteDriverCommand(pDevMsg, &deviceResult);
       pDevMsg->Release();
       return hr;
@@ -114,7 +119,9 @@ HRESULT ParallelCommunication::RequestMessageService(ITARVO_DeviceMessage* pDevM
     }
 
     IMessageService* const pService =
-        context.generator->GenerateService(pDevMsg, context.runtimeVersion, context.deviceConfig.Get());
+        keyRead ? context.generator->GenerateService(commandNo, pDevMsg, context.runtimeVersion,
+                                                     context.deviceConfig.Get())
+                : nullptr;
     if (pService == nullptr) {
       deviceResult = QTM_RESULT_INVALID_COMMAND;
       QTMTraceDevice("FAIL: m_pServiceGenerator->GenerateService, File(%s), Line(%d)\n", __FILE__, __LINE__);
@@ -446,6 +453,7 @@ bool ParallelCommunication::LetServiceInService(DispatchOutcome& outcome, bool& 
   outcome = DispatchOutcome::kNotQueued;
   nowSend = false;
   isServiceComplete = true;
+  bool parked = false;
   {
     CriticalSectionLock lock(m_componentLock);
     if (pService->NeedsTimeWatch()) {
@@ -453,8 +461,12 @@ bool ParallelCommunication::LetServiceInService(DispatchOutcome& outcome, bool& 
       if (m_isStopped) return false;
       m_pTimeWatchQ->Insert(pService);
       outcome = DispatchOutcome::kParked;
-      return true;
+      parked = true;
     }
+  }
+  if (parked) {
+    WakeTimeWatch();  // the thread may sleep on an empty queue
+    return true;
   }
   return m_pDispatcher->DispatchService(outcome, nowSend, isServiceComplete, pService, this, DispatchKey());
 }

@@ -61,14 +61,20 @@ void ParallelCommunication::RequestSendMessage(ITARVO_ProtocolMessage* pProtocol
     CriticalSectionLock lock(m_sendLock);
     if (m_pSendList != nullptr) {
       m_pSendList->push_back(pProtocolMsg);
-      SetEvent(m_hSendRequestEvent);
       queued = true;
     }
   } catch (...) {
     pProtocolMsg->Release();  // the list could not take it: the reference is not lost
     throw;
   }
-  if (!queued) pProtocolMsg->Release();
+  // Signalled after the lock is left, so that the woken send thread does not
+  // block at once on the lock this thread still holds. The message is in the
+  // list before the signal, as before; the event outlives the send thread.
+  if (queued) {
+    SetEvent(m_hSendRequestEvent);
+  } else {
+    pProtocolMsg->Release();
+  }
 }
 
 bool ParallelCommunication::ReserveSendSlot() {
@@ -100,10 +106,13 @@ void ParallelCommunication::SendReserved(ITARVO_ProtocolMessage* pProtocolMsg, b
       } catch (...) {
         QTMTraceDevice("FAIL: RequestSendMessage, File(%s), Line(%d)\n", __FILE__, __LINE__);
       }
-      if (queued) SetEvent(m_hSendRequestEvent);
     }
   }
-  if (!queued) pProtocolMsg->Release();
+  if (queued) {
+    SetEvent(m_hSendRequestEvent);  // after the lock, as in RequestSendMessage
+  } else {
+    pProtocolMsg->Release();
+  }
 }
 
 bool ParallelCommunication::SendMessage(ITARVO_ProtocolMessage* pProtocolMsg) {
@@ -222,11 +231,27 @@ void ParallelCommunication::CompleteRefusedMessage(ITARVO_ProtocolMessage* pMess
 
 DWORD ParallelCommunication::TimeWatchRoutine(LPVOID parameter) {
   auto* const self = static_cast<ParallelCommunication*>(parameter);
-  // The priority is raised by StartTimeWatchRoutine, which holds the handle.
+  // The highest normal priority; best effort (Linux may refuse without the
+  // right to raise priorities, and the thread then runs at normal priority).
+  SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
   const HRESULT com = CoInitialize(nullptr);
 
-  // Ends when the stop event is signalled or the wait fails.
-  while (WaitForSingleObject(self->m_hTimeWatchStopEvent, 10) == WAIT_TIMEOUT) {
+  // Polls every 10 ms while a service waits in the time-watch queue or a
+  // dispatch waits for its retry; otherwise sleeps until woken (a service
+  // entered the queue, a dispatch failed) or stopped, so that an idle
+  // component costs nothing. While it polls it does not watch the wake
+  // event: wake-ups arriving faster than the period must not hold the poll
+  // off. Ends when the stop event is signalled or a wait fails.
+  const HANDLE events[2] = {self->m_hTimeWatchStopEvent, self->m_hTimeWatchWakeEvent};
+  for (;;) {
+    const bool busy =
+        events[1] == nullptr || !self->m_pTimeWatchQ->IsEmpty() || self->m_dispatchRetry.load();
+    if (!busy) {
+      const DWORD woken = WaitForMultipleObjects(2, events, FALSE, INFINITE);
+      if (woken == WAIT_OBJECT_0 + 1) continue;  // look at the queue again
+      break;
+    }
+    if (WaitForSingleObject(events[0], 10) != WAIT_TIMEOUT) break;
     RunThreadStep([self] { self->PollTimeUpService(GetTickCount()); }, __FILE__, __LINE__);
     if (self->m_dispatchRetry.exchange(false)) self->DispatchNextServiceSafely();
   }

@@ -118,6 +118,12 @@ IMessageService* ServiceGenerator::GenerateService(ITARVO_DeviceMessage* message
     if (FAILED(message->GetMessageKey(key.Put())) || key.Get() == nullptr) return nullptr;
     commandNo = _wtoi(key.Get());
   }
+  return GenerateService(commandNo, message, runtimeVersion, deviceConfig);
+}
+
+IMessageService* ServiceGenerator::GenerateService(int commandNo, ITARVO_DeviceMessage* message,
+                                                   DWORD runtimeVersion, ITARVO_DeviceConfig* deviceConfig) const {
+  if (message == nullptr) return nullptr;
   const ServiceLoader* loader = FindLoader(commandNo);
   if (loader == nullptr) return nullptr;
   // Owned here until initialised, so a service that refuses (or throws) is

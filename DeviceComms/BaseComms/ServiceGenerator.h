@@ -46,6 +46,10 @@ class ServiceGenerator {
   // untouched, never as QTM_E_INVALID_COMMAND / E_NOTIMPL.
   IMessageService* GenerateService(ITARVO_DeviceMessage* message, DWORD runtimeVersion,
                                    ITARVO_DeviceConfig* deviceConfig) const;
+  // The same for a message whose key the caller has read already: its
+  // command number is `commandNo`.
+  IMessageService* GenerateService(int commandNo, ITARVO_DeviceMessage* message, DWORD runtimeVersion,
+                                   ITARVO_DeviceConfig* deviceConfig) const;
 
   // The support version GenerateService would choose for `commandNo`
   // (decimal text); false when none. The last argument is not used.

@@ -1,7 +1,8 @@
 // Thread.h: threads with the Win32 calling shape.
 //
 // CreateThread starts the routine at once (CREATE_SUSPENDED is not
-// supported). The returned handle is signalled when the routine has
+// supported) and returns without waiting for the new thread to run, unless
+// the caller asks for its id. The returned handle is signalled when the routine has
 // returned; wait for it with WaitForSingleObject and close it with
 // CloseHandle. An exception that escapes a routine is caught at the thread's
 // edge, reported on standard error and gives exit code 0xFFFFFFFF: it never
@@ -25,6 +26,10 @@ inline constexpr DWORD STILL_ACTIVE = 259;
 // (default stack); `creationFlags` must be 0.
 HANDLE CreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stackSize, LPTHREAD_START_ROUTINE routine,
                     LPVOID parameter, DWORD creationFlags, LPDWORD threadId);
+
+// The calling thread's pseudo handle: valid only in that thread, only for
+// SetThreadPriority, and never closed.
+HANDLE GetCurrentThread();
 
 // Best effort: maps the Win32 priority to a nice value of the thread. Raising
 // the priority needs the right to do so (CAP_SYS_NICE); without it the call

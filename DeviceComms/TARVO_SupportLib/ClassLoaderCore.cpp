@@ -7,6 +7,7 @@
 #include <exception>
 #include <new>
 #include <set>
+#include <string_view>
 
 #include "TARVO_SupportLib/TVO_Error.h"
 
@@ -131,6 +132,23 @@ const BaseCommsPluginDescriptor* ClassLoaderCore::LoadModule(const std::string& 
   return module;
 }
 
+const BaseCommsPluginClass* ClassLoaderCore::FindLoadedClass(const char* modulePath, const char* className,
+                                                             const char* superClassName) const {
+  if (modulePath[0] != '/') return nullptr;  // relative: resolved against a directory that may change
+  const auto found = m_modules.find(std::string_view(modulePath));
+  if (found == m_modules.end()) return nullptr;
+  const BaseCommsPluginDescriptor& module = *found->second;
+  for (std::uint32_t i = 0; i < module.classCount; ++i) {
+    const BaseCommsPluginClass& cls = module.classes[i];
+    if (std::strcmp(cls.className, className) != 0) continue;
+    if (!m_interfaceName.empty() && m_interfaceName != cls.interfaceName) return nullptr;
+    const char* declared = cls.superClassName != nullptr ? cls.superClassName : "";
+    if (superClassName != nullptr && std::strcmp(declared, superClassName) != 0) return nullptr;
+    return &cls;
+  }
+  return nullptr;
+}
+
 const BaseCommsPluginClass* ClassLoaderCore::FindClass(const std::string& path,
                                                        const BaseCommsPluginDescriptor& module,
                                                        const char* className, const char* superClassName) {
@@ -176,12 +194,17 @@ void* ClassLoaderCore::CreateInstanceOrThrow(const char* modulePath, const char*
       SetError("plug-in module " + Quoted(modulePath) + ": module path and class name are required");
       return nullptr;
     }
-    path = ResolveModulePath(modulePath);
-    const BaseCommsPluginDescriptor* module = LoadModule(path);
-    if (module == nullptr) return nullptr;
-    cls = FindClass(path, *module, className, superClassName);
-    if (cls == nullptr) return nullptr;
+    cls = FindLoadedClass(modulePath, className, superClassName);
+    if (cls == nullptr) {
+      path = ResolveModulePath(modulePath);
+      const BaseCommsPluginDescriptor* module = LoadModule(path);
+      if (module == nullptr) return nullptr;
+      cls = FindClass(path, *module, className, superClassName);
+      if (cls == nullptr) return nullptr;
+    }
   }
+  // Found loaded under its absolute path: the path as given is the one used.
+  const char* const pathText = path.empty() ? modulePath : path.c_str();
   // The class table is static data of a module that is never unloaded, so
   // `cls` stays valid outside the lock; the factory may take its time. An
   // allocation failure in it goes on to the caller; anything else it throws
@@ -195,16 +218,16 @@ void* ClassLoaderCore::CreateInstanceOrThrow(const char* modulePath, const char*
     throw;
   } catch (const std::exception& error) {
     CriticalSectionLock lock(m_lock);
-    SetError("factory of class " + Quoted(className) + " in plug-in module \"" + path + "\" failed: " + error.what());
+    SetError("factory of class " + Quoted(className) + " in plug-in module \"" + pathText + "\" failed: " + error.what());
     return nullptr;
   } catch (...) {
     CriticalSectionLock lock(m_lock);
-    SetError("factory of class " + Quoted(className) + " in plug-in module \"" + path + "\" failed");
+    SetError("factory of class " + Quoted(className) + " in plug-in module \"" + pathText + "\" failed");
     return nullptr;
   }
   if (instance == nullptr) {
     CriticalSectionLock lock(m_lock);
-    SetError("factory of class " + Quoted(className) + " in plug-in module \"" + path + "\" gave no instance");
+    SetError("factory of class " + Quoted(className) + " in plug-in module \"" + pathText + "\" gave no instance");
   }
   return instance;
 }

@@ -68,6 +68,11 @@ class BASECOMMS_API ClassLoaderCore {
 
  private:
   BASECOMMS_LOCAL const BaseCommsPluginDescriptor* LoadModule(const std::string& path) REQUIRES(m_lock);
+  // The class of a module already loaded under this absolute path, when it
+  // passes every check; null in every other case (the full path then
+  // decides). Allocates nothing: it serves the repeated requests.
+  BASECOMMS_LOCAL const BaseCommsPluginClass* FindLoadedClass(const char* modulePath, const char* className,
+                                                              const char* superClassName) const REQUIRES(m_lock);
   BASECOMMS_LOCAL const BaseCommsPluginClass* FindClass(const std::string& path,
                                                         const BaseCommsPluginDescriptor& module, const char* className,
                                                         const char* superClassName) REQUIRES(m_lock);
@@ -79,6 +84,6 @@ class BASECOMMS_API ClassLoaderCore {
   const std::string m_interfaceName;
   mutable CRITICAL_SECTION m_lock;
   // Resolved module path to its validated descriptor.
-  std::map<std::string, const BaseCommsPluginDescriptor*> m_modules GUARDED_BY(m_lock);
+  std::map<std::string, const BaseCommsPluginDescriptor*, std::less<>> m_modules GUARDED_BY(m_lock);
   std::string m_lastError GUARDED_BY(m_lock);
 };

@@ -13,9 +13,6 @@ namespace qtmtrace {
 
 namespace {
 
-// Expanded formats are cut here (and still terminated).
-constexpr std::size_t kFormatBufferSize = 32000;
-char g_formatBuffer[kFormatBufferSize] GUARDED_BY(g_traceLock);
 // The process's file name without folder and extension, in lower case;
 // filled at the first prefix that shows it (the file name never changes).
 char g_moduleName[MAX_PATH] GUARDED_BY(g_traceLock);
@@ -84,23 +81,137 @@ void CountDroppedLine() {
   if (view != nullptr) DroppedLines(view).fetch_add(1, std::memory_order_relaxed);
 }
 
-// Writes one formatted line; the caller checked TraceIsOn.
+// Whether every character of `category` (upper-cased) is in `filter`.
+bool FilterAllows(const char* filter, const char* category) {
+  for (const char* c = category; *c != '\0'; ++c) {
+    const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
+    if (std::strchr(filter, upper) == nullptr) return false;
+  }
+  return true;
+}
+
+// Appends `text` to `out` (`used` of `size` bytes taken); false when it
+// does not fit.
+bool Append(char* out, std::size_t size, std::size_t& used, const char* text) {
+  const std::size_t length = std::strlen(text);
+  if (used + length >= size) return false;
+  std::memcpy(out + used, text, length + 1);
+  used += length;
+  return true;
+}
+
+// Builds the prefix (as QTMTraceLinePrefix does), "ERROR: " for the error
+// categories and the formatted text into `out`. Returns the length, or more
+// than kMaxLineLength when the line does not fit a slot (it is then dropped
+// whole, as QTMTracePutLine drops it).
+std::size_t FormatLine(char* out, std::size_t size, const char* filter, const char* category, const char* format,
+                       va_list arguments) REQUIRES(g_traceLock) {
+  std::size_t used = 0;
+  out[0] = '\0';
+  bool fits = true;
+  if (std::strchr(filter, '@') != nullptr) {
+    FillModuleName();
+    fits = Append(out, size, used, g_moduleName);
+  }
+  char part[32];
+  if (fits && std::strchr(filter, 'I') != nullptr) {
+    std::snprintf(part, sizeof part, "(%02X)", GetCurrentThreadId());
+    fits = Append(out, size, used, part);
+  }
+  if (fits && std::strchr(filter, 'N') != nullptr) {
+    const int milliseconds = Milliseconds();
+    if (milliseconds >= 0) {
+      std::snprintf(part, sizeof part, "(%05d)", milliseconds);
+      fits = Append(out, size, used, part);
+    }
+  }
+  if (fits && used != 0) fits = Append(out, size, used, ": ");
+  if (fits && category[0] == 'e') fits = Append(out, size, used, "ERROR: ");
+  if (!fits) return size;
+  const int formatted = std::vsnprintf(out + used, size - used, format, arguments);
+  if (formatted < 0) return used;  // a formatting error: the line holds what it holds
+  return used + static_cast<std::size_t>(formatted);
+}
+
+enum class PutOutcome { kDone, kWaitForRoom };
+
+// One pass of putting a line into the ring, with the trace mutex held.
+// The viewer's event is set only when the ring was empty: a viewer takes
+// every pending line per wake-up, so a viewer that is not waiting finds
+// this line with the others, and a system call per line is saved.
+PutOutcome PutLineLocked(BYTE* view, const char* line, std::size_t length, bool waited) REQUIRES(g_traceMutex) {
+  if (waited && view[kFlagOffset] == 0) return PutOutcome::kDone;  // switched off while we waited: drop the line
+  // A process that died holding the mutex may have left odd numbers.
+  LONG pending = ReadLong(view, kPendingOffset);
+  if (pending < 0) pending = 0;
+  if (pending <= kMaxPending) {
+    LONG index = ReadLong(view, kWriteIndexOffset);
+    if (index < 0 || index >= kSlotCount) index = 0;
+    std::memcpy(Slot(view, index), line, length + 1);
+    WriteLong(view, kWriteIndexOffset, (index + 1) % kSlotCount);
+    WriteLong(view, kPendingOffset, pending + 1);
+    if (pending == 0) g_traceEvent.Set();
+    return PutOutcome::kDone;
+  }
+  // The ring is full. Nobody will drain it when the viewer is gone: then
+  // tracing is switched off for every writer.
+  if (!ViewerAliveLocked()) {
+    view[kFlagOffset] = 0;
+    return PutOutcome::kDone;
+  }
+  // A live viewer that does not drain (stopped, or too slow): wait out the
+  // budget once, then drop; until the viewer takes lines again, later
+  // lines are dropped without waiting.
+  if (ReadLong(view, kDroppingOffset) != 0 || LineBudget::Remaining() == 0) {
+    WriteLong(view, kDroppingOffset, 1);
+    DroppedLines(view).fetch_add(1, std::memory_order_relaxed);
+    return PutOutcome::kDone;
+  }
+  return PutOutcome::kWaitForRoom;
+}
+
+// The passes after the first, for a line waiting for room: each takes the
+// mutex once, and between them the viewer drains. A draining viewer makes
+// room within microseconds, so the first passes only yield the processor;
+// then each waits a millisecond (a viewer that does not drain costs the
+// writer no processor time while the line's budget runs out).
+void PutLineWaiting(const char* line, std::size_t length) {
+  constexpr int kYieldingPasses = 64;
+  for (int pass = 0;; ++pass) {
+    Sleep(pass < kYieldingPasses ? 0 : 1);
+    CQTMTraceMutexGuard mutex(g_traceMutex, LineBudget::Remaining());
+    if (!mutex.Owns()) {
+      CountDroppedLine();
+      return;
+    }
+    BYTE* view = ChannelViewLocked();
+    if (view == nullptr || PutLineLocked(view, line, length, true) == PutOutcome::kDone) return;
+  }
+}
+
+// Writes one formatted line; the caller checked TraceIsOn. The line takes
+// the trace mutex once: the filter is read, the line is formatted on the
+// stack and put into the ring in one hold (more holds only while it waits
+// for room). Nothing is allocated.
 void WriteCategoryLine(const char* category, const char* format, va_list arguments) {
   if (category == nullptr) category = "";
-  try {
-    CQTMTraceLockGuard lock(g_traceLock);
-    LineBudget budget;
-    if (!QTMTraceIsEnabled(category)) return;
-    // Errors of the formatting itself are ignored: the buffer holds what it holds.
-    g_formatBuffer[0] = '\0';
-    std::vsnprintf(g_formatBuffer, kFormatBufferSize, format, arguments);
-    std::string line = QTMTraceLinePrefix();
-    if (category[0] == 'e') line += "ERROR: ";
-    line += g_formatBuffer;
-    QTMTracePutLine(line.c_str());
-  } catch (...) {
-    // Out of memory while building the line: the line is dropped.
+  CQTMTraceLockGuard lock(g_traceLock);
+  LineBudget budget;
+  char line[kMaxLineLength + 2];
+  std::size_t length = 0;
+  {
+    CQTMTraceMutexGuard mutex(g_traceMutex, LineBudget::Remaining());
+    BYTE* view = mutex.Owns() ? ChannelViewLocked() : nullptr;
+    if (view == nullptr) return;
+    char filter[kFilterSize];
+    std::memcpy(filter, view + kFilterOffset, kFilterSize);
+    filter[kFilterSize - 1] = '\0';
+    if (!FilterAllows(filter, category)) return;
+    length = FormatLine(line, sizeof line, filter, category, format, arguments);
+    if (length > kMaxLineLength) return;
+    if (PutLineLocked(view, line, length, false) == PutOutcome::kDone) return;
   }
+  PutLineWaiting(line, length);
 }
 
 }  // namespace
@@ -177,44 +288,14 @@ void QTMTracePutLine(const char* line) {
   const std::size_t length = strnlen(line, kMaxLineLength + 1);
   if (length > kMaxLineLength) return;
   LineBudget budget;
-  // Each pass holds the mutex once; between passes the viewer drains.
-  for (bool waited = false;; waited = true) {
-    {
-      CQTMTraceMutexGuard mutex(g_traceMutex, LineBudget::Remaining());
-      if (!mutex.Owns()) {
-        CountDroppedLine();
-        return;
-      }
-      BYTE* view = ChannelViewLocked();
-      if (view == nullptr) return;
-      if (waited && view[kFlagOffset] == 0) return;  // switched off while we waited: drop the line
-      // A process that died holding the mutex may have left odd numbers.
-      LONG pending = ReadLong(view, kPendingOffset);
-      if (pending < 0) pending = 0;
-      if (pending <= kMaxPending) {
-        LONG index = ReadLong(view, kWriteIndexOffset);
-        if (index < 0 || index >= kSlotCount) index = 0;
-        std::memcpy(Slot(view, index), line, length + 1);
-        WriteLong(view, kWriteIndexOffset, (index + 1) % kSlotCount);
-        WriteLong(view, kPendingOffset, pending + 1);
-        g_traceEvent.Set();
-        return;
-      }
-      // The ring is full. Nobody will drain it when the viewer is gone: then
-      // tracing is switched off for every writer.
-      if (!ViewerAliveLocked()) {
-        view[kFlagOffset] = 0;
-        return;
-      }
-      // A live viewer that does not drain (stopped, or too slow): wait out the
-      // budget once, then drop; until the viewer takes lines again, later
-      // lines are dropped without waiting.
-      if (ReadLong(view, kDroppingOffset) != 0 || LineBudget::Remaining() == 0) {
-        WriteLong(view, kDroppingOffset, 1);
-        DroppedLines(view).fetch_add(1, std::memory_order_relaxed);
-        return;
-      }
+  {
+    CQTMTraceMutexGuard mutex(g_traceMutex, LineBudget::Remaining());
+    if (!mutex.Owns()) {
+      CountDroppedLine();
+      return;
     }
-    Sleep(1);
+    BYTE* view = ChannelViewLocked();
+    if (view == nullptr || PutLineLocked(view, line, length, false) == PutOutcome::kDone) return;
   }
+  PutLineWaiting(line, length);
 }

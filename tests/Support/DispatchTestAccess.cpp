@@ -99,7 +99,9 @@ void DispatchTestAccess::OpenSendList(ParallelCommunication& component) {
   InitializeCriticalSection(&component.m_sendLock);
   CriticalSectionLock lock(component.m_sendLock);
   component.m_pSendList = new std::vector<ITARVO_ProtocolMessage*>();
-  component.m_hSendRequestEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (component.m_hSendRequestEvent == nullptr) {
+    component.m_hSendRequestEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  }
 }
 
 std::vector<ITARVO_ProtocolMessage*> DispatchTestAccess::TakeSent(ParallelCommunication& component) {

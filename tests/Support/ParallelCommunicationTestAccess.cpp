@@ -78,8 +78,11 @@ void Access::AddCommunicating(ParallelCommunication& c, IMessageService* service
   c.m_pCommunicatingQ->Add(service);
 }
 void Access::AddTimeWatch(ParallelCommunication& c, IMessageService* service) {
-  CriticalSectionLock lock(c.m_componentLock);
-  c.m_pTimeWatchQ->Insert(service);
+  {
+    CriticalSectionLock lock(c.m_componentLock);
+    c.m_pTimeWatchQ->Insert(service);
+  }
+  c.WakeTimeWatch();  // as a request that parks a service does
 }
 void Access::RemoveCommunicating(ParallelCommunication& c, IMessageService* service) {
   CriticalSectionLock lock(c.m_componentLock);

@@ -20,20 +20,20 @@ class LocalEvent final : public platform::LocalWaitable {
     if (!m_manualReset) m_signalled = false;
   }
   BOOL Signal() noexcept override {
-    const platform::WaitLockGuard lock;
+    const Guard lock(*this);
     m_signalled = true;
     NotifyLocked();
     return TRUE;
   }
   BOOL Unsignal() noexcept override {
-    const platform::WaitLockGuard lock;
+    const Guard lock(*this);
     m_signalled = false;
     return TRUE;
   }
 
  private:
   const bool m_manualReset;
-  bool m_signalled;  // guarded by the wait lock
+  bool m_signalled;  // guarded by the object's lock
 };
 
 }  // namespace

@@ -1,17 +1,19 @@
 #include "Platform/posix/KernelObject.h"
 
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <climits>
 
 #include "Platform/Handle.h"
 #include "Platform/LastError.h"
+#include "Platform/Thread.h"
 
 namespace platform {
 
 namespace {
-
-// Statically initialised: usable before and after every constructor of the
-// process, and taking it can neither allocate nor throw.
-pthread_mutex_t g_waitLock = PTHREAD_MUTEX_INITIALIZER;
 
 // `now` plus `milliseconds`, normalised.
 timespec DeadlineAfter(DWORD milliseconds) noexcept {
@@ -26,10 +28,16 @@ timespec DeadlineAfter(DWORD milliseconds) noexcept {
   return deadline;
 }
 
+bool Passed(const timespec& deadline) noexcept {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return now.tv_sec > deadline.tv_sec || (now.tv_sec == deadline.tv_sec && now.tv_nsec >= deadline.tv_nsec);
+}
+
 }  // namespace
 
 KernelObject* KernelObject::FromHandle(HANDLE handle) noexcept {
-  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE || handle == GetCurrentThread()) {
     SetLastError(ERROR_INVALID_HANDLE);
     return nullptr;
   }
@@ -51,32 +59,29 @@ BOOL KernelObject::Unsignal() {
   return FALSE;
 }
 
-WaitLockGuard::WaitLockGuard() noexcept { pthread_mutex_lock(&g_waitLock); }
-
-WaitLockGuard::~WaitLockGuard() { pthread_mutex_unlock(&g_waitLock); }
-
-WaitCondition::WaitCondition() noexcept {
-  pthread_condattr_t attributes;
-  pthread_condattr_init(&attributes);
-  pthread_condattr_setclock(&attributes, CLOCK_MONOTONIC);
-  pthread_cond_init(&m_condition, &attributes);
-  pthread_condattr_destroy(&attributes);
-}
-
-WaitCondition::~WaitCondition() { pthread_cond_destroy(&m_condition); }
-
-void WaitCondition::WakeAllLocked() noexcept { pthread_cond_broadcast(&m_condition); }
-
-bool WaitCondition::SleepLocked(const timespec* deadline) noexcept {
-  if (deadline == nullptr) {
-    pthread_cond_wait(&m_condition, &g_waitLock);
-    return true;
+// The absolute deadline on CLOCK_MONOTONIC goes to FUTEX_WAIT_BITSET, which
+// takes it as it is (FUTEX_WAIT would want a relative time).
+bool Waiter::Sleep(std::uint32_t seen, const timespec* deadline) noexcept {
+  for (;;) {
+    const long rc = ::syscall(SYS_futex, &m_word, FUTEX_WAIT_BITSET | FUTEX_PRIVATE_FLAG, seen, deadline, nullptr,
+                              FUTEX_BITSET_MATCH_ANY);
+    if (rc == 0 || errno == EAGAIN) return true;  // woken, or a wake came before the sleep
+    if (errno == ETIMEDOUT) return false;
+    if (errno != EINTR) return deadline == nullptr || !Passed(*deadline);  // cannot sleep: look again
   }
-  return pthread_cond_timedwait(&m_condition, &g_waitLock, deadline) != ETIMEDOUT;
 }
+
+void Waiter::Wake() noexcept {
+  m_word.fetch_add(1, std::memory_order_release);
+  ::syscall(SYS_futex, &m_word, FUTEX_WAKE | FUTEX_PRIVATE_FLAG, 1, nullptr, nullptr, 0);
+}
+
+LocalWaitable::LocalWaitable() noexcept { pthread_mutex_init(&m_lock, nullptr); }
+
+LocalWaitable::~LocalWaitable() { pthread_mutex_destroy(&m_lock); }
 
 void LocalWaitable::NotifyLocked() noexcept {
-  for (WaitLink* link = m_pFirstLink; link != nullptr; link = link->pNext) link->pWaiter->wake.WakeAllLocked();
+  for (WaitLink* link = m_pFirstLink; link != nullptr; link = link->pNext) link->pWaiter->Wake();
 }
 
 void LocalWaitable::LinkLocked(WaitLink& link) noexcept {
@@ -105,6 +110,7 @@ DWORD LocalWaitable::Wait(DWORD milliseconds) {
 namespace {
 
 // The index of the object that satisfies the wait, or -1. Consumes it.
+// Called with the locks of all objects held.
 int TryAcquireLocked(LocalWaitable* const* objects, DWORD count, bool waitAll) noexcept {
   if (waitAll) {
     for (DWORD i = 0; i < count; ++i) {
@@ -122,6 +128,46 @@ int TryAcquireLocked(LocalWaitable* const* objects, DWORD count, bool waitAll) n
   return -1;
 }
 
+// The locks of a wait's objects, taken in address order (each object once,
+// however often the list names it), so that two waits on overlapping lists
+// cannot deadlock; signalling takes only one lock.
+class ObjectLocks {
+ public:
+  ObjectLocks(LocalWaitable* const* objects, DWORD count) noexcept {
+    for (DWORD i = 0; i < count; ++i) {
+      LocalWaitable* const object = objects[i];
+      DWORD at = m_count;
+      while (at > 0 && m_objects[at - 1] > object) --at;
+      if (at > 0 && m_objects[at - 1] == object) continue;
+      for (DWORD j = m_count; j > at; --j) m_objects[j] = m_objects[j - 1];
+      m_objects[at] = object;
+      ++m_count;
+    }
+  }
+  ObjectLocks(const ObjectLocks&) = delete;
+  ObjectLocks& operator=(const ObjectLocks&) = delete;
+
+  // Holds all the locks for the scope's lifetime.
+  class Scope {
+   public:
+    explicit Scope(ObjectLocks& locks) noexcept : m_locks(locks) {
+      for (DWORD i = 0; i < m_locks.m_count; ++i) m_locks.m_objects[i]->Lock();
+    }
+    ~Scope() {
+      for (DWORD i = m_locks.m_count; i > 0; --i) m_locks.m_objects[i - 1]->Unlock();
+    }
+    Scope(const Scope&) = delete;
+    Scope& operator=(const Scope&) = delete;
+
+   private:
+    ObjectLocks& m_locks;
+  };
+
+ private:
+  LocalWaitable* m_objects[MAXIMUM_WAIT_OBJECTS] = {};
+  DWORD m_count = 0;
+};
+
 }  // namespace
 
 DWORD WaitLocal(LocalWaitable* const* objects, DWORD count, bool waitAll, DWORD milliseconds) noexcept {
@@ -132,30 +178,34 @@ DWORD WaitLocal(LocalWaitable* const* objects, DWORD count, bool waitAll, DWORD 
   const bool limited = milliseconds != INFINITE;
   const timespec deadline = limited ? DeadlineAfter(milliseconds) : timespec{};
 
-  const WaitLockGuard lock;
-  int index = TryAcquireLocked(objects, count, waitAll);
-  if (index >= 0) return WAIT_OBJECT_0 + static_cast<DWORD>(index);
-  if (milliseconds == 0) return WAIT_TIMEOUT;
-
   // Everything the wait needs lives on this stack: nothing is allocated.
+  ObjectLocks locks(objects, count);
   Waiter waiter;
   WaitLink links[MAXIMUM_WAIT_OBJECTS];
-  for (DWORD i = 0; i < count; ++i) {
-    links[i].pWaiter = &waiter;
-    objects[i]->LinkLocked(links[i]);
-  }
-  DWORD result = WAIT_TIMEOUT;
+  bool linked = false;
+  bool inTime = true;
   for (;;) {
-    const bool inTime = waiter.wake.SleepLocked(limited ? &deadline : nullptr);
-    index = TryAcquireLocked(objects, count, waitAll);
-    if (index >= 0) {
-      result = WAIT_OBJECT_0 + static_cast<DWORD>(index);
-      break;
+    const std::uint32_t seen = waiter.Seen();
+    {
+      const ObjectLocks::Scope held(locks);
+      const int index = TryAcquireLocked(objects, count, waitAll);
+      const bool done = index >= 0 || !inTime || milliseconds == 0;
+      if (done || !linked) {
+        for (DWORD i = 0; i < count; ++i) {
+          if (done && linked) {
+            objects[i]->UnlinkLocked(links[i]);
+          } else if (!done) {
+            links[i].pWaiter = &waiter;
+            objects[i]->LinkLocked(links[i]);
+          }
+        }
+        linked = !done;
+      }
+      if (index >= 0) return WAIT_OBJECT_0 + static_cast<DWORD>(index);
+      if (done) return WAIT_TIMEOUT;
     }
-    if (!inTime) break;
+    inTime = waiter.Sleep(seen, limited ? &deadline : nullptr);
   }
-  for (DWORD i = 0; i < count; ++i) objects[i]->UnlinkLocked(links[i]);
-  return result;
 }
 
 }  // namespace platform

@@ -3,17 +3,19 @@
 // Every kernel object is reference counted: the handle owns one reference,
 // and whoever else needs the object alive (a running thread for its own
 // object) owns another. Objects of this process that WaitForMultipleObjects
-// can wait on together derive from LocalWaitable; their signalled state is
-// guarded by one process-wide wait lock, which makes "the first signalled
-// object in the list wins" a simple check under that lock. Named objects,
-// shared with other processes, implement Wait themselves.
+// can wait on together derive from LocalWaitable; each guards its signalled
+// state with a lock of its own, so that signalling one object never contends
+// with waits on others. A wait on several objects takes their locks together,
+// in address order, which makes "the first signalled object in the list
+// wins" a simple check. Named objects, shared with other processes,
+// implement Wait themselves.
 //
 // Waiting, signalling and resetting never allocate and never throw: a
 // component's worker threads wait with a new-handler that throws, and a wait
-// that failed there would end the thread's loop. The wait lock is a plain
-// pthread mutex, each waiting thread's condition variable lives on its own
-// stack (Waiter), and a waiter is linked into each object it waits on by a
-// link node that also lives on its stack (WaitLink), one per object.
+// that failed there would end the thread's loop. The object locks are plain
+// pthread mutexes; each waiting thread sleeps on a futex word of its own
+// (Waiter, on its stack), linked into each object it waits on by a link node
+// that also lives on its stack (WaitLink), one per object.
 #pragma once
 
 #include <pthread.h>
@@ -52,7 +54,8 @@ class KernelObject {
 
   HANDLE ToHandle() noexcept { return static_cast<HANDLE>(this); }
   // The object behind a handle, or null (last error ERROR_INVALID_HANDLE)
-  // for null, INVALID_HANDLE_VALUE or a pointer that is no kernel object.
+  // for null, INVALID_HANDLE_VALUE, the current thread's pseudo handle or a
+  // pointer that is no kernel object.
   static KernelObject* FromHandle(HANDLE handle) noexcept;
 
  private:
@@ -61,37 +64,21 @@ class KernelObject {
   std::atomic<int> m_refs{1};
 };
 
-// Holds the process-wide wait lock, which guards the state of every
-// LocalWaitable, for the guard's lifetime.
-class WaitLockGuard {
+// One waiting thread, on its own stack: it sleeps on its futex word, which
+// every object it is linked into bumps when it is signalled.
+class Waiter {
  public:
-  WaitLockGuard() noexcept;
-  ~WaitLockGuard();
-  WaitLockGuard(const WaitLockGuard&) = delete;
-  WaitLockGuard& operator=(const WaitLockGuard&) = delete;
-};
-
-// A condition of the wait lock (monotonic clock), living where its user
-// lives. Its operations are called with the wait lock held.
-class WaitCondition {
- public:
-  WaitCondition() noexcept;
-  ~WaitCondition();
-  WaitCondition(const WaitCondition&) = delete;
-  WaitCondition& operator=(const WaitCondition&) = delete;
-
-  void WakeAllLocked() noexcept;
-  // Sleeps until woken (spurious wake-ups included) or, with a deadline
-  // (CLOCK_MONOTONIC), until it passed; false when it passed.
-  bool SleepLocked(const timespec* deadline) noexcept;
+  // The word before the waiter looks at its objects; Sleep returns at once
+  // when a wake came in between.
+  std::uint32_t Seen() const noexcept { return m_word.load(std::memory_order_acquire); }
+  // Sleeps until woken after `seen` (spurious wake-ups included) or, with a
+  // deadline (CLOCK_MONOTONIC), until it passed; false when it passed.
+  bool Sleep(std::uint32_t seen, const timespec* deadline) noexcept;
+  // Called with the lock of an object the waiter is linked into.
+  void Wake() noexcept;
 
  private:
-  pthread_cond_t m_condition;
-};
-
-// One waiting thread, on its own stack.
-struct Waiter {
-  WaitCondition wake;
+  std::atomic<std::uint32_t> m_word{0};
 };
 
 // Links one waiter into one object's list; on the waiter's stack.
@@ -103,21 +90,44 @@ struct WaitLink {
 
 class LocalWaitable : public KernelObject {
  public:
+  LocalWaitable() noexcept;
+  ~LocalWaitable() override;
+
   DWORD Wait(DWORD milliseconds) override;
   LocalWaitable* AsLocalWaitable() noexcept override { return this; }
 
-  // Called with the wait lock held.
+  // Holds the object's lock for the guard's lifetime.
+  class Guard {
+   public:
+    explicit Guard(LocalWaitable& object) noexcept : m_object(object) { object.Lock(); }
+    ~Guard() { m_object.Unlock(); }
+    Guard(const Guard&) = delete;
+    Guard& operator=(const Guard&) = delete;
+
+   private:
+    LocalWaitable& m_object;
+  };
+  void Lock() noexcept { pthread_mutex_lock(&m_lock); }
+  void Unlock() noexcept { pthread_mutex_unlock(&m_lock); }
+
+  // Called with the object's lock held.
   virtual bool IsSignalledLocked() const noexcept = 0;
   virtual void ConsumeLocked() noexcept = 0;
-  // Wakes every thread waiting on this object. Called with the wait lock held.
+  // Wakes every thread waiting on this object. Called with its lock held.
   void NotifyLocked() noexcept;
-  // Enters and removes a waiter's link. Called with the wait lock held; the
-  // link stays in place (on the waiter's stack) in between.
+  // Enters and removes a waiter's link. Called with the object's lock held;
+  // the link stays in place (on the waiter's stack) in between.
   void LinkLocked(WaitLink& link) noexcept;
   void UnlinkLocked(WaitLink& link) noexcept;
 
+ protected:
+  // Sleeps on `condition` with the object's lock held (released while
+  // asleep), for a state change that is not a signal (a thread's start).
+  void SleepLocked(pthread_cond_t& condition) noexcept { pthread_cond_wait(&condition, &m_lock); }
+
  private:
-  WaitLink* m_pFirstLink = nullptr;  // guarded by the wait lock
+  pthread_mutex_t m_lock;
+  WaitLink* m_pFirstLink = nullptr;  // guarded by m_lock
 };
 
 // Waits on local objects with the Win32 rules of WaitForMultipleObjects;

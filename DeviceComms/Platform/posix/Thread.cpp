@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <new>
@@ -21,7 +22,10 @@ namespace {
 class ThreadObject final : public platform::LocalWaitable {
  public:
   ThreadObject(LPTHREAD_START_ROUTINE routine, LPVOID parameter) noexcept
-      : m_routine(routine), m_parameter(parameter) {}
+      : m_routine(routine), m_parameter(parameter) {
+    pthread_cond_init(&m_started, nullptr);
+  }
+  ~ThreadObject() override { pthread_cond_destroy(&m_started); }
 
   bool IsSignalledLocked() const noexcept override { return m_finished; }
   void ConsumeLocked() noexcept override {}
@@ -29,9 +33,9 @@ class ThreadObject final : public platform::LocalWaitable {
   // Runs on the new thread.
   void Run() noexcept {
     {
-      const platform::WaitLockGuard lock;
+      const Guard lock(*this);
       m_tid = static_cast<DWORD>(::syscall(SYS_gettid));
-      m_started.WakeAllLocked();
+      pthread_cond_broadcast(&m_started);
     }
     DWORD exitCode = 0xFFFFFFFFu;
     try {
@@ -42,7 +46,7 @@ class ThreadObject final : public platform::LocalWaitable {
       std::fprintf(stderr, "thread %u: routine ended by an exception\n", static_cast<unsigned>(m_tid));
     }
     {
-      const platform::WaitLockGuard lock;
+      const Guard lock(*this);
       m_exitCode = exitCode;
       m_finished = true;
       NotifyLocked();
@@ -50,20 +54,16 @@ class ThreadObject final : public platform::LocalWaitable {
     Release();  // the running thread's reference
   }
 
-  // Waits until the new thread has reported its id.
-  DWORD WaitForTid() noexcept {
-    const platform::WaitLockGuard lock;
-    while (m_tid == 0) m_started.SleepLocked(nullptr);
-    return m_tid;
-  }
-
+  // The new thread's id; waits until the thread has reported it (at the
+  // very start of its life), so only callers that need the id wait.
   DWORD Tid() noexcept {
-    const platform::WaitLockGuard lock;
+    const Guard lock(*this);
+    while (m_tid == 0) SleepLocked(m_started);
     return m_tid;
   }
 
   bool ExitCode(DWORD* exitCode) noexcept {
-    const platform::WaitLockGuard lock;
+    const Guard lock(*this);
     *exitCode = m_finished ? m_exitCode : STILL_ACTIVE;
     return true;
   }
@@ -71,10 +71,10 @@ class ThreadObject final : public platform::LocalWaitable {
  private:
   const LPTHREAD_START_ROUTINE m_routine;
   const LPVOID m_parameter;
-  platform::WaitCondition m_started;
-  DWORD m_tid = 0;           // guarded by the wait lock
-  bool m_finished = false;   // guarded by the wait lock
-  DWORD m_exitCode = 0;      // guarded by the wait lock
+  pthread_cond_t m_started;  // with the object's lock: the thread reported its id
+  DWORD m_tid = 0;           // guarded by the object's lock
+  bool m_finished = false;   // guarded by the object's lock
+  DWORD m_exitCode = 0;      // guarded by the object's lock
 };
 
 void* ThreadStart(void* argument) {
@@ -117,20 +117,26 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE routin
     SetLastError(error == EAGAIN ? ERROR_NOT_ENOUGH_MEMORY : ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  const DWORD tid = thread->WaitForTid();
-  if (threadId != nullptr) *threadId = tid;
+  if (threadId != nullptr) *threadId = thread->Tid();
   return thread->ToHandle();
 }
 
+HANDLE GetCurrentThread() { return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-2)); }
+
 BOOL SetThreadPriority(HANDLE handle, int priority) {
-  ThreadObject* thread = ThreadFromHandle(handle);
-  if (thread == nullptr) return FALSE;
+  // The calling thread is id 0 for setpriority.
+  DWORD tid = 0;
+  if (handle != GetCurrentThread()) {
+    ThreadObject* thread = ThreadFromHandle(handle);
+    if (thread == nullptr) return FALSE;
+    tid = thread->Tid();
+  }
   if (priority < THREAD_PRIORITY_LOWEST || priority > THREAD_PRIORITY_HIGHEST) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
   // Linux threads of the normal scheduling class differ by nice value.
-  if (::setpriority(PRIO_PROCESS, thread->Tid(), -2 * priority) != 0) {
+  if (::setpriority(PRIO_PROCESS, tid, -2 * priority) != 0) {
     SetLastError(errno == EPERM || errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_INVALID_PARAMETER);
     return FALSE;
   }
