@@ -2,7 +2,7 @@
 //
 // The component classes, the COM stand-in (types, result codes, task memory, class registration),
 // the message box hook, the host framework interfaces, IMessageService, the
-// QTM result codes, the support library's error classes and allocation
+// QTM result codes, the last load error of a component, the support library's error classes and allocation
 // bracket, and the message dumps into the trace channel.
 #pragma once
 
@@ -14,4 +14,5 @@
 #include "Platform/WinTypes.h"
 #include "TARVO_SupportLib/NewHandler.h"
 #include "TARVO_SupportLib/TVO_Error.h"
+#include "BaseComms/LoadErrors.h"
 #include "Trace/MessageDump.h"

@@ -14,6 +14,7 @@
 // fresh, and the queues and the registry are empty.
 #include "BaseComms/ParallelCommunication.h"
 #include "BaseComms/FailTrace.h"
+#include "BaseComms/LoadErrors.h"
 #include "BaseComms/ScopeExit.h"
 #include "Trace/TraceAddress.h"
 
@@ -77,6 +78,7 @@ ParallelCommunication::ParallelCommunication() {
 
 ParallelCommunication::~ParallelCommunication() {
   QTMTraceDevice("ParallelCommunication::~ParallelCommunication[%08X]\n", TraceAddress(this));
+  ForgetLoadError(this);
   {
     CriticalSectionLock lock(m_componentLock);
     m_pServiceGenerator.reset();

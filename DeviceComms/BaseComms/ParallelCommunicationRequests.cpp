@@ -29,12 +29,14 @@
 // DispatchService / DispatchNextService or the result sink.
 #include <list>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "BaseComms/CommunicatingQueue.h"
 #include "BaseComms/CommunicationDispatcher.h"
 #include "BaseComms/ParallelCommunication.h"
 #include "BaseComms/FailTrace.h"
+#include "BaseComms/LoadErrors.h"
 #include "BaseComms/PendingQueue.h"
 #include "BaseComms/ScopeExit.h"
 #include "BaseComms/ServiceGenerator.h"
@@ -113,11 +115,13 @@ HRESULT ParallelCommunication::RequestMessageService(ITARVO_DeviceMessage* pDevM
       return E_UNEXPECTED;
     }
 
+    std::string loadFailure;
     IMessageService* const pService =
-        context.generator->GenerateService(pDevMsg, context.runtimeVersion, context.deviceConfig.Get());
+        context.generator->GenerateService(pDevMsg, context.runtimeVersion, context.deviceConfig.Get(), &loadFailure);
     if (pService == nullptr) {
       deviceResult = QTM_RESULT_INVALID_COMMAND;
       QTMTraceDevice("FAIL: m_pServiceGenerator->GenerateService, File(%s), Line(%d)\n", __FILE__, __LINE__);
+      ReportServiceLoadFailure(this, loadFailure);
       pDevMsg->Release();
       return E_NOTIMPL;
     }
@@ -309,6 +313,7 @@ HRESULT ParallelCommunication::GenerateMultiServices(std::vector<IMessageService
     taken.clear();
   };
 
+  std::string loadFailure;  // why GenerateService gave null, if it did
   bool failed = false;
   try {
     for (std::size_t position = 0; position < size && !failed; ++position) {
@@ -322,7 +327,7 @@ HRESULT ParallelCommunication::GenerateMultiServices(std::vector<IMessageService
       pMessage->AddRef();
       taken.push_back({pMessage, false});  // room reserved: cannot throw
       std::unique_ptr<IMessageService> service(
-          context.generator->GenerateService(pMessage, context.runtimeVersion, context.deviceConfig.Get()));
+          context.generator->GenerateService(pMessage, context.runtimeVersion, context.deviceConfig.Get(), &loadFailure));
       if (service == nullptr) {
         failed = true;
         break;
@@ -346,6 +351,7 @@ HRESULT ParallelCommunication::GenerateMultiServices(std::vector<IMessageService
 
   deviceResult = QTM_RESULT_INVALID_COMMAND;
   QTMTraceDevice("FAIL: m_pServiceGenerator->GenerateService, File(%s), Line(%d)\n", __FILE__, __LINE__);
+  if (!loadFailure.empty()) ReportServiceLoadFailure(this, loadFailure);
   undo();
   return E_NOTIMPL;
 }

@@ -110,20 +110,34 @@ const ServiceLoader* ServiceGenerator::FindLoader(int commandNo) const {
 }
 
 IMessageService* ServiceGenerator::GenerateService(ITARVO_DeviceMessage* message, DWORD runtimeVersion,
-                                                   ITARVO_DeviceConfig* deviceConfig) const {
+                                                   ITARVO_DeviceConfig* deviceConfig, std::string* reason) const {
   if (message == nullptr) return nullptr;
   int commandNo = 0;
   {
     TaskMemReceived key;
-    if (FAILED(message->GetMessageKey(key.Put())) || key.Get() == nullptr) return nullptr;
+    const HRESULT hr = message->GetMessageKey(key.Put());
+    // A key the host could not allocate is no unknown command.
+    if (hr == E_OUTOFMEMORY) throw TVO_MemoryAllocError(__FILE__, __LINE__);
+    if (FAILED(hr) || key.Get() == nullptr) {
+      if (reason != nullptr) *reason = "the device message's key cannot be read (GetMessageKey failed)";
+      return nullptr;
+    }
     commandNo = _wtoi(key.Get());
   }
   const ServiceLoader* loader = FindLoader(commandNo);
-  if (loader == nullptr) return nullptr;
+  if (loader == nullptr) {
+    if (reason != nullptr) *reason = "no service is configured for command " + std::to_string(commandNo);
+    return nullptr;
+  }
   // Owned here until initialised, so a service that refuses (or throws) is
   // destroyed.
   std::unique_ptr<IMessageService> service(loader->CreateService(runtimeVersion));
-  if (!service || !service->InitialiseService(message, deviceConfig)) return nullptr;
+  if (!service || !service->InitialiseService(message, deviceConfig)) {
+    if (reason != nullptr) {
+      *reason = "command " + std::to_string(commandNo) + ": " + loader->DescribeFailure(runtimeVersion, service != nullptr);
+    }
+    return nullptr;
+  }
   return service.release();
 }
 

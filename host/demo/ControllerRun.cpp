@@ -33,6 +33,8 @@ class Requests {
     if (FAILED(hr)) {
       std::printf("  %s  key %-4d refused: 0x%08X, code 0x%08X\n", m_name.c_str(), request.command,
                   static_cast<unsigned>(hr), static_cast<unsigned>(code));
+      // No service could be made for it: say why (module, class, loader).
+      if (hr == E_NOTIMPL) std::printf("    why: %s\n", BaseCommsLastLoadError(&m_component).c_str());
       return nullptr;
     }
     m_accepted.push_back(made);
