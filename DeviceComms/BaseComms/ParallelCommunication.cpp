@@ -27,6 +27,7 @@
 #include "BaseComms/PendingQueue.h"
 #include "BaseComms/ServiceGenerator.h"
 #include "BaseComms/TimeWatchQueue.h"
+#include "BaseComms/WaitTrace.h"
 #include "BaseComms/WaitingQueue.h"
 #include "Config/ComRef.h"
 #include "Config/TaskMemText.h"
@@ -329,6 +330,8 @@ HRESULT ParallelCommunication::UnInitialise() {
   ITARVO_ProtocolComms* pProtocolComm = nullptr;
   {
     CriticalSectionLock lock(m_componentLock);
+    if (m_pTimeWatchQ != nullptr) TraceLeaveCleared(this, waittrace::Queue::kTimeWatch, m_pTimeWatchQ->Size());
+    if (m_pWaitingQ != nullptr) TraceLeaveCleared(this, waittrace::Queue::kWaiting, m_pWaitingQ->Size());
     if (m_pTimeWatchQ != nullptr) m_pTimeWatchQ->Clear();
     if (m_pWaitingQ != nullptr) m_pWaitingQ->Clear();
     const bool communicating = m_pCommunicatingQ != nullptr && !m_pCommunicatingQ->IsEmpty();

@@ -41,6 +41,7 @@
 #include "BaseComms/ScopeExit.h"
 #include "BaseComms/ServiceGenerator.h"
 #include "BaseComms/TimeWatchQueue.h"
+#include "BaseComms/WaitTrace.h"
 #include "BaseComms/WaitingQueue.h"
 #include "Interfaces/QtmResults.h"
 #include "Platform/Win32.h"
@@ -183,6 +184,7 @@ HRESULT ParallelCommunication::AdmitService(LONG& deviceResult, IMessageService*
   bool ok = false;
   try {
     if (m_exclusiveMode == EXCLUSIVE_MODE_LOCKED && pService->IsForbiddenOnLocked()) {
+      TraceRefusedExclusive(this, pService, m_pDispatcher, DispatchKey());
       reject(QTM_RESULT_LOCKED);
       return E_FAIL;
     }
@@ -326,8 +328,8 @@ HRESULT ParallelCommunication::GenerateMultiServices(std::vector<IMessageService
       }
       pMessage->AddRef();
       taken.push_back({pMessage, false});  // room reserved: cannot throw
-      std::unique_ptr<IMessageService> service(
-          context.generator->GenerateService(pMessage, context.runtimeVersion, context.deviceConfig.Get(), &loadFailure));
+      std::unique_ptr<IMessageService> service(context.generator->GenerateService(
+          pMessage, context.runtimeVersion, context.deviceConfig.Get(), &loadFailure));
       if (service == nullptr) {
         failed = true;
         break;
@@ -458,6 +460,7 @@ bool ParallelCommunication::LetServiceInService(DispatchOutcome& outcome, bool& 
       m_pPendingQ->Remove(pService);
       if (m_isStopped) return false;
       m_pTimeWatchQ->Insert(pService);
+      TraceWaitTimeWatch(this, pService, DispatchKey());
       outcome = DispatchOutcome::kParked;
       return true;
     }
@@ -586,8 +589,11 @@ bool ParallelCommunication::CancelMessageService(bool& retry, ITARVO_DeviceResul
   IMessageService* const pHint = entry->second;
   bool removed = false;
   IMessageService* pCancelled = nullptr;
-  if (m_pTimeWatchQ->CancelService(pResult, removed, pCancelled, pDevMsg, pHint) ||
-      m_pWaitingQ->Cancel(pResult, removed, pCancelled, pDevMsg)) {
+  const bool fromTimeWatch = m_pTimeWatchQ->CancelService(pResult, removed, pCancelled, pDevMsg, pHint);
+  if (fromTimeWatch || m_pWaitingQ->Cancel(pResult, removed, pCancelled, pDevMsg)) {
+    if (removed) {
+      TraceLeaveCancelled(this, pCancelled, fromTimeWatch ? waittrace::Queue::kTimeWatch : waittrace::Queue::kWaiting);
+    }
     m_pDeviceMessages->erase(entry);  // found: the entry and its reference go now
     pDevMsg->Release();
     // A joined service that finished by the cancellation was deleted: the

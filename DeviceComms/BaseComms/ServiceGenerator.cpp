@@ -134,7 +134,8 @@ IMessageService* ServiceGenerator::GenerateService(ITARVO_DeviceMessage* message
   std::unique_ptr<IMessageService> service(loader->CreateService(runtimeVersion));
   if (!service || !service->InitialiseService(message, deviceConfig)) {
     if (reason != nullptr) {
-      *reason = "command " + std::to_string(commandNo) + ": " + loader->DescribeFailure(runtimeVersion, service != nullptr);
+      const bool refused = service != nullptr;
+      *reason = "command " + std::to_string(commandNo) + ": " + loader->DescribeFailure(runtimeVersion, refused);
     }
     return nullptr;
   }
