@@ -15,6 +15,7 @@
 #include "BaseComms/ParallelCommunication.h"
 #include "BaseComms/FailTrace.h"
 #include "BaseComms/LoadErrors.h"
+#include "BaseComms/NameTrace.h"
 #include "BaseComms/ScopeExit.h"
 #include "Trace/TraceAddress.h"
 
@@ -258,6 +259,7 @@ HRESULT ParallelCommunication::Initialise(ITARVO_DeviceInfo* pDevInfo, ITARVO_De
       }
     }
 
+    TraceComponentNamed(this, pDeviceConfig, DispatchKey(), m_parallelLimit.load());
     initialised = true;
     return S_OK;
   } catch (...) {

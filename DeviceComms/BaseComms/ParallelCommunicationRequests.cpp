@@ -37,6 +37,7 @@
 #include "BaseComms/ParallelCommunication.h"
 #include "BaseComms/FailTrace.h"
 #include "BaseComms/LoadErrors.h"
+#include "BaseComms/NameTrace.h"
 #include "BaseComms/PendingQueue.h"
 #include "BaseComms/ScopeExit.h"
 #include "BaseComms/ServiceGenerator.h"
@@ -139,6 +140,7 @@ HRESULT ParallelCommunication::RequestMessageService(ITARVO_DeviceMessage* pDevM
       pDevMsg->Release();
       return E_FAIL;
     }
+    TraceRequestNamed(this, pDevMsg, pService);
     return RequestMessageService(deviceResult, pService);
   } catch (...) {
     const LONG code = TraceCaughtException(__FILE__, __LINE__);
@@ -344,6 +346,7 @@ HRESULT ParallelCommunication::GenerateMultiServices(std::vector<IMessageService
         break;
       }
       generated.push_back(service.release());  // room reserved: cannot throw
+      TraceRequestNamed(this, pMessage, generated.back());
     }
   } catch (...) {
     undo();

@@ -1,8 +1,10 @@
-// Every wait has a cause, a start and an end: for each reason a parked
-// service gets exactly one "Wait: Reason(...)" line with the reason's
-// figures and exactly one "Leave:" line when it goes out; a request refused
-// by another component's exclusive mode gets one "Refused:" line naming the
-// holder and no leave line (it never waited).
+// The lines added beside the component's own. Every wait has a cause, a
+// start and an end: for each reason a parked service gets exactly one
+// "Wait: Reason(...)" line with the reason's figures and exactly one "Leave:"
+// line when it goes out; a request refused by another component's exclusive
+// mode gets one "Refused:" line naming the holder and no leave line (it never
+// waited). A request can be followed by name from the controller to its
+// result.
 #include <cstdint>
 #include <cstdio>
 #include <deque>
@@ -171,6 +173,25 @@ TEST_F(WaitReasonTest, EachReasonGivesOneReasonLineAndOneLeaveLine) {
     m_host.protocol.ClearSent();
     ASSERT_EQ(m_component->Initialise(&m_host.info, &m_host.sink, &m_host.protocol), S_OK);
   }
+}
+
+TEST_F(WaitReasonTest, ARequestIsNamedFromItsControllerToItsResult) {
+  componenttest::TraceCapture trace;
+  m_component->UnInitialise();
+  ASSERT_EQ(m_component->Initialise(&m_host.info, &m_host.sink, &m_host.protocol), S_OK);
+  const std::string component = "Component(" + Full(m_component.get()) + ")";
+  EXPECT_TRUE(trace.Contains("Component: " + component + ", Configuration(LINE=1), Target(" + Key() +
+                             "), ParallelLimit(1)"));
+
+  ASSERT_EQ(Request(&m_read), S_OK);
+  EXPECT_TRUE(trace.Contains("Request: " + component + ", DeviceMessage(" + Full(&m_read) + "), Key(5), Command(5), "));
+  ASSERT_EQ(Answer(WaitSent(1), {1}), S_OK);
+  EXPECT_TRUE(trace.Contains("Result: " + component + ", DeviceMessage(" + Full(&m_read) +
+                             "), Complete(1), Code(00000000), Name(QTM_SUCCESS QTM_C_CORE QTM_S_OK)"));
+
+  // Source paths start at the project root, whatever the build directory.
+  ASSERT_EQ(Request(&m_unknown), E_NOTIMPL);
+  EXPECT_TRUE(trace.Contains("FAIL: m_pServiceGenerator->GenerateService, File(DeviceComms/BaseComms/"));
 }
 
 }  // namespace
