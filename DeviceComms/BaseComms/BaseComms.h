@@ -2,8 +2,9 @@
 //
 // The component classes, the COM stand-in (types, result codes, task memory, class registration),
 // the message box hook, the host framework interfaces, IMessageService, the
-// QTM result codes, the last load error of a component, the support library's error classes and allocation
-// bracket, and the message dumps into the trace channel.
+// QTM result codes, the last load error of a component, the host log sink,
+// the support library's error classes and allocation bracket, and the
+// message dumps into the trace channel.
 #pragma once
 
 #include "BaseComms/OneByOneCommunication.h"
@@ -15,4 +16,5 @@
 #include "TARVO_SupportLib/NewHandler.h"
 #include "TARVO_SupportLib/TVO_Error.h"
 #include "BaseComms/LoadErrors.h"
+#include "Trace/HostLogSink.h"
 #include "Trace/MessageDump.h"

@@ -283,7 +283,7 @@ bool CommunicationDispatcher::FinishWithoutMessage(std::list<ITARVO_DeviceResult
 
 bool CommunicationDispatcher::Park(ProtocolMessageHold& message, bool completion, bool allowParallel,
                                    IMessageService* service, ParallelCommunication* component, LONG key) {
-  if (qtmtrace::TraceIsOn()) TraceWhyParked(service, message.Get(), component, key);
+  if (qtmtrace::TraceWanted()) TraceWhyParked(service, message.Get(), component, key);
   // The turn first: a turn without its entry is only used up later, an entry
   // without its turn would never leave.
   const bool found = QueueTurn(key, component);

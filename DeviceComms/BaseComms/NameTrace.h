@@ -12,10 +12,11 @@
 //     for each device result handed to the application, with the code's name.
 // Addresses are full 64-bit values ("%016llX").
 //
-// Cost: each inline wrapper reads the trace channel's on/off flag and does
-// nothing else while tracing is off; the host objects are asked for the
-// texts only when tracing is on. Threads: any; called with no component lock
-// held (the host's objects are asked for their texts).
+// Cost: each inline wrapper reads the trace channel's on/off flag (and
+// whether a host log sink is registered) and does nothing else while tracing
+// is off; the host objects are asked for the texts only when tracing is on.
+// Threads: any; called with no component lock held (the host's objects are
+// asked for their texts).
 #pragma once
 
 #include <vector>
@@ -24,7 +25,7 @@
 #include "Interfaces/DeviceMessages.h"
 #include "Interfaces/DeviceResults.h"
 #include "Platform/WinTypes.h"
-#include "Trace/TraceChannel.h"
+#include "Trace/TraceSink.h"
 
 class IMessageService;
 class ParallelCommunication;
@@ -43,17 +44,17 @@ void ResultLines(const ParallelCommunication* component, const std::vector<ITARV
 
 inline void TraceComponentNamed(const ParallelCommunication* component, ITARVO_DeviceConfig* deviceConfig, LONG key,
                                 LONG limit) {
-  if (qtmtrace::TraceIsOn()) nametrace::ComponentLine(component, deviceConfig, key, limit);
+  if (qtmtrace::TraceWanted()) nametrace::ComponentLine(component, deviceConfig, key, limit);
 }
 inline void TraceRequestNamed(const ParallelCommunication* component, ITARVO_DeviceMessage* message,
                               const IMessageService* service) {
-  if (qtmtrace::TraceIsOn()) nametrace::RequestLine(component, message, service);
+  if (qtmtrace::TraceWanted()) nametrace::RequestLine(component, message, service);
 }
 inline void TraceResultDelivered(const ParallelCommunication* component, const ITARVO_DeviceMessage* message,
                                  LONG complete, LONG code) {
-  if (qtmtrace::TraceIsOn()) nametrace::ResultLine(component, message, complete, code);
+  if (qtmtrace::TraceWanted()) nametrace::ResultLine(component, message, complete, code);
 }
 inline void TraceResultsDelivered(const ParallelCommunication* component,
                                   const std::vector<ITARVO_DeviceResult*>& results) {
-  if (qtmtrace::TraceIsOn()) nametrace::ResultLines(component, results);
+  if (qtmtrace::TraceWanted()) nametrace::ResultLines(component, results);
 }

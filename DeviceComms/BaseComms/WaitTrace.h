@@ -15,13 +15,13 @@
 // parked messages of the target go first), TimeWatch (since when, in ms of
 // GetTickCount).
 //
-// Cost: each inline wrapper reads the trace channel's on/off flag first and
-// does nothing else while tracing is off; the line is formatted only when
-// tracing is on. Threads: any; the lines go through QTMTraceDevice.
+// Cost: each inline wrapper reads the trace channel's on/off flag (and
+// whether a host log sink is registered) and does nothing else while tracing
+// is off; the line is formatted only when tracing is on. Threads: any; the lines go through QTMTraceDevice.
 #pragma once
 
 #include "Platform/WinTypes.h"
-#include "Trace/TraceChannel.h"
+#include "Trace/TraceSink.h"
 
 class CommunicationDispatcher;
 class IMessageService;
@@ -54,24 +54,24 @@ void LeaveClearedLine(const ParallelCommunication* component, Queue queue, unsig
 // The calls the component and the dispatcher make: nothing but the flag read
 // while tracing is off.
 inline void TraceWaitTimeWatch(const ParallelCommunication* component, const IMessageService* service, LONG key) {
-  if (qtmtrace::TraceIsOn()) waittrace::TimeWatchLine(component, service, key);
+  if (qtmtrace::TraceWanted()) waittrace::TimeWatchLine(component, service, key);
 }
 // Called with no lock held.
 inline void TraceRefusedExclusive(const ParallelCommunication* component, const IMessageService* service,
                                   CommunicationDispatcher* dispatcher, LONG key) {
-  if (qtmtrace::TraceIsOn()) waittrace::ExclusiveLine(component, service, dispatcher, key);
+  if (qtmtrace::TraceWanted()) waittrace::ExclusiveLine(component, service, dispatcher, key);
 }
 inline void TraceLeaveSent(const ParallelCommunication* component, const IMessageService* service,
                            const ITARVO_ProtocolMessage* message, LONG key) {
-  if (qtmtrace::TraceIsOn()) waittrace::LeaveSentLine(component, service, message, key);
+  if (qtmtrace::TraceWanted()) waittrace::LeaveSentLine(component, service, message, key);
 }
 inline void TraceLeaveTimeUp(const ParallelCommunication* component, const IMessageService* service) {
-  if (qtmtrace::TraceIsOn()) waittrace::LeaveTimeUpLine(component, service);
+  if (qtmtrace::TraceWanted()) waittrace::LeaveTimeUpLine(component, service);
 }
 inline void TraceLeaveCancelled(const ParallelCommunication* component, const IMessageService* service,
                                 waittrace::Queue queue) {
-  if (qtmtrace::TraceIsOn()) waittrace::LeaveCancelledLine(component, service, queue);
+  if (qtmtrace::TraceWanted()) waittrace::LeaveCancelledLine(component, service, queue);
 }
 inline void TraceLeaveCleared(const ParallelCommunication* component, waittrace::Queue queue, unsigned int count) {
-  if (qtmtrace::TraceIsOn() && count > 0) waittrace::LeaveClearedLine(component, queue, count);
+  if (qtmtrace::TraceWanted() && count > 0) waittrace::LeaveClearedLine(component, queue, count);
 }

@@ -8,6 +8,7 @@
 #include "Platform/Thread.h"
 #include "Platform/Time.h"
 #include "Trace/TraceChannel.h"
+#include "Trace/TraceSink.h"
 
 namespace qtmtrace {
 
@@ -84,20 +85,25 @@ void CountDroppedLine() {
   if (view != nullptr) DroppedLines(view).fetch_add(1, std::memory_order_relaxed);
 }
 
-// Writes one formatted line; the caller checked TraceIsOn.
+// Writes one formatted line to the channel and to the host's sink, each when
+// it takes the category; the caller checked TraceWanted.
 void WriteCategoryLine(const char* category, const char* format, va_list arguments) {
   if (category == nullptr) category = "";
   try {
     CQTMTraceLockGuard lock(g_traceLock);
     LineBudget budget;
-    if (!QTMTraceIsEnabled(category)) return;
+    const bool toChannel = TraceIsOn() && QTMTraceIsEnabled(category);
+    const bool toSink = SinkWants(category);
+    if (!toChannel && !toSink) return;
     // Errors of the formatting itself are ignored: the buffer holds what it holds.
     g_formatBuffer[0] = '\0';
     std::vsnprintf(g_formatBuffer, kFormatBufferSize, format, arguments);
-    std::string line = QTMTraceLinePrefix();
+    // The prefix follows the viewer's filter; without the channel there is none.
+    std::string line = toChannel ? QTMTraceLinePrefix() : std::string();
     if (category[0] == 'e') line += "ERROR: ";
     line += g_formatBuffer;
-    QTMTracePutLine(line.c_str());
+    if (toChannel) QTMTracePutLine(line.c_str());
+    if (toSink) SinkPut(line.c_str());
   } catch (...) {
     // Out of memory while building the line: the line is dropped.
   }
@@ -107,12 +113,12 @@ void WriteCategoryLine(const char* category, const char* format, va_list argumen
 }  // namespace qtmtrace
 
 void QTMTraceCategory(const char* category, const char* format, va_list arguments) {
-  if (!qtmtrace::TraceIsOn() || format == nullptr) return;
+  if (!qtmtrace::TraceWanted() || format == nullptr) return;
   qtmtrace::WriteCategoryLine(category, format, arguments);
 }
 
 void QTMTraceCategoryF(const char* category, const char* format, ...) {
-  if (!qtmtrace::TraceIsOn() || format == nullptr) return;
+  if (!qtmtrace::TraceWanted() || format == nullptr) return;
   va_list arguments;
   va_start(arguments, format);
   qtmtrace::WriteCategoryLine(category, format, arguments);
@@ -120,7 +126,7 @@ void QTMTraceCategoryF(const char* category, const char* format, ...) {
 }
 
 void QTMTraceDevice(const char* format, ...) {
-  if (!qtmtrace::TraceIsOn() || format == nullptr) return;
+  if (!qtmtrace::TraceWanted() || format == nullptr) return;
   va_list arguments;
   va_start(arguments, format);
   qtmtrace::WriteCategoryLine("ho", format, arguments);
