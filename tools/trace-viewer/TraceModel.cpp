@@ -1,6 +1,7 @@
 #include "TraceModel.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <set>
