@@ -10,8 +10,8 @@ inline unsigned int TraceAddress(const void* address) {
   return static_cast<unsigned int>(reinterpret_cast<std::uintptr_t>(address));
 }
 
-// The whole address, for the lines that name objects beside the designed
-// ones ("%016llX"): 32 bits are not enough to tell objects apart on a 64-bit
+// The whole address, for the lines that name objects beside the component's
+// own ("%016llX"): 32 bits are not enough to tell objects apart on a 64-bit
 // process.
 inline unsigned long long TraceFullAddress(const void* address) {
   return static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(address));
