@@ -9,11 +9,13 @@ int GetCommandNumber(ITARVO_DeviceMessage* message) {
   return commandNo;
 }
 
-bool ReadCommandNumber(ITARVO_DeviceMessage* message, int& commandNo) {
+HRESULT ReadCommandNumber(ITARVO_DeviceMessage* message, int& commandNo) {
   commandNo = 0;
-  if (message == nullptr) return false;
+  if (message == nullptr) return E_POINTER;
   TaskMemReceived key;
-  if (FAILED(message->GetMessageKey(key.Put())) || key.Get() == nullptr) return false;
+  const HRESULT hr = message->GetMessageKey(key.Put());
+  if (FAILED(hr)) return hr;
+  if (key.Get() == nullptr) return E_FAIL;
   commandNo = _wtoi(key.Get());
-  return true;
+  return S_OK;
 }

@@ -14,6 +14,7 @@
 // cannot be read. The key's task memory is freed before return.
 int GetCommandNumber(ITARVO_DeviceMessage* message);
 
-// The same, telling whether the key could be read at all (false for a null
-// message or a key that cannot be read; `commandNo` is then 0).
-bool ReadCommandNumber(ITARVO_DeviceMessage* message, int& commandNo);
+// The same, telling whether the key could be read at all: S_OK, E_POINTER
+// for a null message, else the host's failure (E_FAIL when it gave no key);
+// `commandNo` is then 0.
+HRESULT ReadCommandNumber(ITARVO_DeviceMessage* message, int& commandNo);

@@ -10,6 +10,7 @@
 #include "BaseComms/DispatchTarget.h"
 #include "BaseComms/ParallelCommunication.h"
 #include "BaseComms/PendingQueue.h"
+#include "BaseComms/WaitTrace.h"
 #include "BaseComms/WaitingQueue.h"
 #include "Platform/Com.h"
 #include "Platform/Time.h"
@@ -289,6 +290,7 @@ bool CommunicationDispatcher::FinishWithoutMessage(std::list<ITARVO_DeviceResult
 
 bool CommunicationDispatcher::Park(ProtocolMessageHold& message, bool completion, bool allowParallel,
                                    IMessageService* service, ParallelCommunication* component, LONG key) {
+  if (qtmtrace::TraceWanted()) TraceWhyParked(service, message.Get(), component, key);
   // The turn first: a turn without its entry is only used up later, an entry
   // without its turn would never leave.
   const bool found = QueueTurn(key, component);
@@ -399,6 +401,7 @@ void CommunicationDispatcher::DispatchNextParallel(LONG key) {
       TakeNextTurn(taken, key);
       popped = component->m_pWaitingQ->Pop(entry.m_pService, entry.m_pProtocolMessage, entry.m_isServiceComplete,
                                            entry.m_allowParallel);
+      if (popped) TraceLeaveSent(component, entry.m_pService, entry.m_pProtocolMessage, key);
       if (popped && !entry.m_isServiceComplete) component->m_pCommunicatingQ->Add(entry.m_pService);
     }
     if (!popped) continue;  // the turn is used up
@@ -433,6 +436,7 @@ void CommunicationDispatcher::DispatchNextOneByOne(IMessageService* simplexServi
       QTMTraceDevice("CommunicationDispatcher::DispatchNextService -- 1: pService(%08x), isServiceComplete(%d) \n",
                      TraceAddress(entry.m_pService), entry.m_isServiceComplete ? 1 : 0);
       if (!popped) continue;  // the turn is used up
+      TraceLeaveSent(component, entry.m_pService, entry.m_pProtocolMessage, key);
       message.Reset(entry.m_pProtocolMessage);
       if (!entry.m_isServiceComplete) component->m_pCommunicatingQ->Add(entry.m_pService);
     }

@@ -155,6 +155,9 @@ class CommunicationDispatcher {
   bool TakeNextTurn(ParallelCommunication*& component, LONG key) REQUIRES(m_dispatchLock);
   // The component TakeNextTurn would give, without taking the turn.
   ParallelCommunication* PeekNextTurn(LONG key) REQUIRES(m_dispatchLock);
+  // The component that holds the target of `key` exclusively, or null; for
+  // the trace line of a request refused by exclusive mode. Takes the lock.
+  ParallelCommunication* ExclusiveHolder(LONG key) EXCLUDES(m_dispatchLock);
   // The target's base transfer mode, 0 when the key is not registered. Also
   // safe without m_dispatchLock (takes m_holdLock).
   int GetBaseTransferMode(LONG key) EXCLUDES(m_holdLock);
@@ -206,6 +209,10 @@ class CommunicationDispatcher {
   // Parks `message` in the component's waiting queue behind one new turn.
   bool Park(ProtocolMessageHold& message, bool completion, bool allowParallel, IMessageService* service,
             ParallelCommunication* component, LONG key) REQUIRES(m_dispatchLock);
+  // Traces why Park is about to park `message` (WaitTrace.h); only while
+  // tracing is on. Defined in DispatchWaitTrace.cpp.
+  void TraceWhyParked(const IMessageService* service, const ITARVO_ProtocolMessage* message,
+                      ParallelCommunication* component, LONG key) REQUIRES(m_dispatchLock) EXCLUDES(m_holdLock);
   // DispatchNextService's two branches.
   void DispatchNextParallel(LONG key) REQUIRES(m_dispatchLock);
   void DispatchNextOneByOne(IMessageService* simplexService, LONG key) REQUIRES(m_dispatchLock);

@@ -175,3 +175,10 @@ unsigned int DispatchTarget::CountCommunicating() const {
   }
   return count;
 }
+
+ParallelCommunication* DispatchTarget::ExclusiveHolder() const {
+  for (ParallelCommunication* component : m_communications) {
+    if (component->m_exclusiveMode == EXCLUSIVE_MODE_OWN) return component;
+  }
+  return nullptr;
+}

@@ -81,6 +81,9 @@ class DispatchTarget {
   // Read by the dispatcher's lookups.
   int BaseTransferMode() const { return m_baseTransferMode; }
   IMessageService* SimplexService() const { return m_pSimplexService; }
+  ParallelCommunication* SimplexHolder() const { return m_pSimplexHolder; }
+  // The component that holds the target exclusively, or null.
+  ParallelCommunication* ExclusiveHolder() const;
   void SetTargetMode(int mode) { m_targetMode = mode; }
 
  private:

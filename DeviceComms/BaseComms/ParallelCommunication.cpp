@@ -14,6 +14,8 @@
 // fresh, and the queues and the registry are empty.
 #include "BaseComms/ParallelCommunication.h"
 #include "BaseComms/FailTrace.h"
+#include "BaseComms/LoadErrors.h"
+#include "BaseComms/NameTrace.h"
 #include "BaseComms/ScopeExit.h"
 #include "Trace/TraceAddress.h"
 
@@ -26,6 +28,7 @@
 #include "BaseComms/PendingQueue.h"
 #include "BaseComms/ServiceGenerator.h"
 #include "BaseComms/TimeWatchQueue.h"
+#include "BaseComms/WaitTrace.h"
 #include "BaseComms/WaitingQueue.h"
 #include "Config/ComRef.h"
 #include "Config/TaskMemText.h"
@@ -79,6 +82,7 @@ ParallelCommunication::ParallelCommunication() {
 
 ParallelCommunication::~ParallelCommunication() {
   QTMTraceDevice("ParallelCommunication::~ParallelCommunication[%08X]\n", TraceAddress(this));
+  ForgetLoadError(this);
   {
     CriticalSectionLock lock(m_componentLock);
     m_pServiceGenerator.reset();
@@ -259,6 +263,7 @@ HRESULT ParallelCommunication::Initialise(ITARVO_DeviceInfo* pDevInfo, ITARVO_De
       }
     }
 
+    TraceComponentNamed(this, pDeviceConfig, DispatchKey(), m_parallelLimit.load());
     initialised = true;
     return S_OK;
   } catch (...) {
@@ -329,6 +334,8 @@ HRESULT ParallelCommunication::UnInitialise() {
   ITARVO_ProtocolComms* pProtocolComm = nullptr;
   {
     CriticalSectionLock lock(m_componentLock);
+    if (m_pTimeWatchQ != nullptr) TraceLeaveCleared(this, waittrace::Queue::kTimeWatch, m_pTimeWatchQ->Size());
+    if (m_pWaitingQ != nullptr) TraceLeaveCleared(this, waittrace::Queue::kWaiting, m_pWaitingQ->Size());
     if (m_pTimeWatchQ != nullptr) m_pTimeWatchQ->Clear();
     if (m_pWaitingQ != nullptr) m_pWaitingQ->Clear();
     const bool communicating = m_pCommunicatingQ != nullptr && !m_pCommunicatingQ->IsEmpty();

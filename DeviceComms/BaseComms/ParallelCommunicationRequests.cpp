@@ -29,6 +29,7 @@
 // DispatchService / DispatchNextService or the result sink.
 #include <list>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "BaseComms/CommunicatingQueue.h"
@@ -36,10 +37,14 @@
 #include "BaseComms/CommunicationDispatcher.h"
 #include "BaseComms/ParallelCommunication.h"
 #include "BaseComms/FailTrace.h"
+#include "BaseComms/LoadErrors.h"
+#include "TARVO_SupportLib/TVO_Error.h"
+#include "BaseComms/NameTrace.h"
 #include "BaseComms/PendingQueue.h"
 #include "BaseComms/ScopeExit.h"
 #include "BaseComms/ServiceGenerator.h"
 #include "BaseComms/TimeWatchQueue.h"
+#include "BaseComms/WaitTrace.h"
 #include "BaseComms/WaitingQueue.h"
 #include "Interfaces/QtmResults.h"
 #include "Platform/Win32.h"
@@ -102,7 +107,9 @@ HRESULT ParallelCommunication::RequestMessageService(ITARVO_DeviceMessage* pDevM
     // The key is read from the host once: it decides between a driver
     // command and a service, and it chooses the service.
     int commandNo = 0;
-    const bool keyRead = ReadCommandNumber(pDevMsg, commandNo);
+    const HRESULT keyRead = ReadCommandNumber(pDevMsg, commandNo);
+    // A key the host could not allocate is no unknown command.
+    if (keyRead == E_OUTOFMEMORY) throw TVO_MemoryAllocError(__FILE__, __LINE__);
     if (IsDriverCommandNumber(commandNo)) {
       const LONG hr = ExecuteDriverCommand(pDevMsg, &deviceResult);
       pDevMsg->Release();
@@ -118,13 +125,18 @@ HRESULT ParallelCommunication::RequestMessageService(ITARVO_DeviceMessage* pDevM
       return E_UNEXPECTED;
     }
 
-    IMessageService* const pService =
-        keyRead ? context.generator->GenerateService(commandNo, pDevMsg, context.runtimeVersion,
-                                                     context.deviceConfig.Get())
-                : nullptr;
+    std::string loadFailure;
+    IMessageService* pService = nullptr;
+    if (SUCCEEDED(keyRead)) {
+      pService = context.generator->GenerateService(commandNo, pDevMsg, context.runtimeVersion,
+                                                    context.deviceConfig.Get(), &loadFailure);
+    } else {
+      loadFailure = "the device message's key cannot be read (GetMessageKey failed)";
+    }
     if (pService == nullptr) {
       deviceResult = QTM_RESULT_INVALID_COMMAND;
       QTMTraceDevice("FAIL: m_pServiceGenerator->GenerateService, File(%s), Line(%d)\n", __FILE__, __LINE__);
+      ReportServiceLoadFailure(this, loadFailure);
       pDevMsg->Release();
       return E_NOTIMPL;
     }
@@ -141,6 +153,7 @@ HRESULT ParallelCommunication::RequestMessageService(ITARVO_DeviceMessage* pDevM
       pDevMsg->Release();
       return E_FAIL;
     }
+    TraceRequestNamed(this, pDevMsg, pService);
     return RequestMessageService(deviceResult, pService);
   } catch (...) {
     const LONG code = TraceCaughtException(__FILE__, __LINE__);
@@ -186,6 +199,7 @@ HRESULT ParallelCommunication::AdmitService(LONG& deviceResult, IMessageService*
   bool ok = false;
   try {
     if (m_exclusiveMode == EXCLUSIVE_MODE_LOCKED && pService->IsForbiddenOnLocked()) {
+      TraceRefusedExclusive(this, pService, m_pDispatcher, DispatchKey());
       reject(QTM_RESULT_LOCKED);
       return E_FAIL;
     }
@@ -316,6 +330,7 @@ HRESULT ParallelCommunication::GenerateMultiServices(std::vector<IMessageService
     taken.clear();
   };
 
+  std::string loadFailure;  // why GenerateService gave null, if it did
   bool failed = false;
   try {
     for (std::size_t position = 0; position < size && !failed; ++position) {
@@ -328,8 +343,8 @@ HRESULT ParallelCommunication::GenerateMultiServices(std::vector<IMessageService
       }
       pMessage->AddRef();
       taken.push_back({pMessage, false});  // room reserved: cannot throw
-      std::unique_ptr<IMessageService> service(
-          context.generator->GenerateService(pMessage, context.runtimeVersion, context.deviceConfig.Get()));
+      std::unique_ptr<IMessageService> service(context.generator->GenerateService(
+          pMessage, context.runtimeVersion, context.deviceConfig.Get(), &loadFailure));
       if (service == nullptr) {
         failed = true;
         break;
@@ -344,6 +359,7 @@ HRESULT ParallelCommunication::GenerateMultiServices(std::vector<IMessageService
         break;
       }
       generated.push_back(service.release());  // room reserved: cannot throw
+      TraceRequestNamed(this, pMessage, generated.back());
     }
   } catch (...) {
     undo();
@@ -353,6 +369,7 @@ HRESULT ParallelCommunication::GenerateMultiServices(std::vector<IMessageService
 
   deviceResult = QTM_RESULT_INVALID_COMMAND;
   QTMTraceDevice("FAIL: m_pServiceGenerator->GenerateService, File(%s), Line(%d)\n", __FILE__, __LINE__);
+  if (!loadFailure.empty()) ReportServiceLoadFailure(this, loadFailure);
   undo();
   return E_NOTIMPL;
 }
@@ -460,6 +477,7 @@ bool ParallelCommunication::LetServiceInService(DispatchOutcome& outcome, bool& 
       m_pPendingQ->Remove(pService);
       if (m_isStopped) return false;
       m_pTimeWatchQ->Insert(pService);
+      TraceWaitTimeWatch(this, pService, DispatchKey());
       outcome = DispatchOutcome::kParked;
       parked = true;
     }
@@ -592,8 +610,11 @@ bool ParallelCommunication::CancelMessageService(bool& retry, ITARVO_DeviceResul
   IMessageService* const pHint = entry->second;
   bool removed = false;
   IMessageService* pCancelled = nullptr;
-  if (m_pTimeWatchQ->CancelService(pResult, removed, pCancelled, pDevMsg, pHint) ||
-      m_pWaitingQ->Cancel(pResult, removed, pCancelled, pDevMsg)) {
+  const bool fromTimeWatch = m_pTimeWatchQ->CancelService(pResult, removed, pCancelled, pDevMsg, pHint);
+  if (fromTimeWatch || m_pWaitingQ->Cancel(pResult, removed, pCancelled, pDevMsg)) {
+    if (removed) {
+      TraceLeaveCancelled(this, pCancelled, fromTimeWatch ? waittrace::Queue::kTimeWatch : waittrace::Queue::kWaiting);
+    }
     m_pDeviceMessages->erase(entry);  // found: the entry and its reference go now
     pDevMsg->Release();
     // A joined service that finished by the cancellation was deleted: the

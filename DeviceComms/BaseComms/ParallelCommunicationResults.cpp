@@ -17,6 +17,7 @@
 #include "BaseComms/CommunicationDispatcher.h"
 #include "BaseComms/ParallelCommunication.h"
 #include "BaseComms/FailTrace.h"
+#include "BaseComms/NameTrace.h"
 #include "BaseComms/PendingQueue.h"
 #include "BaseComms/ScopeExit.h"
 #include "BaseComms/TimeWatchQueue.h"
@@ -196,6 +197,7 @@ bool ParallelCommunication::CallbackSomeResults(std::list<ITARVO_DeviceResult*>&
     CriticalSectionLock lock(m_componentLock);
     --m_callingBackCount;
   });
+  TraceResultsDelivered(this, deliverable);
   const TVO_CalloutScope callout;  // undoes a handler the application installed
   const HRESULT hr = pSink->ReceiveDeviceResults(static_cast<LONG>(deliverable.size()), deliverable.data());
   return SUCCEEDED(hr);
@@ -242,6 +244,7 @@ LONG ParallelCommunication::DeliverResult(ITARVO_DeviceResult* pResult, bool onl
       static_cast<int>(complete), static_cast<unsigned>(errorCode), __LINE__);
   QTMTraceDevice("ParallelCommunication::CallbackResult(): This(%08X), DeviceMessage(%08x)\n", TraceAddress(this),
                  TraceAddress(message.Get()));
+  TraceResultDelivered(this, message.Get(), complete, errorCode);
   HRESULT hr = S_OK;
   {
     const TVO_CalloutScope callout;  // undoes a handler the application installed

@@ -26,6 +26,7 @@
 #include "BaseComms/ScopeExit.h"
 #include "BaseComms/PendingQueue.h"
 #include "BaseComms/TimeWatchQueue.h"
+#include "BaseComms/WaitTrace.h"
 #include "Interfaces/QtmResults.h"
 #include "Platform/Com.h"
 #include "Platform/Win32.h"
@@ -276,6 +277,7 @@ void ParallelCommunication::PollTimeUpService(DWORD tickCount) {
       m_pPendingQ->ReserveNode();
       pService = m_pTimeWatchQ->TakeTimeUp(tickCount);
       if (pService == nullptr) return;
+      TraceLeaveTimeUp(this, pService);
       m_pPendingQ->Add(pService);
     }
     try {

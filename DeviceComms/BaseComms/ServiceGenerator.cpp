@@ -1,5 +1,6 @@
 #include "BaseComms/ServiceGenerator.h"
 
+#include "BaseComms/CommandNumber.h"
 #include "BaseComms/PackedVersion.h"
 #include "Config/ComRef.h"
 #include "Config/NodeReaders.h"
@@ -110,26 +111,38 @@ const ServiceLoader* ServiceGenerator::FindLoader(int commandNo) const {
 }
 
 IMessageService* ServiceGenerator::GenerateService(ITARVO_DeviceMessage* message, DWORD runtimeVersion,
-                                                   ITARVO_DeviceConfig* deviceConfig) const {
+                                                   ITARVO_DeviceConfig* deviceConfig, std::string* reason) const {
   if (message == nullptr) return nullptr;
   int commandNo = 0;
-  {
-    TaskMemReceived key;
-    if (FAILED(message->GetMessageKey(key.Put())) || key.Get() == nullptr) return nullptr;
-    commandNo = _wtoi(key.Get());
+  const HRESULT hr = ReadCommandNumber(message, commandNo);
+  // A key the host could not allocate is no unknown command.
+  if (hr == E_OUTOFMEMORY) throw TVO_MemoryAllocError(__FILE__, __LINE__);
+  if (FAILED(hr)) {
+    if (reason != nullptr) *reason = "the device message's key cannot be read (GetMessageKey failed)";
+    return nullptr;
   }
-  return GenerateService(commandNo, message, runtimeVersion, deviceConfig);
+  return GenerateService(commandNo, message, runtimeVersion, deviceConfig, reason);
 }
 
 IMessageService* ServiceGenerator::GenerateService(int commandNo, ITARVO_DeviceMessage* message,
-                                                   DWORD runtimeVersion, ITARVO_DeviceConfig* deviceConfig) const {
+                                                   DWORD runtimeVersion, ITARVO_DeviceConfig* deviceConfig,
+                                                   std::string* reason) const {
   if (message == nullptr) return nullptr;
   const ServiceLoader* loader = FindLoader(commandNo);
-  if (loader == nullptr) return nullptr;
+  if (loader == nullptr) {
+    if (reason != nullptr) *reason = "no service is configured for command " + std::to_string(commandNo);
+    return nullptr;
+  }
   // Owned here until initialised, so a service that refuses (or throws) is
   // destroyed.
   std::unique_ptr<IMessageService> service(loader->CreateService(runtimeVersion));
-  if (!service || !service->InitialiseService(message, deviceConfig)) return nullptr;
+  if (!service || !service->InitialiseService(message, deviceConfig)) {
+    if (reason != nullptr) {
+      const bool refused = service != nullptr;
+      *reason = "command " + std::to_string(commandNo) + ": " + loader->DescribeFailure(runtimeVersion, refused);
+    }
+    return nullptr;
+  }
   return service.release();
 }
 

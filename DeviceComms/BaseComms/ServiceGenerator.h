@@ -44,12 +44,14 @@ class ServiceGenerator {
   // ClassLoaderCore.h), and the request that asked reports it as every
   // caught error, with its code E_OUTOFMEMORY and its device error code left
   // untouched, never as QTM_E_INVALID_COMMAND / E_NOTIMPL.
+  // With `reason`, a null result also says why, in words for a person (the
+  // command number, the versions, the class and module, the loader's reason).
   IMessageService* GenerateService(ITARVO_DeviceMessage* message, DWORD runtimeVersion,
-                                   ITARVO_DeviceConfig* deviceConfig) const;
+                                   ITARVO_DeviceConfig* deviceConfig, std::string* reason = nullptr) const;
   // The same for a message whose key the caller has read already: its
   // command number is `commandNo`.
   IMessageService* GenerateService(int commandNo, ITARVO_DeviceMessage* message, DWORD runtimeVersion,
-                                   ITARVO_DeviceConfig* deviceConfig) const;
+                                   ITARVO_DeviceConfig* deviceConfig, std::string* reason = nullptr) const;
 
   // The support version GenerateService would choose for `commandNo`
   // (decimal text); false when none. The last argument is not used.

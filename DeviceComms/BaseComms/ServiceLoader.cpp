@@ -2,7 +2,10 @@
 
 #include <algorithm>
 
+#include "BaseComms/MessageServiceClassLoader.h"
+#include "BaseComms/PackedVersion.h"
 #include "Platform/MessageBox.h"
+#include "Platform/Text.h"
 
 ServiceLoader::ServiceLoader() = default;
 
@@ -43,4 +46,25 @@ bool ServiceLoader::GetSupportVersion(DWORD* version, DWORD runtimeVersion) cons
   if (version == nullptr || Choose(runtimeVersion, chosen) == nullptr) return false;
   *version = chosen;
   return true;
+}
+
+std::string ServiceLoader::DescribeFailure(DWORD runtimeVersion, bool refused) const {
+  DWORD chosen = 0;
+  const ServiceClassInfo* info = Choose(runtimeVersion, chosen);
+  if (info == nullptr) {
+    std::string configured;
+    for (DWORD version : m_versions) {
+      configured += (configured.empty() ? "" : ", ") + WideToAnsi(FormatPackedVersion(version));
+    }
+    return "no configured version serves runtime version " + WideToAnsi(FormatPackedVersion(runtimeVersion)) +
+           " (configured: " + configured + ")";
+  }
+  const std::string className = "class \"" + info->GetClassName() + "\"";
+  if (refused) {
+    return className + " of module \"" + info->GetModulePath() +
+           "\" refused the device message (InitialiseService returned false)";
+  }
+  // The loader's reason names the module it resolved.
+  const std::string reason = ClassLoaderCore::GetThreadLastErrorText();
+  return className + " not created: " + (reason.empty() ? "unknown reason" : reason);
 }

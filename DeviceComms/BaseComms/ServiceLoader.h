@@ -36,6 +36,11 @@ class ServiceLoader {
   IMessageService* CreateService(DWORD runtimeVersion) const;
   // The chosen version; false when none fits.
   bool GetSupportVersion(DWORD* version, DWORD runtimeVersion) const;
+  // Why no service of this command could be made at `runtimeVersion`, after
+  // CreateService gave null on this thread (`refused` false) or the instance
+  // it gave refused its initialisation (`refused` true). Names the versions,
+  // or the chosen class and module with the class loader's reason.
+  std::string DescribeFailure(DWORD runtimeVersion, bool refused) const;
 
  private:
   // The chosen class, or null.

@@ -30,6 +30,9 @@ PluginDirectory& ThePluginDirectory() {
   return *instance;
 }
 
+// The calling thread's last failure (GetThreadLastErrorText).
+thread_local std::string t_threadLastError;
+
 bool IsEmpty(const char* text) { return text == nullptr || *text == '\0'; }
 
 std::string Quoted(const char* text) { return std::string("\"") + (text ? text : "") + "\""; }
@@ -98,7 +101,12 @@ std::string ClassLoaderCore::ResolveModulePath(const std::string& modulePath) {
   return directory + modulePath;
 }
 
-void ClassLoaderCore::SetError(const std::string& text) { m_lastError = text; }
+std::string ClassLoaderCore::GetThreadLastErrorText() { return t_threadLastError; }
+
+void ClassLoaderCore::SetError(const std::string& text) {
+  m_lastError = text;
+  t_threadLastError = text;
+}
 
 const BaseCommsPluginDescriptor* ClassLoaderCore::LoadModule(const std::string& path) {
   if (auto found = m_modules.find(path); found != m_modules.end()) return found->second;
@@ -188,6 +196,7 @@ void* ClassLoaderCore::CreateInstanceOrThrow(const char* modulePath, const char*
                                              const char* superClassName) {
   const BaseCommsPluginClass* cls = nullptr;
   std::string path;
+  t_threadLastError.clear();
   {
     CriticalSectionLock lock(m_lock);
     if (IsEmpty(modulePath) || IsEmpty(className)) {

@@ -10,7 +10,9 @@
 // version, malformed class table, unknown class, other interface, other
 // super-class, factory gives null or throws) return null, never crash. The
 // text of the most recent failure, naming the module file, is kept for
-// GetLastErrorText. An allocation failure is no such failure: whether the
+// GetLastErrorText and, for the calling thread alone, for
+// GetThreadLastErrorText (a caller that just got null reads why without
+// meeting another thread's failure). An allocation failure is no such failure: whether the
 // loader's own allocation or the factory's (`new` of the plug-in class, its
 // constructor) ran out, CreateInstance throws TVO_MemoryAllocError, so that a
 // request reports out of memory (E_OUTOFMEMORY) rather than an unknown class.
@@ -50,6 +52,9 @@ class BASECOMMS_API ClassLoaderCore {
   const std::string& GetInterfaceName() const { return m_interfaceName; }
   // The most recent failure of any thread, empty when none happened yet.
   std::string GetLastErrorText() const EXCLUDES(m_lock);
+  // Why the calling thread's most recent CreateInstance (of any loader)
+  // returned null; empty when it created its instance.
+  static std::string GetThreadLastErrorText();
 
   // Sets the directory relative module paths are resolved against; an empty
   // text returns to the environment variable / working directory rule.

@@ -8,6 +8,7 @@
 #include "Platform/Thread.h"
 #include "Platform/Time.h"
 #include "Trace/TraceChannel.h"
+#include "Trace/TraceSink.h"
 
 namespace qtmtrace {
 
@@ -189,41 +190,58 @@ void PutLineWaiting(const char* line, std::size_t length) {
   }
 }
 
-// Writes one formatted line; the caller checked TraceIsOn. The line takes
-// the trace mutex once: the filter is read, the line is formatted on the
-// stack and put into the ring in one hold (more holds only while it waits
-// for room). Nothing is allocated.
+// Writes one formatted line to the channel and to the host's sink, each when
+// it takes the category; the caller checked TraceWanted. The line takes the
+// trace mutex once: the filter is read, the line is formatted on the stack
+// and put into the ring in one hold (more holds only while it waits for
+// room). Nothing is allocated.
 void WriteCategoryLine(const char* category, const char* format, va_list arguments) {
   if (category == nullptr) category = "";
   CQTMTraceLockGuard lock(g_traceLock);
   LineBudget budget;
+  const bool toSink = SinkWants(category);
   char line[kMaxLineLength + 2];
-  std::size_t length = 0;
-  {
+  std::size_t length = kMaxLineLength + 1;  // nothing formatted yet
+  bool waitForRoom = false;
+  if (TraceIsOn()) {
     CQTMTraceMutexGuard mutex(g_traceMutex, LineBudget::Remaining());
     BYTE* view = mutex.Owns() ? ChannelViewLocked() : nullptr;
-    if (view == nullptr) return;
     char filter[kFilterSize];
-    std::memcpy(filter, view + kFilterOffset, kFilterSize);
-    filter[kFilterSize - 1] = '\0';
-    if (!FilterAllows(filter, category)) return;
-    length = FormatLine(line, sizeof line, filter, category, format, arguments);
-    if (length > kMaxLineLength) return;
-    if (PutLineLocked(view, line, length, false) == PutOutcome::kDone) return;
+    if (view != nullptr) {
+      std::memcpy(filter, view + kFilterOffset, kFilterSize);
+      filter[kFilterSize - 1] = '\0';
+    }
+    if (view != nullptr && FilterAllows(filter, category)) {
+      va_list copy;
+      va_copy(copy, arguments);
+      length = FormatLine(line, sizeof line, filter, category, format, copy);
+      va_end(copy);
+      if (length <= kMaxLineLength) waitForRoom = PutLineLocked(view, line, length, false) == PutOutcome::kWaitForRoom;
+    }
   }
-  PutLineWaiting(line, length);
+  if (toSink) {
+    // The sink gets the channel's line when there is one; otherwise the
+    // line without the prefix (the prefix follows the viewer's filter).
+    if (length > kMaxLineLength) {
+      const char* const marker = category[0] == 'e' ? "ERROR: " : "";
+      const int used = std::snprintf(line, sizeof line, "%s", marker);
+      std::vsnprintf(line + used, sizeof line - static_cast<std::size_t>(used), format, arguments);
+    }
+    SinkPut(line);
+  }
+  if (waitForRoom) PutLineWaiting(line, length);
 }
 
 }  // namespace
 }  // namespace qtmtrace
 
 void QTMTraceCategory(const char* category, const char* format, va_list arguments) {
-  if (!qtmtrace::TraceIsOn() || format == nullptr) return;
+  if (!qtmtrace::TraceWanted() || format == nullptr) return;
   qtmtrace::WriteCategoryLine(category, format, arguments);
 }
 
 void QTMTraceCategoryF(const char* category, const char* format, ...) {
-  if (!qtmtrace::TraceIsOn() || format == nullptr) return;
+  if (!qtmtrace::TraceWanted() || format == nullptr) return;
   va_list arguments;
   va_start(arguments, format);
   qtmtrace::WriteCategoryLine(category, format, arguments);
@@ -231,7 +249,7 @@ void QTMTraceCategoryF(const char* category, const char* format, ...) {
 }
 
 void QTMTraceDevice(const char* format, ...) {
-  if (!qtmtrace::TraceIsOn() || format == nullptr) return;
+  if (!qtmtrace::TraceWanted() || format == nullptr) return;
   va_list arguments;
   va_start(arguments, format);
   qtmtrace::WriteCategoryLine("ho", format, arguments);

@@ -22,6 +22,16 @@ std::string QTMFormatResultLine(LONG result) {
   return line;
 }
 
+std::string QTMResultName(LONG result) {
+  const char* category = QtmCategoryName(QtmCategoryOf(result));
+  const char* code = QtmCodeName(QtmCodeOf(result));
+  std::string name = QtmIsError(result) ? "QTM_ERROR " : "QTM_SUCCESS ";
+  name += category != nullptr ? category : "?";
+  name += ' ';
+  name += code != nullptr ? code : "?";
+  return name;
+}
+
 void QTMTraceResult(LONG result, ...) {
   if (!qtmtrace::TraceIsOn()) return;
   try {

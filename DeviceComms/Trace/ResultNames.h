@@ -14,6 +14,11 @@
 // play no part.
 std::string QTMFormatResultLine(LONG result);
 
+// The name of a result in one word group, for the added trace lines:
+// "QTM_ERROR QTM_C_DEVICE QTM_E_COMMS_FAILED" (the parts the tables name;
+// a number outside them gives "?" for its part).
+std::string QTMResultName(LONG result);
+
 // Writes the result line in category "f", then a line holding only "\n".
 // Further arguments are passed on with the line as format; since the line
 // holds no conversions they have no effect.

@@ -34,6 +34,8 @@ class Requests {
     if (FAILED(hr)) {
       std::printf("  %s  key %-4d refused: %s, code %s\n", m_name.c_str(), request.command,
                   hostcom::ResultCodeText(hr).c_str(), hostcom::ResultCodeText(code).c_str());
+      // No service could be made for it: say why (module, class, loader).
+      if (hr == E_NOTIMPL) std::printf("    why: %s\n", BaseCommsLastLoadError(&m_component).c_str());
       ++m_refused;
       return nullptr;
     }

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "Platform/Time.h"
 #include "Platform/WinTypes.h"
 
 TraceViewer::TraceViewer(std::unique_ptr<CQTMTraceReader> reader, LineSink& sink)
@@ -11,9 +12,14 @@ TraceViewer::TraceViewer(std::unique_ptr<CQTMTraceReader> reader, LineSink& sink
 void TraceViewer::Run(const std::string& filter) {
   m_pReader->SetFilter(filter);
   m_pReader->SetTracing(true);
+  DWORD lastTick = GetTickCount();
   while (!m_stop.load()) {
-    m_pReader->WaitForLines(INFINITE);
+    m_pReader->WaitForLines(m_tick ? m_interval : INFINITE);
     Drain();
+    if (m_tick && GetTickCount() - lastTick >= m_interval) {
+      lastTick = GetTickCount();
+      m_tick();
+    }
   }
   m_pReader->SetTracing(false);
   Drain();

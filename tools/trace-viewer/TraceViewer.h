@@ -3,17 +3,20 @@
 // the trace event takes every pending line under the mutex and prints them
 // outside it. When writers dropped lines since the last drain (this viewer
 // did not keep up, or was stopped), a line "trace-viewer: N lines dropped"
-// goes out where they are missing. Stop() (from the signal thread) makes Run
-// switch tracing off, print what is left and return.
+// goes out where they are missing. With a tick set, Run also calls it about
+// every `interval` ms (the live summary). Stop() (from the signal thread)
+// makes Run switch tracing off, print what is left and return.
 //
 // Thread-safety: Run on one thread; Stop from any thread.
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "LineSink.h"
+#include "Platform/WinTypes.h"
 #include "Trace/TraceReader.h"
 
 class TraceViewer {
@@ -25,6 +28,11 @@ class TraceViewer {
   // Returns once Stop was called; tracing is off then.
   void Run(const std::string& filter);
   void Stop();
+  // Called by Run's thread about every `interval` ms; set before Run.
+  void SetTick(std::function<void()> tick, DWORD interval) {
+    m_tick = std::move(tick);
+    m_interval = interval;
+  }
 
  private:
   void Drain();
@@ -34,4 +42,6 @@ class TraceViewer {
   LineSink& m_sink;
   std::atomic<bool> m_stop{false};
   LONG m_reportedDrops = 0;  // used by Run's thread only
+  std::function<void()> m_tick;
+  DWORD m_interval = INFINITE;
 };

@@ -1,0 +1,125 @@
+// Why a service could not be made reaches the host: each kind of plug-in or
+// configuration mistake gives its own reason through BaseCommsGetLastLoadError
+// and on the trace's FAIL: Reason line, and running out of memory is never
+// reported as an unknown command.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "BaseComms/LoadErrors.h"
+#include "BaseComms/ParallelCommunication.h"
+#include "BaseComms/ComponentTestSupport.h"
+#include "Interfaces/QtmResults.h"
+#include "Platform/ComResults.h"
+
+namespace {
+
+#define LOAD_WIDEN_(text) L##text
+#define LOAD_WIDEN(text) LOAD_WIDEN_(text)
+
+struct ServiceNode {
+  const wchar_t* commandNo;
+  const wchar_t* module;
+  const wchar_t* className;
+  const wchar_t* superClassName;
+  const wchar_t* supportVersion;  // null: none
+};
+
+const ServiceNode kNodes[] = {
+    {L"21", L"/nonexistent/MissingServices.so", L"ReadService", L"", nullptr},
+    {L"22", LOAD_WIDEN(SAMPLE_SERVICES_PATH), L"NoSuchService", L"", nullptr},
+    {L"23", LOAD_WIDEN(WRONG_ABI_MODULE_PATH), L"ReadService", L"", nullptr},
+    {L"24", LOAD_WIDEN(NO_ENTRY_MODULE_PATH), L"ReadService", L"", nullptr},
+    {L"25", LOAD_WIDEN(SAMPLE_SERVICES_PATH), L"ReadService", L"OtherBase", nullptr},
+    {L"26", LOAD_WIDEN(FAILING_FACTORY_PATH), L"ThrowsOther", L"", nullptr},
+    {L"27", LOAD_WIDEN(SAMPLE_SERVICES_PATH), L"ReadService", L"", L"9.0.0"},
+    {L"28", LOAD_WIDEN(SAMPLE_SERVICES_PATH), L"ReadService", L"", nullptr},
+};
+
+class LoadErrorTest : public ::testing::Test {
+ protected:
+  LoadErrorTest() {
+    for (const ServiceNode& entry : kNodes) {
+      auto node = std::make_unique<doubles::FakeConfigNode>();
+      node->attributes = {{L"CommandNo", entry.commandNo},
+                          {L"DllPath", entry.module},
+                          {L"ClassName", entry.className},
+                          {L"SuperClassName", entry.superClassName}};
+      if (entry.supportVersion != nullptr) node->attributes[L"SupportVersion"] = entry.supportVersion;
+      m_host.services.nodes.push_back(node.get());
+      m_nodes.push_back(std::move(node));
+    }
+  }
+  void SetUp() override { ASSERT_EQ(m_component->Initialise(&m_host.info, &m_host.sink, &m_host.protocol), S_OK); }
+  void TearDown() override { m_component->UnInitialise(); }
+
+  std::vector<std::unique_ptr<doubles::FakeConfigNode>> m_nodes;
+  componenttest::Host m_host;
+  std::unique_ptr<ParallelCommunication> m_component{ParallelCommunication::CreateInstance()};
+};
+
+TEST_F(LoadErrorTest, EachKindOfFailureGivesItsOwnReason) {
+  struct Case {
+    const wchar_t* key;
+    HRESULT dataResult;
+    std::vector<std::string> reasonParts;
+  };
+  const Case cases[] = {
+      {L"300", S_OK, {"no service is configured for command 300"}},
+      {L"21", S_OK, {"command 21", "\"ReadService\"", "cannot load", "MissingServices.so", "No such file"}},
+      {L"22", S_OK, {"has no class \"NoSuchService\""}},
+      {L"23", S_OK, {"plug-in ABI version", "this loader needs 1"}},
+      {L"24", S_OK, {"has no entry point BaseCommsPluginGetDescriptor"}},
+      {L"25", S_OK, {"has super-class \"OneStepService\", not \"OtherBase\""}},
+      {L"26", S_OK, {"factory of class \"ThrowsOther\"", "constructor failed"}},
+      {L"27", S_OK, {"no configured version serves runtime version 0.0.0 (configured: 9.0.0)"}},
+      {L"28", E_FAIL, {"\"ReadService\"", "refused the device message"}},
+  };
+  for (const Case& c : cases) {
+    componenttest::TraceCapture trace;
+    doubles::FakeDeviceMessage message(c.key);
+    message.dataResult = c.dataResult;
+    LONG code = 0;
+    EXPECT_EQ(m_component->RequestMessageService(&message, &code), E_NOTIMPL);
+    EXPECT_EQ(code, QTM_RESULT_INVALID_COMMAND);
+    const std::string reason = BaseCommsLastLoadError(m_component.get());
+    for (const std::string& part : c.reasonParts) {
+      EXPECT_NE(reason.find(part), std::string::npos) << "reason \"" << reason << "\" lacks \"" << part << "\"";
+    }
+    EXPECT_EQ(BaseCommsLastLoadError(nullptr), reason);
+    EXPECT_TRUE(trace.Contains("FAIL: Reason(" + reason.substr(0, 40)));
+  }
+}
+
+TEST_F(LoadErrorTest, OutOfMemoryIsNoLoadErrorAndStaysWithItsComponent) {
+  doubles::FakeDeviceMessage unknown(L"300");
+  LONG code = 0;
+  ASSERT_EQ(m_component->RequestMessageService(&unknown, &code), E_NOTIMPL);
+  const std::string before = BaseCommsLastLoadError(m_component.get());
+
+  doubles::FakeDeviceMessage keyless(L"21");
+  keyless.keyResult = E_OUTOFMEMORY;
+  code = 0;
+  EXPECT_EQ(m_component->RequestMessageService(&keyless, &code), E_OUTOFMEMORY);
+  EXPECT_NE(code, QTM_RESULT_INVALID_COMMAND);
+  EXPECT_EQ(BaseCommsLastLoadError(m_component.get()), before);
+
+  // Another component's failure is the process's last, not this one's.
+  std::unique_ptr<ParallelCommunication> other{ParallelCommunication::CreateInstance()};
+  componenttest::Host otherHost;
+  ASSERT_EQ(other->Initialise(&otherHost.info, &otherHost.sink, &otherHost.protocol), S_OK);
+  doubles::FakeDeviceMessage elsewhere(L"301");
+  other->RequestMessageService(&elsewhere, &code);
+  EXPECT_NE(BaseCommsLastLoadError(nullptr).find("command 301"), std::string::npos);
+  EXPECT_EQ(BaseCommsLastLoadError(m_component.get()), before);
+  other->UnInitialise();
+  other.reset();
+
+  char small[8];
+  EXPECT_EQ(BaseCommsGetLastLoadError(m_component.get(), small, sizeof small), before.size());
+  EXPECT_EQ(std::string(small), before.substr(0, 7));
+}
+
+}  // namespace
