@@ -8,6 +8,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <numeric>
 #include <string>
 #include <thread>
 #include <vector>
@@ -58,7 +59,7 @@ std::string Configuration(int parallelLimit, const std::string& address) {
 }
 
 // 16-bit little-endian numbers, the services' device and result data.
-std::vector<BYTE> Words(std::initializer_list<int> values) {
+std::vector<BYTE> Words(const std::vector<int>& values) {
   std::vector<BYTE> bytes;
   for (int value : values) {
     bytes.push_back(static_cast<BYTE>(value));
@@ -67,12 +68,9 @@ std::vector<BYTE> Words(std::initializer_list<int> values) {
   return bytes;
 }
 std::vector<BYTE> Range(int first, int count) {
-  std::vector<BYTE> bytes;
-  for (int value = first; value < first + count; ++value) {
-    bytes.push_back(static_cast<BYTE>(value));
-    bytes.push_back(static_cast<BYTE>(value >> 8));
-  }
-  return bytes;
+  std::vector<int> values(static_cast<std::size_t>(count));
+  std::iota(values.begin(), values.end(), first);
+  return Words(values);
 }
 
 // One controller: its device configuration, device information, result
