@@ -95,38 +95,32 @@ TEST_F(ComponentTest, FailingInitialiseReturnsTheRowsCodeAndGivesEverythingBack)
   }
 }
 
-TEST_F(ComponentTest, ReadsLimitRuntimeInformationAndReleaseVersionFromTheHost) {
-  m_host.config.parallelLimit = 4;
-  m_host.protocol.runtimeInformation = L"LINE=1;RT=7";
-  m_host.releaseVersion.text = L"2.300.1";
-  const LONG blocks = CoTaskMemBlocksInUse();
-  ASSERT_EQ(Initialise(), S_OK);
-  EXPECT_EQ(Access::ParallelLimit(*m_component), 4);
-  EXPECT_EQ(m_host.config.configuration[L""], L"LINE=1;RT=7");
-  EXPECT_EQ(Access::ReleaseVersion(*m_component), PackVersion(2, 44, 1));
-  EXPECT_EQ(Access::RuntimeVersion(*m_component), 0u);
-  EXPECT_EQ(CoTaskMemBlocksInUse(), blocks) << "the runtime information text is freed";
-}
-
-TEST_F(ComponentTest, MissingInterfacesOrFailingHostCallsKeepTheDefaults) {
-  for (const bool withdrawn : {true, false}) {
-    SCOPED_TRACE(withdrawn ? "interfaces withdrawn" : "host calls fail");
+// The limit, runtime information and release version come from the host; an interface it lacks or a call that fails
+// leaves the default. The runtime information text is freed either way.
+TEST_F(ComponentTest, ReadsLimitRuntimeInformationAndReleaseVersionOrKeepsTheDefaults) {
+  enum HostKind { kAnswers, kWithdrawn, kFails };
+  for (const HostKind kind : {kAnswers, kWithdrawn, kFails}) {
+    SCOPED_TRACE(kind);
     Host host;
-    host.config.parallelLimit = 5;
-    host.protocol.runtimeInformation = L"LINE=2";
-    host.config.nodes.clear();  // no release version
-    if (withdrawn) {
+    host.config.parallelLimit = 4;
+    host.protocol.runtimeInformation = L"LINE=1;RT=7";
+    host.releaseVersion.text = L"2.300.1";
+    if (kind == kWithdrawn) {
       host.config.Withdraw(IID_ITARVO_ParallelLimit);
       host.protocol.Withdraw(IID_ITARVO_RuntimeInformation);
-    } else {
+    } else if (kind == kFails) {
       host.config.parallelLimitResult = E_FAIL;
       host.protocol.getRuntimeResult = E_FAIL;
     }
+    if (kind != kAnswers) host.config.nodes.clear();  // no release version
+    const LONG blocks = CoTaskMemBlocksInUse();
     std::unique_ptr<ParallelCommunication> component(ParallelCommunication::CreateInstance());
     ASSERT_EQ(component->Initialise(&host.info, &host.sink, &host.protocol), S_OK);
-    EXPECT_EQ(Access::ParallelLimit(*component), 1);
-    EXPECT_EQ(Access::ReleaseVersion(*component), 0u);
-    EXPECT_EQ(host.config.configuration[L""], L"LINE=1");
+    EXPECT_EQ(Access::ParallelLimit(*component), kind == kAnswers ? 4 : 1);
+    EXPECT_EQ(host.config.configuration[L""], kind == kAnswers ? L"LINE=1;RT=7" : L"LINE=1");
+    EXPECT_EQ(Access::ReleaseVersion(*component), kind == kAnswers ? PackVersion(2, 44, 1) : 0u);
+    EXPECT_EQ(Access::RuntimeVersion(*component), 0u);
+    EXPECT_EQ(CoTaskMemBlocksInUse(), blocks);
     component->UnInitialise();
   }
 }
@@ -154,19 +148,6 @@ TEST_F(ComponentTest, InitialiseTakesOneReferenceEachAndUnInitialiseReleasesThem
 
   EXPECT_EQ(m_component->UnInitialise(), S_OK);
   EXPECT_EQ(m_host.config.activations, (std::vector<LONG>{1, 0}));
-}
-
-// The accessor lends its messages: a batch takes one reference on each and a failed batch gives each back once.
-TEST_F(ComponentTest, BatchTakesItsOwnReferenceOnEveryLentMessage) {
-  ASSERT_EQ(Initialise(), S_OK);
-  FakeDeviceMessage other(L"2");
-  doubles::FakeDeviceMessageAccessor accessor;
-  accessor.messages = {&m_deviceMessage, &other};
-  LONG result = 0;
-  EXPECT_EQ(m_component->RequestMultiMessageServices(&accessor, &result), E_NOTIMPL);  // no service configured
-  EXPECT_EQ(result, QTM_RESULT_INVALID_COMMAND);
-  EXPECT_EQ(m_deviceMessage.RefCount() + other.RefCount(), 0) << "released once each, never below zero";
-  EXPECT_EQ(Access::RegistrySize(*m_component), 0u);
 }
 
 TEST_F(ComponentTest, UnInitialiseDeletesQueuedServicesAndReleasesRegisteredMessages) {
