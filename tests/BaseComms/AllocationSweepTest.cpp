@@ -25,7 +25,6 @@
 // is left alone (the library allocates through new; AddressSanitizer keeps
 // malloc for itself).
 #include <dlfcn.h>
-#include <execinfo.h>
 #include <gtest/gtest.h>
 #include <link.h>
 #include <unwind.h>
@@ -73,8 +72,6 @@ Segments g_stdlib;   // libstdc++
 std::atomic<bool> g_armed{false};
 std::atomic<long> g_counted{0};
 std::atomic<long> g_failAt{0};
-// BASECOMMS_SWEEP_BACKTRACE set: the stack of each failed allocation goes to stderr.
-const bool g_printBacktrace = std::getenv("BASECOMMS_SWEEP_BACKTRACE") != nullptr;
 thread_local bool t_hostWork = false;  // the test plays the host's own code
 
 void AddSegments(const dl_phdr_info* info, Segments& segments) {
@@ -131,21 +128,7 @@ bool FailThisOne(void* returnAddress) {
   auto caller = reinterpret_cast<std::uintptr_t>(returnAddress);
   if (g_stdlib.Contains(caller)) caller = CallerOutsideStdlib();
   if (!g_library.Contains(caller)) return false;
-  if (g_counted.fetch_add(1) + 1 != g_failAt.load()) return false;
-  if (g_printBacktrace) {
-    void* frames[48];
-    const int depth = backtrace(frames, 48);
-    std::fprintf(stderr, "AllocationSweepTest: allocation %ld fails here:\n", g_failAt.load());
-    for (int i = 2; i < depth; ++i) {  // module and offset, for addr2line
-      Dl_info where{};
-      if (dladdr(frames[i], &where) != 0 && where.dli_fname != nullptr) {
-        std::fprintf(stderr, "  %s +%#lx\n", where.dli_fname,
-                     static_cast<unsigned long>(reinterpret_cast<std::uintptr_t>(frames[i]) -
-                                                reinterpret_cast<std::uintptr_t>(where.dli_fbase) - 1));
-      }
-    }
-  }
-  return true;
+  return g_counted.fetch_add(1) + 1 == g_failAt.load();
 }
 
 void* Allocate(std::size_t size, std::size_t alignment, bool nothrow, void* returnAddress) {
