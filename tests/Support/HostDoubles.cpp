@@ -20,7 +20,6 @@ BYTE* TaskMemBytes(const std::vector<BYTE>& bytes) {
 namespace {
 
 HRESULT HandOutBytes(HRESULT result, const std::vector<BYTE>& bytes, ULONG* count, BYTE** out) {
-  if (count == nullptr || out == nullptr) return E_POINTER;
   if (FAILED(result)) return result;
   *count = static_cast<ULONG>(bytes.size());
   *out = TaskMemBytes(bytes);
@@ -28,7 +27,6 @@ HRESULT HandOutBytes(HRESULT result, const std::vector<BYTE>& bytes, ULONG* coun
 }
 
 HRESULT HandOutText(HRESULT result, const std::wstring& text, LPWSTR* out) {
-  if (out == nullptr) return E_POINTER;
   if (FAILED(result)) return result;
   *out = TaskMemString(text);
   return *out != nullptr ? S_OK : E_OUTOFMEMORY;
@@ -48,7 +46,6 @@ HRESULT FakeDeviceMessage::GetData(ULONG* count, BYTE** bytes) {
 }
 
 HRESULT FakeDeviceMessageAccessor::GetCount(LONG* count) {
-  if (count == nullptr) return E_POINTER;
   *count = static_cast<LONG>(messages.size());
   return S_OK;
 }
@@ -59,7 +56,6 @@ HRESULT FakeDeviceMessageAccessor::Reset() {
 }
 
 HRESULT FakeDeviceMessageAccessor::Next(ITARVO_DeviceMessage** message) {
-  if (message == nullptr) return E_POINTER;
   *message = nullptr;
   if (m_position >= messages.size()) return E_FAIL;
   *message = messages[m_position++];  // lent: no reference for the caller
@@ -76,12 +72,10 @@ HRESULT FakeProtocolMessage::GetDestinationAddress(ULONG* count, BYTE** bytes) {
 }
 HRESULT FakeProtocolMessage::GetCommandType(LPWSTR* text) { return HandOutText(S_OK, commandType, text); }
 HRESULT FakeProtocolMessage::GetExtraTimeout(LONG* value) {
-  if (value == nullptr) return E_POINTER;
   *value = extraTimeout;
   return S_OK;
 }
 HRESULT FakeProtocolMessage::GetRequireResponse(LONG* value) {
-  if (value == nullptr) return E_POINTER;
   *value = requireResponse;
   return S_OK;
 }
@@ -99,20 +93,17 @@ HRESULT FakeConfigNode::GetText(LPWSTR* out) { return HandOutText(textResult, te
 
 HRESULT FakeConfigNode::GetAttribute(LPCWSTR name, LPWSTR* value) {
   blocksDuringGetAttribute = CoTaskMemBlocksInUse();
-  if (name == nullptr || value == nullptr) return E_POINTER;
   auto it = attributes.find(name);
   if (it == attributes.end()) return E_FAIL;
   return HandOutText(S_OK, it->second, value);
 }
 
 HRESULT FakeConfigNodeList::GetCount(LONG* count) {
-  if (count == nullptr) return E_POINTER;
   *count = static_cast<LONG>(nodes.size());
   return S_OK;
 }
 
 HRESULT FakeConfigNodeList::Next(ITARVO_ConfigNode** node) {
-  if (node == nullptr) return E_POINTER;
   *node = nullptr;
   if (m_position >= nodes.size()) return E_FAIL;
   if (static_cast<LONG>(m_position) == failingFetch) {
@@ -132,7 +123,6 @@ HRESULT FakeConfigNodeList::Reset() {
 // --- device configuration ----------------------------------------------------
 
 HRESULT FakeDeviceConfig::SetConfiguration(LPCWSTR key, LPCWSTR text) {
-  if (key == nullptr || text == nullptr) return E_POINTER;
   std::lock_guard<std::mutex> guard(lock);
   if (FAILED(setConfigurationResult)) return setConfigurationResult;
   configuration[key] = text;
@@ -140,7 +130,6 @@ HRESULT FakeDeviceConfig::SetConfiguration(LPCWSTR key, LPCWSTR text) {
 }
 
 HRESULT FakeDeviceConfig::GetConfiguration(LPCWSTR key, LPWSTR* text) {
-  if (key == nullptr || text == nullptr) return E_POINTER;
   std::lock_guard<std::mutex> guard(lock);
   if (FAILED(getConfigurationResult)) return getConfigurationResult;
   auto it = configuration.find(key);
@@ -148,7 +137,6 @@ HRESULT FakeDeviceConfig::GetConfiguration(LPCWSTR key, LPWSTR* text) {
 }
 
 HRESULT FakeDeviceConfig::CompareConfiguration(LPCWSTR comparison, LPCWSTR otherText, LONG* result) {
-  if (comparison == nullptr || otherText == nullptr || result == nullptr) return E_POINTER;
   std::lock_guard<std::mutex> guard(lock);
   if (std::wstring(comparison) != L"SameTarget") return E_INVALIDARG;
   const std::wstring mine = configuration[L""];
@@ -163,14 +151,12 @@ HRESULT FakeDeviceConfig::Activate(LONG active) {
 }
 
 HRESULT FakeDeviceConfig::GetParallelLimit(LONG* limit) {
-  if (limit == nullptr) return E_POINTER;
   if (FAILED(parallelLimitResult)) return parallelLimitResult;
   *limit = parallelLimit;
   return S_OK;
 }
 
 HRESULT FakeDeviceConfig::SelectNode(LONG, LPCWSTR path, ITARVO_ConfigNode** node) {
-  if (path == nullptr || node == nullptr) return E_POINTER;
   *node = nullptr;
   std::lock_guard<std::mutex> guard(lock);
   selectedPaths.emplace_back(path);
@@ -182,7 +168,6 @@ HRESULT FakeDeviceConfig::SelectNode(LONG, LPCWSTR path, ITARVO_ConfigNode** nod
 }
 
 HRESULT FakeDeviceConfig::SelectNodes(LONG, LPCWSTR path, ITARVO_ConfigNodeList** list) {
-  if (path == nullptr || list == nullptr) return E_POINTER;
   *list = nullptr;
   std::lock_guard<std::mutex> guard(lock);
   selectedPaths.emplace_back(path);
@@ -195,7 +180,6 @@ HRESULT FakeDeviceConfig::SelectNodes(LONG, LPCWSTR path, ITARVO_ConfigNodeList*
 }
 
 HRESULT FakeDeviceInfo::GetUnknown(REFIID riid, IUnknown** ppUnknown) {
-  if (ppUnknown == nullptr) return E_POINTER;
   *ppUnknown = nullptr;
   if (FAILED(getUnknownResult)) return getUnknownResult;
   if (riid != IID_ITARVO_DeviceConfig || deviceConfig == nullptr) return E_NOINTERFACE;
@@ -242,7 +226,6 @@ void FakeResultCallback::Clear() {
 }
 
 HRESULT FakeProtocolComms::Send(ITARVO_ProtocolMessage* message) {
-  if (message == nullptr) return E_POINTER;
   if (onSend) onSend(message);
   if (FAILED(sendResult)) return sendResult;
   message->AddRef();
@@ -270,13 +253,11 @@ HRESULT FakeProtocolComms::GetRuntimeInformation(LPWSTR* information) {
 }
 
 HRESULT FakeProtocolComms::CheckRuntimeInformation(LPCWSTR information, LONG* valid) {
-  if (information == nullptr || valid == nullptr) return E_POINTER;
   *valid = runtimeValid;
   return S_OK;
 }
 
 HRESULT FakeProtocolComms::ChangeRuntimeInformation(LPCWSTR information) {
-  if (information == nullptr) return E_POINTER;
   if (FAILED(changeRuntimeResult)) return changeRuntimeResult;
   changes.emplace_back(information);
   runtimeInformation = information;
@@ -328,19 +309,16 @@ HRESULT FakeDeviceResult::SetResult(ITARVO_DeviceMessage* message, LONG resultCo
 }
 
 HRESULT FakeDeviceResult::GetComplete(LONG* complete) {
-  if (complete == nullptr) return E_POINTER;
   *complete = m_complete;
   return S_OK;
 }
 
 HRESULT FakeDeviceResult::GetErrorCode(LONG* errorCode) {
-  if (errorCode == nullptr) return E_POINTER;
   *errorCode = m_code;
   return S_OK;
 }
 
 HRESULT FakeDeviceResult::GetDeviceMessage(ITARVO_DeviceMessage** message) {
-  if (message == nullptr) return E_POINTER;
   *message = m_pMessage;
   if (m_pMessage == nullptr) return E_FAIL;
   m_pMessage->AddRef();
