@@ -74,4 +74,17 @@ TEST_F(TargetRulesTest, OneByOneTargetWaitsForTheAnswerWhateverTheLimit) {
   EXPECT_EQ(Sent(b), Messages{parked});
 }
 
+// A holder that fails is dropped with its hold: its component must not stay
+// one by one, or the parallel target would never run in parallel again.
+TEST_F(TargetRulesTest, DroppedHoldFreesTheTargetForParallelWork) {
+  ParallelCommunication& a = NewComponent();
+  const LONG key = RegisterOn(a, L"line");
+  FakeMessageService* holder = NewService();
+  ASSERT_TRUE(Dispatcher().SetTransferMode(TRANSFER_MODE_ONE_BY_ONE, holder, key, &a));
+  ASSERT_FALSE(Access::IsParallelAvailable(key));
+  Dispatcher().DropHold(holder, key);
+  EXPECT_TRUE(Access::IsParallelAvailable(key));
+  EXPECT_EQ(Access::SimplexService(key), nullptr);
+}
+
 }  // namespace
