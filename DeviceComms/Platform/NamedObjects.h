@@ -64,6 +64,13 @@ LPVOID MapViewOfFile(HANDLE mapping, DWORD desiredAccess, DWORD offsetHigh, DWOR
 // for any other address.
 BOOL UnmapViewOfFile(LPCVOID baseAddress);
 
+// Unmaps a view like UnmapViewOfFile, but leaves zero-filled read-only
+// memory at its addresses instead of nothing: a thread that read the view's
+// address just before and reads through it just after sees zeros rather than
+// faulting. For views read without a lock (the trace channel's on/off flag).
+// The address range stays taken for the life of the process.
+BOOL RetireViewOfFile(LPCVOID baseAddress);
+
 // Creates the named mutex or opens the existing one (last error
 // ERROR_ALREADY_EXISTS, `initialOwner` then ignored). A null or empty name
 // gives a mutex of this process only. Wait for it with WaitForSingleObject.

@@ -40,12 +40,7 @@ StandardErrorSwitch g_standardErrorSwitch __attribute__((init_priority(1005)));
 }  // namespace
 
 bool SinkWants(const char* category) {
-  if (g_sink == nullptr) return false;
-  for (const char* c = category; *c != '\0'; ++c) {
-    const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
-    if (std::strchr(g_sinkFilter, upper) == nullptr) return false;
-  }
-  return true;
+  return g_sink != nullptr && FilterAllows(g_sinkFilter, category);
 }
 
 void SinkPut(const char* line) {

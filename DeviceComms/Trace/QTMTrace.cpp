@@ -82,15 +82,6 @@ void CountDroppedLine() {
   if (view != nullptr) DroppedLines(view).fetch_add(1, std::memory_order_relaxed);
 }
 
-// Whether every character of `category` (upper-cased) is in `filter`.
-bool FilterAllows(const char* filter, const char* category) {
-  for (const char* c = category; *c != '\0'; ++c) {
-    const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
-    if (std::strchr(filter, upper) == nullptr) return false;
-  }
-  return true;
-}
-
 // Appends `text` to `out` (`used` of `size` bytes taken); false when it
 // does not fit.
 bool Append(char* out, std::size_t size, std::size_t& used, const char* text) {
@@ -235,6 +226,14 @@ void WriteCategoryLine(const char* category, const char* format, va_list argumen
 }  // namespace
 }  // namespace qtmtrace
 
+bool qtmtrace::FilterAllows(const char* filter, const char* category) noexcept {
+  for (const char* c = category; *c != '\0'; ++c) {
+    const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
+    if (std::strchr(filter, upper) == nullptr) return false;
+  }
+  return true;
+}
+
 void QTMTraceCategory(const char* category, const char* format, va_list arguments) {
   if (!qtmtrace::TraceWanted() || format == nullptr) return;
   qtmtrace::WriteCategoryLine(category, format, arguments);
@@ -266,12 +265,7 @@ bool QTMTraceIsEnabled(const char* category) {
     std::memcpy(filter, view + kFilterOffset, kFilterSize);
   }
   filter[kFilterSize - 1] = '\0';
-  if (category == nullptr) return true;
-  for (const char* c = category; *c != '\0'; ++c) {
-    const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
-    if (std::strchr(filter, upper) == nullptr) return false;
-  }
-  return true;
+  return category == nullptr || FilterAllows(filter, category);
 }
 
 std::string QTMTraceLinePrefix() {

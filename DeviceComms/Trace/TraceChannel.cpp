@@ -53,7 +53,9 @@ void CloseChannelLocked() REQUIRES(g_traceLock) {
     // views of their own.
     CQTMTraceMutexGuard mutex(g_traceMutex, kOpenCloseWaitMs);
     BYTE* view = g_channelView.exchange(nullptr, std::memory_order_relaxed);
-    if (view != nullptr) UnmapViewOfFile(view);
+    // TraceIsOn reads the flag through the view without a lock: a trace that
+    // loaded the view just before this reads zeros (tracing off) afterwards.
+    if (view != nullptr) RetireViewOfFile(view);
     if (g_mapping != nullptr) CloseHandle(g_mapping);
     g_mapping = nullptr;
   }

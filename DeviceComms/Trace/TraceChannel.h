@@ -54,6 +54,11 @@ inline BYTE* ChannelViewLocked() REQUIRES(g_traceMutex) { return g_channelView.l
 // when the channel is closed or its viewer is gone (however it ended).
 bool ViewerAliveLocked() REQUIRES(g_traceMutex);
 
+// Whether a filter lets lines of `category` through: every character of the
+// category, upper-cased, is in `filter`. Used for the viewer's filter and
+// for the host sink's.
+bool FilterAllows(const char* filter, const char* category) noexcept;
+
 }  // namespace qtmtrace
 
 // Opens the channel when constructed (library load), closes it when

@@ -282,3 +282,17 @@ BOOL UnmapViewOfFile(LPCVOID baseAddress) {
   ::munmap(const_cast<void*>(baseAddress), length);
   return TRUE;
 }
+
+BOOL RetireViewOfFile(LPCVOID baseAddress) {
+  const std::size_t length = ViewRegistry::Instance().Remove(baseAddress);
+  if (length == 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  // One step: the shared pages are replaced, never absent. Should the
+  // replacement fail, the view is unmapped as usual.
+  void* replaced = ::mmap(const_cast<void*>(baseAddress), length, PROT_READ,
+                          MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
+  if (replaced == MAP_FAILED) ::munmap(const_cast<void*>(baseAddress), length);
+  return TRUE;
+}
