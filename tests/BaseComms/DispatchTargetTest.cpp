@@ -30,23 +30,6 @@ TEST_F(DispatchTargetTest, DevicesOfOneTargetShareAKeyAndKeysAreNeverReused) {
   EXPECT_EQ(RegisterOn(a, L"line 1"), first + 2);
 }
 
-TEST_F(DispatchTargetTest, SameTargetIsAskedOfTheFirstDeviceStillRegistered) {
-  ParallelCommunication& a = NewComponent();
-  ParallelCommunication& b = NewComponent();
-  ParallelCommunication& c = NewComponent();
-  FakeDeviceConfig& deviceA = NewDevice(L"A");
-  deviceA.sameTarget = [](const std::wstring&, const std::wstring& other) { return other == L"B"; };
-  FakeDeviceConfig& deviceB = NewDevice(L"B");
-  deviceB.sameTarget = [](const std::wstring&, const std::wstring& other) { return other == L"C"; };
-  ASSERT_TRUE(Register(a, deviceA, 1));
-  ASSERT_TRUE(Register(b, deviceB, 1));
-  const LONG key = Access::Key(a);
-  EXPECT_EQ(Access::Key(b), key);
-
-  ASSERT_TRUE(Dispatcher().UnregisterDevice(key, &a));
-  EXPECT_EQ(RegisterOn(c, L"C"), key);
-}
-
 TEST_F(DispatchTargetTest, RegistrationIsRefusedForAnotherTransferModeOrAnUnreadableDevice) {
   ParallelCommunication& parallel = NewComponent();
   ParallelCommunication& oneByOne = NewComponent(true);
