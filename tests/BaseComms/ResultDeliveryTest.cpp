@@ -1,12 +1,12 @@
-// Result delivery filtered by the registry, availability and the stopped flag; error results; results made via COM.
-// Every result reference handed to the component must be given back, delivered or not.
+// Result delivery cut off by the stopped flag and availability, the sink's failure code, error results and results
+// made via COM. Every result reference handed to the component must be given back, delivered or not. Filtering by
+// the registry and the error results of a rejected response are shown by RequestTest and ReceiveTest.
 #include <gtest/gtest.h>
 
 #include <list>
 #include <memory>
 
 #include "ComponentTestSupport.h"
-#include "Support/FakeMessageService.h"
 #include "Support/ParallelCommunicationTestAccess.h"
 
 namespace {
@@ -14,7 +14,6 @@ namespace {
 using componenttest::Host;
 using doubles::FakeDeviceMessage;
 using doubles::FakeDeviceResult;
-using doubles::FakeMessageService;
 using Access = ParallelCommunicationTestAccess;
 
 const std::vector<BYTE> kNoData{0xFF, 0xFF, 0x00, 0x00};
@@ -55,29 +54,6 @@ class ResultDeliveryTest : public ::testing::Test {
   std::unique_ptr<ParallelCommunication> m_component{ParallelCommunication::CreateInstance()};
 };
 
-TEST_F(ResultDeliveryTest, BatchDeliversOnlyResultsOfRegisteredMessagesAndReleasesAll) {
-  ITARVO_DeviceResult* forRegistered = NewResult(&m_registered);
-  std::list<ITARVO_DeviceResult*> results{NewResult(&m_other), forRegistered, NewResult(nullptr)};
-  EXPECT_TRUE(Access::CallbackSomeResults(*m_component, results));
-  EXPECT_TRUE(results.empty()) << "the list gave up its references";
-  EXPECT_EQ(m_host.sink.batchCalls, 1);
-  EXPECT_EQ(m_host.sink.Results(), std::vector<ITARVO_DeviceResult*>{forRegistered});
-  EXPECT_EQ(FakeDeviceResult::LiveCount(), m_resultsBefore + 1) << "only the sink's reference remains";
-  EXPECT_EQ(m_other.RefCount(), 0) << "device-message references taken while filtering are released";
-
-  // Nothing deliverable: no call; a failing sink: false.
-  m_host.sink.Clear();
-  std::list<ITARVO_DeviceResult*> empty;
-  EXPECT_TRUE(Access::CallbackSomeResults(*m_component, empty));
-  std::list<ITARVO_DeviceResult*> unregistered{NewResult(&m_other)};
-  EXPECT_TRUE(Access::CallbackSomeResults(*m_component, unregistered));
-  EXPECT_EQ(m_host.sink.batchCalls, 1);
-  EXPECT_EQ(FakeDeviceResult::LiveCount(), m_resultsBefore);
-  m_host.sink.receiveResult = E_FAIL;
-  results = {NewResult(&m_registered)};
-  EXPECT_FALSE(Access::CallbackSomeResults(*m_component, results));
-}
-
 // Stopped, or without device configuration (after UnInitialise): nothing delivered, every result released.
 TEST_F(ResultDeliveryTest, NothingIsDeliveredWhenStoppedOrUnavailable) {
   for (const bool stop : {false, true}) {
@@ -100,14 +76,6 @@ TEST_F(ResultDeliveryTest, NothingIsDeliveredWhenStoppedOrUnavailable) {
     Access::SetDeviceConfig(*component, nullptr);
     Access::SetResultCallback(*component, nullptr);
   }
-}
-
-TEST_F(ResultDeliveryTest, SingleDeliveryOfAnUnregisteredMessageReturnsZero) {
-  ITARVO_DeviceResult* result = NewResult(&m_other);
-  EXPECT_EQ(Access::CallbackResultData(*m_component, result), S_OK);
-  EXPECT_EQ(m_host.sink.singleCalls, 0);
-  result->Release();
-  EXPECT_EQ(m_other.RefCount(), 0);
 }
 
 TEST_F(ResultDeliveryTest, SingleDeliveryPassesTheResultAndTheSinksFailureCode) {
@@ -151,51 +119,6 @@ TEST_F(ResultDeliveryTest, FailingDeviceResultCreationReturnsItsCodeAndDeliversN
   std::list<const ITARVO_DeviceMessage*> messages{&m_registered};
   EXPECT_EQ(Access::CallbackNoDataResults(*m_component, messages, true, QTM_RESULT_ERROR), E_OUTOFMEMORY);
   EXPECT_EQ(m_host.sink.singleCalls, 0);
-}
-
-// A rejected response gives each device message an error result; an accepted one leaves its results to the caller.
-// The flags are what the service left.
-TEST_F(ResultDeliveryTest, ProcessTransferResultOfARejectedAndAnAcceptedResponse) {
-  FakeDeviceMessage second;
-  Access::Register(*m_component, &second);
-  FakeMessageService rejecting;
-  rejecting.deviceMessages = {&m_registered, &second};
-  rejecting.processResult = false;
-  rejecting.serviceCompleteOnResponse = false;
-  rejecting.transferCompleteOnResponse = true;
-  std::list<ITARVO_DeviceResult*> results;
-  bool serviceComplete = true;
-  bool transferComplete = false;
-  Access::ProcessTransferResult(*m_component, results, serviceComplete, transferComplete, &rejecting, nullptr);
-  EXPECT_FALSE(serviceComplete);
-  EXPECT_TRUE(transferComplete);
-  EXPECT_TRUE(results.empty());
-  const auto received = Received();
-  ASSERT_EQ(received.size(), 2u);
-  for (FakeDeviceResult* result : received) {
-    LONG code = 0;
-    result->GetErrorCode(&code);
-    EXPECT_EQ(code, QTM_RESULT_ERROR);
-    EXPECT_EQ(result->Data(), kNoData);
-  }
-  m_host.sink.Clear();
-  const int calls = m_host.sink.singleCalls + m_host.sink.batchCalls;
-
-  FakeMessageService accepting;
-  accepting.onProcessResponse = [&](std::list<ITARVO_DeviceResult*>& out, bool& complete, bool& transfer,
-                                    ITARVO_ProtocolMessage*) {
-    out.push_back(NewResult(&m_registered));
-    complete = transfer = false;
-    return true;
-  };
-  Access::ProcessTransferResult(*m_component, results, serviceComplete, transferComplete, &accepting, nullptr);
-  EXPECT_FALSE(transferComplete);
-  EXPECT_EQ(results.size(), 1u);
-  EXPECT_EQ(m_host.sink.singleCalls + m_host.sink.batchCalls, calls);
-  Access::CallbackSomeResults(*m_component, results);
-  EXPECT_EQ(m_host.sink.singleCalls + m_host.sink.batchCalls, calls + 1);
-  m_host.sink.Clear();
-  Access::ClearRegistry(*m_component);
 }
 
 }  // namespace

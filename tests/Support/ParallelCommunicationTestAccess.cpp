@@ -126,11 +126,6 @@ tagTransferMode Access::TransferMode(ParallelCommunication& c) { return c.m_tran
 void Access::RequestSendMessage(ParallelCommunication& c, ITARVO_ProtocolMessage* message) {
   c.RequestSendMessage(message);
 }
-void Access::ProcessTransferResult(ParallelCommunication& c, std::list<ITARVO_DeviceResult*>& results,
-                                   bool& serviceComplete, bool& transferComplete, IMessageService* service,
-                                   ITARVO_ProtocolMessage* response) {
-  c.ProcessTransferResult(results, serviceComplete, transferComplete, service, response);
-}
 void Access::PollTimeUpService(ParallelCommunication& c, DWORD tickCount) { c.PollTimeUpService(tickCount); }
 bool Access::CallbackSomeResults(ParallelCommunication& c, std::list<ITARVO_DeviceResult*>& results) {
   return c.CallbackSomeResults(results);

@@ -63,9 +63,6 @@ class ParallelCommunicationTestAccess {
   static void RequestSendMessage(ParallelCommunication& component, ITARVO_ProtocolMessage* message);
   // One poll of the time watch at `tickCount`, as the time-watch thread makes.
   static void PollTimeUpService(ParallelCommunication& component, DWORD tickCount);
-  static void ProcessTransferResult(ParallelCommunication& component, std::list<ITARVO_DeviceResult*>& results,
-                                    bool& serviceComplete, bool& transferComplete, IMessageService* service,
-                                    ITARVO_ProtocolMessage* response);
   static bool CallbackSomeResults(ParallelCommunication& component, std::list<ITARVO_DeviceResult*>& results);
   static LONG CallbackResultData(ParallelCommunication& component, ITARVO_DeviceResult* result);
   static LONG CallbackResultData(ParallelCommunication& component, ITARVO_DeviceMessage* message,
