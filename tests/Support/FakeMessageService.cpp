@@ -54,8 +54,8 @@ void FakeMessageService::Record(ServiceProbe::Call call) const {
 
 bool FakeMessageService::InitialiseService(ITARVO_DeviceMessage* message, ITARVO_DeviceConfig*) {
   Record(ServiceProbe::kInitialise);
-  if (initialiseResult) deviceMessages.push_back(message);
-  return initialiseResult;
+  deviceMessages.push_back(message);
+  return true;
 }
 
 ITARVO_DeviceResult* FakeMessageService::CancelDeviceMessage(ITARVO_DeviceMessage* message) {

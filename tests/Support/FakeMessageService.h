@@ -92,9 +92,8 @@ class FakeMessageService final : public IMessageService {
   // Fakes alive in the process.
   static int LiveCount();
 
-  // Answers. InitialiseService adds its message to `deviceMessages` when it
-  // returns true.
-  bool initialiseResult = true;
+  // Answers. InitialiseService adds its message to `deviceMessages` and
+  // accepts it.
   std::vector<const ITARVO_DeviceMessage*> deviceMessages;  // served; no references
   bool finished = false;
   bool canConcatenate = false;
