@@ -252,7 +252,7 @@ HRESULT FakeProtocolComms::GetRuntimeInformation(LPWSTR* information) {
   return HandOutText(getRuntimeResult, runtimeInformation, information);
 }
 
-HRESULT FakeProtocolComms::CheckRuntimeInformation(LPCWSTR information, LONG* valid) {
+HRESULT FakeProtocolComms::CheckRuntimeInformation(LPCWSTR, LONG* valid) {
   *valid = runtimeValid;
   return S_OK;
 }
