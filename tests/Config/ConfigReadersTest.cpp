@@ -1,5 +1,6 @@
 // The configuration readers against the host's XML tree, and against the host
-// doubles where a failure or the memory traffic must be seen.
+// doubles where a failure or the memory traffic must be seen, or where the host
+// breaks the COM rules (a failing select that still leaves a node behind).
 #include "Config/ConfigReaders.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <string>
 
 #include "Config/ComRef.h"
+#include "Config/QueryReaders.h"
 #include "Platform/Com.h"
 #include "Support/HostDoubles.h"
 #include "XmlConfig/ConfigDocument.h"
@@ -95,6 +97,29 @@ TEST_F(ConfigReadersTest, SourceWithoutQueryInterfaceGivesFalse) {
   EXPECT_FALSE(GetConfigAttribute(value, L"Name", L"%CPU%", 1, config));
   EXPECT_EQ(source.RefCount(), 0);
   EXPECT_EQ(value, L"kept");
+}
+
+// A failing select that still leaves a node behind.
+class FailingSelect final : public doubles::ComObject<ITARVO_ConfigQuery> {
+ public:
+  HRESULT STDMETHODCALLTYPE SelectNode(LONG, LPCWSTR, ITARVO_ConfigNode** node) override {
+    *node = &left;  // not AddRef'd: the call failed
+    return E_FAIL;
+  }
+  HRESULT STDMETHODCALLTYPE SelectNodes(LONG, LPCWSTR, ITARVO_ConfigNodeList** nodes) override {
+    *nodes = nullptr;
+    return E_NOTIMPL;
+  }
+  doubles::FakeConfigNode left;
+};
+
+TEST(FaultyHostReadersTest, WhatAFailingSelectLeftIsNeitherReadNorReleased) {
+  FailingSelect query;
+  query.left.text = L"stale";
+  std::wstring value = L"kept";
+  EXPECT_FALSE(SelectNodeText(value, L"%CPU%", 1, &query));
+  EXPECT_EQ(value, L"kept");
+  EXPECT_EQ(query.left.RefCount(), 0);
 }
 
 }  // namespace
