@@ -4,14 +4,15 @@
 // address of its own, no extra time-out, a response required) that also
 // holds what the protocol layer reports back: the bytes received
 // (SetReceiveData, read by GetReceiveData) and whether it failed
-// (SetSendFailure, or a failure status given to SetResponse). Answers
+// (SetSendFailure, or a failure status given to SetResponse, kept for
+// Outcome). Answers
 // QueryInterface for IUnknown, ITARVO_ProtocolMessage and
 // ITARVO_ProtocolResponse, so the host's protocol layers can answer it. A
 // plug-in that needs more of an answer derives from OutgoingProtocolMessage.
 //
 // Ownership: reference counted, created with one reference, destroyed by its
 // last Release. Threads: the protocol layer answers on its own thread, so
-// m_lock guards m_receiveData and m_sendFailed. Header-only.
+// m_lock guards what was reported back. Header-only.
 #pragma once
 
 #include <mutex>
@@ -47,7 +48,9 @@ class ProtocolMessage : public OutgoingProtocolMessage, public ITARVO_ProtocolRe
   ULONG STDMETHODCALLTYPE Release() override { return OutgoingProtocolMessage::Release(); }
   HRESULT STDMETHODCALLTYPE SetSendFailure(LONG, LONG) override {
     const std::lock_guard<std::mutex> lock(m_lock);
+    m_answered = true;
     m_sendFailed = true;
+    m_status = E_FAIL;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetReceiveData(ULONG* count, BYTE** bytes) override {
@@ -58,8 +61,10 @@ class ProtocolMessage : public OutgoingProtocolMessage, public ITARVO_ProtocolRe
   HRESULT STDMETHODCALLTYPE SetResponse(HRESULT status, ULONG count, const BYTE* bytes) override {
     if (bytes == nullptr && count != 0) return E_POINTER;
     const std::lock_guard<std::mutex> lock(m_lock);
+    m_answered = true;
     if (FAILED(status)) {
       m_sendFailed = true;
+      m_status = status;
     } else {
       m_receiveData.assign(bytes, bytes + count);
     }
@@ -69,11 +74,20 @@ class ProtocolMessage : public OutgoingProtocolMessage, public ITARVO_ProtocolRe
   // What the device answered (for a protocol layer that knows this class).
   void SetReceiveData(std::vector<BYTE> data) {
     const std::lock_guard<std::mutex> lock(m_lock);
+    m_answered = true;
     m_receiveData = std::move(data);
   }
   bool SendFailed() const {
     const std::lock_guard<std::mutex> lock(m_lock);
     return m_sendFailed;
+  }
+  // S_OK with the bytes received; else the failure status the layer gave
+  // (E_FAIL for a failed send, or while nothing was reported back yet).
+  HRESULT Outcome(std::vector<BYTE>& data) const {
+    const std::lock_guard<std::mutex> lock(m_lock);
+    data = m_receiveData;
+    if (!m_answered) return E_FAIL;
+    return m_sendFailed ? m_status : S_OK;
   }
 
  protected:
@@ -82,7 +96,9 @@ class ProtocolMessage : public OutgoingProtocolMessage, public ITARVO_ProtocolRe
  private:
   mutable std::mutex m_lock;
   std::vector<BYTE> m_receiveData;  // guarded by m_lock
+  bool m_answered = false;          // guarded by m_lock
   bool m_sendFailed = false;        // guarded by m_lock
+  HRESULT m_status = S_OK;          // guarded by m_lock; the failure, when m_sendFailed
 };
 
 }  // namespace pluginkit

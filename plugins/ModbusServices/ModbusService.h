@@ -23,10 +23,15 @@
 #include <vector>
 
 #include "ModbusServices/ModbusPdu.h"
-#include "ModbusServices/ModbusProtocolMessage.h"
 #include "PluginKit/MessageServiceBase.h"
+#include "PluginKit/ProtocolMessage.h"
 
 namespace modbusservices {
+
+// The protocol message of the Modbus services: its send data is one request
+// PDU; once the protocol layer answered, Outcome gives the status and the
+// response PDU.
+using ModbusProtocolMessage = pluginkit::ProtocolMessage;
 
 class ModbusService : public pluginkit::MessageServiceBase<ModbusProtocolMessage> {
  public:
