@@ -78,7 +78,7 @@ thread_local DWORD LineBudget::t_start = 0;
 // Counts a line that a writer gave up on, for the viewer to report. Atomic,
 // because the writer may not hold the mutex (it could not take it in time).
 void CountDroppedLine() {
-  BYTE* view = g_channelView.load(std::memory_order_relaxed);
+  BYTE* view = g_channelView.load(std::memory_order_acquire);
   if (view != nullptr) DroppedLines(view).fetch_add(1, std::memory_order_relaxed);
 }
 

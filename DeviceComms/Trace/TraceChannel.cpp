@@ -39,7 +39,9 @@ void OpenChannelLocked() REQUIRES(g_traceLock) {
   }
   CQTMTraceMutexGuard mutex(g_traceMutex, kOpenCloseWaitMs);
   g_mapping = mapping;
-  g_channelView.store(static_cast<BYTE*>(view), std::memory_order_relaxed);
+  // Released: a trace that finds the view without a lock (TraceIsOn) sees
+  // the mapping behind it.
+  g_channelView.store(static_cast<BYTE*>(view), std::memory_order_release);
   // Checked under the mutex: a viewer claims the mapping before it takes the
   // mutex to set up the block, so this cannot switch off a viewer that is
   // attaching right now.

@@ -39,10 +39,11 @@ extern CQTMTraceMutex g_traceMutex ACQUIRED_AFTER(g_traceLock);
 extern CQTMTraceEvent g_traceEvent;
 extern std::atomic<BYTE*> g_channelView;
 
-// The fast exit of every trace: two plain reads (the view, the flag) and no
-// lock. True when the channel is open and the viewer switched tracing on.
+// The fast exit of every trace: two reads (the view, the flag; plain loads
+// on x86) and no lock. True when the channel is open and the viewer
+// switched tracing on.
 inline bool TraceIsOn() noexcept {
-  BYTE* view = g_channelView.load(std::memory_order_relaxed);
+  BYTE* view = g_channelView.load(std::memory_order_acquire);  // pairs with the open's release
   return view != nullptr && std::atomic_ref<BYTE>(view[kFlagOffset]).load(std::memory_order_relaxed) != 0;
 }
 
