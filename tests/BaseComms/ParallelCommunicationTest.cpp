@@ -186,16 +186,11 @@ TEST_F(ComponentTest, UnInitialiseDeletesQueuedServicesAndReleasesRegisteredMess
   EXPECT_EQ(Access::RegistrySize(*m_component), 0u);
 }
 
-// The configuration node of one service.
-void DescribeService(doubles::FakeConfigNode& node, const wchar_t* command, const wchar_t* path, const wchar_t* name) {
-  node.attributes = {{L"CommandNo", command}, {L"DllPath", path}, {L"ClassName", name}, {L"SuperClassName", L""}};
-}
-
 // A component configured with one sample read service (command 5), and a line that answers what it is sent.
 class LifecycleTest : public ComponentTest {
  protected:
   void SetUp() override {
-    DescribeService(m_read, L"5", L"" SAMPLE_SERVICES_PATH, L"ReadService");
+    m_read.DescribeService(L"5", L"" SAMPLE_SERVICES_PATH, L"ReadService");
     m_host.services.nodes = {&m_read};
   }
   void BreakServiceConfiguration() { m_read.attributes.erase(L"ClassName"); }
@@ -271,7 +266,7 @@ TEST_F(LifecycleTest, StopSendReceiveDoesNotOutliveUnInitialise) {
 // An allocation failure inside a plug-in's factory is reported as out of memory, not as an unknown command.
 TEST_F(LifecycleTest, OutOfMemoryInAServiceFactoryIsReportedAsSuch) {
   doubles::FakeConfigNode exhausting;
-  DescribeService(exhausting, L"6", L"" FAILING_FACTORY_PATH, L"ExhaustsMemory");
+  exhausting.DescribeService(L"6", L"" FAILING_FACTORY_PATH, L"ExhaustsMemory");
   m_host.services.nodes.push_back(&exhausting);
   ASSERT_EQ(Initialise(), S_OK);
   FakeDeviceMessage request(L"6");

@@ -98,6 +98,11 @@ HRESULT FakeConfigNode::GetAttribute(LPCWSTR name, LPWSTR* value) {
   return HandOutText(S_OK, it->second, value);
 }
 
+void FakeConfigNode::DescribeService(LPCWSTR commandNo, LPCWSTR path, LPCWSTR className, LPCWSTR superClassName) {
+  attributes = {{L"CommandNo", commandNo}, {L"DllPath", path}, {L"ClassName", className},
+                {L"SuperClassName", superClassName}};
+}
+
 HRESULT FakeConfigNodeList::GetCount(LONG* count) {
   *count = static_cast<LONG>(nodes.size());
   return S_OK;

@@ -72,6 +72,9 @@ class FakeConfigNode final : public ComObject<ITARVO_ConfigNode> {
   HRESULT STDMETHODCALLTYPE GetText(LPWSTR* text) override;
   HRESULT STDMETHODCALLTYPE GetAttribute(LPCWSTR name, LPWSTR* value) override;
 
+  // Makes this the <Service> node of one message service class.
+  void DescribeService(LPCWSTR commandNo, LPCWSTR path, LPCWSTR className, LPCWSTR superClassName = L"");
+
   std::wstring text;
   std::map<std::wstring, std::wstring> attributes;
   HRESULT textResult = S_OK;
