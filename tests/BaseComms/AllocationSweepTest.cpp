@@ -225,10 +225,7 @@ struct Host {
                                                  {L"8", L"DelayedReadService"},
                                                  {L"9", L"ConcatenatingReadService"}};
     for (int i = 0; i < 4; ++i) {
-      serviceNodes[i].attributes = {{L"CommandNo", kClasses[i][0]},
-                                    {L"DllPath", SWEEP_WIDEN(SAMPLE_SERVICES_PATH)},
-                                    {L"ClassName", kClasses[i][1]},
-                                    {L"SuperClassName", L""}};
+      serviceNodes[i].DescribeService(kClasses[i][0], SWEEP_WIDEN(SAMPLE_SERVICES_PATH), kClasses[i][1]);
       services.nodes.push_back(&serviceNodes[i]);
     }
     releaseVersion.text = L"1.2.3";

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <initializer_list>
+#include <utility>
 
 #include "DispatchFixture.h"
 
@@ -42,6 +43,12 @@ class CommunicationDispatcherTest : public DispatchFixture {
     return service;
   }
 
+  // A service of one step that may go in parallel, and the message it sends.
+  std::pair<FakeProtocolMessage*, FakeMessageService*> OneStepService() {
+    FakeProtocolMessage* message = NewMessage();
+    return {message, ServiceWith({{message, false, true}})};
+  }
+
   Outcome Dispatch(IMessageService* service, ParallelCommunication& component) {
     Outcome outcome;
     outcome.ok = Dispatcher().DispatchService(outcome.nowSend, outcome.isServiceComplete, service, &component,
@@ -64,12 +71,9 @@ TEST_F(CommunicationDispatcherTest, ParallelTargetSendsBelowTheLimitAndOtherwise
   ParallelCommunication& b = Component(L"line");
   const LONG key = Access::Key(a);
   Access::SetParallelLimit(a, 2);
-  FakeProtocolMessage* m1 = NewMessage();
-  FakeProtocolMessage* m2 = NewMessage();
-  FakeProtocolMessage* m3 = NewMessage();
-  FakeMessageService* s1 = ServiceWith({{m1, false, true}});
-  FakeMessageService* s2 = ServiceWith({{m2, false, true}});
-  FakeMessageService* s3 = ServiceWith({{m3, false, true}});
+  auto [m1, s1] = OneStepService();
+  auto [m2, s2] = OneStepService();
+  auto [m3, s3] = OneStepService();
   Access::AddPending(a, s1);
 
   Outcome outcome = Dispatch(s1, a);
@@ -110,13 +114,11 @@ TEST_F(CommunicationDispatcherTest, AServiceThatCannotGoInParallelHoldsTheTarget
   ParallelCommunication& a = Component(L"line");
   ParallelCommunication& b = Component(L"line");
   const LONG key = Access::Key(a);
-  FakeProtocolMessage* m0 = NewMessage();
   FakeProtocolMessage* held1 = NewMessage();
   FakeProtocolMessage* held2 = NewMessage();
-  FakeProtocolMessage* other = NewMessage();
-  FakeMessageService* first = ServiceWith({{m0, false, true}});
+  auto [m0, first] = OneStepService();
   FakeMessageService* holder = ServiceWith({{held1, false, false}, {held2, false, false}});
-  FakeMessageService* waiting = ServiceWith({{other, false, true}});
+  auto [other, waiting] = OneStepService();
 
   ASSERT_TRUE(Dispatch(first, a).nowSend);
   EXPECT_EQ(Sent(a), Messages{m0});
@@ -160,13 +162,10 @@ TEST_F(CommunicationDispatcherTest, OneByOneTargetLetsOnlyTheSimplexServiceOrAnI
   const LONG key = Access::Key(a);
   FakeProtocolMessage* first = NewMessage();
   FakeProtocolMessage* last = NewMessage();
-  FakeProtocolMessage* fromB = NewMessage();
-  FakeProtocolMessage* fromA1 = NewMessage();
-  FakeProtocolMessage* fromA2 = NewMessage();
   FakeMessageService* simplex = ServiceWith({{first, false, false}, {last, true, false}});
-  FakeMessageService* sB = ServiceWith({{fromB, false, true}});
-  FakeMessageService* sA1 = ServiceWith({{fromA1, false, true}});
-  FakeMessageService* sA2 = ServiceWith({{fromA2, false, true}});
+  auto [fromB, sB] = OneStepService();
+  auto [fromA1, sA1] = OneStepService();
+  auto [fromA2, sA2] = OneStepService();
 
   // Idle line, no hold, own waiting queue empty: goes, and takes the hold.
   Outcome outcome = Dispatch(simplex, a);
@@ -229,10 +228,8 @@ TEST_F(CommunicationDispatcherTest, AMessageNeitherParkedNorSentIsReleased) {
   ParallelCommunication& stopped = Component(L"line");
   ParallelCommunication& unregistered = NewComponent();
   Access::KeyRef(unregistered) = Access::NextKey() + 100;
-  FakeProtocolMessage* m1 = NewMessage();
-  FakeProtocolMessage* m2 = NewMessage();
-  FakeMessageService* s1 = ServiceWith({{m1, false, true}});
-  FakeMessageService* s2 = ServiceWith({{m2, false, true}});
+  auto [m1, s1] = OneStepService();
+  auto [m2, s2] = OneStepService();
   Access::AddPending(stopped, s1);
   Access::AddPending(unregistered, s2);
   Access::SetStopped(stopped, true);
@@ -254,11 +251,9 @@ TEST_F(CommunicationDispatcherTest, AMessageNeitherParkedNorSentIsReleased) {
 TEST_F(CommunicationDispatcherTest, CompleteResponseFindsTheServiceThatSentTheMessage) {
   ParallelCommunication& a = Component(L"line");
   Access::SetParallelLimit(a, 3);
-  FakeProtocolMessage* m1 = NewMessage();
-  FakeProtocolMessage* m2 = NewMessage();
   FakeProtocolMessage* stranger = NewMessage();
-  FakeMessageService* s1 = ServiceWith({{m1, false, true}});
-  FakeMessageService* s2 = ServiceWith({{m2, false, true}});
+  auto [m1, s1] = OneStepService();
+  auto [m2, s2] = OneStepService();
   doubles::FakeDeviceMessage deviceMessage;
   s2->deviceMessages.push_back(&deviceMessage);
   ASSERT_TRUE(Dispatch(s1, a).nowSend);

@@ -79,11 +79,8 @@ TEST(ModesTest, ExclusiveModeValuesMapToTheTargetsHold) {
 class ServiceInformationTest : public ::testing::Test {
  protected:
   ServiceInformationTest() {
-    m_service.attributes = {{L"CommandNo", L"100"},
-                            {L"DllPath", L"services.so"},
-                            {L"ClassName", L"Reader"},
-                            {L"SuperClassName", L"Base"},
-                            {L"SupportVersion", L"1.2.3"}};
+    m_service.DescribeService(L"100", L"services.so", L"Reader", L"Base");
+    m_service.attributes[L"SupportVersion"] = L"1.2.3";
   }
 
   // A component whose configured services are m_service, in the set the configuration text chooses.

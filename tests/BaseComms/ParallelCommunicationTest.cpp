@@ -51,6 +51,29 @@ class ComponentTest : public ::testing::Test {
 
   HRESULT Initialise() { return m_component->Initialise(&m_host.info, &m_host.sink, &m_host.protocol); }
 
+  // The first Send opens m_inSend and blocks until m_release opens; later ones go through.
+  void HoldFirstSend() {
+    m_host.protocol.onSend = [this](ITARVO_ProtocolMessage*) {
+      if (m_sends++ != 0) return;
+      m_inSend.Open();
+      m_release.Wait();
+      m_firstSendReturned = true;
+    };
+  }
+
+  // StopSendReceive on a thread of its own; `returned` turns true when it came back.
+  std::thread StopOnAnotherThread(std::atomic<bool>& returned) {
+    return std::thread([this, &returned] {
+      m_component->StopSendReceive();
+      returned = true;
+    });
+  }
+
+  Gate m_inSend;
+  Gate m_release;
+  std::atomic<int> m_sends{0};
+  std::atomic<bool> m_firstSendReturned{false};
+
   // Declared before the host: results the sink keeps refer to them.
   FakeDeviceMessage m_deviceMessage;
   FakeProtocolMessage m_messages[3];
@@ -167,10 +190,7 @@ TEST_F(ComponentTest, UnInitialiseDeletesQueuedServicesAndReleasesRegisteredMess
 class LifecycleTest : public ComponentTest {
  protected:
   void SetUp() override {
-    m_read.attributes = {{L"CommandNo", L"5"},
-                         {L"DllPath", L"" SAMPLE_SERVICES_PATH},
-                         {L"ClassName", L"ReadService"},
-                         {L"SuperClassName", L""}};
+    m_read.DescribeService(L"5", L"" SAMPLE_SERVICES_PATH, L"ReadService");
     m_host.services.nodes = {&m_read};
   }
   void BreakServiceConfiguration() { m_read.attributes.erase(L"ClassName"); }
@@ -246,10 +266,7 @@ TEST_F(LifecycleTest, StopSendReceiveDoesNotOutliveUnInitialise) {
 // An allocation failure inside a plug-in's factory is reported as out of memory, not as an unknown command.
 TEST_F(LifecycleTest, OutOfMemoryInAServiceFactoryIsReportedAsSuch) {
   doubles::FakeConfigNode exhausting;
-  exhausting.attributes = {{L"CommandNo", L"6"},
-                           {L"DllPath", L"" FAILING_FACTORY_PATH},
-                           {L"ClassName", L"ExhaustsMemory"},
-                           {L"SuperClassName", L""}};
+  exhausting.DescribeService(L"6", L"" FAILING_FACTORY_PATH, L"ExhaustsMemory");
   m_host.services.nodes.push_back(&exhausting);
   ASSERT_EQ(Initialise(), S_OK);
   FakeDeviceMessage request(L"6");
@@ -312,10 +329,7 @@ TEST_F(ComponentTest, OneByOneComponentRegistersOneByOne) {
 TEST_F(ComponentTest, StopSendReceiveWaitsForTheDeliveryInProgress) {
   Access::SetCallingBack(*m_component, true);
   std::atomic<bool> returned{false};
-  std::thread stopper([&] {
-    m_component->StopSendReceive();
-    returned = true;
-  });
+  std::thread stopper = StopOnAnotherThread(returned);
   EXPECT_FALSE(WaitUntil([&] { return returned.load(); }, 50)) << "returned during the delivery";
   EXPECT_FALSE(Access::IsStopped(*m_component));
   Access::SetCallingBack(*m_component, false);
@@ -330,27 +344,17 @@ TEST_F(ComponentTest, StopSendReceiveWaitsForTheDeliveryInProgress) {
 // A real send in progress: StopSendReceive returns only after Send returned.
 TEST_F(ComponentTest, StopSendReceiveReturnsAfterTheSendInProgress) {
   ASSERT_EQ(Initialise(), S_OK);
-  Gate inSend;
-  Gate release;
-  std::atomic<bool> sendReturned{false};
-  m_host.protocol.onSend = [&](ITARVO_ProtocolMessage*) {
-    inSend.Open();
-    release.Wait();
-    sendReturned = true;
-  };
+  HoldFirstSend();
   m_messages[0].AddRef();
   Access::RequestSendMessage(*m_component, &m_messages[0]);
-  ASSERT_TRUE(inSend.Wait());
+  ASSERT_TRUE(m_inSend.Wait());
 
   std::atomic<bool> stopped{false};
-  std::thread stopper([&] {
-    m_component->StopSendReceive();
-    stopped = true;
-  });
+  std::thread stopper = StopOnAnotherThread(stopped);
   EXPECT_FALSE(WaitUntil([&] { return stopped.load(); }, 50));
-  release.Open();
+  m_release.Open();
   stopper.join();
-  EXPECT_TRUE(sendReturned);
+  EXPECT_TRUE(m_firstSendReturned);
   EXPECT_EQ(m_host.protocol.Sent().size(), 1u);
 }
 
@@ -379,20 +383,12 @@ class SendThreadTest : public ComponentTest {
 };
 
 TEST_F(SendThreadTest, MessagesQueuedWhileSendingGoOutInQueueOrder) {
-  Gate inSend;
-  Gate release;
-  std::atomic<int> sends{0};
-  m_host.protocol.onSend = [&](ITARVO_ProtocolMessage*) {
-    if (sends++ == 0) {
-      inSend.Open();
-      release.Wait();
-    }
-  };
+  HoldFirstSend();
   Queue(m_messages[0]);
-  ASSERT_TRUE(inSend.Wait());
+  ASSERT_TRUE(m_inSend.Wait());
   Queue(m_messages[2]);
   Queue(m_messages[1]);
-  release.Open();
+  m_release.Open();
   ASSERT_TRUE(WaitUntil([&] { return m_host.protocol.Sent().size() == 3; }));
 
   const std::vector<ITARVO_ProtocolMessage*> expected{&m_messages[0], &m_messages[2], &m_messages[1]};
@@ -402,18 +398,13 @@ TEST_F(SendThreadTest, MessagesQueuedWhileSendingGoOutInQueueOrder) {
 
 // Messages still queued when the thread stops are neither sent nor leaked.
 TEST_F(SendThreadTest, MessagesLeftAtStopAreReleasedUnsent) {
-  Gate inSend;
-  Gate release;
-  m_host.protocol.onSend = [&](ITARVO_ProtocolMessage*) {
-    inSend.Open();
-    release.Wait();
-  };
+  HoldFirstSend();
   Queue(m_messages[0]);
-  ASSERT_TRUE(inSend.Wait());
+  ASSERT_TRUE(m_inSend.Wait());
   Queue(m_messages[1]);
   Queue(m_messages[2]);
   Access::SignalSendStop(*m_component);  // with both events set, stop wins
-  release.Open();
+  m_release.Open();
   Access::StopSendRoutine(*m_component);
 
   EXPECT_EQ(m_host.protocol.Sent().size(), 1u);

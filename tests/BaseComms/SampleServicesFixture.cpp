@@ -53,8 +53,7 @@ SampleServicesTest::SampleServicesTest() {
   };
   for (const auto& [commandNo, path, className] : services) {
     auto node = std::make_unique<doubles::FakeConfigNode>();
-    node->attributes = {
-        {L"CommandNo", commandNo}, {L"DllPath", path}, {L"ClassName", className}, {L"SuperClassName", L""}};
+    node->DescribeService(commandNo, path, className);
     m_host.services.nodes.push_back(node.get());
     m_serviceNodes.push_back(std::move(node));
   }

@@ -189,11 +189,8 @@ TEST_F(ServiceGeneratorTest, ADuplicateVersionShowsOneMessageBoxAndFails) {
 // last; a host failure fails it with the host's code.
 TEST_F(ServiceGeneratorTest, HostFailuresSkipTheNodeOrFailTheConstructionWithTheirCode) {
   doubles::FakeConfigNode read, status;
-  read.attributes = {{L"CommandNo", L"5"}, {L"DllPath", L"" SAMPLE_SERVICES_PATH}, {L"ClassName", L"ReadService"},
-                     {L"SuperClassName", L""}};
-  status.attributes = read.attributes;
-  status.attributes[L"CommandNo"] = L"6";
-  status.attributes[L"ClassName"] = L"StatusService";
+  read.DescribeService(L"5", L"" SAMPLE_SERVICES_PATH, L"ReadService");
+  status.DescribeService(L"6", L"" SAMPLE_SERVICES_PATH, L"StatusService");
   doubles::FakeConfigNodeList services;
   services.nodes = {&read, &status};
   doubles::FakeDeviceConfig config;

@@ -31,9 +31,12 @@ class WaitingQueueTest : public ::testing::Test {
     for (const auto& message : m_messages) EXPECT_EQ(message.RefCount(), 0) << "protocol message reference";
   }
 
-  static FakeMessageService* NewService(int priority = 0) {
+  // A service of `priority` that may be asked to absorb another (`absorbs`: and agrees).
+  static FakeMessageService* NewService(int priority = 0, bool askable = false, bool absorbs = false) {
     auto* service = new FakeMessageService();
     service->priority = priority;
+    service->canConcatenate = askable;
+    service->concatenateResult = absorbs;
     return service;
   }
 
@@ -97,10 +100,8 @@ TEST_F(WaitingQueueTest, PopTakesUrgentFirstThenFirstInFirstOut) {
 TEST_F(WaitingQueueTest, LastStepEntriesAreNeverSearchedCalledOrDeleted) {
   // A live service that also stands in a last-step entry: only its own entry
   // may be found, and the last step still leaves whole through Pop.
-  auto* live = NewService();
+  auto* live = NewService(0, true, true);
   live->deviceMessages.push_back(&m_deviceMessage);
-  live->canConcatenate = true;
-  live->concatenateResult = true;
   Push(live, 0, true);
   ITARVO_DeviceResult* result = nullptr;
   bool removed = false;
@@ -178,14 +179,9 @@ TEST_F(WaitingQueueTest, CancelDropsTheEntryOnlyWhenItsServiceFinished) {
 }
 
 TEST_F(WaitingQueueTest, FindConcatenationTargetDropsAFinishedAbsorberWithItsMessage) {
-  auto* refuses = NewService(1);
-  refuses->canConcatenate = true;
-  auto* absorber = NewService(0);
-  absorber->canConcatenate = true;
-  absorber->concatenateResult = true;
-  auto* behind = NewService(0);
-  behind->canConcatenate = true;
-  behind->concatenateResult = true;
+  auto* refuses = NewService(1, true, false);
+  auto* absorber = NewService(0, true, true);
+  auto* behind = NewService(0, true, true);
   Push(absorber, 0);
   Push(behind, 1);
   Push(refuses, 2);

@@ -43,10 +43,7 @@ class LoadErrorTest : public ::testing::Test {
   LoadErrorTest() {
     for (const ServiceNode& entry : kNodes) {
       auto node = std::make_unique<doubles::FakeConfigNode>();
-      node->attributes = {{L"CommandNo", entry.commandNo},
-                          {L"DllPath", entry.module},
-                          {L"ClassName", entry.className},
-                          {L"SuperClassName", entry.superClassName}};
+      node->DescribeService(entry.commandNo, entry.module, entry.className, entry.superClassName);
       if (entry.supportVersion != nullptr) node->attributes[L"SupportVersion"] = entry.supportVersion;
       m_host.services.nodes.push_back(node.get());
       m_nodes.push_back(std::move(node));

@@ -2,7 +2,8 @@
 //
 // A double implements one or more host interfaces and counts the references
 // the code under test takes and gives back. Doubles are owned by the test
-// (on the stack or in a unique_ptr): Release never deletes them. A test reads
+// (on the stack or in a unique_ptr): Release never deletes them, unless the
+// double overrides LastReleased (an object the host creates). A test reads
 // RefCount() to see what the code under test still holds; when a double is
 // destroyed with references outstanding, or after more Releases than
 // AddRefs, the test fails. Interface lookup goes through the IIDs listed in
@@ -71,6 +72,7 @@ class ComObject : public Interfaces... {
   ULONG STDMETHODCALLTYPE Release() override {
     const int refs = --m_refs;
     EXPECT_GE(refs, 0) << "host double released more often than referenced";
+    if (refs == 0) LastReleased();
     return static_cast<ULONG>(refs < 0 ? 0 : refs);
   }
 
@@ -78,6 +80,12 @@ class ComObject : public Interfaces... {
   int RefCount() const { return m_refs.load(); }
   // Makes QueryInterface fail for `iid`, as a host without that interface.
   void Withdraw(REFIID iid) { m_withdrawn.insert(iid); }
+
+ protected:
+  // A double its creator hands over starts with the creator's reference.
+  explicit ComObject(int refs) : m_refs(refs) {}
+  // Called when the last reference is given back; may delete the double.
+  virtual void LastReleased() {}
 
  private:
   using FirstInterface = std::tuple_element_t<0, std::tuple<Interfaces...>>;

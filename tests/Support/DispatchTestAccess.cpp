@@ -60,39 +60,23 @@ void DispatchTestAccess::SetStopped(ParallelCommunication& component, bool stopp
   component.m_isStopped = stopped;
 }
 
-void DispatchTestAccess::AddPending(ParallelCommunication& component, IMessageService* service) {
-  CriticalSectionLock lock(component.m_componentLock);
-  component.m_pPendingQ->Add(service);
-}
-
-bool DispatchTestAccess::IsPending(ParallelCommunication& component, IMessageService* service) {
-  CriticalSectionLock lock(component.m_componentLock);
-  return component.m_pPendingQ->Contains(service);
-}
-
-void DispatchTestAccess::AddCommunicating(ParallelCommunication& component, IMessageService* service) {
-  CriticalSectionLock lock(component.m_componentLock);
-  component.m_pCommunicatingQ->Add(service);
-}
-
-bool DispatchTestAccess::IsCommunicating(ParallelCommunication& component, IMessageService* service) {
-  CriticalSectionLock lock(component.m_componentLock);
-  return component.m_pCommunicatingQ->Contains(service);
-}
-
-bool DispatchTestAccess::RemoveCommunicating(ParallelCommunication& component, IMessageService* service) {
-  CriticalSectionLock lock(component.m_componentLock);
-  return component.m_pCommunicatingQ->Remove(service);
-}
+// Calls on one of a component's queues, under the component lock.
+#define QUEUE_CALL(Type, Name, queue, call)                                                      \
+  Type DispatchTestAccess::Name(ParallelCommunication& component, IMessageService* service) { \
+    CriticalSectionLock lock(component.m_componentLock);                                        \
+    return component.queue->call(service);                                                      \
+  }
+QUEUE_CALL(void, AddPending, m_pPendingQ, Add)
+QUEUE_CALL(bool, IsPending, m_pPendingQ, Contains)
+QUEUE_CALL(void, AddCommunicating, m_pCommunicatingQ, Add)
+QUEUE_CALL(bool, IsCommunicating, m_pCommunicatingQ, Contains)
+QUEUE_CALL(bool, RemoveCommunicating, m_pCommunicatingQ, Remove)
+QUEUE_CALL(bool, IsWaiting, m_pWaitingQ, Contains)
+#undef QUEUE_CALL
 
 unsigned int DispatchTestAccess::WaitingSize(ParallelCommunication& component) {
   CriticalSectionLock lock(component.m_componentLock);
   return component.m_pWaitingQ->Size();
-}
-
-bool DispatchTestAccess::IsWaiting(ParallelCommunication& component, IMessageService* service) {
-  CriticalSectionLock lock(component.m_componentLock);
-  return component.m_pWaitingQ->Contains(service);
 }
 
 void DispatchTestAccess::OpenSendList(ParallelCommunication& component) {

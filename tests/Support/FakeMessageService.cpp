@@ -52,6 +52,19 @@ void FakeMessageService::Record(ServiceProbe::Call call) const {
   ++m_probe->calls[call];
 }
 
+// The calls that only record themselves and answer what the test set.
+#define FAKE_SERVICE_ANSWER(Type, Method, member) \
+  Type FakeMessageService::Method() {             \
+    Record(ServiceProbe::k##Method);              \
+    return member;                                \
+  }
+FAKE_SERVICE_ANSWER(bool, IsFinished, finished)
+FAKE_SERVICE_ANSWER(bool, CanConcatenate, canConcatenate)
+FAKE_SERVICE_ANSWER(bool, NeedsTimeWatch, needsTimeWatch)
+FAKE_SERVICE_ANSWER(bool, IsForbiddenOnLocked, forbiddenOnLocked)
+FAKE_SERVICE_ANSWER(int, GetPriority, priority)
+#undef FAKE_SERVICE_ANSWER
+
 bool FakeMessageService::InitialiseService(ITARVO_DeviceMessage* message, ITARVO_DeviceConfig*) {
   Record(ServiceProbe::kInitialise);
   deviceMessages.push_back(message);
@@ -70,22 +83,12 @@ void FakeMessageService::GetDeviceMessages(std::list<const ITARVO_DeviceMessage*
   messages.insert(messages.end(), deviceMessages.begin(), deviceMessages.end());
 }
 
-bool FakeMessageService::IsFinished() {
-  Record(ServiceProbe::kIsFinished);
-  return finished;
-}
-
 bool FakeMessageService::HasDeviceMessage(const ITARVO_DeviceMessage* message) {
   Record(ServiceProbe::kHasDeviceMessage);
   for (const ITARVO_DeviceMessage* served : deviceMessages) {
     if (served == message) return true;
   }
   return false;
-}
-
-bool FakeMessageService::CanConcatenate() {
-  Record(ServiceProbe::kCanConcatenate);
-  return canConcatenate;
 }
 
 bool FakeMessageService::ConcatenateService(std::list<ITARVO_DeviceResult*>& results, IMessageService* other) {
@@ -128,25 +131,10 @@ bool FakeMessageService::IsOwnProtocolMessage(ITARVO_ProtocolMessage* message) {
   return ownMessages.count(message) != 0;
 }
 
-bool FakeMessageService::NeedsTimeWatch() {
-  Record(ServiceProbe::kNeedsTimeWatch);
-  return needsTimeWatch;
-}
-
 bool FakeMessageService::IsTimeUp(DWORD tickCount) {
   Record(ServiceProbe::kIsTimeUp);
   lastTickCount = tickCount;
   return timeUp;
-}
-
-bool FakeMessageService::IsForbiddenOnLocked() {
-  Record(ServiceProbe::kIsForbiddenOnLocked);
-  return forbiddenOnLocked;
-}
-
-int FakeMessageService::GetPriority() {
-  Record(ServiceProbe::kGetPriority);
-  return priority;
 }
 
 }  // namespace doubles

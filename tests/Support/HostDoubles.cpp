@@ -98,6 +98,11 @@ HRESULT FakeConfigNode::GetAttribute(LPCWSTR name, LPWSTR* value) {
   return HandOutText(S_OK, it->second, value);
 }
 
+void FakeConfigNode::DescribeService(LPCWSTR commandNo, LPCWSTR path, LPCWSTR className, LPCWSTR superClassName) {
+  attributes = {{L"CommandNo", commandNo}, {L"DllPath", path}, {L"ClassName", className},
+                {L"SuperClassName", superClassName}};
+}
+
 HRESULT FakeConfigNodeList::GetCount(LONG* count) {
   *count = static_cast<LONG>(nodes.size());
   return S_OK;
@@ -270,7 +275,7 @@ namespace {
 std::atomic<int> g_liveResults{0};
 }
 
-FakeDeviceResult::FakeDeviceResult() { ++g_liveResults; }
+FakeDeviceResult::FakeDeviceResult() : ComObject(1) { ++g_liveResults; }
 
 FakeDeviceResult::~FakeDeviceResult() {
   if (m_pMessage != nullptr) m_pMessage->Release();
@@ -278,23 +283,6 @@ FakeDeviceResult::~FakeDeviceResult() {
 }
 
 int FakeDeviceResult::LiveCount() { return g_liveResults.load(); }
-
-HRESULT FakeDeviceResult::QueryInterface(REFIID riid, void** ppv) {
-  if (ppv == nullptr) return E_POINTER;
-  *ppv = nullptr;
-  if (riid != IID_IUnknown && riid != IID_ITARVO_DeviceResult) return E_NOINTERFACE;
-  *ppv = static_cast<ITARVO_DeviceResult*>(this);
-  AddRef();
-  return S_OK;
-}
-
-ULONG FakeDeviceResult::AddRef() { return static_cast<ULONG>(++m_refs); }
-
-ULONG FakeDeviceResult::Release() {
-  const int refs = --m_refs;
-  if (refs == 0) delete this;
-  return static_cast<ULONG>(refs);
-}
 
 HRESULT FakeDeviceResult::SetResult(ITARVO_DeviceMessage* message, LONG resultCode, LONG complete, ULONG count,
                                     const BYTE* bytes) {

@@ -72,6 +72,9 @@ class FakeConfigNode final : public ComObject<ITARVO_ConfigNode> {
   HRESULT STDMETHODCALLTYPE GetText(LPWSTR* text) override;
   HRESULT STDMETHODCALLTYPE GetAttribute(LPCWSTR name, LPWSTR* value) override;
 
+  // Makes this the <Service> node of one message service class.
+  void DescribeService(LPCWSTR commandNo, LPCWSTR path, LPCWSTR className, LPCWSTR superClassName = L"");
+
   std::wstring text;
   std::map<std::wstring, std::wstring> attributes;
   HRESULT textResult = S_OK;
@@ -175,16 +178,11 @@ class FakeProtocolComms final : public ComObject<ITARVO_ProtocolComms, ITARVO_Ru
 
 // A device result as the host makes them: created through COM, destroyed by
 // its last Release.
-class FakeDeviceResult final : public ITARVO_DeviceResult {
+class FakeDeviceResult final : public ComObject<ITARVO_DeviceResult> {
  public:
-  FakeDeviceResult();
-  ~FakeDeviceResult();
-  FakeDeviceResult(const FakeDeviceResult&) = delete;
-  FakeDeviceResult& operator=(const FakeDeviceResult&) = delete;
+  FakeDeviceResult();  // with the creator's reference
+  ~FakeDeviceResult() override;
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
-  ULONG STDMETHODCALLTYPE AddRef() override;
-  ULONG STDMETHODCALLTYPE Release() override;
   HRESULT STDMETHODCALLTYPE SetResult(ITARVO_DeviceMessage* message, LONG resultCode, LONG complete, ULONG count,
                                       const BYTE* bytes) override;
   HRESULT STDMETHODCALLTYPE GetComplete(LONG* complete) override;
@@ -196,7 +194,8 @@ class FakeDeviceResult final : public ITARVO_DeviceResult {
   static int LiveCount();
 
  private:
-  std::atomic<int> m_refs{1};
+  void LastReleased() override { delete this; }
+
   ITARVO_DeviceMessage* m_pMessage = nullptr;  // one reference
   LONG m_code = 0;
   LONG m_complete = 0;

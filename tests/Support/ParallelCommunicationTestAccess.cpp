@@ -20,10 +20,14 @@ void Replace(Interface*& member, Interface* replacement) {
 
 using Access = ParallelCommunicationTestAccess;
 
-ITARVO_DeviceConfig* Access::DeviceConfig(ParallelCommunication& c) {
-  CriticalSectionLock lock(c.m_componentLock);
-  return c.m_pDeviceConfig;
-}
+// Reads of members the component lock guards.
+#define LOCKED_READ(Type, Name, expression)    \
+  Type Access::Name(ParallelCommunication& c) { \
+    CriticalSectionLock lock(c.m_componentLock); \
+    return expression;                           \
+  }
+
+LOCKED_READ(ITARVO_DeviceConfig*, DeviceConfig, c.m_pDeviceConfig)
 LONG Access::ParallelLimit(ParallelCommunication& c) { return c.m_parallelLimit; }
 DWORD Access::ReleaseVersion(ParallelCommunication& c) { return c.m_releaseVersion; }
 DWORD Access::RuntimeVersion(ParallelCommunication& c) { return c.m_runtimeVersion; }
@@ -31,14 +35,8 @@ tagTransferMode Access::DefaultTransferMode(ParallelCommunication& c) { return c
 LONG Access::DispatchKey(ParallelCommunication& c) { return c.m_dispatchKey; }
 bool Access::HasSendThread(ParallelCommunication& c) { return c.m_hSendThread != nullptr; }
 bool Access::HasTimeWatchThread(ParallelCommunication& c) { return c.m_hTimeWatchThread != nullptr; }
-bool Access::HasServiceGenerator(ParallelCommunication& c) {
-  CriticalSectionLock lock(c.m_componentLock);
-  return c.m_pServiceGenerator != nullptr;
-}
-bool Access::IsStopped(ParallelCommunication& c) {
-  CriticalSectionLock lock(c.m_componentLock);
-  return c.m_isStopped;
-}
+LOCKED_READ(bool, HasServiceGenerator, c.m_pServiceGenerator != nullptr)
+LOCKED_READ(bool, IsStopped, c.m_isStopped)
 void Access::SetSending(ParallelCommunication& c, bool sending) {
   CriticalSectionLock lock(c.m_componentLock);
   c.m_isSending = sending;
@@ -69,10 +67,7 @@ bool Access::IsRegistered(ParallelCommunication& c, ITARVO_DeviceMessage* messag
   CriticalSectionLock lock(c.m_componentLock);
   return c.m_pDeviceMessages->count(message) != 0;
 }
-std::size_t Access::RegistrySize(ParallelCommunication& c) {
-  CriticalSectionLock lock(c.m_componentLock);
-  return c.m_pDeviceMessages->size();
-}
+LOCKED_READ(std::size_t, RegistrySize, c.m_pDeviceMessages->size())
 void Access::AddCommunicating(ParallelCommunication& c, IMessageService* service) {
   CriticalSectionLock lock(c.m_componentLock);
   c.m_pCommunicatingQ->Add(service);
@@ -92,14 +87,8 @@ void Access::AddPending(ParallelCommunication& c, IMessageService* service) {
   CriticalSectionLock lock(c.m_componentLock);
   c.m_pPendingQ->Add(service);
 }
-unsigned int Access::CommunicatingCount(ParallelCommunication& c) {
-  CriticalSectionLock lock(c.m_componentLock);
-  return c.m_pCommunicatingQ->Size();
-}
-unsigned int Access::PendingCount(ParallelCommunication& c) {
-  CriticalSectionLock lock(c.m_componentLock);
-  return c.m_pPendingQ->Size();
-}
+LOCKED_READ(unsigned int, CommunicatingCount, c.m_pCommunicatingQ->Size())
+LOCKED_READ(unsigned int, PendingCount, c.m_pPendingQ->Size())
 void Access::ClearQueues(ParallelCommunication& c) {
   CriticalSectionLock lock(c.m_componentLock);
   c.m_pCommunicatingQ->Clear();
@@ -145,3 +134,5 @@ LONG Access::CreateDeviceResult(ParallelCommunication& c, ITARVO_DeviceMessage* 
                                 LONG dataSize, unsigned char* data, ITARVO_DeviceResult** result) {
   return c.CreateDeviceResult(message, errorCode, complete, dataSize, data, result);
 }
+
+#undef LOCKED_READ
