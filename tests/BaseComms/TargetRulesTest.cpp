@@ -50,12 +50,17 @@ TEST_F(TargetRulesTest, OneByOneTargetWaitsForTheAnswerWhateverTheLimit) {
   first->steps = {{onLine, false, true}};
   FakeMessageService* second = NewService();
   second->steps = {{parked, false, true}};
+  FakeProtocolMessage* parkedToo = NewMessage();
+  FakeMessageService* third = NewService();
+  third->steps = {{parkedToo, false, true}};
 
   bool nowSend = false;
   bool complete = false;
   ASSERT_TRUE(Dispatcher().DispatchService(nowSend, complete, first, &a, key));
   EXPECT_EQ(Sent(a), Messages{onLine});
   ASSERT_TRUE(Dispatcher().DispatchService(nowSend, complete, second, &b, key));
+  EXPECT_FALSE(nowSend);
+  ASSERT_TRUE(Dispatcher().DispatchService(nowSend, complete, third, &a, key));
   EXPECT_FALSE(nowSend);
 
   Dispatcher().DispatchNextService(key);
@@ -72,6 +77,19 @@ TEST_F(TargetRulesTest, OneByOneTargetWaitsForTheAnswerWhateverTheLimit) {
   EXPECT_EQ(answered, first);
   Dispatcher().DispatchNextService(key);
   EXPECT_EQ(Sent(b), Messages{parked});
+  EXPECT_TRUE(Sent(a).empty()) << "one message per call while one by one";
+
+  // Nothing on the line, but a service holds the target: the parked one waits.
+  second->serviceCompleteOnResponse = true;
+  ASSERT_EQ(Dispatcher().CompleteResponse(results, again, serviceDone, transferDone, messages, parked, &b, key),
+            second);
+  FakeMessageService* holder = NewService();
+  ASSERT_TRUE(Dispatcher().SetTransferMode(TRANSFER_MODE_ONE_BY_ONE, holder, key, &b));
+  Dispatcher().DispatchNextService(key);
+  EXPECT_TRUE(Sent(a).empty()) << "another service holds the target";
+  ASSERT_TRUE(Dispatcher().SetTransferMode(TRANSFER_MODE_PARALLEL, holder, key, &b));
+  Dispatcher().DispatchNextService(key);
+  EXPECT_EQ(Sent(a), Messages{parkedToo});
 }
 
 // A holder that fails is dropped with its hold: its component must not stay
