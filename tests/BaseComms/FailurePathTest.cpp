@@ -92,6 +92,15 @@ TEST_F(FailurePathTest, AFirstStepThatCannotBeMadeRefusesTheRequestAndKeepsNothi
   EXPECT_TRUE(Received().empty());
 }
 
+// A step that makes results and then neither a message nor the service's end
+// fails: the request is refused and those results are released, not delivered.
+TEST_F(FailurePathTest, AFailedStepReleasesTheResultsItMade) {
+  auto* service = new FakeMessageService();
+  service->resultsOnCreate.push_back(sampletest::MakeResult(&m_scripted, 0));
+  ExpectRefused(service, m_scripted, QTM_RESULT_COMMS_FAILED);
+  EXPECT_TRUE(Received().empty());
+}
+
 TEST_F(FailurePathTest, AFailureWhenADelayedServiceComesDueEndsItsRequestOnce) {
   FakeMessageService* delayed = Prepare(new FakeMessageService(), &m_protocol[0]);
   delayed->needsTimeWatch = true;

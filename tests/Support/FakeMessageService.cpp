@@ -98,10 +98,12 @@ bool FakeMessageService::ConcatenateService(std::list<ITARVO_DeviceResult*>& res
   return joined;
 }
 
-ITARVO_ProtocolMessage* FakeMessageService::CreateProtocolMessage(std::list<ITARVO_DeviceResult*>&,
+ITARVO_ProtocolMessage* FakeMessageService::CreateProtocolMessage(std::list<ITARVO_DeviceResult*>& results,
                                                                   bool* isServiceComplete, bool* allowParallel) {
   Record(ServiceProbe::kCreateProtocolMessage);
   if (onCreateProtocolMessage) onCreateProtocolMessage();
+  results.insert(results.end(), resultsOnCreate.begin(), resultsOnCreate.end());
+  resultsOnCreate.clear();
   Step step;
   if (!steps.empty()) {
     step = steps.front();

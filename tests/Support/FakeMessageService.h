@@ -114,6 +114,8 @@ class FakeMessageService final : public IMessageService {
   // Runs first in CreateProtocolMessage; a test may throw from it to play a
   // step that fails (an allocation, a broken service).
   std::function<void()> onCreateProtocolMessage;
+  // Handed out, with their references, by the next CreateProtocolMessage.
+  std::vector<ITARVO_DeviceResult*> resultsOnCreate;
   // Optional hooks, run instead of the plain answers.
   std::function<ITARVO_DeviceResult*(ITARVO_DeviceMessage*)> onCancel;  // default: null result
   std::function<bool(std::list<ITARVO_DeviceResult*>&, IMessageService*)> onConcatenate;
