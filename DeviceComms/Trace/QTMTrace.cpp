@@ -239,7 +239,7 @@ void QTMTraceCategory(const char* category, const char* format, va_list argument
   qtmtrace::WriteCategoryLine(category, format, arguments);
 }
 
-void QTMTraceCategoryF(const char* category, const char* format, ...) {
+void(QTMTraceCategoryF)(const char* category, const char* format, ...) {
   if (!qtmtrace::TraceWanted() || format == nullptr) return;
   va_list arguments;
   va_start(arguments, format);
@@ -247,7 +247,7 @@ void QTMTraceCategoryF(const char* category, const char* format, ...) {
   va_end(arguments);
 }
 
-void QTMTraceDevice(const char* format, ...) {
+void(QTMTraceDevice)(const char* format, ...) {
   if (!qtmtrace::TraceWanted() || format == nullptr) return;
   va_list arguments;
   va_start(arguments, format);
