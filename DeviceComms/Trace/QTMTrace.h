@@ -12,14 +12,16 @@
 // name (at the end of this file) that make this check at the call site, so
 // that a trace switched off costs neither a call nor its arguments'
 // evaluation (arguments must therefore not have side effects the caller
-// needs). Otherwise a trace holds the process's trace lock for its
-// whole length and the named trace mutex briefly for each filter check and
-// for the output. When the viewer lags more than 900 lines behind, a writer
+// needs). Otherwise the filter is read without a lock and the line is
+// formatted on the stack; only the copy into the ring holds the process's
+// trace lock and the named trace mutex (the viewer's event is set after the
+// mutex is left). When the viewer lags more than 900 lines behind, a writer
 // waits (1 ms at a time) until it catches up or switches tracing off, but
 // never longer than kLineWaitMs (TraceLayout.h) for one line, mutex waits
-// included: then the line is dropped and counted for the viewer, and until
-// the viewer takes lines again further lines are dropped without waiting.
-// When the ring is full and the viewer is gone (killed), tracing is switched
+// included (counted from the line's first wait): then the line is dropped
+// and counted for the viewer, and until the viewer takes lines again
+// further lines are dropped without waiting. When the ring is full and the
+// viewer is gone (killed), tracing is switched
 // off. No trace ever blocks without bound.
 //
 // Thread-safety: every function may be called from any thread. No function
