@@ -177,10 +177,10 @@ PutOutcome PutLineLocked(BYTE* view, const char* line, std::size_t length, bool 
 }
 
 // One pass of putting a line: takes the trace mutex once (counting the
-// line as dropped when that fails within the budget), and sets the viewer's
-// event after leaving it, so that neither the viewer nor another writer
-// waits for the mutex during that system call. The trace lock keeps the
-// channel (the view, the mutex and the event) open meanwhile.
+// line as dropped when that fails within the budget). The trace lock keeps
+// the channel (the view and the mutex) open meanwhile. The caller sets the
+// viewer's event for kPutIntoEmptyRing after leaving the trace lock, so that
+// neither the viewer nor another writer waits during that system call.
 PutOutcome PutLinePass(const char* line, std::size_t length, bool waited) REQUIRES(g_traceLock) {
   PutOutcome outcome = PutOutcome::kDone;
   {
@@ -192,7 +192,6 @@ PutOutcome PutLinePass(const char* line, std::size_t length, bool waited) REQUIR
     BYTE* view = ChannelViewLocked();
     if (view != nullptr) outcome = PutLineLocked(view, line, length, waited);
   }
-  if (outcome == PutOutcome::kPutIntoEmptyRing) g_traceEvent.Set();
   return outcome;
 }
 
@@ -200,20 +199,21 @@ PutOutcome PutLinePass(const char* line, std::size_t length, bool waited) REQUIR
 // mutex once, and between them the viewer drains. A draining viewer makes
 // room within microseconds, so the first passes only yield the processor;
 // then each waits a millisecond (a viewer that does not drain costs the
-// writer no processor time while the line's budget runs out).
-void PutLineWaiting(const char* line, std::size_t length) REQUIRES(g_traceLock) {
+// writer no processor time while the line's budget runs out). Returns the
+// last pass's outcome (never kWaitForRoom).
+PutOutcome PutLineWaiting(const char* line, std::size_t length) REQUIRES(g_traceLock) {
   constexpr int kYieldingPasses = 64;
   for (int pass = 0;; ++pass) {
     Sleep(pass < kYieldingPasses ? 0 : 1);
-    if (PutLinePass(line, length, true) != PutOutcome::kWaitForRoom) return;
+    const PutOutcome outcome = PutLinePass(line, length, true);
+    if (outcome != PutOutcome::kWaitForRoom) return outcome;
   }
 }
 
 // The viewer's filter, read without the trace mutex: byte by byte, each
-// atomically (the viewer writes it so), from a view that stays readable
-// after the channel closes (it then reads as zeros: an empty filter).
+// atomically (the viewer writes it so). The trace lock keeps the view open.
 // A line that races with a change of the filter may see part of each.
-void ReadFilter(BYTE* view, char (&filter)[kFilterSize]) {
+void ReadFilter(BYTE* view, char (&filter)[kFilterSize]) REQUIRES(g_traceLock) {
   for (std::size_t i = 0; i + 1 < kFilterSize; ++i) {
     filter[i] = static_cast<char>(std::atomic_ref<BYTE>(view[kFilterOffset + i]).load(std::memory_order_relaxed));
   }
@@ -222,44 +222,56 @@ void ReadFilter(BYTE* view, char (&filter)[kFilterSize]) {
 
 // Writes one formatted line to the channel and to the host's sink, each when
 // it takes the category; the caller checked TraceWanted. The flag and the
-// filter are read and the line is formatted on the stack without any lock,
-// so that writers of this process format side by side; then the trace lock
-// and the trace mutex are taken once, for the copy into the ring (more
-// holds of the mutex only while the line waits for room). Nothing is
-// allocated.
+// filter are read under the trace lock alone, the line is formatted on the
+// stack without any lock, so that writers of this process format side by
+// side; then the trace lock and the trace mutex are taken once, for the
+// copy into the ring (more holds of the mutex only while the line waits for
+// room). Nothing is allocated.
 void WriteCategoryLine(const char* category, const char* format, va_list arguments) {
   if (category == nullptr) category = "";
   LineBudget budget;
   char line[kMaxLineLength + 2];
   std::size_t length = kMaxLineLength + 1;  // nothing formatted yet
-  BYTE* view = g_channelView.load(std::memory_order_acquire);  // pairs with the open's release
-  if (view != nullptr && std::atomic_ref<BYTE>(view[kFlagOffset]).load(std::memory_order_relaxed) != 0) {
-    char filter[kFilterSize];
-    ReadFilter(view, filter);
-    if (FilterAllows(filter, category)) {
-      va_list copy;
-      va_copy(copy, arguments);
-      length = FormatLine(line, sizeof line, filter, category, format, copy);
-      va_end(copy);
+  char filter[kFilterSize];
+  bool toFormat = false;
+  {
+    CQTMTraceLockGuard lock(g_traceLock);
+    BYTE* view = g_channelView.load(std::memory_order_acquire);  // pairs with the open's release
+    if (view != nullptr && std::atomic_ref<BYTE>(view[kFlagOffset]).load(std::memory_order_relaxed) != 0) {
+      ReadFilter(view, filter);
+      toFormat = FilterAllows(filter, category);
     }
+  }
+  if (toFormat) {
+    va_list copy;
+    va_copy(copy, arguments);
+    length = FormatLine(line, sizeof line, filter, category, format, copy);
+    va_end(copy);
   }
   const bool toChannel = length <= kMaxLineLength;
   if (!toChannel && !g_sinkOn.load(std::memory_order_relaxed)) return;
-  // The trace lock keeps the channel from closing while this line is in its
-  // view, and guards the sink.
-  CQTMTraceLockGuard lock(g_traceLock);
-  const bool waitForRoom = toChannel && PutLinePass(line, length, false) == PutOutcome::kWaitForRoom;
-  if (SinkWants(category)) {
-    // The sink gets the channel's line when there is one; otherwise the
-    // line without the prefix (the prefix follows the viewer's filter).
-    if (!toChannel) {
-      const char* const marker = category[0] == 'e' ? "ERROR: " : "";
-      const int used = std::snprintf(line, sizeof line, "%s", marker);
-      std::vsnprintf(line + used, sizeof line - static_cast<std::size_t>(used), format, arguments);
+  bool wakeViewer = false;
+  {
+    // The trace lock keeps the channel from closing while this line is in
+    // its view, and guards the sink.
+    CQTMTraceLockGuard lock(g_traceLock);
+    PutOutcome outcome = toChannel ? PutLinePass(line, length, false) : PutOutcome::kDone;
+    if (SinkWants(category)) {
+      // The sink gets the channel's line when there is one; otherwise the
+      // line without the prefix (the prefix follows the viewer's filter).
+      if (!toChannel) {
+        const char* const marker = category[0] == 'e' ? "ERROR: " : "";
+        const int used = std::snprintf(line, sizeof line, "%s", marker);
+        std::vsnprintf(line + used, sizeof line - static_cast<std::size_t>(used), format, arguments);
+      }
+      SinkPut(line);
     }
-    SinkPut(line);
+    if (outcome == PutOutcome::kWaitForRoom) outcome = PutLineWaiting(line, length);
+    wakeViewer = outcome == PutOutcome::kPutIntoEmptyRing;
   }
-  if (waitForRoom) PutLineWaiting(line, length);
+  // Outside the trace lock: other writers of this process do not wait for
+  // this system call (the event stays usable until the channel has closed).
+  if (wakeViewer) g_traceEvent.Set();
 }
 
 }  // namespace
@@ -335,8 +347,13 @@ void QTMTracePutLine(const char* line) {
   if (line == nullptr) return;
   const std::size_t length = strnlen(line, kMaxLineLength + 1);
   if (length > kMaxLineLength) return;
-  // The trace lock keeps the channel open while the line goes in.
-  CQTMTraceLockGuard lock(g_traceLock);
   LineBudget budget;
-  if (PutLinePass(line, length, false) == PutOutcome::kWaitForRoom) PutLineWaiting(line, length);
+  PutOutcome outcome = PutOutcome::kDone;
+  {
+    // The trace lock keeps the channel open while the line goes in.
+    CQTMTraceLockGuard lock(g_traceLock);
+    outcome = PutLinePass(line, length, false);
+    if (outcome == PutOutcome::kWaitForRoom) outcome = PutLineWaiting(line, length);
+  }
+  if (outcome == PutOutcome::kPutIntoEmptyRing) g_traceEvent.Set();
 }
