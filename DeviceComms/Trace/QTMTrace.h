@@ -12,10 +12,10 @@
 // name (at the end of this file) that make this check at the call site, so
 // that a trace switched off costs neither a call nor its arguments'
 // evaluation (arguments must therefore not have side effects the caller
-// needs). Otherwise the filter is read without a lock and the line is
-// formatted on the stack; only the copy into the ring holds the process's
-// trace lock and the named trace mutex (the viewer's event is set after
-// both are left). When the viewer lags more than 900 lines behind, a writer
+// needs). Otherwise the filter is read under the process's trace lock alone
+// (briefly) and the line is formatted on the stack without any lock; only
+// the copy into the ring holds the trace lock and the named trace mutex (the
+// viewer's event is set after both are left). When the viewer lags more than 900 lines behind, a writer
 // waits (1 ms at a time) until it catches up or switches tracing off, but
 // never longer than kLineWaitMs (TraceLayout.h) for one line, mutex waits
 // included (counted from the line's first wait): then the line is dropped
