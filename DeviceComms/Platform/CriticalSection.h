@@ -1,8 +1,9 @@
 // CriticalSection.h: Win32 critical sections and a scoped guard.
 //
 // A CRITICAL_SECTION is a re-entrant lock of this process: the owning thread
-// may enter it again and must leave it as often as it entered. It is
-// initialised in place and never copied or moved.
+// may enter it again and must leave it as often as it entered. A thread
+// that finds it taken spins briefly before it sleeps. It is initialised in
+// place and never copied or moved.
 //
 // Exported, so that a host's objects can lock the same way as the
 // component's. Code above the platform layer takes critical sections through

@@ -41,3 +41,11 @@ BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
 
 // The kernel's id of the calling thread.
 DWORD GetCurrentThreadId();
+
+// Tells the processor that the thread spins waiting for another (a pause
+// hint): for short spins before a blocking wait.
+inline void YieldProcessor() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#endif
+}

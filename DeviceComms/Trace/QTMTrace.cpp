@@ -1,5 +1,6 @@
 #include "Trace/QTMTrace.h"
 
+#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -15,20 +16,27 @@ namespace qtmtrace {
 namespace {
 
 // The process's file name without folder and extension, in lower case;
-// filled at the first prefix that shows it (the file name never changes).
-char g_moduleName[MAX_PATH] GUARDED_BY(g_traceLock);
-bool g_moduleNameKnown GUARDED_BY(g_traceLock) = false;
+// filled once, under the trace lock, at the first prefix that shows it, and
+// only read after that (the file name never changes). The flag is released
+// after the fill, so a reader that sees it set sees the whole name.
+char g_moduleName[MAX_PATH];
+std::atomic<bool> g_moduleNameKnown{false};
 
-void FillModuleName() REQUIRES(g_traceLock) {
-  if (g_moduleNameKnown) return;
-  char path[MAX_PATH] = {};
-  GetModuleFileNameA(nullptr, path, MAX_PATH);
-  const char* base = std::strrchr(path, '/');
-  base = base != nullptr ? base + 1 : path;
-  std::snprintf(g_moduleName, sizeof g_moduleName, "%s", base);
-  if (char* dot = std::strrchr(g_moduleName, '.')) *dot = '\0';
-  for (char* c = g_moduleName; *c != '\0'; ++c) *c = static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
-  g_moduleNameKnown = true;
+const char* ModuleName() {
+  if (!g_moduleNameKnown.load(std::memory_order_acquire)) {
+    CQTMTraceLockGuard lock(g_traceLock);
+    if (!g_moduleNameKnown.load(std::memory_order_relaxed)) {
+      char path[MAX_PATH] = {};
+      GetModuleFileNameA(nullptr, path, MAX_PATH);
+      const char* base = std::strrchr(path, '/');
+      base = base != nullptr ? base + 1 : path;
+      std::snprintf(g_moduleName, sizeof g_moduleName, "%s", base);
+      if (char* dot = std::strrchr(g_moduleName, '.')) *dot = '\0';
+      for (char* c = g_moduleName; *c != '\0'; ++c) *c = static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
+      g_moduleNameKnown.store(true, std::memory_order_release);
+    }
+  }
+  return g_moduleName;
 }
 
 // Milliseconds of the performance counter modulo 10000, or -1 when the
@@ -44,13 +52,15 @@ int Milliseconds() {
 // The wait budget of one line: every wait for the trace mutex and for room
 // in the ring while this thread builds and puts one line shares kLineWaitMs.
 // The outermost budget on the thread counts; nested ones (the filter checks
-// and the output inside a whole trace) use what is left of it.
+// and the output inside a whole trace) use what is left of it. The budget's
+// clock starts at the line's first wait (the first call of Remaining), so a
+// line that never waits never reads the clock.
 class LineBudget {
  public:
   LineBudget() : m_outermost(!t_active) {
     if (m_outermost) {
       t_active = true;
-      t_start = GetTickCount();
+      t_started = false;
     }
   }
   ~LineBudget() {
@@ -62,17 +72,24 @@ class LineBudget {
   // Milliseconds left; the whole budget outside any line.
   static DWORD Remaining() {
     if (!t_active) return kLineWaitMs;
+    if (!t_started) {
+      t_started = true;
+      t_start = GetTickCount();
+      return kLineWaitMs;
+    }
     const DWORD spent = GetTickCount() - t_start;
     return spent < kLineWaitMs ? kLineWaitMs - spent : 0;
   }
 
  private:
   static thread_local bool t_active;
+  static thread_local bool t_started;
   static thread_local DWORD t_start;
   const bool m_outermost;
 };
 
 thread_local bool LineBudget::t_active = false;
+thread_local bool LineBudget::t_started = false;
 thread_local DWORD LineBudget::t_start = 0;
 
 // Counts a line that a writer gave up on, for the viewer to report. Atomic,
@@ -97,14 +114,11 @@ bool Append(char* out, std::size_t size, std::size_t& used, const char* text) {
 // than kMaxLineLength when the line does not fit a slot (it is then dropped
 // whole, as QTMTracePutLine drops it).
 std::size_t FormatLine(char* out, std::size_t size, const char* filter, const char* category, const char* format,
-                       va_list arguments) REQUIRES(g_traceLock) {
+                       va_list arguments) {
   std::size_t used = 0;
   out[0] = '\0';
   bool fits = true;
-  if (std::strchr(filter, '@') != nullptr) {
-    FillModuleName();
-    fits = Append(out, size, used, g_moduleName);
-  }
+  if (std::strchr(filter, '@') != nullptr) fits = Append(out, size, used, ModuleName());
   char part[32];
   if (fits && std::strchr(filter, 'I') != nullptr) {
     std::snprintf(part, sizeof part, "(%02X)", GetCurrentThreadId());
@@ -125,12 +139,13 @@ std::size_t FormatLine(char* out, std::size_t size, const char* filter, const ch
   return used + static_cast<std::size_t>(formatted);
 }
 
-enum class PutOutcome { kDone, kWaitForRoom };
+// kPutIntoEmptyRing: the line is in and the viewer's event is to be set.
+enum class PutOutcome { kDone, kPutIntoEmptyRing, kWaitForRoom };
 
 // One pass of putting a line into the ring, with the trace mutex held.
-// The viewer's event is set only when the ring was empty: a viewer takes
-// every pending line per wake-up, so a viewer that is not waiting finds
-// this line with the others, and a system call per line is saved.
+// The viewer's event is to be set only when the ring was empty: a viewer
+// takes every pending line per wake-up, so a viewer that is not waiting
+// finds this line with the others, and a system call per line is saved.
 PutOutcome PutLineLocked(BYTE* view, const char* line, std::size_t length, bool waited) REQUIRES(g_traceMutex) {
   if (waited && view[kFlagOffset] == 0) return PutOutcome::kDone;  // switched off while we waited: drop the line
   // A process that died holding the mutex may have left odd numbers.
@@ -142,8 +157,7 @@ PutOutcome PutLineLocked(BYTE* view, const char* line, std::size_t length, bool 
     std::memcpy(Slot(view, index), line, length + 1);
     WriteLong(view, kWriteIndexOffset, (index + 1) % kSlotCount);
     WriteLong(view, kPendingOffset, pending + 1);
-    if (pending == 0) g_traceEvent.Set();
-    return PutOutcome::kDone;
+    return pending == 0 ? PutOutcome::kPutIntoEmptyRing : PutOutcome::kDone;
   }
   // The ring is full. Nobody will drain it when the viewer is gone: then
   // tracing is switched off for every writer.
@@ -162,65 +176,102 @@ PutOutcome PutLineLocked(BYTE* view, const char* line, std::size_t length, bool 
   return PutOutcome::kWaitForRoom;
 }
 
+// One pass of putting a line: takes the trace mutex once (counting the
+// line as dropped when that fails within the budget). The trace lock keeps
+// the channel (the view and the mutex) open meanwhile. The caller sets the
+// viewer's event for kPutIntoEmptyRing after leaving the trace lock, so that
+// neither the viewer nor another writer waits during that system call.
+PutOutcome PutLinePass(const char* line, std::size_t length, bool waited) REQUIRES(g_traceLock) {
+  PutOutcome outcome = PutOutcome::kDone;
+  {
+    CQTMTraceMutexGuard mutex(g_traceMutex, &LineBudget::Remaining);
+    if (!mutex.Owns()) {
+      CountDroppedLine();
+      return PutOutcome::kDone;
+    }
+    BYTE* view = ChannelViewLocked();
+    if (view != nullptr) outcome = PutLineLocked(view, line, length, waited);
+  }
+  return outcome;
+}
+
 // The passes after the first, for a line waiting for room: each takes the
 // mutex once, and between them the viewer drains. A draining viewer makes
 // room within microseconds, so the first passes only yield the processor;
 // then each waits a millisecond (a viewer that does not drain costs the
-// writer no processor time while the line's budget runs out).
-void PutLineWaiting(const char* line, std::size_t length) {
+// writer no processor time while the line's budget runs out). Returns the
+// last pass's outcome (never kWaitForRoom).
+PutOutcome PutLineWaiting(const char* line, std::size_t length) REQUIRES(g_traceLock) {
   constexpr int kYieldingPasses = 64;
   for (int pass = 0;; ++pass) {
     Sleep(pass < kYieldingPasses ? 0 : 1);
-    CQTMTraceMutexGuard mutex(g_traceMutex, LineBudget::Remaining());
-    if (!mutex.Owns()) {
-      CountDroppedLine();
-      return;
-    }
-    BYTE* view = ChannelViewLocked();
-    if (view == nullptr || PutLineLocked(view, line, length, true) == PutOutcome::kDone) return;
+    const PutOutcome outcome = PutLinePass(line, length, true);
+    if (outcome != PutOutcome::kWaitForRoom) return outcome;
   }
 }
 
+// The viewer's filter, read without the trace mutex: byte by byte, each
+// atomically (the viewer writes it so). The trace lock keeps the view open.
+// A line that races with a change of the filter may see part of each.
+void ReadFilter(BYTE* view, char (&filter)[kFilterSize]) REQUIRES(g_traceLock) {
+  for (std::size_t i = 0; i + 1 < kFilterSize; ++i) {
+    filter[i] = static_cast<char>(std::atomic_ref<BYTE>(view[kFilterOffset + i]).load(std::memory_order_relaxed));
+  }
+  filter[kFilterSize - 1] = '\0';
+}
+
 // Writes one formatted line to the channel and to the host's sink, each when
-// it takes the category; the caller checked TraceWanted. The line takes the
-// trace mutex once: the filter is read, the line is formatted on the stack
-// and put into the ring in one hold (more holds only while it waits for
+// it takes the category; the caller checked TraceWanted. The flag and the
+// filter are read under the trace lock alone, the line is formatted on the
+// stack without any lock, so that writers of this process format side by
+// side; then the trace lock and the trace mutex are taken once, for the
+// copy into the ring (more holds of the mutex only while the line waits for
 // room). Nothing is allocated.
 void WriteCategoryLine(const char* category, const char* format, va_list arguments) {
   if (category == nullptr) category = "";
-  CQTMTraceLockGuard lock(g_traceLock);
   LineBudget budget;
-  const bool toSink = SinkWants(category);
   char line[kMaxLineLength + 2];
   std::size_t length = kMaxLineLength + 1;  // nothing formatted yet
-  bool waitForRoom = false;
-  if (TraceIsOn()) {
-    CQTMTraceMutexGuard mutex(g_traceMutex, LineBudget::Remaining());
-    BYTE* view = mutex.Owns() ? ChannelViewLocked() : nullptr;
-    char filter[kFilterSize];
-    if (view != nullptr) {
-      std::memcpy(filter, view + kFilterOffset, kFilterSize);
-      filter[kFilterSize - 1] = '\0';
-    }
-    if (view != nullptr && FilterAllows(filter, category)) {
-      va_list copy;
-      va_copy(copy, arguments);
-      length = FormatLine(line, sizeof line, filter, category, format, copy);
-      va_end(copy);
-      if (length <= kMaxLineLength) waitForRoom = PutLineLocked(view, line, length, false) == PutOutcome::kWaitForRoom;
+  char filter[kFilterSize];
+  bool toFormat = false;
+  {
+    CQTMTraceLockGuard lock(g_traceLock);
+    BYTE* view = g_channelView.load(std::memory_order_acquire);  // pairs with the open's release
+    if (view != nullptr && std::atomic_ref<BYTE>(view[kFlagOffset]).load(std::memory_order_relaxed) != 0) {
+      ReadFilter(view, filter);
+      toFormat = FilterAllows(filter, category);
     }
   }
-  if (toSink) {
-    // The sink gets the channel's line when there is one; otherwise the
-    // line without the prefix (the prefix follows the viewer's filter).
-    if (length > kMaxLineLength) {
-      const char* const marker = category[0] == 'e' ? "ERROR: " : "";
-      const int used = std::snprintf(line, sizeof line, "%s", marker);
-      std::vsnprintf(line + used, sizeof line - static_cast<std::size_t>(used), format, arguments);
-    }
-    SinkPut(line);
+  if (toFormat) {
+    va_list copy;
+    va_copy(copy, arguments);
+    length = FormatLine(line, sizeof line, filter, category, format, copy);
+    va_end(copy);
   }
-  if (waitForRoom) PutLineWaiting(line, length);
+  const bool toChannel = length <= kMaxLineLength;
+  if (!toChannel && !g_sinkOn.load(std::memory_order_relaxed)) return;
+  bool wakeViewer = false;
+  {
+    // The trace lock keeps the channel from closing while this line is in
+    // its view, and guards the sink.
+    CQTMTraceLockGuard lock(g_traceLock);
+    PutOutcome outcome = toChannel ? PutLinePass(line, length, false) : PutOutcome::kDone;
+    if (SinkWants(category)) {
+      // The sink gets the channel's line when there is one; otherwise the
+      // line without the prefix (the prefix follows the viewer's filter).
+      if (!toChannel) {
+        const char* const marker = category[0] == 'e' ? "ERROR: " : "";
+        const int used = std::snprintf(line, sizeof line, "%s", marker);
+        std::vsnprintf(line + used, sizeof line - static_cast<std::size_t>(used), format, arguments);
+      }
+      SinkPut(line);
+    }
+    if (outcome == PutOutcome::kWaitForRoom) outcome = PutLineWaiting(line, length);
+    wakeViewer = outcome == PutOutcome::kPutIntoEmptyRing;
+  }
+  // Outside the trace lock: other writers of this process do not wait for
+  // this system call (the event stays usable until the channel has closed).
+  if (wakeViewer) g_traceEvent.Set();
 }
 
 }  // namespace
@@ -239,7 +290,7 @@ void QTMTraceCategory(const char* category, const char* format, va_list argument
   qtmtrace::WriteCategoryLine(category, format, arguments);
 }
 
-void QTMTraceCategoryF(const char* category, const char* format, ...) {
+void(QTMTraceCategoryF)(const char* category, const char* format, ...) {
   if (!qtmtrace::TraceWanted() || format == nullptr) return;
   va_list arguments;
   va_start(arguments, format);
@@ -247,7 +298,7 @@ void QTMTraceCategoryF(const char* category, const char* format, ...) {
   va_end(arguments);
 }
 
-void QTMTraceDevice(const char* format, ...) {
+void(QTMTraceDevice)(const char* format, ...) {
   if (!qtmtrace::TraceWanted() || format == nullptr) return;
   va_list arguments;
   va_start(arguments, format);
@@ -259,7 +310,7 @@ bool QTMTraceIsEnabled(const char* category) {
   using namespace qtmtrace;
   char filter[kFilterSize];
   {
-    CQTMTraceMutexGuard mutex(g_traceMutex, LineBudget::Remaining());
+    CQTMTraceMutexGuard mutex(g_traceMutex, &LineBudget::Remaining);
     BYTE* view = mutex.Owns() ? ChannelViewLocked() : nullptr;
     if (view == nullptr) return false;
     std::memcpy(filter, view + kFilterOffset, kFilterSize);
@@ -274,10 +325,7 @@ std::string QTMTraceLinePrefix() {
   CQTMTraceLockGuard lock(g_traceLock);
   LineBudget budget;
   std::string prefix;
-  if (QTMTraceIsEnabled("@")) {
-    FillModuleName();
-    prefix += g_moduleName;
-  }
+  if (QTMTraceIsEnabled("@")) prefix += ModuleName();
   char part[32];
   if (QTMTraceIsEnabled("I")) {
     std::snprintf(part, sizeof part, "(%02X)", GetCurrentThreadId());
@@ -300,14 +348,12 @@ void QTMTracePutLine(const char* line) {
   const std::size_t length = strnlen(line, kMaxLineLength + 1);
   if (length > kMaxLineLength) return;
   LineBudget budget;
+  PutOutcome outcome = PutOutcome::kDone;
   {
-    CQTMTraceMutexGuard mutex(g_traceMutex, LineBudget::Remaining());
-    if (!mutex.Owns()) {
-      CountDroppedLine();
-      return;
-    }
-    BYTE* view = ChannelViewLocked();
-    if (view == nullptr || PutLineLocked(view, line, length, false) == PutOutcome::kDone) return;
+    // The trace lock keeps the channel open while the line goes in.
+    CQTMTraceLockGuard lock(g_traceLock);
+    outcome = PutLinePass(line, length, false);
+    if (outcome == PutOutcome::kWaitForRoom) outcome = PutLineWaiting(line, length);
   }
-  PutLineWaiting(line, length);
+  if (outcome == PutOutcome::kPutIntoEmptyRing) g_traceEvent.Set();
 }

@@ -7,15 +7,21 @@
 // when each of its characters, upper-cased, is in the filter; the empty
 // category always passes. Lines longer than 512 characters are dropped whole.
 //
-// Cost: with no viewer, or tracing switched off, a trace is two memory reads
-// and takes no lock. Otherwise a trace holds the process's trace lock for its
-// whole length and the named trace mutex briefly for each filter check and
-// for the output. When the viewer lags more than 900 lines behind, a writer
+// Cost: with no viewer, or tracing switched off, a trace is three memory
+// reads and takes no lock. The formatted traces are also macros of the same
+// name (at the end of this file) that make this check at the call site, so
+// that a trace switched off costs neither a call nor its arguments'
+// evaluation (arguments must therefore not have side effects the caller
+// needs). Otherwise the filter is read under the process's trace lock alone
+// (briefly) and the line is formatted on the stack without any lock; only
+// the copy into the ring holds the trace lock and the named trace mutex (the
+// viewer's event is set after both are left). When the viewer lags more than 900 lines behind, a writer
 // waits (1 ms at a time) until it catches up or switches tracing off, but
 // never longer than kLineWaitMs (TraceLayout.h) for one line, mutex waits
-// included: then the line is dropped and counted for the viewer, and until
-// the viewer takes lines again further lines are dropped without waiting.
-// When the ring is full and the viewer is gone (killed), tracing is switched
+// included (counted from the line's first wait): then the line is dropped
+// and counted for the viewer, and until the viewer takes lines again
+// further lines are dropped without waiting. When the ring is full and the
+// viewer is gone (killed), tracing is switched
 // off. No trace ever blocks without bound.
 //
 // Thread-safety: every function may be called from any thread. No function
@@ -24,6 +30,8 @@
 
 #include <cstdarg>
 #include <string>
+
+#include "Trace/TraceSink.h"
 
 #define QTM_TRACE_PRINTF(formatIndex, firstArgument) __attribute__((format(printf, formatIndex, firstArgument)))
 
@@ -86,3 +94,33 @@ QTM_TRACE_FIXED_CATEGORIES(QTM_TRACE_DECLARE)
 
 // Category "f": first a line holding only "\n", then the formatted line.
 void QTMTraceF(const char* format, ...) QTM_TRACE_PRINTF(1, 2);
+
+// The call-site check of each formatted trace: the function (reached through
+// its parenthesised name, as here or with `&`) is called only when a line
+// may be wanted, and checks again itself. Function-like macros: a name not
+// followed by "(" is the function.
+#define QTM_TRACE_CALL_IF_WANTED(function, ...) (qtmtrace::TraceWanted() ? (function)(__VA_ARGS__) : void())
+#define QTMTraceCategoryF(...) QTM_TRACE_CALL_IF_WANTED(QTMTraceCategoryF, __VA_ARGS__)
+#define QTMTraceDevice(...) QTM_TRACE_CALL_IF_WANTED(QTMTraceDevice, __VA_ARGS__)
+#define QTMTraceF(...) QTM_TRACE_CALL_IF_WANTED(QTMTraceF, __VA_ARGS__)
+#define QTMTrace(...) QTM_TRACE_CALL_IF_WANTED(QTMTrace, __VA_ARGS__)
+#define QTMTraceSo(...) QTM_TRACE_CALL_IF_WANTED(QTMTraceSo, __VA_ARGS__)
+#define QTMTraceMo(...) QTM_TRACE_CALL_IF_WANTED(QTMTraceMo, __VA_ARGS__)
+#define QTMTraceAo(...) QTM_TRACE_CALL_IF_WANTED(QTMTraceAo, __VA_ARGS__)
+#define QTMTraceXo(...) QTM_TRACE_CALL_IF_WANTED(QTMTraceXo, __VA_ARGS__)
+#define QTMTraceRo(...) QTM_TRACE_CALL_IF_WANTED(QTMTraceRo, __VA_ARGS__)
+#define QTMTraceWo(...) QTM_TRACE_CALL_IF_WANTED(QTMTraceWo, __VA_ARGS__)
+#define QTMTraceLo(...) QTM_TRACE_CALL_IF_WANTED(QTMTraceLo, __VA_ARGS__)
+#define QTMTraceTo(...) QTM_TRACE_CALL_IF_WANTED(QTMTraceTo, __VA_ARGS__)
+#define QTMTraceYo(...) QTM_TRACE_CALL_IF_WANTED(QTMTraceYo, __VA_ARGS__)
+#define QTMTraceCo(...) QTM_TRACE_CALL_IF_WANTED(QTMTraceCo, __VA_ARGS__)
+#define QTMTraceZo(...) QTM_TRACE_CALL_IF_WANTED(QTMTraceZo, __VA_ARGS__)
+#define QTMTraceUo(...) QTM_TRACE_CALL_IF_WANTED(QTMTraceUo, __VA_ARGS__)
+#define QTMTraceGo(...) QTM_TRACE_CALL_IF_WANTED(QTMTraceGo, __VA_ARGS__)
+#define QTMTraceJo(...) QTM_TRACE_CALL_IF_WANTED(QTMTraceJo, __VA_ARGS__)
+#define QTMTraceQo(...) QTM_TRACE_CALL_IF_WANTED(QTMTraceQo, __VA_ARGS__)
+#define QTMTraceYd(...) QTM_TRACE_CALL_IF_WANTED(QTMTraceYd, __VA_ARGS__)
+#define QTMTraceP(...) QTM_TRACE_CALL_IF_WANTED(QTMTraceP, __VA_ARGS__)
+#define QTMTraceK(...) QTM_TRACE_CALL_IF_WANTED(QTMTraceK, __VA_ARGS__)
+#define QTMTraceDollar(...) QTM_TRACE_CALL_IF_WANTED(QTMTraceDollar, __VA_ARGS__)
+#define QTMTraceError(...) QTM_TRACE_CALL_IF_WANTED(QTMTraceError, __VA_ARGS__)

@@ -1,7 +1,7 @@
 // SharedHandle.h: the handle of a named object the viewer created, as the
 // trace mutex and the trace event keep it.
 //
-// Owns the handle it holds. Reset and Close are called only with the trace
+// Owns the handle it holds. Reset, Close and Take are called only with the trace
 // lock held (the channel opens and closes); Get is called from any thread
 // without it, which is why the handle is atomic. Allocates nothing.
 #pragma once
@@ -26,9 +26,11 @@ class CQTMSharedHandle {
     return handle != nullptr;
   }
   void Close() {
-    HANDLE handle = m_handle.exchange(nullptr, std::memory_order_acq_rel);
+    HANDLE handle = Take();
     if (handle != nullptr) CloseHandle(handle);
   }
+  // Gives up the handle without closing it: the caller closes it.
+  HANDLE Take() { return m_handle.exchange(nullptr, std::memory_order_acq_rel); }
   HANDLE Get() const { return m_handle.load(std::memory_order_acquire); }
 
  private:

@@ -51,8 +51,8 @@ void OpenChannelLocked() REQUIRES(g_traceLock) {
 void CloseChannelLocked() REQUIRES(g_traceLock) {
   {
     // Closed even when the mutex cannot be had: nothing of this process is
-    // in the view (traces hold the trace lock), and other processes have
-    // views of their own.
+    // in the view (traces hold the trace lock while they use it), and other
+    // processes have views of their own.
     CQTMTraceMutexGuard mutex(g_traceMutex, kOpenCloseWaitMs);
     BYTE* view = g_channelView.exchange(nullptr, std::memory_order_relaxed);
     // TraceIsOn reads the flag through the view without a lock: a trace that

@@ -18,9 +18,10 @@
 //
 // The channel's view is the module's only pointer into the shared block. It
 // is written only by QTMTraceOpenChannel and QTMTraceCloseChannel, with the
-// trace lock and the trace mutex held; it is read under the trace mutex, and
-// once without any lock by the fast exit of every trace (TraceIsOn), which is
-// why it is atomic. Non-null means "channel open": the mapping, the view, the
+// trace lock and the trace mutex held; it is read under either (the line
+// writer reads the flag and the filter under the trace lock alone), and
+// once without any lock by the fast exit of every trace (TraceIsOn), which
+// is why it is atomic. Non-null means "channel open": the mapping, the view, the
 // mutex and the event were all obtained when the library was loaded.
 #pragma once
 

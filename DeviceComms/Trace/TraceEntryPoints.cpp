@@ -3,7 +3,7 @@
 #include "Trace/TraceSink.h"
 
 #define QTM_TRACE_DEFINE(function, category)                       \
-  void function(const char* format, ...) {                         \
+  void(function)(const char* format, ...) {                       \
     if (!qtmtrace::TraceWanted() || format == nullptr) return;      \
     va_list arguments;                                              \
     va_start(arguments, format);                                    \
@@ -13,7 +13,7 @@
 QTM_TRACE_FIXED_CATEGORIES(QTM_TRACE_DEFINE)
 #undef QTM_TRACE_DEFINE
 
-void QTMTraceF(const char* format, ...) {
+void(QTMTraceF)(const char* format, ...) {
   if (!qtmtrace::TraceWanted() || format == nullptr) return;
   QTMTraceCategoryF("f", "\n");
   va_list arguments;

@@ -4,10 +4,14 @@
 //
 // The viewer creates it; this library only opens it with the channel (at
 // load) and closes it with the channel. The object owns that handle.
-// Thread-safety: Set from any thread; Open and Close only with the trace lock
-// held (channel open and close); the handle is atomic because Set reads it
-// without the trace lock.
+// Thread-safety: Set from any thread, without the trace lock (writers set it
+// after leaving that lock); Open and Close only with the trace lock held
+// (channel open and close). The handle is atomic because Set reads it
+// without the trace lock, and Close waits until no Set is using the handle
+// it takes away before it closes it (Set counts itself in m_setters).
 #pragma once
+
+#include <atomic>
 
 #include "Platform/WinTypes.h"
 #include "Trace/SharedHandle.h"
@@ -28,4 +32,5 @@ class CQTMTraceEvent {
 
  private:
   CQTMSharedHandle m_handle;
+  std::atomic<int> m_setters{0};
 };

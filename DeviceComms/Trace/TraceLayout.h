@@ -21,8 +21,9 @@
 //                            atomic, read without the mutex by a viewer
 //                            that is refused
 // Numbers are little-endian. Every access to the block is made with the
-// named trace mutex held, except the writers' unlocked read of the flag and
-// the atomic accesses to the drop count and the viewer's process id.
+// named trace mutex held, except the writers' unlocked reads of the flag
+// and of the filter (byte by byte; the viewer writes both so) and the
+// atomic accesses to the drop count and the viewer's process id.
 //
 // Who lives how long: only the viewer creates the mapping, the mutex and
 // the event, and it holds the mapping's claim while it runs; writers open

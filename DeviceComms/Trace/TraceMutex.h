@@ -35,6 +35,10 @@ class CAPABILITY("mutex") CQTMTraceMutex {
   // Waits at most `milliseconds`. False when the mutex was not taken (no
   // handle, or the time ran out).
   bool Lock(DWORD milliseconds) ACQUIRE();
+  // Takes the mutex when it is free or soon free (a short spin), and
+  // otherwise waits at most what `budget` returns, asked only then (a free
+  // mutex costs no clock read).
+  bool Lock(DWORD (*budget)()) ACQUIRE();
   void Unlock() RELEASE();
 
  private:
@@ -47,6 +51,8 @@ class SCOPED_CAPABILITY CQTMTraceMutexGuard {
  public:
   CQTMTraceMutexGuard(CQTMTraceMutex& mutex, DWORD milliseconds) ACQUIRE(mutex)
       : m_mutex(mutex), m_owns(mutex.Lock(milliseconds)) {}
+  CQTMTraceMutexGuard(CQTMTraceMutex& mutex, DWORD (*budget)()) ACQUIRE(mutex)
+      : m_mutex(mutex), m_owns(mutex.Lock(budget)) {}
   ~CQTMTraceMutexGuard() RELEASE() {
     if (m_owns) m_mutex.Unlock();
   }

@@ -94,11 +94,22 @@ BYTE* MapChannel(const std::string& name, HandleOwner& mapping) {
   return static_cast<BYTE*>(view);
 }
 
+// Writes the filter (at most kFilterSize - 1 characters, the rest zero).
+// Byte by byte, each atomically: writers of this process read the filter
+// without the mutex.
+void StoreFilter(BYTE* view, const std::string& filter) {
+  for (std::size_t i = 0; i < kFilterSize; ++i) {
+    const char c = i + 1 < kFilterSize && i < filter.size() ? filter[i] : '\0';
+    std::atomic_ref<BYTE>(view[kFilterOffset + i]).store(static_cast<BYTE>(c), std::memory_order_relaxed);
+  }
+}
+
 // A fresh start for the reader that got the claim: whatever a reader before
 // it left (lines, indices, drops, tracing on) is gone. Called under the mutex.
 void ResetBlock(BYTE* view) {
   std::atomic_ref<BYTE>(view[kFlagOffset]).store(0, std::memory_order_relaxed);
-  std::memset(view + kFilterOffset, 0, kSlotsOffset - kFilterOffset);  // filter, count, indices
+  StoreFilter(view, "");
+  std::memset(view + kPendingOffset, 0, kSlotsOffset - kPendingOffset);  // count, indices
   WriteLong(view, kDroppingOffset, 0);
   DroppedLines(view).store(0, std::memory_order_relaxed);
   ViewerPid(view).store(static_cast<LONG>(GetCurrentProcessId()), std::memory_order_relaxed);
@@ -179,9 +190,7 @@ void CQTMTraceReader::SetTracing(bool on) {
 void CQTMTraceReader::SetFilter(const std::string& filter) {
   ReaderMutexGuard mutex(m_mutex);
   if (!mutex.Owns()) return;
-  char field[kFilterSize] = {};
-  std::memcpy(field, filter.data(), filter.size() < kFilterSize - 1 ? filter.size() : kFilterSize - 1);
-  std::memcpy(m_pView + kFilterOffset, field, kFilterSize);
+  StoreFilter(m_pView, filter);
 }
 
 std::string CQTMTraceReader::Filter() {
@@ -196,8 +205,11 @@ std::string CQTMTraceReader::Filter() {
 }
 
 std::size_t CQTMTraceReader::TakeLines(std::vector<std::string>& lines) {
-  // The copies are made under the mutex, the vector grows outside it.
+  // Each line's characters are copied under the mutex, one after the other
+  // (not whole slots: writers wait while the mutex is held); the strings are
+  // made outside it.
   std::vector<char> copied;
+  std::vector<std::size_t> lengths;
   LONG pending = 0;
   {
     ReaderMutexGuard mutex(m_mutex);
@@ -215,17 +227,26 @@ std::size_t CQTMTraceReader::TakeLines(std::vector<std::string>& lines) {
     LONG readIndex = ReadLong(m_pView, kReadIndexOffset);
     const LONG expected = (writeIndex - pending + kSlotCount) % kSlotCount;
     if (readIndex != expected) readIndex = expected;
-    copied.resize(static_cast<std::size_t>(pending) * kSlotSize);
+    lengths.resize(static_cast<std::size_t>(pending));
+    std::size_t total = 0;
     for (LONG i = 0; i < pending; ++i) {
-      std::memcpy(copied.data() + static_cast<std::size_t>(i) * kSlotSize, Slot(m_pView, readIndex), kSlotSize);
+      lengths[static_cast<std::size_t>(i)] = strnlen(Slot(m_pView, (readIndex + i) % kSlotCount), kSlotSize);
+      total += lengths[static_cast<std::size_t>(i)];
+    }
+    copied.resize(total);
+    char* out = copied.data();
+    for (LONG i = 0; i < pending; ++i) {
+      std::memcpy(out, Slot(m_pView, readIndex), lengths[static_cast<std::size_t>(i)]);
+      out += lengths[static_cast<std::size_t>(i)];
       readIndex = (readIndex + 1) % kSlotCount;
     }
     WriteLong(m_pView, kReadIndexOffset, readIndex);
     WriteLong(m_pView, kPendingOffset, 0);
   }
-  for (LONG i = 0; i < pending; ++i) {
-    const char* slot = copied.data() + static_cast<std::size_t>(i) * kSlotSize;
-    lines.emplace_back(slot, strnlen(slot, kSlotSize));
+  const char* line = copied.data();
+  for (const std::size_t length : lengths) {
+    lines.emplace_back(line, length);
+    line += length;
   }
   return static_cast<std::size_t>(pending);
 }

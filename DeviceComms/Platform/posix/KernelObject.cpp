@@ -62,18 +62,39 @@ BOOL KernelObject::Unsignal() {
 // The absolute deadline on CLOCK_MONOTONIC goes to FUTEX_WAIT_BITSET, which
 // takes it as it is (FUTEX_WAIT would want a relative time).
 bool Waiter::Sleep(std::uint32_t seen, const timespec* deadline) noexcept {
+  constexpr int kSpins = 200;
+  for (int spin = 0; spin < kSpins; ++spin) {
+    if (m_word.load(std::memory_order_acquire) != seen) return true;
+    YieldProcessor();
+  }
+  m_mayBeAsleep.store(true, std::memory_order_seq_cst);
+  std::atomic_thread_fence(std::memory_order_seq_cst);  // before the kernel reads the word
+  bool woken;
   for (;;) {
     const long rc = ::syscall(SYS_futex, &m_word, FUTEX_WAIT_BITSET | FUTEX_PRIVATE_FLAG, seen, deadline, nullptr,
                               FUTEX_BITSET_MATCH_ANY);
-    if (rc == 0 || errno == EAGAIN) return true;  // woken, or a wake came before the sleep
-    if (errno == ETIMEDOUT) return false;
-    if (errno != EINTR) return deadline == nullptr || !Passed(*deadline);  // cannot sleep: look again
+    if (rc == 0 || errno == EAGAIN) {  // woken, or a wake came before the sleep
+      woken = true;
+      break;
+    }
+    if (errno == ETIMEDOUT) {
+      woken = false;
+      break;
+    }
+    if (errno != EINTR) {  // cannot sleep: look again
+      woken = deadline == nullptr || !Passed(*deadline);
+      break;
+    }
   }
+  m_mayBeAsleep.store(false, std::memory_order_relaxed);
+  return woken;
 }
 
 void Waiter::Wake() noexcept {
-  m_word.fetch_add(1, std::memory_order_release);
-  ::syscall(SYS_futex, &m_word, FUTEX_WAKE | FUTEX_PRIVATE_FLAG, 1, nullptr, nullptr, 0);
+  m_word.fetch_add(1, std::memory_order_seq_cst);
+  if (m_mayBeAsleep.load(std::memory_order_seq_cst)) {
+    ::syscall(SYS_futex, &m_word, FUTEX_WAKE | FUTEX_PRIVATE_FLAG, 1, nullptr, nullptr, 0);
+  }
 }
 
 LocalWaitable::LocalWaitable() noexcept { pthread_mutex_init(&m_lock, nullptr); }

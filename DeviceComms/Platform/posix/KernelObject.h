@@ -72,13 +72,21 @@ class Waiter {
   // when a wake came in between.
   std::uint32_t Seen() const noexcept { return m_word.load(std::memory_order_acquire); }
   // Sleeps until woken after `seen` (spurious wake-ups included) or, with a
-  // deadline (CLOCK_MONOTONIC), until it passed; false when it passed.
+  // deadline (CLOCK_MONOTONIC), until it passed; false when it passed. It
+  // first spins briefly watching the word: a wake that comes within
+  // microseconds then costs neither side a system call.
   bool Sleep(std::uint32_t seen, const timespec* deadline) noexcept;
-  // Called with the lock of an object the waiter is linked into.
+  // Called with the lock of an object the waiter is linked into. Enters the
+  // kernel only when the waiter may be asleep there.
   void Wake() noexcept;
 
  private:
   std::atomic<std::uint32_t> m_word{0};
+  // True from just before the waiter's futex wait until after it; the
+  // waiter stores it and the waker reads it after bumping the word, both
+  // sequentially consistent, so a waker that finds it false knows that the
+  // waiter's futex wait will see the new word and not sleep.
+  std::atomic<bool> m_mayBeAsleep{false};
 };
 
 // Links one waiter into one object's list; on the waiter's stack.
