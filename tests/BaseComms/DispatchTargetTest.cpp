@@ -79,6 +79,8 @@ TEST_F(DispatchTargetTest, ExclusiveAccessLocksTheOthersOutUntilItIsGivenBack) {
   const LONG key = RegisterOn(a, L"line");
   RegisterOn(b, L"line");
 
+  EXPECT_FALSE(Dispatcher().SetExclusiveMode(EXCLUSIVE_MODE_OWN, key, &outsider)) << "not registered there";
+  EXPECT_EQ(Access::ExclusiveMode(a), EXCLUSIVE_MODE_NONE);
   ASSERT_TRUE(Dispatcher().SetExclusiveMode(EXCLUSIVE_MODE_OWN, key, &a));
   EXPECT_EQ(Access::ExclusiveMode(a), EXCLUSIVE_MODE_OWN);
   EXPECT_EQ(Access::ExclusiveMode(b), EXCLUSIVE_MODE_LOCKED);
