@@ -122,4 +122,25 @@ TEST(FaultyHostReadersTest, WhatAFailingSelectLeftIsNeitherReadNorReleased) {
   EXPECT_EQ(query.left.RefCount(), 0);
 }
 
+// A source whose QueryInterface fails but still leaves a query behind.
+class FailingQueryInterface final : public doubles::ComObject<ITARVO_ConfigQuery> {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** ppv) override {
+    *ppv = static_cast<ITARVO_ConfigQuery*>(&left);  // not AddRef'd: the call failed
+    return E_NOINTERFACE;
+  }
+  HRESULT STDMETHODCALLTYPE SelectNode(LONG, LPCWSTR, ITARVO_ConfigNode**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SelectNodes(LONG, LPCWSTR, ITARVO_ConfigNodeList**) override { return E_NOTIMPL; }
+  FailingSelect left;
+};
+
+TEST(FaultyHostReadersTest, WhatAFailingQueryInterfaceLeftIsNeitherUsedNorReleased) {
+  FailingQueryInterface source;
+  std::wstring value = L"kept";
+  EXPECT_FALSE(GetConfigText(value, L"%CPU%", 1, &source));
+  EXPECT_EQ(value, L"kept");
+  EXPECT_EQ(source.left.RefCount(), 0);
+  EXPECT_EQ(source.left.left.RefCount(), 0);
+}
+
 }  // namespace
