@@ -42,6 +42,15 @@ class WaitReasonTest : public sampletest::SampleServicesTest {
     return service;
   }
   void RequestAccepted() { EXPECT_EQ(Request(&m_rowMessages.emplace_back(L"200")), S_OK); }
+  // The first request goes on the line with `first`, the second is accepted
+  // and waits; the answer to `first` lets it go.
+  void SecondWaitsUntilTheFirstIsAnswered(ITARVO_ProtocolMessage* first) {
+    RequestAccepted();
+    EXPECT_NE(WaitSent(1), nullptr);
+    RequestAccepted();
+    EXPECT_EQ(m_component->Receive(first), S_OK);
+    EXPECT_NE(WaitSent(2), nullptr);
+  }
   std::string Names(const IMessageService* service, const ITARVO_ProtocolMessage* message) {
     return "Component(" + Full(m_component.get()) + "), Service(" + Full(service) + "), Message(" + Full(message) +
            ")";
@@ -56,11 +65,7 @@ class WaitReasonTest : public sampletest::SampleServicesTest {
     auto* p1 = Protocol();
     Service({{p0, false, true}})->serviceCompleteOnResponse = true;
     auto* parked = Service({{p1, false, true}});
-    RequestAccepted();
-    EXPECT_NE(WaitSent(1), nullptr);
-    RequestAccepted();
-    EXPECT_EQ(m_component->Receive(p0), S_OK);
-    EXPECT_NE(WaitSent(2), nullptr);
+    SecondWaitsUntilTheFirstIsAnswered(p0);
     return {parked,
             "Wait: Reason(ParallelLimit), " + Names(parked, p1) + ", Target(" + Key() + "), InFlight(1), Limit(1)"};
   }
@@ -74,11 +79,7 @@ class WaitReasonTest : public sampletest::SampleServicesTest {
     holder->transferCompleteOnResponse = true;
     holder->serviceCompleteOnResponse = true;
     auto* parked = Service({{p1, false, true}});
-    RequestAccepted();
-    EXPECT_NE(WaitSent(1), nullptr);
-    RequestAccepted();
-    EXPECT_EQ(m_component->Receive(p0), S_OK);
-    EXPECT_NE(WaitSent(2), nullptr);
+    SecondWaitsUntilTheFirstIsAnswered(p0);
     return {parked, "Wait: Reason(OneByOneHold), " + Names(parked, p1) + ", Target(" + Key() + "), HolderComponent(" +
                         Full(m_component.get()) + "), HolderService(" + Full(holder) + ")"};
   }
