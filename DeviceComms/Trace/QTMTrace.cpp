@@ -210,10 +210,10 @@ PutOutcome PutLineWaiting(const char* line, std::size_t length) REQUIRES(g_trace
   }
 }
 
-// The viewer's filter, read without the trace mutex: byte by byte, each
-// atomically (the viewer writes it so). The trace lock keeps the view open.
-// A line that races with a change of the filter may see part of each.
-void ReadFilter(BYTE* view, char (&filter)[kFilterSize]) REQUIRES(g_traceLock) {
+// The viewer's filter, read without a lock: byte by byte, each atomically
+// (the viewer writes it so). A line that races with a change of the filter
+// may see part of each.
+void ReadFilter(BYTE* view, char (&filter)[kFilterSize]) {
   for (std::size_t i = 0; i + 1 < kFilterSize; ++i) {
     filter[i] = static_cast<char>(std::atomic_ref<BYTE>(view[kFilterOffset + i]).load(std::memory_order_relaxed));
   }
@@ -222,9 +222,9 @@ void ReadFilter(BYTE* view, char (&filter)[kFilterSize]) REQUIRES(g_traceLock) {
 
 // Writes one formatted line to the channel and to the host's sink, each when
 // it takes the category; the caller checked TraceWanted. The flag and the
-// filter are read under the trace lock alone, the line is formatted on the
-// stack without any lock, so that writers of this process format side by
-// side; then the trace lock and the trace mutex are taken once, for the
+// filter are read and the line is formatted on the stack without any lock,
+// so that writers of this process format side by side; then the trace lock
+// and the trace mutex are taken once, for the
 // copy into the ring (more holds of the mutex only while the line waits for
 // room). Nothing is allocated.
 void WriteCategoryLine(const char* category, const char* format, va_list arguments) {
@@ -235,7 +235,9 @@ void WriteCategoryLine(const char* category, const char* format, va_list argumen
   char filter[kFilterSize];
   bool toFormat = false;
   {
-    CQTMTraceLockGuard lock(g_traceLock);
+    // Without a lock, as TraceIsOn: a close retires the view to zeros
+    // instead of unmapping it, so a view loaded here stays readable and
+    // reads "off" once closed. Writers meet only at the copy below.
     BYTE* view = g_channelView.load(std::memory_order_acquire);  // pairs with the open's release
     if (view != nullptr && std::atomic_ref<BYTE>(view[kFlagOffset]).load(std::memory_order_relaxed) != 0) {
       ReadFilter(view, filter);
