@@ -18,13 +18,19 @@ HRESULT CheckKey(LPCWSTR key) {
   return *key == L'\0' ? S_OK : E_INVALIDARG;
 }
 
-bool SameTarget(const std::wstring& mine, const std::wstring& other) {
-  bool mineOk = false;
-  bool otherOk = false;
-  ConfigString a(mine, &mineOk);
-  ConfigString b(other, &otherOk);
-  return mineOk && otherOk && a.GetEntry(L"LINE") == b.GetEntry(L"LINE") &&
-         a.GetEntry(L"ADDR") == b.GetEntry(L"ADDR") && a.GetEntry(L"DEV", L"GDEV") == b.GetEntry(L"DEV", L"GDEV");
+// The identity of the other side of a comparison. A registration asks every
+// target's device about the same new text in a row, so the last text's
+// identity is kept per thread and each comparison parses nothing new.
+const XmlDeviceConfig::TargetIdentity& OtherIdentity(LPCWSTR text) {
+  thread_local std::wstring t_lastText;
+  thread_local XmlDeviceConfig::TargetIdentity t_lastIdentity;
+  thread_local bool t_known = false;
+  if (!t_known || t_lastText != text) {
+    t_lastText = text;
+    t_lastIdentity = XmlDeviceConfig::TargetIdentity::Of(t_lastText);
+    t_known = true;
+  }
+  return t_lastIdentity;
 }
 
 }  // namespace
@@ -40,11 +46,23 @@ HRESULT XmlDeviceConfig::Create(const std::shared_ptr<const ConfigDocument>& doc
   return *out != nullptr ? S_OK : E_OUTOFMEMORY;
 }
 
+XmlDeviceConfig::TargetIdentity XmlDeviceConfig::TargetIdentity::Of(const std::wstring& text) {
+  bool wellFormed = false;
+  const ConfigString parsed(text, &wellFormed);
+  if (!wellFormed) return {};
+  return {true, parsed.GetEntry(L"LINE"), parsed.GetEntry(L"ADDR"), parsed.GetEntry(L"DEV", L"GDEV")};
+}
+
+bool XmlDeviceConfig::TargetIdentity::SameAs(const TargetIdentity& other) const {
+  return wellFormed && other.wellFormed && line == other.line && address == other.address && route == other.route;
+}
+
 XmlDeviceConfig::XmlDeviceConfig(std::shared_ptr<const ConfigDocument> document, const ControllerConfig& controller)
     : m_pDocument(std::move(document)), m_controller(controller) {
   InitializeCriticalSection(&m_lock);
   CriticalSectionLock lock(m_lock);
   m_configuration = controller.configurationString;
+  m_identity = TargetIdentity::Of(m_configuration);
 }
 
 XmlDeviceConfig::~XmlDeviceConfig() { DeleteCriticalSection(&m_lock); }
@@ -76,11 +94,12 @@ ULONG XmlDeviceConfig::Release() {
 HRESULT XmlDeviceConfig::SetConfiguration(LPCWSTR key, LPCWSTR text) {
   if (HRESULT hr = CheckKey(key); hr != S_OK) return hr;
   if (text == nullptr) return E_POINTER;
-  bool wellFormed = false;
-  ConfigString parsed(text, &wellFormed);
-  if (!wellFormed) return E_INVALIDARG;
+  std::wstring configuration(text);
+  TargetIdentity identity = TargetIdentity::Of(configuration);
+  if (!identity.wellFormed) return E_INVALIDARG;
   CriticalSectionLock lock(m_lock);
-  m_configuration = text;
+  m_configuration = std::move(configuration);
+  m_identity = std::move(identity);
   return S_OK;
 }
 
@@ -101,12 +120,9 @@ HRESULT XmlDeviceConfig::CompareConfiguration(LPCWSTR comparison, LPCWSTR otherT
   *result = 0;
   if (comparison == nullptr || otherText == nullptr) return E_POINTER;
   if (std::wcscmp(comparison, L"SameTarget") != 0) return E_INVALIDARG;
-  std::wstring mine;
-  {
-    CriticalSectionLock lock(m_lock);
-    mine = m_configuration;
-  }
-  *result = SameTarget(mine, otherText) ? 1 : 0;
+  const TargetIdentity& other = OtherIdentity(otherText);
+  CriticalSectionLock lock(m_lock);
+  *result = m_identity.SameAs(other) ? 1 : 0;
   return S_OK;
 }
 

@@ -16,7 +16,8 @@
 // "DEV"/"GDEV" entry, empty for a direct connection).
 //
 // Ownership: reference counted, created with one reference; keeps the
-// document alive. Threads: any; m_lock guards m_configuration and m_active.
+// document alive. Threads: any; m_lock guards m_configuration, m_identity
+// and m_active.
 #pragma once
 
 #include <atomic>
@@ -57,6 +58,17 @@ class XmlDeviceConfig final : public ITARVO_DeviceConfig, public ITARVO_Parallel
   // 1 between Activate(1) and Activate(0), else 0.
   LONG IsActive() const;
 
+  // What "SameTarget" compares of a configuration string, parsed once per
+  // text (a registration compares one text with every target's device).
+  struct TargetIdentity {
+    bool wellFormed = false;
+    std::wstring line;
+    std::wstring address;
+    std::wstring route;  // "DEV" or "GDEV"; empty for a direct connection
+    static TargetIdentity Of(const std::wstring& text);
+    bool SameAs(const TargetIdentity& other) const;
+  };
+
  private:
   XmlDeviceConfig(std::shared_ptr<const ConfigDocument> document, const ControllerConfig& controller);
   ~XmlDeviceConfig();
@@ -66,6 +78,7 @@ class XmlDeviceConfig final : public ITARVO_DeviceConfig, public ITARVO_Parallel
   const ControllerConfig& m_controller;  // inside *m_pDocument
   mutable CRITICAL_SECTION m_lock;
   std::wstring m_configuration GUARDED_BY(m_lock);
+  TargetIdentity m_identity GUARDED_BY(m_lock);  // of m_configuration
   LONG m_active GUARDED_BY(m_lock) = 0;
 };
 

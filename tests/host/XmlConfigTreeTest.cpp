@@ -203,6 +203,9 @@ TEST_F(XmlConfigTreeTest, SameTargetMeansSameLineAddressAndRoute) {
   EXPECT_EQ(SameTarget(p1.Get(), p1b.Get()), 1);
   EXPECT_EQ(SameTarget(p1.Get(), p2.Get()), 0);
   EXPECT_EQ(SameTarget(p1.Get(), r1.Get()), 0);  // same address, but through a gateway
+  // A rewritten configuration (runtime information) counts from then on.
+  ASSERT_EQ(p2->SetConfiguration(L"", Configuration(p1.Get()).c_str()), S_OK);
+  EXPECT_EQ(SameTarget(p2.Get(), p1.Get()), 1);
   LONG result = -1;
   EXPECT_EQ(p1->CompareConfiguration(L"SameTarget", L"ADDR=1 ; line=SIM1", &result), S_OK);
   EXPECT_EQ(result, 1);
