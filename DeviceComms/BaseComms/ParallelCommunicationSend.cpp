@@ -116,6 +116,11 @@ void ParallelCommunication::SendReserved(ITARVO_ProtocolMessage* pProtocolMsg, b
   }
 }
 
+// The component lock is taken twice per message: to check the stopped flag
+// and mark the send, and to clear the mark. Marking once per batch would save
+// one but change what a stop sees: StopSendReceive would wait for the rest
+// of the batch to go out, where now a stop between two messages fails the
+// messages after it.
 bool ParallelCommunication::SendMessage(ITARVO_ProtocolMessage* pProtocolMsg) {
   QTMTraceDevice("ParallelCommunication::SendMessage(), m_pProtocolComm->Send, Line(%d)\n", __LINE__);
   ITARVO_ProtocolComms* pProtocolComm = nullptr;
