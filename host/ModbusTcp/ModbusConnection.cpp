@@ -22,6 +22,8 @@ namespace {
 constexpr std::chrono::milliseconds kLongestSleep{100};
 // Reads of one turn before the loop looks at deadlines and writes again.
 constexpr int kReadsPerTurn = 64;
+// Requests in flight at most: one per transaction id.
+constexpr std::size_t kTransactionIds = 0x10000;
 
 }  // namespace
 
@@ -90,11 +92,31 @@ void ModbusConnection::Submit(ClientId client, ITARVO_ProtocolMessage* message, 
                               std::vector<std::uint8_t> pdu, std::uint8_t unit, Clock::time_point deadline) {
   message->AddRef();
   response->AddRef();
+  Request request{client, message, response, std::move(pdu), unit, deadline};
+  bool wake = true;
   {
-    const std::lock_guard<std::mutex> guard(m_lock);
-    m_queue.push_back(Request{client, message, response, std::move(pdu), unit, deadline});
+    const std::lock_guard<std::mutex> writeGuard(m_writeLock);
+    bool direct = false;
+    bool sooner = false;
+    {
+      const std::lock_guard<std::mutex> guard(m_lock);
+      // The line is up (and has a free transaction id): the frame goes out
+      // from this thread, which saves the hand-off to the I/O thread.
+      direct = m_writable && m_queue.empty() && m_inFlight.size() < kTransactionIds;
+      if (direct) {
+        sooner = deadline < m_ioWakeAt;
+        PutOnLineLocked(std::move(request));
+      } else {
+        m_queue.push_back(std::move(request));
+      }
+    }
+    // The I/O thread is woken for a direct write only when the socket takes
+    // less than all (it then writes the rest), on a write error (it then
+    // closes the connection), or when this deadline comes before it would
+    // look at deadlines again.
+    if (direct) wake = !WritePendingLocked() || !m_out.empty() || sooner;
   }
-  Wake();
+  if (wake) Wake();
 }
 
 ModbusConnection::Counters ModbusConnection::GetCounters() const {
@@ -120,21 +142,31 @@ void ModbusConnection::Turn(std::vector<Completion>& done) {
   Clock::time_point now = Clock::now();
   Expire(now, done);
   if (m_state == tagDisconnected && now >= m_reconnectAt) StartConnect(now);
+  bool outPending = false;
   if (m_state == tagConnected) {
-    MoveQueuedToLine();
-    if (!WritePending()) Lose("write failed", now, done);
+    bool written = false;
+    {
+      const std::lock_guard<std::mutex> writeGuard(m_writeLock);
+      MoveQueuedToLineLocked();
+      written = WritePendingLocked();
+      outPending = !m_out.empty();
+    }
+    if (!written) Lose("write failed", now, done);
   }
 
   Clock::time_point wake = now + kLongestSleep;
+  if (m_state == tagDisconnected) wake = std::min(wake, m_reconnectAt);
   {
+    // Published with the deadlines read: a request written directly with
+    // an earlier deadline wakes the thread.
     const std::lock_guard<std::mutex> guard(m_lock);
     for (const Request& request : m_queue) wake = std::min(wake, request.deadline);
     for (const auto& [transaction, request] : m_inFlight) wake = std::min(wake, request.deadline);
+    m_ioWakeAt = wake;
   }
-  if (m_state == tagDisconnected) wake = std::min(wake, m_reconnectAt);
   pollfd fds[2] = {{m_wakeFd, POLLIN, 0}, {m_socket, 0, 0}};
   if (m_state == tagConnecting) fds[1].events = POLLOUT;
-  if (m_state == tagConnected) fds[1].events = static_cast<short>(POLLIN | (m_out.empty() ? 0 : POLLOUT));
+  if (m_state == tagConnected) fds[1].events = static_cast<short>(POLLIN | (outPending ? POLLOUT : 0));
   const nfds_t count = m_state == tagDisconnected ? 1 : 2;
   const auto timeout = std::chrono::ceil<std::chrono::milliseconds>(std::max(wake - now, Clock::duration::zero()));
   if (::poll(fds, count, static_cast<int>(timeout.count())) <= 0) return;
@@ -149,7 +181,14 @@ void ModbusConnection::Turn(std::vector<Completion>& done) {
     return;
   }
   if ((fds[1].revents & (POLLIN | POLLHUP | POLLERR)) != 0) ReadFrames(done);
-  if (m_state == tagConnected && (fds[1].revents & POLLOUT) != 0 && !WritePending()) Lose("write failed", now, done);
+  if (m_state == tagConnected && (fds[1].revents & POLLOUT) != 0) {
+    bool written = false;
+    {
+      const std::lock_guard<std::mutex> writeGuard(m_writeLock);
+      written = WritePendingLocked();
+    }
+    if (!written) Lose("write failed", now, done);
+  }
 }
 
 void ModbusConnection::StartConnect(Clock::time_point now) {
@@ -201,7 +240,11 @@ void ModbusConnection::FinishConnect(Clock::time_point now) {
   m_state = tagConnected;
   m_backoff = m_endpoint.backoff;
   m_in.clear();
-  m_out.clear();
+  {
+    const std::lock_guard<std::mutex> writeGuard(m_writeLock);
+    m_out.clear();
+    m_writable = true;
+  }
   {
     const std::lock_guard<std::mutex> guard(m_lock);
     ++m_counters.connects;
@@ -211,11 +254,16 @@ void ModbusConnection::FinishConnect(Clock::time_point now) {
 
 void ModbusConnection::Lose(const char* why, Clock::time_point now, std::vector<Completion>& done) {
   const bool wasConnected = m_state == tagConnected;
-  if (m_socket >= 0) ::close(m_socket);
-  m_socket = -1;
+  {
+    // No other thread writes to the socket once it is closed.
+    const std::lock_guard<std::mutex> writeGuard(m_writeLock);
+    m_writable = false;
+    m_out.clear();
+    if (m_socket >= 0) ::close(m_socket);
+    m_socket = -1;
+  }
   m_state = tagDisconnected;
   m_in.clear();
-  m_out.clear();
   std::size_t failed = 0;
   {
     const std::lock_guard<std::mutex> guard(m_lock);
@@ -234,20 +282,23 @@ void ModbusConnection::Lose(const char* why, Clock::time_point now, std::vector<
   m_backoff = std::min(m_backoff * 2, m_endpoint.backoffMax);
 }
 
-void ModbusConnection::MoveQueuedToLine() {
+void ModbusConnection::MoveQueuedToLineLocked() {
   const std::lock_guard<std::mutex> guard(m_lock);
-  while (!m_queue.empty() && m_inFlight.size() < 0x10000) {
-    while (m_inFlight.count(m_nextTransaction) != 0) ++m_nextTransaction;
-    const std::uint16_t transaction = m_nextTransaction++;
-    Request& request = m_queue.front();
-    const std::vector<std::uint8_t> frame = BuildFrame(transaction, request.unit, request.pdu);
-    m_out.insert(m_out.end(), frame.begin(), frame.end());
-    m_inFlight.emplace(transaction, request);
+  while (!m_queue.empty() && m_inFlight.size() < kTransactionIds) {
+    PutOnLineLocked(std::move(m_queue.front()));
     m_queue.pop_front();
   }
 }
 
-bool ModbusConnection::WritePending() {
+void ModbusConnection::PutOnLineLocked(Request request) {
+  while (m_inFlight.count(m_nextTransaction) != 0) ++m_nextTransaction;
+  const std::uint16_t transaction = m_nextTransaction++;
+  const std::vector<std::uint8_t> frame = BuildFrame(transaction, request.unit, request.pdu);
+  m_out.insert(m_out.end(), frame.begin(), frame.end());
+  m_inFlight.emplace(transaction, std::move(request));
+}
+
+bool ModbusConnection::WritePendingLocked() {
   while (!m_out.empty()) {
     const ssize_t n = ::send(m_socket, m_out.data(), m_out.size(), MSG_NOSIGNAL);
     if (n > 0) {

@@ -23,11 +23,16 @@
 // lock of the connection held. Each submitted request is completed exactly
 // once, or dropped unanswered when its client detaches first.
 //
+// Writes: while the connection is up, Submit writes the request's frame from
+// the calling thread (what the socket does not take at once, the I/O thread
+// writes when it can); while it is down, requests queue for the I/O thread.
+//
 // Ownership: shared (std::shared_ptr) between the protocol layers of the
 // target; holds one reference on each message and its response interface
 // until completion. Threads: Submit/Attach/Detach from any thread; the I/O
-// thread owns the socket and the buffers. m_lock guards the request tables,
-// the clients, the counters and m_delivering.
+// thread connects, reads and closes the socket. m_writeLock guards writing
+// to the socket and the bytes waiting to be written; m_lock guards the
+// request tables, the clients, the counters and m_delivering.
 #pragma once
 
 #include <chrono>
@@ -110,8 +115,13 @@ class ModbusConnection {
   void StartConnect(Clock::time_point now);
   void FinishConnect(Clock::time_point now);
   void Lose(const char* why, Clock::time_point now, std::vector<Completion>& done);
-  void MoveQueuedToLine();
-  bool WritePending();
+  // The ...Locked operations want m_writeLock held.
+  void MoveQueuedToLineLocked();
+  // Gives `request` a free transaction id, puts its frame in m_out and the
+  // request in flight; wants m_lock held too.
+  void PutOnLineLocked(Request request);
+  // Writes what the socket takes of m_out; false on a write error.
+  bool WritePendingLocked();
   void ReadFrames(std::vector<Completion>& done);
   void TakeFrame(const std::uint8_t* frame, std::size_t size, std::vector<Completion>& done);
   void Expire(Clock::time_point now, std::vector<Completion>& done);
@@ -123,13 +133,17 @@ class ModbusConnection {
   const ModbusEndpoint m_endpoint;
   const TraceFunction m_trace;
   int m_wakeFd = -1;
-  // I/O thread only:
+  // I/O thread only (m_socket is changed by it under m_writeLock):
   int m_socket = -1;
   tagState m_state = tagDisconnected;
   Clock::time_point m_reconnectAt;
   std::chrono::milliseconds m_backoff;
-  std::vector<std::uint8_t> m_out;
   std::vector<std::uint8_t> m_in;
+
+  // Taken before m_lock when both are held.
+  std::mutex m_writeLock;
+  bool m_writable = false;                     // guarded by m_writeLock: connected; m_socket takes writes
+  std::vector<std::uint8_t> m_out;             // guarded by m_writeLock: bytes not yet written
 
   mutable std::mutex m_lock;
   std::condition_variable m_delivered;
@@ -142,6 +156,7 @@ class ModbusConnection {
   ClientId m_nextClient = 1;                   // guarded by m_lock
   ClientId m_delivering = 0;                   // guarded by m_lock
   Counters m_counters;                         // guarded by m_lock
+  Clock::time_point m_ioWakeAt;                // guarded by m_lock: when the I/O thread looks at deadlines next
   std::thread m_thread;
 };
 
