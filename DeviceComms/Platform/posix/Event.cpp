@@ -20,9 +20,10 @@ class LocalEvent final : public platform::LocalWaitable {
     if (!m_manualReset) m_signalled = false;
   }
   BOOL Signal() noexcept override {
+    DeferredWakes wakes;  // after the lock is left
     const Guard lock(*this);
     m_signalled = true;
-    NotifyLocked();
+    NotifyLocked(wakes);
     return TRUE;
   }
   BOOL Unsignal() noexcept override {

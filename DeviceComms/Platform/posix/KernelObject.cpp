@@ -1,6 +1,7 @@
 #include "Platform/posix/KernelObject.h"
 
 #include <linux/futex.h>
+#include <sched.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -97,12 +98,40 @@ void Waiter::Wake() noexcept {
   }
 }
 
+void Waiter::WakePinned() noexcept {
+  Wake();
+  m_pins.fetch_sub(1, std::memory_order_release);
+}
+
+// A waker holds a pin only between leaving the object's lock and its wake:
+// the spin is short unless that thread was preempted right there.
+Waiter::~Waiter() {
+  for (int spin = 0; m_pins.load(std::memory_order_acquire) != 0; ++spin) {
+    if (spin < 100) {
+      YieldProcessor();
+    } else {
+      sched_yield();
+    }
+  }
+}
+
 LocalWaitable::LocalWaitable() noexcept { pthread_mutex_init(&m_lock, nullptr); }
 
 LocalWaitable::~LocalWaitable() { pthread_mutex_destroy(&m_lock); }
 
 void LocalWaitable::NotifyLocked() noexcept {
   for (WaitLink* link = m_pFirstLink; link != nullptr; link = link->pNext) link->pWaiter->Wake();
+}
+
+void LocalWaitable::NotifyLocked(DeferredWakes& wakes) noexcept {
+  for (WaitLink* link = m_pFirstLink; link != nullptr; link = link->pNext) {
+    if (wakes.m_count < DeferredWakes::kCapacity) {
+      link->pWaiter->Pin();
+      wakes.m_pWaiters[wakes.m_count++] = link->pWaiter;
+    } else {
+      link->pWaiter->Wake();
+    }
+  }
 }
 
 void LocalWaitable::LinkLocked(WaitLink& link) noexcept {

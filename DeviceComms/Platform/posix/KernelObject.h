@@ -68,6 +68,12 @@ class KernelObject {
 // every object it is linked into bumps when it is signalled.
 class Waiter {
  public:
+  Waiter() = default;
+  // Waits until no waker still holds a pin on it.
+  ~Waiter();
+  Waiter(const Waiter&) = delete;
+  Waiter& operator=(const Waiter&) = delete;
+
   // The word before the waiter looks at its objects; Sleep returns at once
   // when a wake came in between.
   std::uint32_t Seen() const noexcept { return m_word.load(std::memory_order_acquire); }
@@ -76,12 +82,18 @@ class Waiter {
   // first spins briefly watching the word: a wake that comes within
   // microseconds then costs neither side a system call.
   bool Sleep(std::uint32_t seen, const timespec* deadline) noexcept;
-  // Called with the lock of an object the waiter is linked into. Enters the
-  // kernel only when the waiter may be asleep there.
+  // Called with the lock of an object the waiter is linked into, or with a
+  // pin. Enters the kernel only when the waiter may be asleep there.
   void Wake() noexcept;
+  // A pin keeps the waiter alive for a wake made after the object's lock is
+  // left: taken with the lock held (while the waiter is linked), given back
+  // by WakePinned.
+  void Pin() noexcept { m_pins.fetch_add(1, std::memory_order_relaxed); }
+  void WakePinned() noexcept;
 
  private:
   std::atomic<std::uint32_t> m_word{0};
+  std::atomic<int> m_pins{0};
   // True from just before the waiter's futex wait until after it; the
   // waiter stores it and the waker reads it after bumping the word, both
   // sequentially consistent, so a waker that finds it false knows that the
@@ -123,6 +135,28 @@ class LocalWaitable : public KernelObject {
   virtual void ConsumeLocked() noexcept = 0;
   // Wakes every thread waiting on this object. Called with its lock held.
   void NotifyLocked() noexcept;
+
+  // Wakes that wait until the object's lock is left (the destructor makes
+  // them), so that a woken thread does not run straight into the lock still
+  // held by the thread that woke it. Declare it before the lock's guard.
+  class DeferredWakes {
+   public:
+    DeferredWakes() = default;
+    ~DeferredWakes() {
+      for (int i = 0; i < m_count; ++i) m_pWaiters[i]->WakePinned();
+    }
+    DeferredWakes(const DeferredWakes&) = delete;
+    DeferredWakes& operator=(const DeferredWakes&) = delete;
+
+   private:
+    friend class LocalWaitable;
+    static constexpr int kCapacity = 8;
+    Waiter* m_pWaiters[kCapacity] = {};
+    int m_count = 0;
+  };
+  // As NotifyLocked, but the wakes wait in `wakes` (waiters beyond its
+  // capacity are woken at once).
+  void NotifyLocked(DeferredWakes& wakes) noexcept;
   // Enters and removes a waiter's link. Called with the object's lock held;
   // the link stays in place (on the waiter's stack) in between.
   void LinkLocked(WaitLink& link) noexcept;
