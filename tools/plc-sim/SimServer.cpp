@@ -13,8 +13,8 @@ namespace plcsim {
 
 namespace {
 
-// Requests read from one connection before the others get their turn.
-constexpr int kReadBurst = 256;
+// The MBAP header: transaction id, protocol id, length, unit id.
+constexpr std::size_t kHeaderSize = 7;
 // The loop wakes at least this often to look at the stop flag.
 constexpr std::chrono::milliseconds kLongestSleep{100};
 
@@ -94,33 +94,45 @@ void SimServer::Accept() {
   m_connections.push_back(std::move(connection));
 }
 
+// The MBAP header's length field counts the unit id and the PDU: 2..254 in
+// a request (a PDU of 1..253 bytes).
 bool SimServer::ReadRequests(Connection& connection, Clock::time_point now) {
-  std::uniform_int_distribution<int> jitter(0, m_options.jitterMs);
-  for (int n = 0; n < kReadBurst; ++n) {
-    modbus_set_socket(m_pContext, connection.fd);
-    std::vector<uint8_t> request(MODBUS_TCP_MAX_ADU_LENGTH);
-    const int length = modbus_receive(m_pContext, request.data());
-    // The peer closed, or sent something that is not a request.
-    if (length < 0) return false;
-    if (length > 0) {
-      request.resize(static_cast<std::size_t>(length));
-      ++m_requests;
-      ++connection.requests;
-      if (m_options.closeEvery > 0 && connection.requests % static_cast<unsigned long>(m_options.closeEvery) == 0) {
-        ++m_closedByRule;
-        return false;
-      }
-      if (m_options.dropEvery > 0 && m_requests % static_cast<unsigned long>(m_options.dropEvery) == 0) {
-        ++m_dropped;
-      } else {
-        const auto delay = std::chrono::milliseconds(m_options.latencyMs + jitter(m_random));
-        connection.pending.push_back(Pending{std::move(request), now + delay});
-        connection.maxInFlight = std::max(connection.maxInFlight, connection.pending.size());
-      }
-    }
-    pollfd more{connection.fd, POLLIN, 0};
-    if (::poll(&more, 1, 0) <= 0 || (more.revents & POLLIN) == 0) break;
+  std::uint8_t buffer[4096];
+  const ssize_t n = ::recv(connection.fd, buffer, sizeof buffer, 0);
+  if (n == 0) return false;  // the peer closed
+  if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+  std::vector<uint8_t>& in = connection.in;
+  in.insert(in.end(), buffer, buffer + n);
+  std::size_t used = 0;
+  while (in.size() - used >= kHeaderSize) {
+    const std::size_t length = (std::size_t{in[used + 4]} << 8) | in[used + 5];
+    // Not a request: the stream cannot be followed any further.
+    if (in[used + 2] != 0 || in[used + 3] != 0 || length < 2 || length > 254) return false;
+    if (in.size() - used < 6 + length) break;
+    const std::vector<uint8_t> request(in.begin() + static_cast<std::ptrdiff_t>(used),
+                                       in.begin() + static_cast<std::ptrdiff_t>(used + 6 + length));
+    used += 6 + length;
+    if (!TakeRequest(connection, request, now)) return false;
   }
+  in.erase(in.begin(), in.begin() + static_cast<std::ptrdiff_t>(used));
+  return true;
+}
+
+bool SimServer::TakeRequest(Connection& connection, const std::vector<uint8_t>& request, Clock::time_point now) {
+  ++m_requests;
+  ++connection.requests;
+  if (m_options.closeEvery > 0 && connection.requests % static_cast<unsigned long>(m_options.closeEvery) == 0) {
+    ++m_closedByRule;
+    return false;
+  }
+  if (m_options.dropEvery > 0 && m_requests % static_cast<unsigned long>(m_options.dropEvery) == 0) {
+    ++m_dropped;
+    return true;
+  }
+  std::uniform_int_distribution<int> jitter(0, m_options.jitterMs);
+  const auto delay = std::chrono::milliseconds(m_options.latencyMs + jitter(m_random));
+  connection.pending.push_back(Pending{request, now + delay});
+  connection.maxInFlight = std::max(connection.maxInFlight, connection.pending.size());
   return true;
 }
 

@@ -1,9 +1,11 @@
 // SimServer.h: the simulator's Modbus/TCP server loop.
 //
 // One thread polls the listening socket and every connection. Requests are
-// read whole with libmodbus and held per connection until their answer falls
-// due (latency plus jitter), so a client may have several in flight; libmodbus
-// then builds and writes each answer from the unit's register map, including
+// split from what each read brings by their MBAP length (a burst of
+// pipelined requests costs one read) and held per connection until their
+// answer falls due (latency plus jitter), so a client may have several in
+// flight; libmodbus then checks each request and builds and writes its
+// answer from the unit's register map, including
 // exception answers for addresses or counts out of range. A unit id that is
 // not served gets exception 0x0B (gateway target failed to respond).
 // Faults from SimOptions are played here. Owns its sockets and its libmodbus
@@ -51,6 +53,7 @@ class SimServer {
     unsigned long requests = 0;
     std::size_t maxInFlight = 0;
     std::list<Pending> pending;  // in arrival order
+    std::vector<uint8_t> in;     // read, not yet a whole request
   };
   struct Closed {
     int number;
@@ -61,6 +64,9 @@ class SimServer {
   void Accept();
   // Reads the requests waiting on `connection`; false when it must be closed.
   bool ReadRequests(Connection& connection, Clock::time_point now);
+  // Plays the fault rules on one whole request and holds it for its answer;
+  // false when the connection must be closed.
+  bool TakeRequest(Connection& connection, const std::vector<uint8_t>& request, Clock::time_point now);
   // Writes the answers that are due; false when the connection must be closed.
   bool AnswerDue(Connection& connection, Clock::time_point now);
   bool Answer(Connection& connection, const std::vector<uint8_t>& request);
