@@ -3,9 +3,16 @@
 // function's answers and dropped answers are checked end to end (ModbusWireTest).
 // Every test checks that each request was completed exactly once and that
 // every reference the layer took was given back.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <fstream>
 #include <condition_variable>
 #include <map>
 #include <mutex>
@@ -262,6 +269,37 @@ TEST_F(ModbusProtocolTest, ChangedRuntimeInformationMovesToTheNewTargetAndEndsWh
   ASSERT_EQ(m_layer->GetRuntimeInformation(&information), S_OK);
   EXPECT_EQ(std::wstring(information), moved.RuntimeInformation());
   CoTaskMemFree(information);
+}
+
+// A shell starts the simulator as the tests do, prints its pid and is then
+// killed, as a test killed by its time-out would be.
+TEST(PlcSimTest, StopsOnceTheProcessThatStartedItIsGone) {
+  int pipeFds[2];
+  ASSERT_EQ(::pipe2(pipeFds, O_CLOEXEC), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+  const char* const script = "\"$0\" --port 0 --parent $$ >/dev/null 2>&1 & echo $!; exec sleep 60";
+  const char* const argv[] = {"sh", "-c", script, PLC_SIM_PATH, nullptr};
+  pid_t shell = -1;
+  ASSERT_EQ(posix_spawn(&shell, "/bin/sh", &actions, nullptr, const_cast<char* const*>(argv), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(pipeFds[1]);
+  char text[32] = {};
+  const ssize_t got = ::read(pipeFds[0], text, sizeof text - 1);
+  ::close(pipeFds[0]);
+  ::kill(shell, SIGKILL);
+  ::waitpid(shell, nullptr, 0);
+  ASSERT_GT(got, 0);
+  const std::string stat = "/proc/" + std::to_string(std::atoi(text)) + "/stat";
+  // Gone, or a zombie nobody reaps yet: either way it no longer serves.
+  const auto running = [&] {
+    std::ifstream in(stat);
+    std::string pid, name, state;
+    return in >> pid >> name >> state && state != "Z";
+  };
+  for (int i = 0; i < 500 && running(); ++i) ::usleep(10000);
+  EXPECT_FALSE(running());
 }
 
 TEST(ModbusEndpointTest, ParsesConnectionStringsAndSaysWhatIsWrong) {

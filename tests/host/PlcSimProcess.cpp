@@ -31,7 +31,9 @@ bool PlcSimProcess::Start(const std::vector<std::string>& options, int port) {
   m_output.clear();
   int pipeFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC) != 0) return false;
-  std::vector<std::string> arguments{PLC_SIM_PATH, "--port", std::to_string(port), "--max-seconds", "300"};
+  // A test killed by its time-out leaves no simulator behind.
+  std::vector<std::string> arguments{PLC_SIM_PATH, "--port", std::to_string(port), "--max-seconds", "300",
+                                     "--parent", std::to_string(::getpid())};
   arguments.insert(arguments.end(), options.begin(), options.end());
   std::vector<char*> argv;
   for (std::string& argument : arguments) argv.push_back(argument.data());

@@ -41,6 +41,10 @@ int ParseOptions(int argc, char** argv, SimOptions& options) {
   app.add_option("--max-seconds", options.maxSeconds, "Stop after this many seconds")
       ->check(CLI::Range(1, 86400))
       ->capture_default_str();
+  app.add_option("--parent", options.parent,
+                 "Stop once process PID, the one that starts the simulator, has ended (a killed test leaves no "
+                 "server behind)")
+      ->check(CLI::PositiveNumber);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

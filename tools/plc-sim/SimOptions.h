@@ -23,6 +23,7 @@ struct SimOptions {
   std::string badFrameKind = "protocol";  // protocol, tid or length
   unsigned seed = 1;              // for the jitter
   int maxSeconds = 3600;          // the simulator stops by itself after this long
+  int parent = 0;                 // stop once this process is no longer the parent (0: never)
 };
 
 // Fills `options` from the command line. Returns -1 to go on, otherwise the

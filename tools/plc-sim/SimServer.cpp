@@ -44,11 +44,18 @@ int SimServer::Listen() {
 
 void SimServer::Run(const volatile sig_atomic_t& stop) {
   const Clock::time_point end = Clock::now() + std::chrono::seconds(m_options.maxSeconds);
+  // An ended parent leaves the simulator to another process (getppid
+  // changes); looked at first thing and then about every kLongestSleep.
+  Clock::time_point parentCheck = Clock::now();
   std::vector<pollfd> fds;
   std::vector<std::list<Connection>::iterator> polled;
   while (stop == 0) {
     Clock::time_point now = Clock::now();
     if (now >= end) break;
+    if (m_options.parent != 0 && now >= parentCheck) {
+      if (::getppid() != m_options.parent) break;
+      parentCheck = now + kLongestSleep;
+    }
     m_maps.Advance(now);
     const Clock::time_point wake = std::min({NextDue(), m_maps.NextTick(), end, now + kLongestSleep});
     const auto timeout = std::chrono::ceil<std::chrono::milliseconds>(std::max(wake - now, Clock::duration::zero()));
