@@ -156,6 +156,8 @@ void ModbusConnection::Turn(std::vector<Completion>& done) {
 
   Clock::time_point wake = now + kLongestSleep;
   if (m_state == tagDisconnected) wake = std::min(wake, m_reconnectAt);
+  // What expired or failed this turn is delivered before the loop sleeps.
+  if (!done.empty()) wake = now;
   {
     // Published with the deadlines read: a request written directly with
     // an earlier deadline wakes the thread.

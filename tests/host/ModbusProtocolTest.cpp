@@ -227,6 +227,21 @@ TEST_F(ModbusProtocolTest, ServerKilledAndRestartedFailsWhatWasInFlightThenRecon
   EXPECT_EQ(after->Answer(), (std::vector<BYTE>{3, 2, 0x03, 0xED}));
 }
 
+// The promise to the component: a request whose answer never comes ends
+// within 100 ms of its deadline (the layer's loop otherwise sleeps up to 100
+// ms at a time).
+TEST_F(ModbusProtocolTest, AnUnansweredRequestEndsAtItsDeadline) {
+  ASSERT_TRUE(m_sim.Start({"--drop-every", "1"}));
+  Open("&timeout=300");
+  Send(Read(3, 0, 1));
+  WaitAll();  // the connection is up and idle
+  const auto sent = std::chrono::steady_clock::now();
+  TestMessage* const request = Send(Read(3, 0, 1));
+  WaitAll();
+  EXPECT_EQ(request->Status(), PROTOCOL_E_TIMEOUT);
+  EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(300 + 100));
+}
+
 TEST_F(ModbusProtocolTest, NoServerMeansRequestsWaitUntilTheirDeadlineAndConnectsAreRetried) {
   ASSERT_TRUE(m_sim.Start({}));
   ASSERT_TRUE(m_sim.Stop());  // its port is now closed
