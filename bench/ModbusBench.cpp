@@ -6,6 +6,8 @@
 // component's two thread hand-offs are the difference; at least 3 at limit
 // 16, where requests are pipelined on the one connection). Starts plc-sim
 // itself on a free loopback port; every loop is bounded in count and time.
+// Last, against a simulator that answers nothing, how late a time-out result
+// comes after its deadline (goal: at most 100 ms).
 // Run an optimised build: build/release/bench/ModbusBench [requests]
 #include <modbus/modbus.h>
 
@@ -120,54 +122,101 @@ double RawLibmodbus(int port, int requests) {
   return done / seconds;
 }
 
-double ThroughComponent(int port, int limit, int requests) {
-  const std::string configuration =
-      "<HostConfiguration><Lines><Line Name='TCP'/></Lines><Networks><Network Name='N'><Services>"
-      "<Services Name='Local'><Service CommandNo='3' DllPath='" MODBUS_SERVICES_PATH
-      "' ClassName='ReadHoldingRegistersService' SuperClassName='ModbusService'/></Services></Services></Network>"
-      "</Networks><Controllers><Controller Name='PLC' Network='N' Line='TCP' ParallelLimit='" +
-      std::to_string(limit) + "' Address='modbus-tcp://127.0.0.1:" + std::to_string(port) +
-      "?timeout=10000'><DriverVersionInfo><DriverReleaseVersion>1.0.0</DriverReleaseVersion></DriverVersionInfo>"
-      "</Controller></Controllers></HostConfiguration>";
-  std::string error;
-  const auto document = hostconfig::ConfigDocument::LoadText(configuration, error);
-  modbustcp::ModbusEndpoint endpoint;
-  ITARVO_DeviceConfig* rawConfig = nullptr;
-  if (!document || FAILED(hostconfig::XmlDeviceConfig::Create(document, "PLC", &rawConfig)) ||
-      !modbustcp::ParseModbusUrl(document->Controllers()[0].address, endpoint, error)) {
-    std::fprintf(stderr, "ModbusBench: %s\n", error.c_str());
-    return 0;
+// One component on the simulator through the Modbus services and the
+// host's protocol layer; `ok` is false when any part failed to come up.
+class ComponentRig {
+ public:
+  ComponentRig(int port, int limit, int timeoutMs) {
+    const std::string configuration =
+        "<HostConfiguration><Lines><Line Name='TCP'/></Lines><Networks><Network Name='N'><Services>"
+        "<Services Name='Local'><Service CommandNo='3' DllPath='" MODBUS_SERVICES_PATH
+        "' ClassName='ReadHoldingRegistersService' SuperClassName='ModbusService'/></Services></Services></Network>"
+        "</Networks><Controllers><Controller Name='PLC' Network='N' Line='TCP' ParallelLimit='" +
+        std::to_string(limit) + "' Address='modbus-tcp://127.0.0.1:" + std::to_string(port) +
+        "?timeout=" + std::to_string(timeoutMs) +
+        "'><DriverVersionInfo><DriverReleaseVersion>1.0.0</DriverReleaseVersion></DriverVersionInfo>"
+        "</Controller></Controllers></HostConfiguration>";
+    std::string error;
+    const auto document = hostconfig::ConfigDocument::LoadText(configuration, error);
+    modbustcp::ModbusEndpoint endpoint;
+    ITARVO_DeviceConfig* rawConfig = nullptr;
+    if (!document || FAILED(hostconfig::XmlDeviceConfig::Create(document, "PLC", &rawConfig)) ||
+        !modbustcp::ParseModbusUrl(document->Controllers()[0].address, endpoint, error)) {
+      std::fprintf(stderr, "ModbusBench: %s\n", error.c_str());
+      return;
+    }
+    m_config.reset(rawConfig);
+    m_info.reset(simline::HostDeviceInfo::Create(m_config.get()));
+    m_layer.reset(modbustcp::ModbusProtocolComms::Create(m_pool, endpoint));
+    m_component.reset(ParallelCommunication::CreateInstance());
+    if (FAILED(m_component->Initialise(m_info.get(), m_sink.get(), m_layer.get()))) return;
+    ParallelCommunication* const receiver = m_component.get();
+    m_layer->Start([receiver](ITARVO_ProtocolMessage* message) { receiver->Receive(message); });
+    ok = true;
   }
-  const ComHolder<ITARVO_DeviceConfig> config(rawConfig);
-  const ComHolder<simline::HostDeviceInfo> info(simline::HostDeviceInfo::Create(config.get()));
-  const ComHolder<CountingSink> sink(new CountingSink);
-  modbustcp::ConnectionPool pool;
-  const ComHolder<modbustcp::ModbusProtocolComms> layer(modbustcp::ModbusProtocolComms::Create(pool, endpoint));
-  std::unique_ptr<ParallelCommunication> component(ParallelCommunication::CreateInstance());
-  if (FAILED(component->Initialise(info.get(), sink.get(), layer.get()))) return 0;
-  ParallelCommunication* const receiver = component.get();
-  layer->Start([receiver](ITARVO_ProtocolMessage* message) { receiver->Receive(message); });
+  ~ComponentRig() {
+    if (!ok) return;
+    m_component->StopSendReceive();
+    m_layer->Stop();
+    m_component->UnInitialise();
+  }
+  ComponentRig(const ComponentRig&) = delete;
+  ComponentRig& operator=(const ComponentRig&) = delete;
 
+  bool Request(ReadMessage* message) {
+    LONG code = 0;
+    return SUCCEEDED(m_component->RequestMessageService(message, &code));
+  }
+  CountingSink& Sink() { return *m_sink; }
+
+  bool ok = false;
+
+ private:
+  ComHolder<ITARVO_DeviceConfig> m_config;
+  ComHolder<simline::HostDeviceInfo> m_info;
+  ComHolder<CountingSink> m_sink{new CountingSink};
+  modbustcp::ConnectionPool m_pool;
+  ComHolder<modbustcp::ModbusProtocolComms> m_layer;
+  std::unique_ptr<ParallelCommunication> m_component;
+};
+
+double ThroughComponent(int port, int limit, int requests) {
+  ComponentRig rig(port, limit, 10000);
+  if (!rig.ok) return 0;
   std::vector<ComHolder<ReadMessage>> messages;
   for (int i = 0; i < requests; ++i) messages.emplace_back(new ReadMessage(i % 100));
   // A first request opens the connection before the clock starts.
   ComHolder<ReadMessage> warmUp(new ReadMessage(0));
-  LONG code = 0;
-  component->RequestMessageService(warmUp.get(), &code);
-  sink->WaitFor(1, std::chrono::seconds(10));
+  rig.Request(warmUp.get());
+  rig.Sink().WaitFor(1, std::chrono::seconds(10));
   const auto start = Clock::now();
   long accepted = 1;
-  for (auto& message : messages) accepted += SUCCEEDED(component->RequestMessageService(message.get(), &code)) ? 1 : 0;
-  const bool all = sink->WaitFor(accepted, std::chrono::seconds(60));
+  for (auto& message : messages) accepted += rig.Request(message.get()) ? 1 : 0;
+  const bool all = rig.Sink().WaitFor(accepted, std::chrono::seconds(60));
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  component->StopSendReceive();
-  layer->Stop();
-  component->UnInitialise();
-  if (!all || sink->Failed() != 0) {
+  if (!all || rig.Sink().Failed() != 0) {
     std::fprintf(stderr, "ModbusBench: limit %d: %s, %ld failed\n", limit, all ? "all ended" : "not all ended",
-                 sink->Failed());
+                 rig.Sink().Failed());
   }
   return (accepted - 1) / seconds;
+}
+
+// How late a time-out result comes: requests to a simulator that answers
+// none, one at a time, each ended by its deadline (`timeoutMs` after its
+// send). Returns the largest of (time to the result - time-out), in ms.
+double TimeOutLateness(int port, int timeoutMs, int count) {
+  ComponentRig rig(port, 1, timeoutMs);
+  if (!rig.ok) return -1;
+  double latest = 0;
+  for (int i = 0; i < count; ++i) {
+    ComHolder<ReadMessage> message(new ReadMessage(i));
+    const auto start = Clock::now();
+    if (!rig.Request(message.get()) || !rig.Sink().WaitFor(i + 1, std::chrono::seconds(10))) return -1;
+    const double elapsed = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    latest = std::max(latest, elapsed - timeoutMs);
+  }
+  if (rig.Sink().Failed() != count) std::fprintf(stderr, "ModbusBench: a dropped request did not fail\n");
+  return latest;
 }
 
 double Median(std::vector<double> values) {
@@ -208,5 +257,15 @@ int main(int argc, char** argv) {
   std::printf("component, parallel limit 16:      %9.0f requests/s  ratio %.2f (goal >= 3)\n", sixteen,
               raw > 0 ? sixteen / raw : 0);
   std::printf("plc-sim: max in flight per connection %d\n", sim.MaxInFlight());
+
+  plcsimtest::PlcSimProcess silent;
+  if (!silent.Start({"--drop-every", "1"})) {
+    std::fprintf(stderr, "ModbusBench: plc-sim did not start\n");
+    return 1;
+  }
+  const double lateness = TimeOutLateness(silent.Port(), 200, 10);
+  silent.Stop();
+  std::printf("time-out 200 ms, answer dropped:   result at most %.1f ms after the deadline (goal <= 100)\n",
+              lateness);
   return 0;
 }
