@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <errno.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -143,8 +144,28 @@ bool SimServer::TakeRequest(Connection& connection, const std::vector<uint8_t>& 
   return true;
 }
 
+// Corks a connection for its scope: answers written meanwhile leave in as
+// few segments as fit, so that a client with many in flight reads them with
+// one wake-up instead of one each.
+class Cork {
+ public:
+  Cork(int fd, bool on) : m_fd(on ? fd : -1) { Set(1); }
+  ~Cork() { Set(0); }
+  Cork(const Cork&) = delete;
+  Cork& operator=(const Cork&) = delete;
+
+ private:
+  void Set(int value) {
+    if (m_fd >= 0) ::setsockopt(m_fd, IPPROTO_TCP, TCP_CORK, &value, sizeof value);
+  }
+  const int m_fd;
+};
+
 bool SimServer::AnswerDue(Connection& connection, Clock::time_point now) {
   if (!m_options.outOfOrder) {
+    const auto second = connection.pending.size() < 2 ? connection.pending.end() : std::next(connection.pending.begin());
+    const Cork cork(connection.fd, second != connection.pending.end() && connection.pending.front().due <= now &&
+                                       second->due <= now);
     while (!connection.pending.empty() && connection.pending.front().due <= now) {
       const bool written = Answer(connection, connection.pending.front().request);
       connection.pending.pop_front();
@@ -161,6 +182,7 @@ bool SimServer::AnswerDue(Connection& connection, Clock::time_point now) {
       ++it;
     }
   }
+  const Cork cork(connection.fd, due.size() >= 2);
   for (auto it = due.rbegin(); it != due.rend(); ++it) {
     if (!Answer(connection, *it)) return false;
   }

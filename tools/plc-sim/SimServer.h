@@ -5,7 +5,8 @@
 // pipelined requests costs one read) and held per connection until their
 // answer falls due (latency plus jitter), so a client may have several in
 // flight; libmodbus then checks each request and builds and writes its
-// answer from the unit's register map, including
+// answer from the unit's register map (answers due together leave corked, in
+// as few segments as fit), including
 // exception answers for addresses or counts out of range. A unit id that is
 // not served gets exception 0x0B (gateway target failed to respond).
 // Faults from SimOptions are played here. Owns its sockets and its libmodbus
