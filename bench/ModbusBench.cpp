@@ -227,7 +227,7 @@ double Median(std::vector<double> values) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int requests = argc > 1 ? std::max(100, std::min(100000, std::atoi(argv[1]))) : 5000;
+  const int requests = argc > 1 ? std::max(100, std::min(100000, std::atoi(argv[1]))) : 20000;
   plcsimtest::PlcSimProcess sim;
   if (!sim.Start({})) {
     std::fprintf(stderr, "ModbusBench: plc-sim did not start\n");
