@@ -3,14 +3,14 @@
 
 #include "Interfaces/QtmResults.h"
 #include "SampleServicesFixture.h"
-#include "Support/ParallelCommunicationTestAccess.h"
+#include "Support/DispatchTestAccess.h"
 
 namespace {
 
 using componenttest::WaitUntil;
 using doubles::FakeMessageService;
 using doubles::ServiceProbe;
-using Access = ParallelCommunicationTestAccess;
+using Access = DispatchTestAccess;
 using sampletest::MakeResult;
 using RequestTest = sampletest::SampleServicesTest;
 

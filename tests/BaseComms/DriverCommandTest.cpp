@@ -14,7 +14,7 @@ namespace {
 using doubles::FakeDeviceMessage;
 using doubles::FakeDeviceResult;
 using drivermodestest::RunningComponent;
-using Access = ParallelCommunicationTestAccess;
+using Access = DispatchTestAccess;
 
 std::vector<BYTE> VersionFrame(std::vector<BYTE> runtime, std::vector<BYTE> release) {
   std::vector<BYTE> frame{0xFF, 0xFF, 0x0A, 0x00, 0xCD, 0x02, 0x06, 0x00};

@@ -15,7 +15,7 @@
 
 #include "BaseComms/OneByOneCommunication.h"
 #include "ComponentTestSupport.h"
-#include "Support/ParallelCommunicationTestAccess.h"
+#include "Support/DispatchTestAccess.h"
 
 namespace drivermodestest {
 
@@ -34,8 +34,8 @@ class RunningComponent {
 
   void Start() { ASSERT_EQ(component->Initialise(&host.info, &host.sink, &host.protocol), S_OK); }
   ParallelCommunication* operator->() { return component.get(); }
-  LONG Key() { return ParallelCommunicationTestAccess::DispatchKey(*component); }
-  DWORD RuntimeVersion() { return ParallelCommunicationTestAccess::RuntimeVersion(*component); }
+  LONG Key() { return DispatchTestAccess::Key(*component); }
+  DWORD RuntimeVersion() { return DispatchTestAccess::RuntimeVersion(*component); }
 
   LONG Execute(ITARVO_DeviceMessage* message, LONG* resultCode) {
     return component->RequestMessageService(message, resultCode);

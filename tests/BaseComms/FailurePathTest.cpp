@@ -8,13 +8,13 @@
 
 #include "Interfaces/QtmResults.h"
 #include "SampleServicesFixture.h"
-#include "Support/ParallelCommunicationTestAccess.h"
+#include "Support/DispatchTestAccess.h"
 
 namespace {
 
 using componenttest::WaitUntil;
 using doubles::FakeMessageService;
-using Access = ParallelCommunicationTestAccess;
+using Access = DispatchTestAccess;
 
 [[noreturn]] void ThrowAllocError() { throw TVO_MemoryAllocError(__FILE__, __LINE__); }
 [[noreturn]] void ThrowBadAlloc() { throw std::bad_alloc(); }

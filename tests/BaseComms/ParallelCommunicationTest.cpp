@@ -14,7 +14,7 @@
 #include "BaseComms/PackedVersion.h"
 #include "ComponentTestSupport.h"
 #include "Support/FakeMessageService.h"
-#include "Support/ParallelCommunicationTestAccess.h"
+#include "Support/DispatchTestAccess.h"
 
 namespace {
 
@@ -24,7 +24,7 @@ using doubles::FakeDeviceMessage;
 using doubles::FakeDeviceResult;
 using doubles::FakeMessageService;
 using doubles::FakeProtocolMessage;
-using Access = ParallelCommunicationTestAccess;
+using Access = DispatchTestAccess;
 
 // A latch a host double's hook waits on, with a bound so no test hangs.
 class Gate {
@@ -104,7 +104,7 @@ TEST_F(ComponentTest, FailingInitialiseReturnsTheRowsCodeAndGivesEverythingBack)
     EXPECT_EQ(component->Initialise(&host.info, &host.sink, &host.protocol), row.expected);
     EXPECT_FALSE(Access::HasSendThread(*component));
     EXPECT_FALSE(Access::HasTimeWatchThread(*component));
-    EXPECT_EQ(Access::DispatchKey(*component), -1);
+    EXPECT_EQ(Access::Key(*component), -1);
     EXPECT_EQ(Access::DeviceConfig(*component), nullptr);
     EXPECT_EQ(host.config.RefCount() + host.info.RefCount() + host.sink.RefCount() + host.protocol.RefCount(), 0);
     if (row.expected == E_FAIL) {
@@ -153,7 +153,7 @@ TEST_F(ComponentTest, InitialiseTakesOneReferenceEachAndUnInitialiseReleasesThem
   ASSERT_EQ(Initialise(), S_OK);
   EXPECT_TRUE(Access::HasSendThread(*m_component));
   EXPECT_TRUE(Access::HasTimeWatchThread(*m_component));
-  EXPECT_GE(Access::DispatchKey(*m_component), 0);
+  EXPECT_GE(Access::Key(*m_component), 0);
   EXPECT_EQ(m_host.config.RefCount(), 1) << "the borrowed device configuration must be AddRef'd";
   EXPECT_EQ(m_host.sink.RefCount(), 1);
   EXPECT_EQ(m_host.protocol.RefCount(), 1);
@@ -295,7 +295,7 @@ TEST_F(ComponentTest, InitialiseTurnsEveryExceptionIntoItsCodeAndRollsBack) {
     HRESULT hr = S_OK;
     EXPECT_NO_THROW(hr = Initialise());
     EXPECT_EQ(hr, expected);
-    EXPECT_EQ(Access::DispatchKey(*m_component), -1);
+    EXPECT_EQ(Access::Key(*m_component), -1);
     EXPECT_FALSE(Access::HasSendThread(*m_component));
     EXPECT_EQ(m_host.config.RefCount() + m_host.info.RefCount() + m_host.sink.RefCount(), 0);
   }
@@ -319,7 +319,7 @@ TEST_F(ComponentTest, OneByOneComponentRegistersOneByOne) {
   std::unique_ptr<ParallelCommunication> second(OneByOneCommunication::CreateInstance());
   Host secondHost;
   ASSERT_EQ(second->Initialise(&secondHost.info, &secondHost.sink, &secondHost.protocol), S_OK);
-  EXPECT_EQ(Access::DispatchKey(*second), Access::DispatchKey(*oneByOne));
+  EXPECT_EQ(Access::Key(*second), Access::Key(*oneByOne));
 
   second->UnInitialise();
   oneByOne->UnInitialise();

@@ -4,7 +4,7 @@
 #include "BaseComms/CommunicationDispatcher.h"
 #include "Interfaces/QtmResults.h"
 #include "SampleServicesFixture.h"
-#include "Support/ParallelCommunicationTestAccess.h"
+#include "Support/DispatchTestAccess.h"
 
 namespace {
 
@@ -125,8 +125,8 @@ TEST_F(RequestTest, LockedComponentRefusesOnlyServicesForbiddenWhenLocked) {
   componenttest::Host otherHost;
   std::unique_ptr<ParallelCommunication> other(ParallelCommunication::CreateInstance());
   ASSERT_EQ(other->Initialise(&otherHost.info, &otherHost.sink, &otherHost.protocol), S_OK);
-  const LONG key = ParallelCommunicationTestAccess::DispatchKey(*m_component);
-  ASSERT_EQ(ParallelCommunicationTestAccess::DispatchKey(*other), key);
+  const LONG key = DispatchTestAccess::Key(*m_component);
+  ASSERT_EQ(DispatchTestAccess::Key(*other), key);
   ASSERT_TRUE(CommunicationDispatcher::GetInstance()->SetExclusiveMode(EXCLUSIVE_MODE_OWN, key, other.get()));
 
   auto* forbidden = new FakeMessageService();

@@ -7,14 +7,14 @@
 #include <memory>
 
 #include "ComponentTestSupport.h"
-#include "Support/ParallelCommunicationTestAccess.h"
+#include "Support/DispatchTestAccess.h"
 
 namespace {
 
 using componenttest::Host;
 using doubles::FakeDeviceMessage;
 using doubles::FakeDeviceResult;
-using Access = ParallelCommunicationTestAccess;
+using Access = DispatchTestAccess;
 
 const std::vector<BYTE> kNoData{0xFF, 0xFF, 0x00, 0x00};
 

@@ -7,7 +7,7 @@
 #include <tuple>
 
 #include "Platform/Com.h"
-#include "Support/ParallelCommunicationTestAccess.h"
+#include "Support/DispatchTestAccess.h"
 
 namespace {
 
@@ -119,10 +119,10 @@ std::vector<ITARVO_DeviceMessage*> SampleServicesTest::DeliveredMessages() {
 }
 
 bool SampleServicesTest::IsRegistered(ITARVO_DeviceMessage* message) {
-  return ParallelCommunicationTestAccess::IsRegistered(*m_component, message);
+  return DispatchTestAccess::IsRegistered(*m_component, message);
 }
 
-std::size_t SampleServicesTest::RegistrySize() { return ParallelCommunicationTestAccess::RegistrySize(*m_component); }
+std::size_t SampleServicesTest::RegistrySize() { return DispatchTestAccess::RegistrySize(*m_component); }
 
 long SampleServicesTest::LiveServices() {
   auto* count = ModuleFunction<long()>("SampleServicesLiveInstances");

@@ -3,7 +3,7 @@
 #include <future>
 
 #include "SampleServicesFixture.h"
-#include "Support/ParallelCommunicationTestAccess.h"
+#include "Support/DispatchTestAccess.h"
 
 namespace {
 
@@ -11,7 +11,7 @@ using componenttest::WaitUntil;
 using doubles::FakeDeviceResult;
 using doubles::FakeMessageService;
 using doubles::ServiceProbe;
-using Access = ParallelCommunicationTestAccess;
+using Access = DispatchTestAccess;
 using ServiceHandOverTest = sampletest::SampleServicesTest;
 
 // The time-watch thread holds the service in the pending queue while it is

@@ -9,7 +9,7 @@
 #include "BaseComms/CommunicationDispatcher.h"
 #include "ComponentTestSupport.h"
 #include "Support/FakeMessageService.h"
-#include "Support/ParallelCommunicationTestAccess.h"
+#include "Support/DispatchTestAccess.h"
 
 namespace {
 
@@ -17,7 +17,7 @@ using componenttest::Host;
 using componenttest::WaitUntil;
 using doubles::FakeMessageService;
 using doubles::FakeProtocolMessage;
-using Access = ParallelCommunicationTestAccess;
+using Access = DispatchTestAccess;
 
 // A service with one step that does not allow parallel sending, so the line
 // is held one-by-one while its message is out.
@@ -46,8 +46,8 @@ TEST_P(SharedTargetLifecycleTest, UnInitialiseOfTheHolderClearsTheHoldAndLetsThe
     if (!oneByOneComponents) {
       ASSERT_EQ(a->SetMode(L"TransferMode", 0), S_OK);
     }
-    const LONG key = Access::DispatchKey(*a);
-    ASSERT_EQ(Access::DispatchKey(*b), key);
+    const LONG key = Access::Key(*a);
+    ASSERT_EQ(Access::Key(*b), key);
     CommunicationDispatcher* dispatcher = CommunicationDispatcher::GetInstance();
 
     bool nowSend = false;
@@ -87,7 +87,7 @@ TEST(SharedTargetDispatchTest, ARetiredLastStepLetsTheNextParkedMessageGo) {
     std::unique_ptr<ParallelCommunication> b(OneByOneCommunication::CreateInstance());
     ASSERT_EQ(a->Initialise(&hostA.info, &hostA.sink, &hostA.protocol), S_OK);
     ASSERT_EQ(b->Initialise(&hostB.info, &hostB.sink, &hostB.protocol), S_OK);
-    const LONG key = Access::DispatchKey(*a);
+    const LONG key = Access::Key(*a);
 
     // B's message parks while A looks busy; then A is idle again.
     FakeMessageService busy;

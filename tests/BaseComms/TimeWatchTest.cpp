@@ -4,11 +4,11 @@
 
 #include "Platform/Time.h"
 #include "SampleServicesFixture.h"
-#include "Support/ParallelCommunicationTestAccess.h"
+#include "Support/DispatchTestAccess.h"
 
 namespace {
 
-using Access = ParallelCommunicationTestAccess;
+using Access = DispatchTestAccess;
 using doubles::FakeDeviceMessage;
 using TimeWatchTest = sampletest::SampleServicesTest;
 

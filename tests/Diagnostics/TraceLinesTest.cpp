@@ -14,7 +14,6 @@
 #include "BaseComms/CommunicationDispatcher.h"
 #include "BaseComms/SampleServicesFixture.h"
 #include "Support/DispatchTestAccess.h"
-#include "Support/ParallelCommunicationTestAccess.h"
 
 namespace {
 
@@ -121,7 +120,7 @@ class WaitReasonTest : public sampletest::SampleServicesTest {
     componenttest::Host otherHost;
     std::unique_ptr<ParallelCommunication> other(ParallelCommunication::CreateInstance());
     EXPECT_EQ(other->Initialise(&otherHost.info, &otherHost.sink, &otherHost.protocol), S_OK);
-    const LONG key = ParallelCommunicationTestAccess::DispatchKey(*m_component);
+    const LONG key = DispatchTestAccess::Key(*m_component);
     EXPECT_TRUE(CommunicationDispatcher::GetInstance()->SetExclusiveMode(EXCLUSIVE_MODE_OWN, key, other.get()));
     auto* forbidden = Service({});
     forbidden->forbiddenOnLocked = true;
@@ -133,7 +132,7 @@ class WaitReasonTest : public sampletest::SampleServicesTest {
 
   // The rows' helpers again.
  protected:
-  std::string Key() { return std::to_string(ParallelCommunicationTestAccess::DispatchKey(*m_component)); }
+  std::string Key() { return std::to_string(DispatchTestAccess::Key(*m_component)); }
 
   // Declared after the base's members: alive until the component is gone.
   std::deque<doubles::FakeDeviceMessage> m_rowMessages;
