@@ -46,7 +46,7 @@
 #include <thread>
 #include <vector>
 
-#include "Support/HostDoubles.h"
+#include "BaseComms/ComponentTestSupport.h"
 
 namespace {
 
@@ -216,9 +216,9 @@ const SampleFunctions& Sample() {
   return functions;
 }
 
-// The host of one controller: the sample services configured, and a protocol
-// layer that answers every sent message on a thread of its own.
-struct Host {
+// The host of one controller with the sample services configured, and a
+// protocol layer that answers every sent message on a thread of its own.
+struct Host : componenttest::Host {
   explicit Host(ParallelCommunication*& component) {
     static const wchar_t* const kClasses[][2] = {{L"5", L"ReadService"},
                                                  {L"6", L"BlockReadService"},
@@ -228,11 +228,6 @@ struct Host {
       serviceNodes[i].DescribeService(kClasses[i][0], SWEEP_WIDEN(SAMPLE_SERVICES_PATH), kClasses[i][1]);
       services.nodes.push_back(&serviceNodes[i]);
     }
-    releaseVersion.text = L"1.2.3";
-    config.configuration[L""] = L"LINE=1";
-    config.nodeLists[L"%Network%/Services/Services[@Name='Local']/Service"] = &services;
-    config.nodes[L"%CPU%/DriverVersionInfo/DriverReleaseVersion"] = &releaseVersion;
-    protocol.runtimeInformation = L"LINE=1";
     protocol.onSend = [this](ITARVO_ProtocolMessage* message) {
       std::lock_guard<std::mutex> guard(lock);
       if (closed) return;
@@ -271,14 +266,7 @@ struct Host {
   }
   ~Host() { CloseLine(); }
 
-  doubles::DeviceResultClass resultClass;
   doubles::FakeConfigNode serviceNodes[4];
-  doubles::FakeConfigNodeList services;
-  doubles::FakeConfigNode releaseVersion;
-  doubles::FakeDeviceConfig config;
-  doubles::FakeDeviceInfo info{static_cast<ITARVO_DeviceConfig*>(&config)};
-  doubles::FakeResultCallback sink;
-  doubles::FakeProtocolComms protocol;
   std::mutex lock;
   std::condition_variable ready;
   std::deque<ITARVO_ProtocolMessage*> line;  // one reference each; guarded by lock

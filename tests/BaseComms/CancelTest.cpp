@@ -1,4 +1,5 @@
-// Cancellation wherever the service stands: time-watch queue, waiting queue, on the line, between two steps.
+// Cancellation wherever the service stands: time-watch queue, being dispatched by the time watch, waiting queue, on
+// the line, between two steps.
 #include <future>
 
 #include "Interfaces/QtmResults.h"
@@ -127,6 +128,33 @@ TEST_F(RequestTest, CancelWaitingForAServiceNobodyMovesOnEndsWhenTheComponentSto
   ASSERT_EQ(m_component->StopSendReceive(), S_OK);
   ASSERT_EQ(cancelled.wait_for(std::chrono::seconds(5)), std::future_status::ready);
   EXPECT_EQ(cancelled.get(), E_FAIL);
+}
+
+// The time-watch thread holds the service in the pending queue while it is
+// dispatched, so a cancel in that window waits instead of failing.
+TEST_F(RequestTest, CancelWhileTheTimeWatchDispatchesWaitsForTheService) {
+  FakeMessageService* timed = Prepare(new FakeMessageService(), &m_protocol[0]);
+  timed->needsTimeWatch = true;
+  timed->timeUp = true;
+  std::promise<void> gate;
+  std::shared_future<void> opened = gate.get_future().share();
+  std::atomic<bool> dispatching{false};
+  timed->onCreateProtocolMessage = [&dispatching, opened] {
+    dispatching = true;
+    opened.wait_for(std::chrono::seconds(10));
+  };
+  const auto probe = timed->Probe();
+  LONG result = 0;
+  ASSERT_EQ(m_component->RequestMessageService(&m_scripted, &result), S_OK);
+  ASSERT_TRUE(WaitUntil([&] { return dispatching.load(); }));
+
+  const int asked = probe->Calls(ServiceProbe::kHasDeviceMessage);
+  auto cancelled = std::async(std::launch::async, [this] { return m_component->CancelMessageService(&m_scripted); });
+  WaitUntil([&] { return probe->Calls(ServiceProbe::kHasDeviceMessage) >= asked + 2; });
+  gate.set_value();
+  ASSERT_EQ(cancelled.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  EXPECT_EQ(cancelled.get(), S_OK);
+  EXPECT_EQ(probe->Calls(ServiceProbe::kCancel), 1);
 }
 
 }  // namespace

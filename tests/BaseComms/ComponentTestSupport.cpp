@@ -41,14 +41,6 @@ std::unique_ptr<CQTMTraceReader> TraceChannel::s_reader;
 
 }  // namespace
 
-Host::Host(const std::wstring& configurationText) {
-  config.configuration[L""] = configurationText;
-  protocol.runtimeInformation = configurationText;  // Initialise writes it back unchanged
-  config.nodeLists[kLocalServices] = &services;
-  config.nodes[kReleaseVersionPath] = &releaseVersion;
-  releaseVersion.text = L"1.2.3";
-}
-
 TraceCapture::TraceCapture() {
   CQTMTraceReader* reader = TraceChannel::Reader();
   std::vector<std::string> stale;

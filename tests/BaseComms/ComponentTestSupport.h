@@ -21,7 +21,13 @@ inline constexpr wchar_t kLocalServices[] = L"%Network%/Services/Services[@Name=
 inline constexpr wchar_t kReleaseVersionPath[] = L"%CPU%/DriverVersionInfo/DriverReleaseVersion";
 
 struct Host {
-  explicit Host(const std::wstring& configurationText = L"LINE=1");
+  explicit Host(const std::wstring& configurationText = L"LINE=1") {
+    config.configuration[L""] = configurationText;
+    protocol.runtimeInformation = configurationText;  // Initialise writes it back unchanged
+    config.nodeLists[kLocalServices] = &services;
+    config.nodes[kReleaseVersionPath] = &releaseVersion;
+    releaseVersion.text = L"1.2.3";
+  }
   ITARVO_DeviceConfig* Config() { return &config; }
 
   doubles::DeviceResultClass resultClass;

@@ -111,9 +111,15 @@ TEST_F(ResultDeliveryTest, NoDataResultsCarryFFFF0000AndTheGivenCode) {
   EXPECT_EQ(second.RefCount(), 0);
 }
 
+// A result the host cannot create, or cannot fill (data announced without its bytes), is neither handed out nor
+// leaked.
 TEST_F(ResultDeliveryTest, FailingDeviceResultCreationReturnsItsCodeAndDeliversNothing) {
-  m_host.resultClass.createResult = E_OUTOFMEMORY;
   ITARVO_DeviceResult* result = reinterpret_cast<ITARVO_DeviceResult*>(1);
+  EXPECT_EQ(Access::CreateDeviceResult(*m_component, &m_registered, 0, 1, 4, nullptr, &result), E_POINTER);
+  EXPECT_EQ(result, nullptr);
+  EXPECT_EQ(FakeDeviceResult::LiveCount(), m_resultsBefore);
+  m_host.resultClass.createResult = E_OUTOFMEMORY;
+  result = reinterpret_cast<ITARVO_DeviceResult*>(1);
   EXPECT_EQ(Access::CreateDeviceResult(*m_component, &m_registered, 0, 1, 0, nullptr, &result), E_OUTOFMEMORY);
   EXPECT_EQ(result, nullptr);
   std::list<const ITARVO_DeviceMessage*> messages{&m_registered};

@@ -169,7 +169,6 @@ class FakeProtocolComms final : public ComObject<ITARVO_ProtocolComms, ITARVO_Ru
   HRESULT getRuntimeResult = S_OK;
   LONG runtimeValid = 1;
   HRESULT changeRuntimeResult = S_OK;
-  std::vector<std::wstring> changes;
 
  private:
   std::mutex m_lock;
