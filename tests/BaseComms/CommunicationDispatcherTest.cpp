@@ -155,11 +155,14 @@ TEST_F(CommunicationDispatcherTest, AServiceThatCannotGoInParallelHoldsTheTarget
   EXPECT_EQ(Sent(b), Messages{other});
 }
 
-// Every row of the one-by-one decision, on a target whose base mode is one by one.
+// Every row of the one-by-one decision, on a target whose base mode is one by one. The limit of 2 alone would let
+// a parked message go while another is on the line; one by one, it may not.
 TEST_F(CommunicationDispatcherTest, OneByOneTargetLetsOnlyTheSimplexServiceOrAnIdleLineGo) {
   ParallelCommunication& a = Component(L"serial", true);
   ParallelCommunication& b = Component(L"serial", true);
   const LONG key = Access::Key(a);
+  Access::SetParallelLimit(a, 2);
+  Access::SetParallelLimit(b, 2);
   FakeProtocolMessage* first = NewMessage();
   FakeProtocolMessage* last = NewMessage();
   FakeMessageService* simplex = ServiceWith({{first, false, false}, {last, true, false}});
@@ -202,6 +205,19 @@ TEST_F(CommunicationDispatcherTest, OneByOneTargetLetsOnlyTheSimplexServiceOrAnI
   EXPECT_EQ(Sent(a), Messages{fromA1});
   EXPECT_EQ(Access::TurnCount(key), 1u);
 
+  // Nothing held, but a message on the line: a new one is parked.
+  auto [fromB2, sB2] = OneStepService();
+  EXPECT_FALSE(Dispatch(sB2, b).nowSend);
+  // Nothing on the line, but a service holds the target: the parked ones wait.
+  sA1->serviceCompleteOnResponse = true;
+  ASSERT_EQ(Complete(fromA1, a).service, sA1);
+  FakeMessageService* holder = NewService();
+  ASSERT_TRUE(Dispatcher().SetTransferMode(TRANSFER_MODE_ONE_BY_ONE, holder, key, &b));
+  Dispatcher().DispatchNextService(key);
+  EXPECT_TRUE(Sent(a).empty()) << "another service holds the target";
+  ASSERT_TRUE(Dispatcher().SetTransferMode(TRANSFER_MODE_PARALLEL, holder, key, &b));
+  Dispatcher().DispatchNextService(key);
+  EXPECT_EQ(Sent(a), Messages{fromA2});
 }
 
 TEST_F(CommunicationDispatcherTest, ServiceThatFinishesWithoutAMessageGivesItsHoldBack) {
