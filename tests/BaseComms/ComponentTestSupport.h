@@ -55,6 +55,9 @@ class TraceCapture {
   std::vector<std::string> m_lines;
 };
 
+// The results `sink` received, as device results of the fake class.
+std::vector<doubles::FakeDeviceResult*> Received(doubles::FakeResultCallback& sink);
+
 // Polls `condition` every millisecond for at most `milliseconds`.
 bool WaitUntil(const std::function<bool()>& condition, unsigned milliseconds = 5000);
 

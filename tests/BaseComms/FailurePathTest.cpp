@@ -101,28 +101,24 @@ TEST_F(FailurePathTest, AFailedStepReleasesTheResultsItMade) {
   EXPECT_TRUE(Received().empty());
 }
 
-TEST_F(FailurePathTest, AFailureWhenADelayedServiceComesDueEndsItsRequestOnce) {
-  FakeMessageService* delayed = Prepare(new FakeMessageService(), &m_protocol[0]);
-  delayed->needsTimeWatch = true;
-  delayed->timeUp = true;
-  delayed->onCreateProtocolMessage = ThrowAllocError;
-  const auto probe = delayed->Probe();
-  ASSERT_EQ(Request(&m_scripted), S_OK);
-  ASSERT_TRUE(WaitUntil([&] { return !Received().empty(); })) << "the time watch ended it";
-  ExpectEndedWithCommsFailure(Received(), &m_scripted);
-  EXPECT_TRUE(WaitUntil([&] { return probe->deletions.load() == 1; }));
-  EXPECT_EQ(RegistrySize(), 0u);
-}
-
-// A refused send whose service does not finish on it would be continued by
-// nobody: the request ends with an error result instead of waiting.
-TEST_F(FailurePathTest, ARefusedSendThatLeavesItsServiceUnfinishedEndsTheRequest) {
-  m_host.protocol.sendResult = E_FAIL;
-  const auto probe = Prepare(new FakeMessageService(), &m_protocol[0])->Probe();
-  ASSERT_EQ(Request(&m_scripted), S_OK);
-  ASSERT_TRUE(WaitUntil([&] { return !Received().empty(); }));
-  ExpectEndedWithCommsFailure(Received(), &m_scripted);
-  EXPECT_TRUE(WaitUntil([&] { return probe->deletions.load() == 1; }));
+// A failure on a thread of the component's own ends the request with an error result: making the step of a delayed
+// service that came due, or a refused send whose service does not finish on it (nobody would continue it).
+TEST_F(FailurePathTest, AFailureOnTheComponentsOwnThreadsEndsItsRequestOnce) {
+  for (const bool delayed : {true, false}) {
+    SCOPED_TRACE(delayed ? "delayed service comes due" : "send refused");
+    FakeMessageService* service = Prepare(new FakeMessageService(), &m_protocol[0]);
+    service->needsTimeWatch = delayed;
+    service->timeUp = delayed;
+    if (delayed) service->onCreateProtocolMessage = ThrowAllocError;
+    m_host.protocol.sendResult = delayed ? S_OK : E_FAIL;
+    const auto probe = service->Probe();
+    ASSERT_EQ(Request(&m_scripted), S_OK);
+    ASSERT_TRUE(WaitUntil([&] { return !Received().empty(); }));
+    ExpectEndedWithCommsFailure(Received(), &m_scripted);
+    EXPECT_TRUE(WaitUntil([&] { return probe->deletions.load() == 1; }));
+    EXPECT_EQ(RegistrySize(), 0u);
+    m_host.sink.Clear();
+  }
 }
 
 // A service that absorbed a second request and finishes when one of its two

@@ -1,5 +1,4 @@
 // The component's lifecycle and send thread; the host doubles check their reference counts when destroyed.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -13,6 +12,7 @@
 
 #include "BaseComms/PackedVersion.h"
 #include "ComponentTestSupport.h"
+#include "SampleServicesFixture.h"
 #include "Support/FakeMessageService.h"
 #include "Support/DispatchTestAccess.h"
 
@@ -203,13 +203,7 @@ class LifecycleTest : public ComponentTest {
     ASSERT_EQ(m_component->RequestMessageService(&request, &code), S_OK);
     ASSERT_TRUE(WaitUntil([&] { return m_host.protocol.Sent().size() == 1; })) << "accepted but never sent";
     ITARVO_ProtocolMessage* const sent = m_host.protocol.Sent()[0];
-    void* module = dlopen(SAMPLE_SERVICES_PATH, RTLD_NOW | RTLD_NOLOAD);
-    ASSERT_NE(module, nullptr);
-    auto answer = reinterpret_cast<bool (*)(ITARVO_ProtocolMessage*, const BYTE*, ULONG)>(
-        dlsym(module, "SampleServicesAnswer"));
-    dlclose(module);
-    const BYTE bytes[] = {0x42};
-    ASSERT_TRUE(answer != nullptr && answer(sent, bytes, 1));
+    ASSERT_TRUE(sampletest::SetAnswer(sent, {0x42}));
     ASSERT_EQ(m_component->Receive(sent), S_OK);
     const std::vector<ITARVO_DeviceResult*> results = m_host.sink.Results();
     ASSERT_EQ(results.size(), 1u);

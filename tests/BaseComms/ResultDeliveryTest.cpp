@@ -40,13 +40,6 @@ class ResultDeliveryTest : public ::testing::Test {
     return result;
   }
 
-  // The results the sink received, as device results of the fake class.
-  std::vector<FakeDeviceResult*> Received() {
-    std::vector<FakeDeviceResult*> received;
-    for (ITARVO_DeviceResult* result : m_host.sink.Results()) received.push_back(static_cast<FakeDeviceResult*>(result));
-    return received;
-  }
-
   FakeDeviceMessage m_registered;
   FakeDeviceMessage m_other;
   Host m_host;
@@ -95,7 +88,7 @@ TEST_F(ResultDeliveryTest, NoDataResultsCarryFFFF0000AndTheGivenCode) {
   EXPECT_EQ(Access::CallbackNoDataResults(*m_component, messages, true, QTM_RESULT_ERROR), S_OK)
       << "an unregistered message is skipped, not a failure";
 
-  const auto received = Received();
+  const auto received = componenttest::Received(m_host.sink);
   ASSERT_EQ(received.size(), 2u);
   for (FakeDeviceResult* result : received) {
     LONG code = 0;

@@ -94,18 +94,10 @@ HRESULT SampleServicesTest::Answer(ITARVO_ProtocolMessage* message, const std::v
   return SetAnswer(message, bytes) ? m_component->Receive(message) : E_UNEXPECTED;
 }
 
-bool SampleServicesTest::SetAnswer(ITARVO_ProtocolMessage* message, const std::vector<BYTE>& bytes) {
+bool SetAnswer(ITARVO_ProtocolMessage* message, const std::vector<BYTE>& bytes) {
   auto* answer = ModuleFunction<bool(ITARVO_ProtocolMessage*, const BYTE*, ULONG)>("SampleServicesAnswer");
   EXPECT_NE(answer, nullptr);
   return answer != nullptr && answer(message, bytes.data(), static_cast<ULONG>(bytes.size()));
-}
-
-std::vector<doubles::FakeDeviceResult*> SampleServicesTest::Received() {
-  std::vector<doubles::FakeDeviceResult*> received;
-  for (ITARVO_DeviceResult* result : m_host.sink.Results()) {
-    received.push_back(static_cast<doubles::FakeDeviceResult*>(result));
-  }
-  return received;
 }
 
 std::vector<ITARVO_DeviceMessage*> SampleServicesTest::DeliveredMessages() {

@@ -206,7 +206,7 @@ class SystemStressTest : public sampletest::SampleServicesTest {
       // An empty answer is one the services reject (an error result).
       std::vector<BYTE> answer;
       if (Random(100) >= 3) answer = {0x5A, static_cast<BYTE>(Random(256))};
-      EXPECT_TRUE(SetAnswer(sent.message, answer));
+      EXPECT_TRUE(sampletest::SetAnswer(sent.message, answer));
       --m_onTheLine[sent.component / 2];  // answered: the line is free again once Receive took it
       Component(sent.component)->Receive(sent.message);
       sent.message->Release();
