@@ -5,14 +5,23 @@
 // information, the result sink, the protocol layer and the device-result
 // class). TraceCapture: the component's trace lines while it lives (tracing
 // is off otherwise, so tests that do not look never fill the channel).
-// WaitUntil: a bounded wait for something another thread does.
+// RunningComponent: a component with a host of its own, initialised by Start
+// and uninitialised when the test is done with it, so each test ends with the
+// host doubles' reference counts at zero (the doubles check that); device
+// messages handed to it must be declared before it, since results the sink
+// keeps hold references on them until it is cleared. WaitUntil: a bounded
+// wait for something another thread does.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "BaseComms/OneByOneCommunication.h"
+#include "Support/DispatchTestAccess.h"
 #include "Support/HostDoubles.h"
 
 namespace componenttest {
@@ -37,6 +46,37 @@ struct Host {
   doubles::FakeDeviceInfo info{static_cast<ITARVO_DeviceConfig*>(&config)};
   doubles::FakeResultCallback sink;
   doubles::FakeProtocolComms protocol;
+};
+
+class RunningComponent {
+ public:
+  explicit RunningComponent(const std::wstring& configurationText = L"LINE=1", bool oneByOne = false)
+      : host(configurationText),
+        component(oneByOne ? OneByOneCommunication::CreateInstance() : ParallelCommunication::CreateInstance()) {}
+  ~RunningComponent() {
+    component->UnInitialise();
+    component.reset();
+    host.sink.Clear();
+  }
+  RunningComponent(const RunningComponent&) = delete;
+  RunningComponent& operator=(const RunningComponent&) = delete;
+
+  void Start() { ASSERT_EQ(component->Initialise(&host.info, &host.sink, &host.protocol), S_OK); }
+  ParallelCommunication* operator->() { return component.get(); }
+  LONG Key() { return DispatchTestAccess::Key(*component); }
+  DWORD RuntimeVersion() { return DispatchTestAccess::RuntimeVersion(*component); }
+  LONG Execute(ITARVO_DeviceMessage* message, LONG* resultCode) {
+    return component->RequestMessageService(message, resultCode);
+  }
+
+  // The data of a set-runtime-version request: 4 bytes not examined, the tag,
+  // the count, the version.
+  static std::vector<BYTE> SetRequest(BYTE major, BYTE minor, BYTE build, BYTE tagLow = 0xC9) {
+    return {0x11, 0x22, 0x33, 0x44, tagLow, 0x02, 0x03, 0x00, major, minor, build};
+  }
+
+  Host host;
+  std::unique_ptr<ParallelCommunication> component;
 };
 
 class TraceCapture {

@@ -6,14 +6,14 @@
 
 #include "BaseComms/CommandNumber.h"
 #include "BaseComms/PackedVersion.h"
-#include "DriverModesSupport.h"
+#include "ComponentTestSupport.h"
 #include "Interfaces/QtmResults.h"
 
 namespace {
 
 using doubles::FakeDeviceMessage;
 using doubles::FakeDeviceResult;
-using drivermodestest::RunningComponent;
+using componenttest::RunningComponent;
 using Access = DispatchTestAccess;
 
 std::vector<BYTE> VersionFrame(std::vector<BYTE> runtime, std::vector<BYTE> release) {
