@@ -149,6 +149,8 @@ TEST_F(ComponentTest, ReadsLimitRuntimeInformationAndReleaseVersionOrKeepsTheDef
 }
 
 // GetUnknown lends the device configuration: the component's own reference is the only one while it runs.
+// UnInitialise deletes the queued services and releases the registered messages; a retired service may list a
+// cancelled message or one twice, and each loses exactly the registry's reference.
 TEST_F(ComponentTest, InitialiseTakesOneReferenceEachAndUnInitialiseReleasesThemOnce) {
   ASSERT_EQ(Initialise(), S_OK);
   EXPECT_TRUE(Access::HasSendThread(*m_component));
@@ -162,7 +164,21 @@ TEST_F(ComponentTest, InitialiseTakesOneReferenceEachAndUnInitialiseReleasesThem
   EXPECT_EQ(m_component->Initialise(&m_host.info, &m_host.sink, &m_host.protocol), E_UNEXPECTED)
       << "a second Initialise would register twice";
 
+  FakeDeviceMessage retired, cancelled;
+  Access::Register(*m_component, &retired);
+  std::list<const ITARVO_DeviceMessage*> listed{&retired, &cancelled, &retired};
+  Access::RetireMessages(*m_component, listed);
+  EXPECT_EQ(retired.RefCount() + cancelled.RefCount(), 0);
+  EXPECT_EQ(Access::RegistrySize(*m_component), 0u);
+
+  auto* service = new FakeMessageService();
+  const auto probe = service->Probe();
+  Access::AddCommunicating(*m_component, service);
+  Access::Register(*m_component, &m_deviceMessage, service);
   EXPECT_EQ(m_component->UnInitialise(), S_OK);
+  EXPECT_EQ(probe->deletions, 1);
+  EXPECT_EQ(m_deviceMessage.RefCount(), 0);
+  EXPECT_EQ(Access::RegistrySize(*m_component), 0u);
   EXPECT_FALSE(Access::HasSendThread(*m_component));
   EXPECT_FALSE(Access::HasTimeWatchThread(*m_component));
   EXPECT_EQ(Access::DeviceConfig(*m_component), nullptr);
@@ -171,19 +187,6 @@ TEST_F(ComponentTest, InitialiseTakesOneReferenceEachAndUnInitialiseReleasesThem
 
   EXPECT_EQ(m_component->UnInitialise(), S_OK);
   EXPECT_EQ(m_host.config.activations, (std::vector<LONG>{1, 0}));
-}
-
-TEST_F(ComponentTest, UnInitialiseDeletesQueuedServicesAndReleasesRegisteredMessages) {
-  ASSERT_EQ(Initialise(), S_OK);
-  auto* service = new FakeMessageService();
-  const auto probe = service->Probe();
-  Access::AddCommunicating(*m_component, service);
-  Access::Register(*m_component, &m_deviceMessage, service);
-
-  EXPECT_EQ(m_component->UnInitialise(), S_OK);
-  EXPECT_EQ(probe->deletions, 1);
-  EXPECT_EQ(m_deviceMessage.RefCount(), 0);
-  EXPECT_EQ(Access::RegistrySize(*m_component), 0u);
 }
 
 // A component configured with one sample read service (command 5), and a line that answers what it is sent.
@@ -447,17 +450,6 @@ TEST_F(SendThreadTest, AfterStopSendReceiveMessagesFailWithoutReachingTheProtoco
   ASSERT_TRUE(WaitUntil([&] { return m_messages[0].RefCount() == 0; }));
   EXPECT_EQ(m_messages[0].sendFailures, 1);
   EXPECT_TRUE(m_host.protocol.Sent().empty());
-}
-
-// A retired service may list a cancelled message or one twice: each loses exactly the registry's reference.
-TEST_F(ComponentTest, RetiringReleasesOnlyWhatTheRegistryHeld) {
-  FakeDeviceMessage cancelled;
-  Access::Register(*m_component, &m_deviceMessage);
-  std::list<const ITARVO_DeviceMessage*> listed{&m_deviceMessage, &cancelled, &m_deviceMessage};
-  Access::RetireMessages(*m_component, listed);
-  EXPECT_EQ(m_deviceMessage.RefCount(), 0);
-  EXPECT_EQ(cancelled.RefCount(), 0);
-  EXPECT_EQ(Access::RegistrySize(*m_component), 0u);
 }
 
 }  // namespace
