@@ -222,7 +222,8 @@ class LifecycleTest : public ComponentTest {
 };
 
 // Initialise after a failed Initialise, and a failing Initialise after a whole life (whose generator it must not
-// delete twice): each new life starts clean and works.
+// delete twice; its StopSendReceive and exclusive mode must not outlive it): each new life starts clean and works,
+// with the parallel limit of the new life.
 TEST_F(LifecycleTest, InitialiseAgainAfterAFailedOrAFinishedLife) {
   BreakServiceConfiguration();
   EXPECT_EQ(Initialise(), E_FAIL);
@@ -230,25 +231,14 @@ TEST_F(LifecycleTest, InitialiseAgainAfterAFailedOrAFinishedLife) {
   ASSERT_EQ(Initialise(), S_OK);
   ExpectARequestIsSentAndAnswered();
   EXPECT_EQ(Initialise(), E_UNEXPECTED) << "initialised already";
+  ASSERT_EQ(m_component->SetMode(L"Exclusive", 0), S_OK);
+  ASSERT_EQ(m_component->StopSendReceive(), S_OK);
 
   ASSERT_EQ(m_component->UnInitialise(), S_OK);
   BreakServiceConfiguration();
   EXPECT_EQ(Initialise(), E_FAIL);
   EXPECT_FALSE(Access::HasServiceGenerator(*m_component));
   RepairServiceConfiguration();
-  ASSERT_EQ(Initialise(), S_OK);
-  ExpectARequestIsSentAndAnswered();
-  EXPECT_EQ(m_host.config.RefCount(), 1);
-}
-
-// StopSendReceive ends one life only: after UnInitialise and Initialise the component sends and delivers again, with
-// the modes and the parallel limit of the new life.
-TEST_F(LifecycleTest, StopSendReceiveDoesNotOutliveUnInitialise) {
-  ASSERT_EQ(Initialise(), S_OK);
-  ASSERT_EQ(m_component->SetMode(L"Exclusive", 0), S_OK);
-  ASSERT_EQ(m_component->StopSendReceive(), S_OK);
-  ASSERT_EQ(m_component->UnInitialise(), S_OK);
-
   m_host.config.parallelLimit = 3;
   ASSERT_EQ(Initialise(), S_OK);
   EXPECT_FALSE(Access::IsStopped(*m_component));
@@ -258,6 +248,7 @@ TEST_F(LifecycleTest, StopSendReceiveDoesNotOutliveUnInitialise) {
   EXPECT_EQ(exclusive, EXCLUSIVE_MODE_NONE);
   EXPECT_EQ(Access::RuntimeVersion(*m_component), 0u);
   ExpectARequestIsSentAndAnswered();
+  EXPECT_EQ(m_host.config.RefCount(), 1);
 }
 
 // An allocation failure inside a plug-in's factory is reported as out of memory, not as an unknown command.
@@ -302,26 +293,6 @@ TEST_F(ComponentTest, InitialiseTurnsEveryExceptionIntoItsCodeAndRollsBack) {
   registered->UnInitialise();
 }
 
-// A one-by-one component's target can be joined by another one-by-one component only.
-TEST_F(ComponentTest, OneByOneComponentRegistersOneByOne) {
-  std::unique_ptr<ParallelCommunication> oneByOne(OneByOneCommunication::CreateInstance());
-  EXPECT_EQ(Access::DefaultTransferMode(*oneByOne), TRANSFER_MODE_ONE_BY_ONE);
-  EXPECT_EQ(Access::DefaultTransferMode(*m_component), TRANSFER_MODE_PARALLEL);
-
-  Host first;
-  ASSERT_EQ(oneByOne->Initialise(&first.info, &first.sink, &first.protocol), S_OK);
-  EXPECT_EQ(Access::TransferMode(*oneByOne), TRANSFER_MODE_ONE_BY_ONE);
-
-  EXPECT_EQ(Initialise(), E_FAIL) << "same target, other transfer mode";
-  std::unique_ptr<ParallelCommunication> second(OneByOneCommunication::CreateInstance());
-  Host secondHost;
-  ASSERT_EQ(second->Initialise(&secondHost.info, &secondHost.sink, &secondHost.protocol), S_OK);
-  EXPECT_EQ(Access::Key(*second), Access::Key(*oneByOne));
-
-  second->UnInitialise();
-  oneByOne->UnInitialise();
-}
-
 // StopSendReceive waits for a delivery in progress; once stopped, a later call returns at once.
 TEST_F(ComponentTest, StopSendReceiveWaitsForTheDeliveryInProgress) {
   Access::SetCallingBack(*m_component, true);
@@ -358,18 +329,14 @@ TEST_F(ComponentTest, StopSendReceiveReturnsAfterTheSendInProgress) {
 class SendThreadTest : public ComponentTest {
  protected:
   void SetUp() override {
-    Access::SetProtocolComm(*m_component, &m_host.protocol);
-    Access::SetDeviceConfig(*m_component, m_host.Config());
-    Access::SetResultCallback(*m_component, &m_host.sink);
+    Access::SetHostPointers(*m_component, m_host.Config(), &m_host.sink, &m_host.protocol);
     ASSERT_TRUE(Access::StartSendRoutine(*m_component));
   }
   void TearDown() override {
     Access::StopSendRoutine(*m_component);
     Access::ClearQueues(*m_component);
     Access::ClearRegistry(*m_component);
-    Access::SetProtocolComm(*m_component, nullptr);
-    Access::SetDeviceConfig(*m_component, nullptr);
-    Access::SetResultCallback(*m_component, nullptr);
+    Access::SetHostPointers(*m_component, nullptr, nullptr, nullptr);
     ComponentTest::TearDown();
   }
 

@@ -21,14 +21,12 @@ const std::vector<BYTE> kNoData{0xFF, 0xFF, 0x00, 0x00};
 class ResultDeliveryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    Access::SetDeviceConfig(*m_component, m_host.Config());
-    Access::SetResultCallback(*m_component, &m_host.sink);
+    Access::SetHostPointers(*m_component, m_host.Config(), &m_host.sink, nullptr);
     Access::Register(*m_component, &m_registered);
   }
   void TearDown() override {
     Access::ClearRegistry(*m_component);
-    Access::SetDeviceConfig(*m_component, nullptr);
-    Access::SetResultCallback(*m_component, nullptr);
+    Access::SetHostPointers(*m_component, nullptr, nullptr, nullptr);
     m_component.reset();
     m_host.sink.Clear();
     EXPECT_EQ(FakeDeviceResult::LiveCount(), m_resultsBefore) << "a device result leaked";
@@ -51,12 +49,9 @@ class ResultDeliveryTest : public ::testing::Test {
 TEST_F(ResultDeliveryTest, NothingIsDeliveredWhenStoppedOrUnavailable) {
   for (const bool stop : {false, true}) {
     std::unique_ptr<ParallelCommunication> component(ParallelCommunication::CreateInstance());
-    Access::SetResultCallback(*component, &m_host.sink);
+    Access::SetHostPointers(*component, stop ? m_host.Config() : nullptr, &m_host.sink, nullptr);
     Access::Register(*component, &m_registered);
-    if (stop) {
-      Access::SetDeviceConfig(*component, m_host.Config());
-      component->StopSendReceive();
-    }
+    if (stop) component->StopSendReceive();
     std::list<ITARVO_DeviceResult*> results{NewResult(&m_registered), NewResult(&m_registered)};
     Access::CallbackSomeResults(*component, results);
     ITARVO_DeviceResult* single = NewResult(&m_registered);
@@ -66,8 +61,7 @@ TEST_F(ResultDeliveryTest, NothingIsDeliveredWhenStoppedOrUnavailable) {
     EXPECT_EQ(m_host.sink.batchCalls + m_host.sink.singleCalls, 0);
     EXPECT_EQ(FakeDeviceResult::LiveCount(), m_resultsBefore);
     Access::ClearRegistry(*component);
-    Access::SetDeviceConfig(*component, nullptr);
-    Access::SetResultCallback(*component, nullptr);
+    Access::SetHostPointers(*component, nullptr, nullptr, nullptr);
   }
 }
 

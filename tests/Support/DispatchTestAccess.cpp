@@ -57,12 +57,11 @@ COMPONENT_CALL(void, SetStopped, (ParallelCommunication & c, bool stopped), c.m_
 COMPONENT_CALL(void, SetSending, (ParallelCommunication & c, bool sending), c.m_isSending = sending;)
 COMPONENT_CALL(void, SetCallingBack, (ParallelCommunication & c, bool callingBack),
                c.m_callingBackCount += callingBack ? 1u : static_cast<unsigned int>(-1);)
-COMPONENT_CALL(void, SetDeviceConfig, (ParallelCommunication & c, ITARVO_DeviceConfig* p),
-               Replace(c.m_pDeviceConfig, p);)
-COMPONENT_CALL(void, SetResultCallback, (ParallelCommunication & c, ITARVO_DeviceResultCallback* p),
-               Replace(c.m_pResultCallback, p);)
-COMPONENT_CALL(void, SetProtocolComm, (ParallelCommunication & c, ITARVO_ProtocolComms* p),
-               Replace(c.m_pProtocolComm, p);)
+COMPONENT_CALL(void, SetHostPointers,
+               (ParallelCommunication & c, ITARVO_DeviceConfig* config, ITARVO_DeviceResultCallback* callback,
+                ITARVO_ProtocolComms* protocol),
+               Replace(c.m_pDeviceConfig, config); Replace(c.m_pResultCallback, callback);
+               Replace(c.m_pProtocolComm, protocol);)
 
 COMPONENT_CALL(void, Register, (ParallelCommunication & c, ITARVO_DeviceMessage* message, IMessageService* service),
                if (c.m_pDeviceMessages->emplace(message, service).second) message->AddRef();)

@@ -68,10 +68,9 @@ class DispatchTestAccess {
   static void SetSending(ParallelCommunication& component, bool sending);
   static void SetCallingBack(ParallelCommunication& component, bool callingBack);
 
-  // Install host pointers without Initialise (null clears).
-  static void SetDeviceConfig(ParallelCommunication& component, ITARVO_DeviceConfig* deviceConfig);
-  static void SetResultCallback(ParallelCommunication& component, ITARVO_DeviceResultCallback* callback);
-  static void SetProtocolComm(ParallelCommunication& component, ITARVO_ProtocolComms* protocolComm);
+  // Installs the host pointers without Initialise (null clears).
+  static void SetHostPointers(ParallelCommunication& component, ITARVO_DeviceConfig* deviceConfig,
+                              ITARVO_DeviceResultCallback* callback, ITARVO_ProtocolComms* protocolComm);
 
   // --- registry and queues (the queues own what they hold) ------------------------
   // Enters `message` in the registry with one reference, as a request does.
