@@ -31,7 +31,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -39,7 +38,6 @@
 #include <deque>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <ostream>
 #include <string>
@@ -228,49 +226,27 @@ struct Host : componenttest::Host {
       serviceNodes[i].DescribeService(kClasses[i][0], SWEEP_WIDEN(SAMPLE_SERVICES_PATH), kClasses[i][1]);
       services.nodes.push_back(&serviceNodes[i]);
     }
-    protocol.onSend = [this](ITARVO_ProtocolMessage* message) {
-      std::lock_guard<std::mutex> guard(lock);
-      if (closed) return;
-      message->AddRef();
-      line.push_back(message);
-      ready.notify_one();
-    };
+    protocol.onSend = [this](ITARVO_ProtocolMessage* message) { line.Push(message); };
     answerer = std::thread([this, &component] {
-      std::unique_lock<std::mutex> guard(lock);
-      for (;;) {
-        ready.wait(guard, [this] { return closed || !line.empty(); });
-        if (line.empty()) return;
-        ITARVO_ProtocolMessage* message = line.front();
-        line.pop_front();
-        guard.unlock();
+      for (componenttest::Line::Sent sent{}; line.Pop(sent);) {
         const BYTE answer[] = {0x5A, 0x01};
         t_hostWork = true;  // the simulated line fills the message: not the library's work
-        const bool answered = Sample().first(message, answer, 2);
+        const bool answered = Sample().first(sent.message, answer, 2);
         t_hostWork = false;
-        if (answered) component->Receive(message);
-        message->Release();
-        guard.lock();
+        if (answered) component->Receive(sent.message);
+        sent.message->Release();
       }
     });
   }
   // Stops the line; messages sent from now on get no answer.
   void CloseLine() {
-    {
-      std::lock_guard<std::mutex> guard(lock);
-      closed = true;
-      ready.notify_all();
-    }
+    line.Close();
     if (answerer.joinable()) answerer.join();
-    for (ITARVO_ProtocolMessage* message : line) message->Release();
-    line.clear();
   }
   ~Host() { CloseLine(); }
 
   doubles::FakeConfigNode serviceNodes[4];
-  std::mutex lock;
-  std::condition_variable ready;
-  std::deque<ITARVO_ProtocolMessage*> line;  // one reference each; guarded by lock
-  bool closed = false;                       // guarded by lock
+  componenttest::Line line;
   std::thread answerer;
 };
 
@@ -287,23 +263,13 @@ std::map<ITARVO_DeviceMessage*, std::pair<int, int>> Tally(doubles::FakeResultCa
   return tally;
 }
 
-// Aborts the program unless stopped (destroyed) within kWatchdog: a hang
-// inside the library cannot be failed otherwise.
-std::jthread Watchdog(const char* scenario, long failAt) {
-  return std::jthread([scenario, failAt](std::stop_token stop) {
-    std::mutex lock;
-    std::condition_variable_any stopped;
-    std::unique_lock<std::mutex> guard(lock);
-    if (stopped.wait_for(guard, stop, kWatchdog, [] { return false; }) || stop.stop_requested()) return;
-    std::fprintf(stderr, "AllocationSweepTest: %s, allocation %ld failed: the run hangs; aborting\n", scenario, failAt);
-    std::abort();
-  });
-}
-
 // One run with the `failAt`th counted allocation failing; true when it was
 // reached (the sweep goes on).
 bool RunOnce(const Scenario& scenario, long failAt) {
-  const std::jthread watchdog = Watchdog(scenario.name, failAt);
+  const std::jthread watchdog = componenttest::Watchdog(kWatchdog, [&scenario, failAt] {
+    return "AllocationSweepTest: " + std::string(scenario.name) + ", allocation " + std::to_string(failAt) +
+           " failed: the run hangs";
+  });
   std::deque<doubles::FakeDeviceMessage> messages;  // before the host: the sink's results refer to them
   for (const Message& message : scenario.messages) messages.emplace_back(message.command, message.data);
   const int resultsBefore = doubles::FakeDeviceResult::LiveCount();

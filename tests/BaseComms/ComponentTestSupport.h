@@ -9,15 +9,23 @@
 // and uninitialised when the test is done with it, so each test ends with the
 // host doubles' reference counts at zero (the doubles check that); device
 // messages handed to it must be declared before it, since results the sink
-// keeps hold references on them until it is cleared. WaitUntil: a bounded
-// wait for something another thread does.
+// keeps hold references on them until it is cleared. Line: what a protocol
+// double sent, for threads that answer it. Watchdog: ends a program that
+// hangs. WaitUntil: a bounded wait for something another thread does.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "BaseComms/OneByOneCommunication.h"
@@ -78,6 +86,58 @@ class RunningComponent {
   Host host;
   std::unique_ptr<ParallelCommunication> component;
 };
+
+// The line between a protocol double and the threads that answer what was
+// sent on it, in the order it was sent. Safe from any thread.
+class Line {
+ public:
+  struct Sent {
+    ITARVO_ProtocolMessage* message;  // one reference
+    int component;
+  };
+  // Takes a reference on `message`; false (none taken) once the line is closed.
+  bool Push(ITARVO_ProtocolMessage* message, int component = 0) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (m_closed) return false;
+    message->AddRef();
+    m_sent.push_back({message, component});
+    m_ready.notify_one();
+    return true;
+  }
+  // Waits for the next message (the caller gets its reference); false once closed and empty.
+  bool Pop(Sent& sent) {
+    std::unique_lock<std::mutex> guard(m_lock);
+    m_ready.wait(guard, [this] { return m_closed || !m_sent.empty(); });
+    if (m_sent.empty()) return false;
+    sent = m_sent.front();
+    m_sent.pop_front();
+    return true;
+  }
+  void Close() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_closed = true;
+    m_ready.notify_all();
+  }
+
+ private:
+  std::mutex m_lock;
+  std::condition_variable m_ready;
+  std::deque<Sent> m_sent;  // guarded by m_lock
+  bool m_closed = false;    // guarded by m_lock
+};
+
+// Aborts the program, saying what `hung` returns, unless the returned thread
+// is stopped (destroyed) within `limit`: a hang cannot be failed otherwise.
+inline std::jthread Watchdog(std::chrono::seconds limit, std::function<std::string()> hung) {
+  return std::jthread([limit, hung = std::move(hung)](std::stop_token stop) {
+    std::mutex lock;
+    std::condition_variable_any stopped;
+    std::unique_lock<std::mutex> guard(lock);
+    if (stopped.wait_for(guard, stop, limit, [] { return false; }) || stop.stop_requested()) return;
+    std::fprintf(stderr, "%s: aborting\n", hung().c_str());
+    std::abort();
+  });
+}
 
 class TraceCapture {
  public:
