@@ -220,7 +220,9 @@ TEST_F(CommunicationDispatcherTest, OneByOneTargetLetsOnlyTheSimplexServiceOrAnI
   EXPECT_EQ(Sent(a), Messages{fromA2});
 }
 
-TEST_F(CommunicationDispatcherTest, ServiceThatFinishesWithoutAMessageGivesItsHoldBack) {
+// A service that finishes without a message gives its hold back; one that fails is dropped; a stopped
+// component's message is released unsent; an unknown target's is left to the caller.
+TEST_F(CommunicationDispatcherTest, WhatSendsNothingGivesItsHoldBackAndReleasesItsMessage) {
   ParallelCommunication& a = Component(L"line");
   const LONG key = Access::Key(a);
   FakeMessageService* done = ServiceWith({{nullptr, true, false}});
@@ -234,27 +236,22 @@ TEST_F(CommunicationDispatcherTest, ServiceThatFinishesWithoutAMessageGivesItsHo
   EXPECT_FALSE(outcome.nowSend || outcome.isServiceComplete);
   EXPECT_EQ(Access::SimplexService(key), nullptr);
   EXPECT_FALSE(Access::IsPending(a, done));
-
   outcome = Dispatch(broken, a);
   EXPECT_FALSE(outcome.ok);
   EXPECT_FALSE(Access::IsPending(a, broken));
-}
 
-TEST_F(CommunicationDispatcherTest, AMessageNeitherParkedNorSentIsReleased) {
-  ParallelCommunication& stopped = Component(L"line");
   ParallelCommunication& unregistered = NewComponent();
   Access::KeyRef(unregistered) = Access::NextKey() + 100;
   auto [m1, s1] = OneStepService();
   auto [m2, s2] = OneStepService();
-  Access::AddPending(stopped, s1);
+  Access::AddPending(a, s1);
   Access::AddPending(unregistered, s2);
-  Access::SetStopped(stopped, true);
-
-  Outcome outcome = Dispatch(s1, stopped);
+  Access::SetStopped(a, true);
+  outcome = Dispatch(s1, a);
   EXPECT_TRUE(outcome.ok);
   EXPECT_FALSE(outcome.nowSend);
-  EXPECT_FALSE(Access::IsPending(stopped, s1));
-  EXPECT_EQ(Access::WaitingSize(stopped), 0u);
+  EXPECT_FALSE(Access::IsPending(a, s1));
+  EXPECT_EQ(Access::WaitingSize(a), 0u);
   EXPECT_EQ(m1->RefCount(), 0);
 
   outcome = Dispatch(s2, unregistered);

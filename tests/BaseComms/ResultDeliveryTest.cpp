@@ -1,6 +1,7 @@
-// Result delivery cut off by the stopped flag and availability, the sink's failure code, error results and results
-// made via COM. Every result reference handed to the component must be given back, delivered or not. Filtering by
-// the registry and the error results of a rejected response are shown by RequestTest and ReceiveTest.
+// Result delivery cut off by the stopped flag and availability, error results and results made via COM. Every result
+// reference handed to the component must be given back, delivered or not. Filtering by the registry and the error
+// results of a rejected response are shown by RequestTest and ReceiveTest, a single delivery and the sink's failure
+// code by the driver commands (DriverCommandTest).
 #include <gtest/gtest.h>
 
 #include <list>
@@ -63,16 +64,6 @@ TEST_F(ResultDeliveryTest, NothingIsDeliveredWhenStoppedOrUnavailable) {
     Access::ClearRegistry(*component);
     Access::SetHostPointers(*component, nullptr, nullptr, nullptr);
   }
-}
-
-TEST_F(ResultDeliveryTest, SingleDeliveryPassesTheResultAndTheSinksFailureCode) {
-  ITARVO_DeviceResult* result = NewResult(&m_registered, QTM_RESULT_S_FALSE);
-  EXPECT_EQ(Access::CallbackResultData(*m_component, result), S_OK);
-  EXPECT_EQ(m_host.sink.Results(), std::vector<ITARVO_DeviceResult*>{result});
-
-  m_host.sink.receiveResult = static_cast<HRESULT>(0x80070008u);
-  EXPECT_EQ(Access::CallbackResultData(*m_component, result), static_cast<HRESULT>(0x80070008u));
-  result->Release();  // the caller keeps its reference
 }
 
 TEST_F(ResultDeliveryTest, NoDataResultsCarryFFFF0000AndTheGivenCode) {
