@@ -50,9 +50,6 @@ class DispatchTestAccess {
   }
   static tagTransferMode TransferMode(const ParallelCommunication& component) { return component.m_transferMode; }
   static tagExclusiveMode ExclusiveMode(const ParallelCommunication& component) { return component.m_exclusiveMode; }
-  static void SetExclusiveMode(ParallelCommunication& component, tagExclusiveMode mode) {
-    component.m_exclusiveMode = mode;
-  }
   static LONG ParallelLimit(const ParallelCommunication& component) { return component.m_parallelLimit; }
   static void SetParallelLimit(ParallelCommunication& component, LONG limit) { component.m_parallelLimit = limit; }
   static DWORD ReleaseVersion(const ParallelCommunication& component) { return component.m_releaseVersion; }
@@ -119,10 +116,6 @@ class DispatchTestAccess {
   }
   static LONG CallbackResultData(ParallelCommunication& component, ITARVO_DeviceResult* result) {
     return component.CallbackResultData(result);
-  }
-  static LONG CallbackResultData(ParallelCommunication& component, ITARVO_DeviceMessage* message,
-                                 unsigned int dataSize, unsigned char* data, bool complete, LONG errorCode) {
-    return component.CallbackResultData(message, dataSize, data, complete, errorCode);
   }
   static LONG CallbackNoDataResults(ParallelCommunication& component,
                                     std::list<const ITARVO_DeviceMessage*>& messages, bool complete, LONG errorCode) {
