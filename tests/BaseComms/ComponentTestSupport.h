@@ -12,6 +12,9 @@
 // keeps hold references on them until it is cleared. Line: what a protocol
 // double sent, for threads that answer it. Watchdog: ends a program that
 // hangs. WaitUntil: a bounded wait for something another thread does.
+//
+// Threads: Line may be used from any thread (its lock guards its queue);
+// the others belong to the test's thread.
 #pragma once
 
 #include <gtest/gtest.h>

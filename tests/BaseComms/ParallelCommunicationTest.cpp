@@ -268,15 +268,15 @@ TEST_F(LifecycleTest, OutOfMemoryInAServiceFactoryIsReportedAsSuch) {
 
 // Initialise lets no exception out, whatever a host object throws, and gives back what it took.
 TEST_F(ComponentTest, InitialiseTurnsEveryExceptionIntoItsCodeAndRollsBack) {
-  Host first;  // registered first: the second component's registration asks it whether they share the target
-  std::unique_ptr<ParallelCommunication> registered(ParallelCommunication::CreateInstance());
-  ASSERT_EQ(registered->Initialise(&first.info, &first.sink, &first.protocol), S_OK);
+  // Registered first: the second component's registration asks it whether they share the target.
+  componenttest::RunningComponent first;
+  first.Start();
   const std::pair<std::function<void()>, HRESULT> rows[] = {
       {[] { throw std::bad_alloc(); }, E_OUTOFMEMORY},
       {[] { throw std::runtime_error("host failed"); }, E_FAIL},
   };
   for (const auto& [thrower, expected] : rows) {
-    first.config.sameTarget = [thrower = thrower](const std::wstring&, const std::wstring&) -> bool {
+    first.host.config.sameTarget = [thrower = thrower](const std::wstring&, const std::wstring&) -> bool {
       thrower();
       return true;
     };
@@ -287,10 +287,8 @@ TEST_F(ComponentTest, InitialiseTurnsEveryExceptionIntoItsCodeAndRollsBack) {
     EXPECT_FALSE(Access::HasSendThread(*m_component));
     EXPECT_EQ(m_host.config.RefCount() + m_host.info.RefCount() + m_host.sink.RefCount(), 0);
   }
-  first.config.sameTarget = nullptr;
+  first.host.config.sameTarget = nullptr;
   EXPECT_EQ(Initialise(), S_OK) << "and a later Initialise works";
-  m_component->UnInitialise();
-  registered->UnInitialise();
 }
 
 // StopSendReceive waits for a delivery in progress; once stopped, a later call returns at once.

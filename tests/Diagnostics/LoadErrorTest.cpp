@@ -103,16 +103,14 @@ TEST_F(LoadErrorTest, OutOfMemoryIsNoLoadErrorAndStaysWithItsComponent) {
   EXPECT_NE(code, QTM_RESULT_INVALID_COMMAND);
   EXPECT_EQ(BaseCommsLastLoadError(m_component.get()), before);
 
-  // Another component's failure is the process's last, not this one's.
-  std::unique_ptr<ParallelCommunication> other{ParallelCommunication::CreateInstance()};
-  componenttest::Host otherHost;
-  ASSERT_EQ(other->Initialise(&otherHost.info, &otherHost.sink, &otherHost.protocol), S_OK);
-  doubles::FakeDeviceMessage elsewhere(L"301");
-  other->RequestMessageService(&elsewhere, &code);
-  EXPECT_NE(BaseCommsLastLoadError(nullptr).find("command 301"), std::string::npos);
-  EXPECT_EQ(BaseCommsLastLoadError(m_component.get()), before);
-  other->UnInitialise();
-  other.reset();
+  {  // Another component's failure is the process's last, not this one's.
+    doubles::FakeDeviceMessage elsewhere(L"301");
+    componenttest::RunningComponent other;
+    other.Start();
+    other->RequestMessageService(&elsewhere, &code);
+    EXPECT_NE(BaseCommsLastLoadError(nullptr).find("command 301"), std::string::npos);
+    EXPECT_EQ(BaseCommsLastLoadError(m_component.get()), before);
+  }
 
   char small[8];
   EXPECT_EQ(BaseCommsGetLastLoadError(m_component.get(), small, sizeof small), before.size());
