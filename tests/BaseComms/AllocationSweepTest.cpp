@@ -222,10 +222,7 @@ struct Host : componenttest::Host {
                                                  {L"6", L"BlockReadService"},
                                                  {L"8", L"DelayedReadService"},
                                                  {L"9", L"ConcatenatingReadService"}};
-    for (int i = 0; i < 4; ++i) {
-      serviceNodes[i].DescribeService(kClasses[i][0], SWEEP_WIDEN(SAMPLE_SERVICES_PATH), kClasses[i][1]);
-      services.nodes.push_back(&serviceNodes[i]);
-    }
+    for (const auto& entry : kClasses) AddService(entry[0], SWEEP_WIDEN(SAMPLE_SERVICES_PATH), entry[1]);
     protocol.onSend = [this](ITARVO_ProtocolMessage* message) { line.Push(message); };
     answerer = std::thread([this, &component] {
       for (componenttest::Line::Sent sent{}; line.Pop(sent);) {
@@ -245,7 +242,6 @@ struct Host : componenttest::Host {
   }
   ~Host() { CloseLine(); }
 
-  doubles::FakeConfigNode serviceNodes[4];
   componenttest::Line line;
   std::thread answerer;
 };

@@ -49,9 +49,17 @@ struct Host {
     releaseVersion.text = L"1.2.3";
   }
   ITARVO_DeviceConfig* Config() { return &config; }
+  // Configures class `className` of module `path` for command `commandNo` in the local service set.
+  doubles::FakeConfigNode& AddService(LPCWSTR commandNo, LPCWSTR path, LPCWSTR className, LPCWSTR superClass = L"") {
+    doubles::FakeConfigNode& node = serviceNodes.emplace_back();
+    node.DescribeService(commandNo, path, className, superClass);
+    services.nodes.push_back(&node);
+    return node;
+  }
 
   doubles::DeviceResultClass resultClass;
-  doubles::FakeConfigNodeList services;  // no services: enough for the generator
+  std::deque<doubles::FakeConfigNode> serviceNodes;
+  doubles::FakeConfigNodeList services;  // none unless added: enough for the generator
   doubles::FakeConfigNode releaseVersion;
   doubles::FakeDeviceConfig config;
   doubles::FakeDeviceInfo info{static_cast<ITARVO_DeviceConfig*>(&config)};

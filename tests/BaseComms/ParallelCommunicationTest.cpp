@@ -192,10 +192,6 @@ TEST_F(ComponentTest, InitialiseTakesOneReferenceEachAndUnInitialiseReleasesThem
 // A component configured with one sample read service (command 5), and a line that answers what it is sent.
 class LifecycleTest : public ComponentTest {
  protected:
-  void SetUp() override {
-    m_read.DescribeService(L"5", L"" SAMPLE_SERVICES_PATH, L"ReadService");
-    m_host.services.nodes = {&m_read};
-  }
   void BreakServiceConfiguration() { m_read.attributes.erase(L"ClassName"); }
   void RepairServiceConfiguration() { m_read.attributes[L"ClassName"] = L"ReadService"; }
 
@@ -218,7 +214,7 @@ class LifecycleTest : public ComponentTest {
     EXPECT_EQ(request.RefCount(), 0);
   }
 
-  doubles::FakeConfigNode m_read;
+  doubles::FakeConfigNode& m_read = m_host.AddService(L"5", L"" SAMPLE_SERVICES_PATH, L"ReadService");
 };
 
 // Initialise after a failed Initialise, and a failing Initialise after a whole life (whose generator it must not
@@ -253,9 +249,7 @@ TEST_F(LifecycleTest, InitialiseAgainAfterAFailedOrAFinishedLife) {
 
 // An allocation failure inside a plug-in's factory is reported as out of memory, not as an unknown command.
 TEST_F(LifecycleTest, OutOfMemoryInAServiceFactoryIsReportedAsSuch) {
-  doubles::FakeConfigNode exhausting;
-  exhausting.DescribeService(L"6", L"" FAILING_FACTORY_PATH, L"ExhaustsMemory");
-  m_host.services.nodes.push_back(&exhausting);
+  m_host.AddService(L"6", L"" FAILING_FACTORY_PATH, L"ExhaustsMemory");
   ASSERT_EQ(Initialise(), S_OK);
   FakeDeviceMessage request(L"6");
   LONG code = 0x1234;

@@ -51,12 +51,7 @@ SampleServicesTest::SampleServicesTest() {
       {L"200", SAMPLE_WIDEN(SCRIPTED_SERVICES_PATH), L"ScriptedService"},
 #endif
   };
-  for (const auto& [commandNo, path, className] : services) {
-    auto node = std::make_unique<doubles::FakeConfigNode>();
-    node->DescribeService(commandNo, path, className);
-    m_host.services.nodes.push_back(node.get());
-    m_serviceNodes.push_back(std::move(node));
-  }
+  for (const auto& [commandNo, path, className] : services) m_host.AddService(commandNo, path, className);
 }
 
 void SampleServicesTest::SetUp() {

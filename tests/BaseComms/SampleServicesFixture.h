@@ -51,7 +51,6 @@ class SampleServicesTest : public ::testing::Test {
   std::unique_ptr<ParallelCommunication> m_component{ParallelCommunication::CreateInstance()};
 
  private:
-  std::vector<std::unique_ptr<doubles::FakeConfigNode>> m_serviceNodes;
   const int m_resultsBefore = doubles::FakeDeviceResult::LiveCount();
   const int m_servicesBefore = doubles::FakeMessageService::LiveCount();
 };

@@ -42,17 +42,14 @@ class LoadErrorTest : public ::testing::Test {
  protected:
   LoadErrorTest() {
     for (const ServiceNode& entry : kNodes) {
-      auto node = std::make_unique<doubles::FakeConfigNode>();
-      node->DescribeService(entry.commandNo, entry.module, entry.className, entry.superClassName);
-      if (entry.supportVersion != nullptr) node->attributes[L"SupportVersion"] = entry.supportVersion;
-      m_host.services.nodes.push_back(node.get());
-      m_nodes.push_back(std::move(node));
+      doubles::FakeConfigNode& node = m_host.AddService(entry.commandNo, entry.module, entry.className,
+                                                        entry.superClassName);
+      if (entry.supportVersion != nullptr) node.attributes[L"SupportVersion"] = entry.supportVersion;
     }
   }
   void SetUp() override { ASSERT_EQ(m_component->Initialise(&m_host.info, &m_host.sink, &m_host.protocol), S_OK); }
   void TearDown() override { m_component->UnInitialise(); }
 
-  std::vector<std::unique_ptr<doubles::FakeConfigNode>> m_nodes;
   componenttest::Host m_host;
   std::unique_ptr<ParallelCommunication> m_component{ParallelCommunication::CreateInstance()};
 };
