@@ -42,10 +42,8 @@ class DriverCommandTest : public ::testing::Test {
     const std::vector<ITARVO_DeviceResult*> results = m_device->host.sink.Results();
     EXPECT_EQ(results.size(), 1u);
     if (results.size() == 1) {
-      auto* result = static_cast<FakeDeviceResult*>(results[0]);
-      result->GetErrorCode(&delivered.code);
-      result->GetComplete(&delivered.complete);
-      delivered.data = result->Data();
+      const auto* result = static_cast<FakeDeviceResult*>(results[0]);
+      delivered = {result->Code(), result->Complete(), result->Data()};
     }
     m_device->host.sink.Clear();
     return delivered;

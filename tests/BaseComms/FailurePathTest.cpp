@@ -23,16 +23,9 @@ using Access = DispatchTestAccess;
 void ExpectEndedWithCommsFailure(const std::vector<doubles::FakeDeviceResult*>& received,
                                  ITARVO_DeviceMessage* message) {
   ASSERT_EQ(received.size(), 1u);
-  LONG complete = 0;
-  LONG code = 0;
-  ITARVO_DeviceMessage* resultMessage = nullptr;
-  received[0]->GetComplete(&complete);
-  received[0]->GetErrorCode(&code);
-  received[0]->GetDeviceMessage(&resultMessage);
-  if (resultMessage != nullptr) resultMessage->Release();
-  EXPECT_EQ(resultMessage, message);
-  EXPECT_EQ(complete, 1);
-  EXPECT_EQ(code, static_cast<LONG>(QTM_RESULT_COMMS_FAILED));
+  EXPECT_EQ(received[0]->Message(), message);
+  EXPECT_EQ(received[0]->Complete(), 1);
+  EXPECT_EQ(received[0]->Code(), static_cast<LONG>(QTM_RESULT_COMMS_FAILED));
 }
 
 class FailurePathTest : public sampletest::SampleServicesTest {

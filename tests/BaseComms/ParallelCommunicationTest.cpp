@@ -204,11 +204,9 @@ class LifecycleTest : public ComponentTest {
     ITARVO_ProtocolMessage* const sent = m_host.protocol.Sent()[0];
     ASSERT_TRUE(sampletest::SetAnswer(sent, {0x42}));
     ASSERT_EQ(m_component->Receive(sent), S_OK);
-    const std::vector<ITARVO_DeviceResult*> results = m_host.sink.Results();
+    const auto results = componenttest::Received(m_host.sink);
     ASSERT_EQ(results.size(), 1u);
-    LONG resultCode = -1;
-    results[0]->GetErrorCode(&resultCode);
-    EXPECT_EQ(resultCode, 0);
+    EXPECT_EQ(results[0]->Code(), 0);
     m_host.sink.Clear();
     m_host.protocol.ClearSent();
     EXPECT_EQ(request.RefCount(), 0);

@@ -12,7 +12,6 @@
 namespace {
 
 using doubles::FakeDeviceMessage;
-using doubles::FakeDeviceResult;
 
 const std::vector<BYTE> kNoData{0xFF, 0xFF, 0x00, 0x00};
 
@@ -112,14 +111,9 @@ TEST_F(ReceiveTest, ARejectedResponseGivesEachOfThreeMessagesAnErrorResult) {
   const auto received = Received();
   ASSERT_EQ(received.size(), 3u);
   for (int i = 0; i < 3; ++i) {
-    FakeDeviceResult* result = received[i];
-    LONG errorCode = 0;
-    LONG complete = 0;
-    result->GetErrorCode(&errorCode);
-    result->GetComplete(&complete);
-    EXPECT_EQ(static_cast<DWORD>(errorCode), 0xC0048806u);
-    EXPECT_EQ(complete, 1);
-    EXPECT_EQ(result->Data(), kNoData);
+    EXPECT_EQ(static_cast<DWORD>(received[i]->Code()), 0xC0048806u);
+    EXPECT_EQ(received[i]->Complete(), 1);
+    EXPECT_EQ(received[i]->Data(), kNoData);
     EXPECT_FALSE(IsRegistered(&m_messages[i]));
   }
   EXPECT_EQ(LiveServices(), 0);

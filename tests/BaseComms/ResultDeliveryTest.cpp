@@ -76,12 +76,8 @@ TEST_F(ResultDeliveryTest, NoDataResultsCarryFFFF0000AndTheGivenCode) {
   const auto received = componenttest::Received(m_host.sink);
   ASSERT_EQ(received.size(), 2u);
   for (FakeDeviceResult* result : received) {
-    LONG code = 0;
-    LONG complete = 0;
-    result->GetErrorCode(&code);
-    result->GetComplete(&complete);
-    EXPECT_EQ(code, QTM_RESULT_ERROR);
-    EXPECT_EQ(complete, 1);
+    EXPECT_EQ(result->Code(), QTM_RESULT_ERROR);
+    EXPECT_EQ(result->Complete(), 1);
     EXPECT_EQ(result->Data(), kNoData);
   }
   m_host.sink.Clear();
