@@ -14,7 +14,7 @@
 #include "Interfaces/ConfigTree.h"
 #include "Platform/Com.h"
 #include "Platform/MessageBox.h"
-#include "Support/HostDoubles.h"
+#include "ComponentTestSupport.h"
 #include "TARVO_SupportLib/NewHandler.h"
 #include "TARVO_SupportLib/TVO_Error.h"
 #include "XmlConfig/ConfigDocument.h"
@@ -188,14 +188,11 @@ TEST_F(ServiceGeneratorTest, ADuplicateVersionShowsOneMessageBoxAndFails) {
 // A failing fetch skips its node but fails the construction when it is the
 // last; a host failure fails it with the host's code.
 TEST_F(ServiceGeneratorTest, HostFailuresSkipTheNodeOrFailTheConstructionWithTheirCode) {
-  doubles::FakeConfigNode read, status;
-  read.DescribeService(L"5", L"" SAMPLE_SERVICES_PATH, L"ReadService");
-  status.DescribeService(L"6", L"" SAMPLE_SERVICES_PATH, L"StatusService");
-  doubles::FakeConfigNodeList services;
-  services.nodes = {&read, &status};
-  doubles::FakeDeviceConfig config;
-  config.configuration[L""] = L"LINE=S;ADDR=1";
-  config.nodeLists[L"%Network%/Services/Services[@Name='Local']/Service"] = &services;
+  componenttest::Host host(L"LINE=S;ADDR=1");
+  host.AddService(L"5", L"" SAMPLE_SERVICES_PATH, L"ReadService");
+  host.AddService(L"6", L"" SAMPLE_SERVICES_PATH, L"StatusService");
+  doubles::FakeDeviceConfig& config = host.config;
+  doubles::FakeConfigNodeList& services = host.services;
 
   services.failingFetch = 0;
   {
