@@ -17,6 +17,7 @@
 // the others belong to the test's thread.
 #pragma once
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -168,6 +169,16 @@ class TraceCapture {
 
 // The results `sink` received, as device results of the fake class.
 std::vector<doubles::FakeDeviceResult*> Received(doubles::FakeResultCallback& sink);
+
+// A function of the module at `path` if it is loaded (it is not loaded here), else null.
+template <typename Function>
+Function* LoadedModuleFunction(const char* path, const char* name) {
+  void* module = dlopen(path, RTLD_NOW | RTLD_NOLOAD);
+  if (module == nullptr) return nullptr;
+  auto* function = reinterpret_cast<Function*>(dlsym(module, name));
+  dlclose(module);  // drops only the reference taken here
+  return function;
+}
 
 // Polls `condition` every millisecond for at most `milliseconds`.
 bool WaitUntil(const std::function<bool()>& condition, unsigned milliseconds = 5000);

@@ -1,7 +1,5 @@
 #include "SampleServicesFixture.h"
 
-#include <dlfcn.h>
-
 #include <deque>
 #include <mutex>
 #include <tuple>
@@ -16,16 +14,6 @@ std::deque<IMessageService*> g_prepared;  // guarded by g_preparedLock
 
 #define SAMPLE_WIDEN_(text) L##text
 #define SAMPLE_WIDEN(text) SAMPLE_WIDEN_(text)
-
-// A function of the sample module, looked up without loading it.
-template <typename Function>
-Function* ModuleFunction(const char* name) {
-  void* module = dlopen(SAMPLE_SERVICES_PATH, RTLD_NOW | RTLD_NOLOAD);
-  if (module == nullptr) return nullptr;
-  auto* function = reinterpret_cast<Function*>(dlsym(module, name));
-  dlclose(module);  // drops only the reference taken here
-  return function;
-}
 
 }  // namespace
 
@@ -90,7 +78,8 @@ HRESULT SampleServicesTest::Answer(ITARVO_ProtocolMessage* message, const std::v
 }
 
 bool SetAnswer(ITARVO_ProtocolMessage* message, const std::vector<BYTE>& bytes) {
-  auto* answer = ModuleFunction<bool(ITARVO_ProtocolMessage*, const BYTE*, ULONG)>("SampleServicesAnswer");
+  auto* answer = componenttest::LoadedModuleFunction<bool(ITARVO_ProtocolMessage*, const BYTE*, ULONG)>(
+      SAMPLE_SERVICES_PATH, "SampleServicesAnswer");
   EXPECT_NE(answer, nullptr);
   return answer != nullptr && answer(message, bytes.data(), static_cast<ULONG>(bytes.size()));
 }
@@ -112,7 +101,7 @@ bool SampleServicesTest::IsRegistered(ITARVO_DeviceMessage* message) {
 std::size_t SampleServicesTest::RegistrySize() { return DispatchTestAccess::RegistrySize(*m_component); }
 
 long SampleServicesTest::LiveServices() {
-  auto* count = ModuleFunction<long()>("SampleServicesLiveInstances");
+  auto* count = componenttest::LoadedModuleFunction<long()>(SAMPLE_SERVICES_PATH, "SampleServicesLiveInstances");
   return count != nullptr ? count() : 0;  // not loaded yet: nothing alive
 }
 

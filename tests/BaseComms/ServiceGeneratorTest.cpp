@@ -1,7 +1,6 @@
 // The service generator against XML service configurations and the real sample plug-in module.
 #include "BaseComms/ServiceGenerator.h"
 
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -31,12 +30,8 @@ std::string g_lastMessageBox;
 
 // The sample module's count of live services.
 long LiveServices() {
-  void* module = dlopen(SAMPLE_SERVICES_PATH, RTLD_NOW | RTLD_NOLOAD);
-  if (module == nullptr) return 0;  // not loaded yet: nothing alive
-  auto count = reinterpret_cast<long (*)()>(dlsym(module, "SampleServicesLiveInstances"));
-  long live = count != nullptr ? count() : -1;
-  dlclose(module);  // drops only the reference taken here
-  return live;
+  auto* count = componenttest::LoadedModuleFunction<long()>(SAMPLE_SERVICES_PATH, "SampleServicesLiveInstances");
+  return count != nullptr ? count() : 0;  // not loaded yet: nothing alive
 }
 
 // <Service> element for the sample module (or another one). The sample classes
