@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "ComponentTestSupport.h"
+#include "SampleServicesFixture.h"
 #include "Support/DispatchTestAccess.h"
 
 namespace {
@@ -15,6 +16,7 @@ namespace {
 using componenttest::Host;
 using doubles::FakeDeviceMessage;
 using doubles::FakeDeviceResult;
+using sampletest::MakeResult;
 using Access = DispatchTestAccess;
 
 const std::vector<BYTE> kNoData{0xFF, 0xFF, 0x00, 0x00};
@@ -33,12 +35,6 @@ class ResultDeliveryTest : public ::testing::Test {
     EXPECT_EQ(FakeDeviceResult::LiveCount(), m_resultsBefore) << "a device result leaked";
   }
 
-  static ITARVO_DeviceResult* NewResult(ITARVO_DeviceMessage* message, LONG code = 0) {
-    auto* result = new FakeDeviceResult();
-    result->SetResult(message, code, 1, 0, nullptr);
-    return result;
-  }
-
   FakeDeviceMessage m_registered;
   FakeDeviceMessage m_other;
   Host m_host;
@@ -53,9 +49,9 @@ TEST_F(ResultDeliveryTest, NothingIsDeliveredWhenStoppedOrUnavailable) {
     Access::SetHostPointers(*component, stop ? m_host.Config() : nullptr, &m_host.sink, nullptr);
     Access::Register(*component, &m_registered);
     if (stop) component->StopSendReceive();
-    std::list<ITARVO_DeviceResult*> results{NewResult(&m_registered), NewResult(&m_registered)};
+    std::list<ITARVO_DeviceResult*> results{MakeResult(&m_registered, 0), MakeResult(&m_registered, 0)};
     Access::CallbackSomeResults(*component, results);
-    ITARVO_DeviceResult* single = NewResult(&m_registered);
+    ITARVO_DeviceResult* single = MakeResult(&m_registered, 0);
     EXPECT_EQ(Access::CallbackResultData(*component, single), S_OK);
     single->Release();
 
