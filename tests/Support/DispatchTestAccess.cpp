@@ -23,11 +23,11 @@ void Replace(Interface*& member, Interface* replacement) {
 
 // --- the dispatcher, under the dispatch lock ----------------------------------
 
-#define DISPATCHER_CALL(Type, Name, parameters, body)         \
-  Type Access::Name parameters {                                \
-    CommunicationDispatcher& dispatcher = Dispatcher();         \
-    CriticalSectionLock lock(dispatcher.m_dispatchLock);        \
-    body                                                        \
+#define DISPATCHER_CALL(Type, Name, parameters, body)  \
+  Type Access::Name parameters {                         \
+    CommunicationDispatcher& dispatcher = Dispatcher();  \
+    CriticalSectionLock lock(dispatcher.m_dispatchLock); \
+    body                                                 \
   }
 DISPATCHER_CALL(bool, HasTarget, (LONG key), return dispatcher.FindTarget(key) != nullptr;)
 DISPATCHER_CALL(unsigned int, TurnCount, (LONG key), unsigned int count = 0; dispatcher.TurnCount(count, key);
