@@ -26,8 +26,7 @@ TEST_F(RequestTest, CancelInTheTimeWatchQueueDeliversTheCancelResultAndDeletesTh
   FakeMessageService* timed = Cancellable(Prepare(new FakeMessageService()));
   timed->needsTimeWatch = true;
   const auto probe = timed->Probe();
-  LONG result = 0;
-  ASSERT_EQ(m_component->RequestMessageService(&m_scripted, &result), S_OK);
+  ASSERT_EQ(Request(&m_scripted), S_OK);
 
   EXPECT_EQ(m_component->CancelMessageService(&m_scripted), S_OK);
   EXPECT_EQ(DeliveredMessages(), std::vector<ITARVO_DeviceMessage*>{&m_scripted}) << "the cancel result";
@@ -43,9 +42,8 @@ TEST_F(RequestTest, CancelInTheWaitingQueueLeavesTheServiceOnTheLineAlone) {
   FakeMessageService* waiting = Cancellable(Prepare(new FakeMessageService(), &m_protocol[1]));
   const auto onTheLineProbe = onTheLine->Probe();
   const auto waitingProbe = waiting->Probe();
-  LONG result = 0;
-  ASSERT_EQ(m_component->RequestMessageService(&m_scripted, &result), S_OK);
-  ASSERT_EQ(m_component->RequestMessageService(&m_scripted2, &result), S_OK);  // parallel limit 1: parked
+  ASSERT_EQ(Request(&m_scripted), S_OK);
+  ASSERT_EQ(Request(&m_scripted2), S_OK);  // parallel limit 1: parked
   ASSERT_EQ(Access::CommunicatingCount(*m_component), 1u);
 
   EXPECT_EQ(m_component->CancelMessageService(&m_scripted2), S_OK);
@@ -66,8 +64,7 @@ TEST_F(RequestTest, CancelOnTheLineKeepsTheServiceAndItsResponseIsProcessedOnce)
     return true;
   };
   const auto probe = service->Probe();
-  LONG result = 0;
-  ASSERT_EQ(m_component->RequestMessageService(&m_scripted, &result), S_OK);
+  ASSERT_EQ(Request(&m_scripted), S_OK);
   ASSERT_NE(WaitSent(1), nullptr);
 
   EXPECT_EQ(m_component->CancelMessageService(&m_scripted), S_OK);
@@ -94,8 +91,7 @@ TEST_F(RequestTest, CancelBetweenTwoStepsWaitsUntilTheServiceMovesOn) {
     return true;
   };
   const auto probe = service->Probe();
-  LONG result = 0;
-  ASSERT_EQ(m_component->RequestMessageService(&m_scripted, &result), S_OK);
+  ASSERT_EQ(Request(&m_scripted), S_OK);
   ASSERT_NE(WaitSent(1), nullptr);
 
   std::future<HRESULT> cancelled;
@@ -144,8 +140,7 @@ TEST_F(RequestTest, CancelWhileTheTimeWatchDispatchesWaitsForTheService) {
     opened.wait_for(std::chrono::seconds(10));
   };
   const auto probe = timed->Probe();
-  LONG result = 0;
-  ASSERT_EQ(m_component->RequestMessageService(&m_scripted, &result), S_OK);
+  ASSERT_EQ(Request(&m_scripted), S_OK);
   ASSERT_TRUE(WaitUntil([&] { return dispatching.load(); }));
 
   const int asked = probe->Calls(ServiceProbe::kHasDeviceMessage);
