@@ -198,8 +198,7 @@ class LifecycleTest : public ComponentTest {
   // A request of command 5 goes out, is answered and delivers one result with code 0.
   void ExpectARequestIsSentAndAnswered() {
     FakeDeviceMessage request(L"5", {7});
-    LONG code = 0;
-    ASSERT_EQ(m_component->RequestMessageService(&request, &code), S_OK);
+    ASSERT_EQ(m_component->RequestMessageService(&request, nullptr), S_OK);
     ASSERT_TRUE(WaitUntil([&] { return m_host.protocol.Sent().size() == 1; })) << "accepted but never sent";
     ITARVO_ProtocolMessage* const sent = m_host.protocol.Sent()[0];
     ASSERT_TRUE(sampletest::SetAnswer(sent, {0x42}));
