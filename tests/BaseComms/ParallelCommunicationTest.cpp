@@ -40,10 +40,8 @@ class Gate {
 class ComponentTest : public ::testing::Test {
  protected:
   void TearDown() override {
-    if (m_component != nullptr) {
-      m_component->UnInitialise();
-      m_component.reset();
-    }
+    m_component->UnInitialise();
+    m_component.reset();
     m_host.sink.Clear();
     m_host.protocol.ClearSent();
     EXPECT_EQ(FakeMessageService::LiveCount(), m_servicesBefore) << "a service leaked";
