@@ -187,8 +187,7 @@ class ParallelCommunication {
  private:
   friend class CommunicationDispatcher;
   friend class DispatchTarget;
-  friend class ParallelCommunicationTestAccess;  // white-box tests only
-  friend class DispatchTestAccess;               // white-box tests only
+  friend class DispatchTestAccess;  // white-box tests only
 
   using DeviceMessageRegistry = std::map<ITARVO_DeviceMessage*, IMessageService*>;
 

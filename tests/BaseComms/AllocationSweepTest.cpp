@@ -31,7 +31,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -39,14 +38,13 @@
 #include <deque>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "Support/HostDoubles.h"
+#include "BaseComms/ComponentTestSupport.h"
 
 namespace {
 
@@ -216,73 +214,35 @@ const SampleFunctions& Sample() {
   return functions;
 }
 
-// The host of one controller: the sample services configured, and a protocol
-// layer that answers every sent message on a thread of its own.
-struct Host {
+// The host of one controller with the sample services configured, and a
+// protocol layer that answers every sent message on a thread of its own.
+struct Host : componenttest::Host {
   explicit Host(ParallelCommunication*& component) {
     static const wchar_t* const kClasses[][2] = {{L"5", L"ReadService"},
                                                  {L"6", L"BlockReadService"},
                                                  {L"8", L"DelayedReadService"},
                                                  {L"9", L"ConcatenatingReadService"}};
-    for (int i = 0; i < 4; ++i) {
-      serviceNodes[i].DescribeService(kClasses[i][0], SWEEP_WIDEN(SAMPLE_SERVICES_PATH), kClasses[i][1]);
-      services.nodes.push_back(&serviceNodes[i]);
-    }
-    releaseVersion.text = L"1.2.3";
-    config.configuration[L""] = L"LINE=1";
-    config.nodeLists[L"%Network%/Services/Services[@Name='Local']/Service"] = &services;
-    config.nodes[L"%CPU%/DriverVersionInfo/DriverReleaseVersion"] = &releaseVersion;
-    protocol.runtimeInformation = L"LINE=1";
-    protocol.onSend = [this](ITARVO_ProtocolMessage* message) {
-      std::lock_guard<std::mutex> guard(lock);
-      if (closed) return;
-      message->AddRef();
-      line.push_back(message);
-      ready.notify_one();
-    };
+    for (const auto& entry : kClasses) AddService(entry[0], SWEEP_WIDEN(SAMPLE_SERVICES_PATH), entry[1]);
+    protocol.onSend = [this](ITARVO_ProtocolMessage* message) { line.Push(message); };
     answerer = std::thread([this, &component] {
-      std::unique_lock<std::mutex> guard(lock);
-      for (;;) {
-        ready.wait(guard, [this] { return closed || !line.empty(); });
-        if (line.empty()) return;
-        ITARVO_ProtocolMessage* message = line.front();
-        line.pop_front();
-        guard.unlock();
+      for (componenttest::Line::Sent sent{}; line.Pop(sent);) {
         const BYTE answer[] = {0x5A, 0x01};
         t_hostWork = true;  // the simulated line fills the message: not the library's work
-        const bool answered = Sample().first(message, answer, 2);
+        const bool answered = Sample().first(sent.message, answer, 2);
         t_hostWork = false;
-        if (answered) component->Receive(message);
-        message->Release();
-        guard.lock();
+        if (answered) component->Receive(sent.message);
+        sent.message->Release();
       }
     });
   }
   // Stops the line; messages sent from now on get no answer.
   void CloseLine() {
-    {
-      std::lock_guard<std::mutex> guard(lock);
-      closed = true;
-      ready.notify_all();
-    }
+    line.Close();
     if (answerer.joinable()) answerer.join();
-    for (ITARVO_ProtocolMessage* message : line) message->Release();
-    line.clear();
   }
   ~Host() { CloseLine(); }
 
-  doubles::DeviceResultClass resultClass;
-  doubles::FakeConfigNode serviceNodes[4];
-  doubles::FakeConfigNodeList services;
-  doubles::FakeConfigNode releaseVersion;
-  doubles::FakeDeviceConfig config;
-  doubles::FakeDeviceInfo info{static_cast<ITARVO_DeviceConfig*>(&config)};
-  doubles::FakeResultCallback sink;
-  doubles::FakeProtocolComms protocol;
-  std::mutex lock;
-  std::condition_variable ready;
-  std::deque<ITARVO_ProtocolMessage*> line;  // one reference each; guarded by lock
-  bool closed = false;                       // guarded by lock
+  componenttest::Line line;
   std::thread answerer;
 };
 
@@ -299,23 +259,13 @@ std::map<ITARVO_DeviceMessage*, std::pair<int, int>> Tally(doubles::FakeResultCa
   return tally;
 }
 
-// Aborts the program unless stopped (destroyed) within kWatchdog: a hang
-// inside the library cannot be failed otherwise.
-std::jthread Watchdog(const char* scenario, long failAt) {
-  return std::jthread([scenario, failAt](std::stop_token stop) {
-    std::mutex lock;
-    std::condition_variable_any stopped;
-    std::unique_lock<std::mutex> guard(lock);
-    if (stopped.wait_for(guard, stop, kWatchdog, [] { return false; }) || stop.stop_requested()) return;
-    std::fprintf(stderr, "AllocationSweepTest: %s, allocation %ld failed: the run hangs; aborting\n", scenario, failAt);
-    std::abort();
-  });
-}
-
 // One run with the `failAt`th counted allocation failing; true when it was
 // reached (the sweep goes on).
 bool RunOnce(const Scenario& scenario, long failAt) {
-  const std::jthread watchdog = Watchdog(scenario.name, failAt);
+  const std::jthread watchdog = componenttest::Watchdog(kWatchdog, [&scenario, failAt] {
+    return "AllocationSweepTest: " + std::string(scenario.name) + ", allocation " + std::to_string(failAt) +
+           " failed: the run hangs";
+  });
   std::deque<doubles::FakeDeviceMessage> messages;  // before the host: the sink's results refer to them
   for (const Message& message : scenario.messages) messages.emplace_back(message.command, message.data);
   const int resultsBefore = doubles::FakeDeviceResult::LiveCount();

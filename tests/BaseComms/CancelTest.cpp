@@ -1,16 +1,17 @@
-// Cancellation wherever the service stands: time-watch queue, waiting queue, on the line, between two steps.
+// Cancellation wherever the service stands: time-watch queue, being dispatched by the time watch, waiting queue, on
+// the line, between two steps.
 #include <future>
 
 #include "Interfaces/QtmResults.h"
 #include "SampleServicesFixture.h"
-#include "Support/ParallelCommunicationTestAccess.h"
+#include "Support/DispatchTestAccess.h"
 
 namespace {
 
 using componenttest::WaitUntil;
 using doubles::FakeMessageService;
 using doubles::ServiceProbe;
-using Access = ParallelCommunicationTestAccess;
+using Access = DispatchTestAccess;
 using sampletest::MakeResult;
 using RequestTest = sampletest::SampleServicesTest;
 
@@ -25,8 +26,7 @@ TEST_F(RequestTest, CancelInTheTimeWatchQueueDeliversTheCancelResultAndDeletesTh
   FakeMessageService* timed = Cancellable(Prepare(new FakeMessageService()));
   timed->needsTimeWatch = true;
   const auto probe = timed->Probe();
-  LONG result = 0;
-  ASSERT_EQ(m_component->RequestMessageService(&m_scripted, &result), S_OK);
+  ASSERT_EQ(Request(&m_scripted), S_OK);
 
   EXPECT_EQ(m_component->CancelMessageService(&m_scripted), S_OK);
   EXPECT_EQ(DeliveredMessages(), std::vector<ITARVO_DeviceMessage*>{&m_scripted}) << "the cancel result";
@@ -42,9 +42,8 @@ TEST_F(RequestTest, CancelInTheWaitingQueueLeavesTheServiceOnTheLineAlone) {
   FakeMessageService* waiting = Cancellable(Prepare(new FakeMessageService(), &m_protocol[1]));
   const auto onTheLineProbe = onTheLine->Probe();
   const auto waitingProbe = waiting->Probe();
-  LONG result = 0;
-  ASSERT_EQ(m_component->RequestMessageService(&m_scripted, &result), S_OK);
-  ASSERT_EQ(m_component->RequestMessageService(&m_scripted2, &result), S_OK);  // parallel limit 1: parked
+  ASSERT_EQ(Request(&m_scripted), S_OK);
+  ASSERT_EQ(Request(&m_scripted2), S_OK);  // parallel limit 1: parked
   ASSERT_EQ(Access::CommunicatingCount(*m_component), 1u);
 
   EXPECT_EQ(m_component->CancelMessageService(&m_scripted2), S_OK);
@@ -65,8 +64,7 @@ TEST_F(RequestTest, CancelOnTheLineKeepsTheServiceAndItsResponseIsProcessedOnce)
     return true;
   };
   const auto probe = service->Probe();
-  LONG result = 0;
-  ASSERT_EQ(m_component->RequestMessageService(&m_scripted, &result), S_OK);
+  ASSERT_EQ(Request(&m_scripted), S_OK);
   ASSERT_NE(WaitSent(1), nullptr);
 
   EXPECT_EQ(m_component->CancelMessageService(&m_scripted), S_OK);
@@ -93,8 +91,7 @@ TEST_F(RequestTest, CancelBetweenTwoStepsWaitsUntilTheServiceMovesOn) {
     return true;
   };
   const auto probe = service->Probe();
-  LONG result = 0;
-  ASSERT_EQ(m_component->RequestMessageService(&m_scripted, &result), S_OK);
+  ASSERT_EQ(Request(&m_scripted), S_OK);
   ASSERT_NE(WaitSent(1), nullptr);
 
   std::future<HRESULT> cancelled;
@@ -127,6 +124,32 @@ TEST_F(RequestTest, CancelWaitingForAServiceNobodyMovesOnEndsWhenTheComponentSto
   ASSERT_EQ(m_component->StopSendReceive(), S_OK);
   ASSERT_EQ(cancelled.wait_for(std::chrono::seconds(5)), std::future_status::ready);
   EXPECT_EQ(cancelled.get(), E_FAIL);
+}
+
+// The time-watch thread holds the service in the pending queue while it is
+// dispatched, so a cancel in that window waits instead of failing.
+TEST_F(RequestTest, CancelWhileTheTimeWatchDispatchesWaitsForTheService) {
+  FakeMessageService* timed = Prepare(new FakeMessageService(), &m_protocol[0]);
+  timed->needsTimeWatch = true;
+  timed->timeUp = true;
+  std::promise<void> gate;
+  std::shared_future<void> opened = gate.get_future().share();
+  std::atomic<bool> dispatching{false};
+  timed->onCreateProtocolMessage = [&dispatching, opened] {
+    dispatching = true;
+    opened.wait_for(std::chrono::seconds(10));
+  };
+  const auto probe = timed->Probe();
+  ASSERT_EQ(Request(&m_scripted), S_OK);
+  ASSERT_TRUE(WaitUntil([&] { return dispatching.load(); }));
+
+  const int asked = probe->Calls(ServiceProbe::kHasDeviceMessage);
+  auto cancelled = std::async(std::launch::async, [this] { return m_component->CancelMessageService(&m_scripted); });
+  WaitUntil([&] { return probe->Calls(ServiceProbe::kHasDeviceMessage) >= asked + 2; });
+  gate.set_value();
+  ASSERT_EQ(cancelled.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  EXPECT_EQ(cancelled.get(), S_OK);
+  EXPECT_EQ(probe->Calls(ServiceProbe::kCancel), 1);
 }
 
 }  // namespace

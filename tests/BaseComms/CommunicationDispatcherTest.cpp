@@ -155,11 +155,14 @@ TEST_F(CommunicationDispatcherTest, AServiceThatCannotGoInParallelHoldsTheTarget
   EXPECT_EQ(Sent(b), Messages{other});
 }
 
-// Every row of the one-by-one decision, on a target whose base mode is one by one.
+// Every row of the one-by-one decision, on a target whose base mode is one by one. The limit of 2 alone would let
+// a parked message go while another is on the line; one by one, it may not.
 TEST_F(CommunicationDispatcherTest, OneByOneTargetLetsOnlyTheSimplexServiceOrAnIdleLineGo) {
   ParallelCommunication& a = Component(L"serial", true);
   ParallelCommunication& b = Component(L"serial", true);
   const LONG key = Access::Key(a);
+  Access::SetParallelLimit(a, 2);
+  Access::SetParallelLimit(b, 2);
   FakeProtocolMessage* first = NewMessage();
   FakeProtocolMessage* last = NewMessage();
   FakeMessageService* simplex = ServiceWith({{first, false, false}, {last, true, false}});
@@ -202,9 +205,24 @@ TEST_F(CommunicationDispatcherTest, OneByOneTargetLetsOnlyTheSimplexServiceOrAnI
   EXPECT_EQ(Sent(a), Messages{fromA1});
   EXPECT_EQ(Access::TurnCount(key), 1u);
 
+  // Nothing held, but a message on the line: a new one is parked.
+  auto [fromB2, sB2] = OneStepService();
+  EXPECT_FALSE(Dispatch(sB2, b).nowSend);
+  // Nothing on the line, but a service holds the target: the parked ones wait.
+  sA1->serviceCompleteOnResponse = true;
+  ASSERT_EQ(Complete(fromA1, a).service, sA1);
+  FakeMessageService* holder = NewService();
+  ASSERT_TRUE(Dispatcher().SetTransferMode(TRANSFER_MODE_ONE_BY_ONE, holder, key, &b));
+  Dispatcher().DispatchNextService(key);
+  EXPECT_TRUE(Sent(a).empty()) << "another service holds the target";
+  ASSERT_TRUE(Dispatcher().SetTransferMode(TRANSFER_MODE_PARALLEL, holder, key, &b));
+  Dispatcher().DispatchNextService(key);
+  EXPECT_EQ(Sent(a), Messages{fromA2});
 }
 
-TEST_F(CommunicationDispatcherTest, ServiceThatFinishesWithoutAMessageGivesItsHoldBack) {
+// A service that finishes without a message gives its hold back; one that fails is dropped; a stopped
+// component's message is released unsent; an unknown target's is left to the caller.
+TEST_F(CommunicationDispatcherTest, WhatSendsNothingGivesItsHoldBackAndReleasesItsMessage) {
   ParallelCommunication& a = Component(L"line");
   const LONG key = Access::Key(a);
   FakeMessageService* done = ServiceWith({{nullptr, true, false}});
@@ -218,27 +236,22 @@ TEST_F(CommunicationDispatcherTest, ServiceThatFinishesWithoutAMessageGivesItsHo
   EXPECT_FALSE(outcome.nowSend || outcome.isServiceComplete);
   EXPECT_EQ(Access::SimplexService(key), nullptr);
   EXPECT_FALSE(Access::IsPending(a, done));
-
   outcome = Dispatch(broken, a);
   EXPECT_FALSE(outcome.ok);
   EXPECT_FALSE(Access::IsPending(a, broken));
-}
 
-TEST_F(CommunicationDispatcherTest, AMessageNeitherParkedNorSentIsReleased) {
-  ParallelCommunication& stopped = Component(L"line");
   ParallelCommunication& unregistered = NewComponent();
   Access::KeyRef(unregistered) = Access::NextKey() + 100;
   auto [m1, s1] = OneStepService();
   auto [m2, s2] = OneStepService();
-  Access::AddPending(stopped, s1);
+  Access::AddPending(a, s1);
   Access::AddPending(unregistered, s2);
-  Access::SetStopped(stopped, true);
-
-  Outcome outcome = Dispatch(s1, stopped);
+  Access::SetStopped(a, true);
+  outcome = Dispatch(s1, a);
   EXPECT_TRUE(outcome.ok);
   EXPECT_FALSE(outcome.nowSend);
-  EXPECT_FALSE(Access::IsPending(stopped, s1));
-  EXPECT_EQ(Access::WaitingSize(stopped), 0u);
+  EXPECT_FALSE(Access::IsPending(a, s1));
+  EXPECT_EQ(Access::WaitingSize(a), 0u);
   EXPECT_EQ(m1->RefCount(), 0);
 
   outcome = Dispatch(s2, unregistered);

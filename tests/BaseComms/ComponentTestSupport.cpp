@@ -41,14 +41,6 @@ std::unique_ptr<CQTMTraceReader> TraceChannel::s_reader;
 
 }  // namespace
 
-Host::Host(const std::wstring& configurationText) {
-  config.configuration[L""] = configurationText;
-  protocol.runtimeInformation = configurationText;  // Initialise writes it back unchanged
-  config.nodeLists[kLocalServices] = &services;
-  config.nodes[kReleaseVersionPath] = &releaseVersion;
-  releaseVersion.text = L"1.2.3";
-}
-
 TraceCapture::TraceCapture() {
   CQTMTraceReader* reader = TraceChannel::Reader();
   std::vector<std::string> stale;
@@ -73,6 +65,12 @@ bool TraceCapture::Contains(const std::string& text) {
     if (line.find(text) != std::string::npos) return true;
   }
   return false;
+}
+
+std::vector<doubles::FakeDeviceResult*> Received(doubles::FakeResultCallback& sink) {
+  std::vector<doubles::FakeDeviceResult*> received;
+  for (ITARVO_DeviceResult* result : sink.Results()) received.push_back(static_cast<doubles::FakeDeviceResult*>(result));
+  return received;
 }
 
 bool WaitUntil(const std::function<bool()>& condition, unsigned milliseconds) {

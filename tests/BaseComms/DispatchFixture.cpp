@@ -42,7 +42,7 @@ DispatchFixture::FakeProtocolMessage* DispatchFixture::NewMessage() {
 
 DispatchFixture::FakeMessageService* DispatchFixture::NewService() {
   auto* service = new FakeMessageService();
-  Adopt(service);
+  m_adopted.push_back(service);
   return service;
 }
 

@@ -32,10 +32,9 @@ class DispatchFixture : public ::testing::Test {
   ParallelCommunication& NewComponent(bool oneByOne = false);
   FakeDeviceConfig& NewDevice(const std::wstring& configuration);
   FakeProtocolMessage* NewMessage();
-  // A service owned by the test until a queue takes it (see Adopt).
+  // A service owned by the test until a queue takes it: deleted at the end
+  // unless a component's queue holds it.
   FakeMessageService* NewService();
-  // The test deletes `service` at the end unless a component's queue holds it.
-  void Adopt(IMessageService* service) { m_adopted.push_back(service); }
 
   // Registers `component` on the target of `device`; its key goes to the
   // component's own key, as Initialise does.

@@ -30,6 +30,28 @@ TEST_F(DispatchTargetTest, DevicesOfOneTargetShareAKeyAndKeysAreNeverReused) {
   EXPECT_EQ(RegisterOn(a, L"line 1"), first + 2);
 }
 
+// "SameTarget" goes to the first device still registered: with three
+// registered, the first and the last answer differently.
+TEST_F(DispatchTargetTest, SameTargetIsAskedOfTheFirstOfThreeDevices) {
+  ParallelCommunication* components[5];
+  for (ParallelCommunication*& component : components) component = &NewComponent();
+  FakeDeviceConfig& first = NewDevice(L"1");
+  FakeDeviceConfig& second = NewDevice(L"2");
+  FakeDeviceConfig& third = NewDevice(L"3");
+  first.sameTarget = [](const std::wstring&, const std::wstring& other) { return other != L"4"; };
+  second.sameTarget = [](const std::wstring&, const std::wstring& other) { return other == L"5"; };
+  third.sameTarget = [](const std::wstring&, const std::wstring& other) { return other == L"4" || other == L"5"; };
+  ASSERT_TRUE(Register(*components[0], first, 1));
+  ASSERT_TRUE(Register(*components[1], second, 1));
+  ASSERT_TRUE(Register(*components[2], third, 1));
+  const LONG key = Access::Key(*components[0]);
+  ASSERT_EQ(Access::Key(*components[2]), key);
+
+  EXPECT_NE(RegisterOn(*components[3], L"4"), key) << "the first device says no";
+  ASSERT_TRUE(Dispatcher().UnregisterDevice(key, components[0]));
+  EXPECT_EQ(RegisterOn(*components[4], L"5"), key) << "now the second device is the first";
+}
+
 TEST_F(DispatchTargetTest, RegistrationIsRefusedForAnotherTransferModeOrAnUnreadableDevice) {
   ParallelCommunication& parallel = NewComponent();
   ParallelCommunication& oneByOne = NewComponent(true);
@@ -156,6 +178,15 @@ TEST_F(DispatchTargetTest, OnAParallelTargetOnlyTheSimplexServiceGivesTheHoldBac
   ASSERT_TRUE(Dispatcher().SetTargetTransferMode(TRANSFER_MODE_PARALLEL, key));
   EXPECT_TRUE(Access::IsParallelAvailable(key));
   EXPECT_FALSE(Dispatcher().SetTargetTransferMode(TRANSFER_MODE_PARALLEL, key + 1000));
+
+  // A holder that fails is dropped with its hold: its component must not stay one by one, or the parallel target
+  // would never run in parallel again.
+  ASSERT_TRUE(Dispatcher().SetTransferMode(TRANSFER_MODE_ONE_BY_ONE, second, key, &b));
+  ASSERT_FALSE(Access::IsParallelAvailable(key));
+  Dispatcher().DropHold(second, key);
+  EXPECT_TRUE(Access::IsParallelAvailable(key));
+  EXPECT_EQ(Access::SimplexService(key), nullptr);
+  EXPECT_EQ(Access::TransferMode(b), TRANSFER_MODE_PARALLEL);
 }
 
 TEST_F(DispatchTargetTest, OnAOneByOneTargetTheHoldIsReplacedAndClearedWithoutAService) {

@@ -6,15 +6,15 @@
 
 #include "BaseComms/CommandNumber.h"
 #include "BaseComms/PackedVersion.h"
-#include "DriverModesSupport.h"
+#include "ComponentTestSupport.h"
 #include "Interfaces/QtmResults.h"
 
 namespace {
 
 using doubles::FakeDeviceMessage;
 using doubles::FakeDeviceResult;
-using drivermodestest::RunningComponent;
-using Access = ParallelCommunicationTestAccess;
+using componenttest::RunningComponent;
+using Access = DispatchTestAccess;
 
 std::vector<BYTE> VersionFrame(std::vector<BYTE> runtime, std::vector<BYTE> release) {
   std::vector<BYTE> frame{0xFF, 0xFF, 0x0A, 0x00, 0xCD, 0x02, 0x06, 0x00};
@@ -42,10 +42,8 @@ class DriverCommandTest : public ::testing::Test {
     const std::vector<ITARVO_DeviceResult*> results = m_device->host.sink.Results();
     EXPECT_EQ(results.size(), 1u);
     if (results.size() == 1) {
-      auto* result = static_cast<FakeDeviceResult*>(results[0]);
-      result->GetErrorCode(&delivered.code);
-      result->GetComplete(&delivered.complete);
-      delivered.data = result->Data();
+      const auto* result = static_cast<FakeDeviceResult*>(results[0]);
+      delivered = {result->Code(), result->Complete(), result->Data()};
     }
     m_device->host.sink.Clear();
     return delivered;
@@ -72,21 +70,18 @@ class DriverCommandTest : public ::testing::Test {
   std::unique_ptr<RunningComponent> m_device = std::make_unique<RunningComponent>();
 };
 
-TEST_F(DriverCommandTest, GetDriverVersionAnswersWithTheVersionFrame) {
+// Release version 1.2.3; the rows catch byte-order and signed-compare faults.
+TEST_F(DriverCommandTest, GetAnswersWithTheVersionFrameAndSetRequestsAreCappedAtTheReleaseVersion) {
   m_device->Start();
   LONG code = 0x1234;
   EXPECT_EQ(m_device->Execute(&m_get, &code), S_OK);
   EXPECT_EQ(code, 0x1234) << "the result code argument is written only for a refused request";
-  const Delivered result = TakeResult();
-  EXPECT_EQ(result.code, S_OK);
-  EXPECT_EQ(result.complete, 1);
-  EXPECT_EQ(result.data, VersionFrame({0, 0, 0}, {1, 2, 3}));
+  const Delivered version = TakeResult();
+  EXPECT_EQ(version.code, S_OK);
+  EXPECT_EQ(version.complete, 1);
+  EXPECT_EQ(version.data, VersionFrame({0, 0, 0}, {1, 2, 3}));
   EXPECT_EQ(Access::RegistrySize(*m_device->component), 0u) << "the command leaves the registry when done";
-}
 
-// Release version 1.2.3; the rows catch byte-order and signed-compare faults.
-TEST_F(DriverCommandTest, SetRequestsAreCappedAtTheReleaseVersion) {
-  m_device->Start();
   struct Row {
     std::vector<BYTE> requested;
     std::vector<BYTE> runtime;

@@ -8,13 +8,13 @@
 
 #include "Interfaces/QtmResults.h"
 #include "SampleServicesFixture.h"
-#include "Support/ParallelCommunicationTestAccess.h"
+#include "Support/DispatchTestAccess.h"
 
 namespace {
 
 using componenttest::WaitUntil;
 using doubles::FakeMessageService;
-using Access = ParallelCommunicationTestAccess;
+using Access = DispatchTestAccess;
 
 [[noreturn]] void ThrowAllocError() { throw TVO_MemoryAllocError(__FILE__, __LINE__); }
 [[noreturn]] void ThrowBadAlloc() { throw std::bad_alloc(); }
@@ -23,16 +23,9 @@ using Access = ParallelCommunicationTestAccess;
 void ExpectEndedWithCommsFailure(const std::vector<doubles::FakeDeviceResult*>& received,
                                  ITARVO_DeviceMessage* message) {
   ASSERT_EQ(received.size(), 1u);
-  LONG complete = 0;
-  LONG code = 0;
-  ITARVO_DeviceMessage* resultMessage = nullptr;
-  received[0]->GetComplete(&complete);
-  received[0]->GetErrorCode(&code);
-  received[0]->GetDeviceMessage(&resultMessage);
-  if (resultMessage != nullptr) resultMessage->Release();
-  EXPECT_EQ(resultMessage, message);
-  EXPECT_EQ(complete, 1);
-  EXPECT_EQ(code, static_cast<LONG>(QTM_RESULT_COMMS_FAILED));
+  EXPECT_EQ(received[0]->Message(), message);
+  EXPECT_EQ(received[0]->Complete(), 1);
+  EXPECT_EQ(received[0]->Code(), static_cast<LONG>(QTM_RESULT_COMMS_FAILED));
 }
 
 class FailurePathTest : public sampletest::SampleServicesTest {
@@ -101,28 +94,24 @@ TEST_F(FailurePathTest, AFailedStepReleasesTheResultsItMade) {
   EXPECT_TRUE(Received().empty());
 }
 
-TEST_F(FailurePathTest, AFailureWhenADelayedServiceComesDueEndsItsRequestOnce) {
-  FakeMessageService* delayed = Prepare(new FakeMessageService(), &m_protocol[0]);
-  delayed->needsTimeWatch = true;
-  delayed->timeUp = true;
-  delayed->onCreateProtocolMessage = ThrowAllocError;
-  const auto probe = delayed->Probe();
-  ASSERT_EQ(Request(&m_scripted), S_OK);
-  ASSERT_TRUE(WaitUntil([&] { return !Received().empty(); })) << "the time watch ended it";
-  ExpectEndedWithCommsFailure(Received(), &m_scripted);
-  EXPECT_TRUE(WaitUntil([&] { return probe->deletions.load() == 1; }));
-  EXPECT_EQ(RegistrySize(), 0u);
-}
-
-// A refused send whose service does not finish on it would be continued by
-// nobody: the request ends with an error result instead of waiting.
-TEST_F(FailurePathTest, ARefusedSendThatLeavesItsServiceUnfinishedEndsTheRequest) {
-  m_host.protocol.sendResult = E_FAIL;
-  const auto probe = Prepare(new FakeMessageService(), &m_protocol[0])->Probe();
-  ASSERT_EQ(Request(&m_scripted), S_OK);
-  ASSERT_TRUE(WaitUntil([&] { return !Received().empty(); }));
-  ExpectEndedWithCommsFailure(Received(), &m_scripted);
-  EXPECT_TRUE(WaitUntil([&] { return probe->deletions.load() == 1; }));
+// A failure on a thread of the component's own ends the request with an error result: making the step of a delayed
+// service that came due, or a refused send whose service does not finish on it (nobody would continue it).
+TEST_F(FailurePathTest, AFailureOnTheComponentsOwnThreadsEndsItsRequestOnce) {
+  for (const bool delayed : {true, false}) {
+    SCOPED_TRACE(delayed ? "delayed service comes due" : "send refused");
+    FakeMessageService* service = Prepare(new FakeMessageService(), &m_protocol[0]);
+    service->needsTimeWatch = delayed;
+    service->timeUp = delayed;
+    if (delayed) service->onCreateProtocolMessage = ThrowAllocError;
+    m_host.protocol.sendResult = delayed ? S_OK : E_FAIL;
+    const auto probe = service->Probe();
+    ASSERT_EQ(Request(&m_scripted), S_OK);
+    ASSERT_TRUE(WaitUntil([&] { return !Received().empty(); }));
+    ExpectEndedWithCommsFailure(Received(), &m_scripted);
+    EXPECT_TRUE(WaitUntil([&] { return probe->deletions.load() == 1; }));
+    EXPECT_EQ(RegistrySize(), 0u);
+    m_host.sink.Clear();
+  }
 }
 
 // A service that absorbed a second request and finishes when one of its two

@@ -4,14 +4,14 @@
 #include <string>
 
 #include "BaseComms/PackedVersion.h"
-#include "DriverModesSupport.h"
+#include "ComponentTestSupport.h"
 #include "Support/DispatchTestAccess.h"
 
 namespace {
 
 using doubles::FakeConfigNode;
 using doubles::FakeDeviceMessage;
-using drivermodestest::RunningComponent;
+using componenttest::RunningComponent;
 using Dispatch = DispatchTestAccess;
 
 // Two texts reach the same target when they name the same line (the text up to the first ';').

@@ -1,5 +1,4 @@
 // The component's lifecycle and send thread; the host doubles check their reference counts when destroyed.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -13,8 +12,9 @@
 
 #include "BaseComms/PackedVersion.h"
 #include "ComponentTestSupport.h"
+#include "SampleServicesFixture.h"
 #include "Support/FakeMessageService.h"
-#include "Support/ParallelCommunicationTestAccess.h"
+#include "Support/DispatchTestAccess.h"
 
 namespace {
 
@@ -24,7 +24,7 @@ using doubles::FakeDeviceMessage;
 using doubles::FakeDeviceResult;
 using doubles::FakeMessageService;
 using doubles::FakeProtocolMessage;
-using Access = ParallelCommunicationTestAccess;
+using Access = DispatchTestAccess;
 
 // A latch a host double's hook waits on, with a bound so no test hangs.
 class Gate {
@@ -40,10 +40,8 @@ class Gate {
 class ComponentTest : public ::testing::Test {
  protected:
   void TearDown() override {
-    if (m_component != nullptr) {
-      m_component->UnInitialise();
-      m_component.reset();
-    }
+    m_component->UnInitialise();
+    m_component.reset();
     m_host.sink.Clear();
     m_host.protocol.ClearSent();
     EXPECT_EQ(FakeMessageService::LiveCount(), m_servicesBefore) << "a service leaked";
@@ -104,7 +102,7 @@ TEST_F(ComponentTest, FailingInitialiseReturnsTheRowsCodeAndGivesEverythingBack)
     EXPECT_EQ(component->Initialise(&host.info, &host.sink, &host.protocol), row.expected);
     EXPECT_FALSE(Access::HasSendThread(*component));
     EXPECT_FALSE(Access::HasTimeWatchThread(*component));
-    EXPECT_EQ(Access::DispatchKey(*component), -1);
+    EXPECT_EQ(Access::Key(*component), -1);
     EXPECT_EQ(Access::DeviceConfig(*component), nullptr);
     EXPECT_EQ(host.config.RefCount() + host.info.RefCount() + host.sink.RefCount() + host.protocol.RefCount(), 0);
     if (row.expected == E_FAIL) {
@@ -149,11 +147,13 @@ TEST_F(ComponentTest, ReadsLimitRuntimeInformationAndReleaseVersionOrKeepsTheDef
 }
 
 // GetUnknown lends the device configuration: the component's own reference is the only one while it runs.
+// UnInitialise deletes the queued services and releases the registered messages; a retired service may list a
+// cancelled message or one twice, and each loses exactly the registry's reference.
 TEST_F(ComponentTest, InitialiseTakesOneReferenceEachAndUnInitialiseReleasesThemOnce) {
   ASSERT_EQ(Initialise(), S_OK);
   EXPECT_TRUE(Access::HasSendThread(*m_component));
   EXPECT_TRUE(Access::HasTimeWatchThread(*m_component));
-  EXPECT_GE(Access::DispatchKey(*m_component), 0);
+  EXPECT_GE(Access::Key(*m_component), 0);
   EXPECT_EQ(m_host.config.RefCount(), 1) << "the borrowed device configuration must be AddRef'd";
   EXPECT_EQ(m_host.sink.RefCount(), 1);
   EXPECT_EQ(m_host.protocol.RefCount(), 1);
@@ -162,7 +162,21 @@ TEST_F(ComponentTest, InitialiseTakesOneReferenceEachAndUnInitialiseReleasesThem
   EXPECT_EQ(m_component->Initialise(&m_host.info, &m_host.sink, &m_host.protocol), E_UNEXPECTED)
       << "a second Initialise would register twice";
 
+  FakeDeviceMessage retired, cancelled;
+  Access::Register(*m_component, &retired);
+  std::list<const ITARVO_DeviceMessage*> listed{&retired, &cancelled, &retired};
+  Access::RetireMessages(*m_component, listed);
+  EXPECT_EQ(retired.RefCount() + cancelled.RefCount(), 0);
+  EXPECT_EQ(Access::RegistrySize(*m_component), 0u);
+
+  auto* service = new FakeMessageService();
+  const auto probe = service->Probe();
+  Access::AddCommunicating(*m_component, service);
+  Access::Register(*m_component, &m_deviceMessage, service);
   EXPECT_EQ(m_component->UnInitialise(), S_OK);
+  EXPECT_EQ(probe->deletions, 1);
+  EXPECT_EQ(m_deviceMessage.RefCount(), 0);
+  EXPECT_EQ(Access::RegistrySize(*m_component), 0u);
   EXPECT_FALSE(Access::HasSendThread(*m_component));
   EXPECT_FALSE(Access::HasTimeWatchThread(*m_component));
   EXPECT_EQ(Access::DeviceConfig(*m_component), nullptr);
@@ -173,59 +187,34 @@ TEST_F(ComponentTest, InitialiseTakesOneReferenceEachAndUnInitialiseReleasesThem
   EXPECT_EQ(m_host.config.activations, (std::vector<LONG>{1, 0}));
 }
 
-TEST_F(ComponentTest, UnInitialiseDeletesQueuedServicesAndReleasesRegisteredMessages) {
-  ASSERT_EQ(Initialise(), S_OK);
-  auto* service = new FakeMessageService();
-  const auto probe = service->Probe();
-  Access::AddCommunicating(*m_component, service);
-  Access::Register(*m_component, &m_deviceMessage, service);
-
-  EXPECT_EQ(m_component->UnInitialise(), S_OK);
-  EXPECT_EQ(probe->deletions, 1);
-  EXPECT_EQ(m_deviceMessage.RefCount(), 0);
-  EXPECT_EQ(Access::RegistrySize(*m_component), 0u);
-}
-
 // A component configured with one sample read service (command 5), and a line that answers what it is sent.
 class LifecycleTest : public ComponentTest {
  protected:
-  void SetUp() override {
-    m_read.DescribeService(L"5", L"" SAMPLE_SERVICES_PATH, L"ReadService");
-    m_host.services.nodes = {&m_read};
-  }
   void BreakServiceConfiguration() { m_read.attributes.erase(L"ClassName"); }
   void RepairServiceConfiguration() { m_read.attributes[L"ClassName"] = L"ReadService"; }
 
   // A request of command 5 goes out, is answered and delivers one result with code 0.
   void ExpectARequestIsSentAndAnswered() {
     FakeDeviceMessage request(L"5", {7});
-    LONG code = 0;
-    ASSERT_EQ(m_component->RequestMessageService(&request, &code), S_OK);
+    ASSERT_EQ(m_component->RequestMessageService(&request, nullptr), S_OK);
     ASSERT_TRUE(WaitUntil([&] { return m_host.protocol.Sent().size() == 1; })) << "accepted but never sent";
     ITARVO_ProtocolMessage* const sent = m_host.protocol.Sent()[0];
-    void* module = dlopen(SAMPLE_SERVICES_PATH, RTLD_NOW | RTLD_NOLOAD);
-    ASSERT_NE(module, nullptr);
-    auto answer = reinterpret_cast<bool (*)(ITARVO_ProtocolMessage*, const BYTE*, ULONG)>(
-        dlsym(module, "SampleServicesAnswer"));
-    dlclose(module);
-    const BYTE bytes[] = {0x42};
-    ASSERT_TRUE(answer != nullptr && answer(sent, bytes, 1));
+    ASSERT_TRUE(sampletest::SetAnswer(sent, {0x42}));
     ASSERT_EQ(m_component->Receive(sent), S_OK);
-    const std::vector<ITARVO_DeviceResult*> results = m_host.sink.Results();
+    const auto results = componenttest::Received(m_host.sink);
     ASSERT_EQ(results.size(), 1u);
-    LONG resultCode = -1;
-    results[0]->GetErrorCode(&resultCode);
-    EXPECT_EQ(resultCode, 0);
+    EXPECT_EQ(results[0]->Code(), 0);
     m_host.sink.Clear();
     m_host.protocol.ClearSent();
     EXPECT_EQ(request.RefCount(), 0);
   }
 
-  doubles::FakeConfigNode m_read;
+  doubles::FakeConfigNode& m_read = m_host.AddService(L"5", L"" SAMPLE_SERVICES_PATH, L"ReadService");
 };
 
 // Initialise after a failed Initialise, and a failing Initialise after a whole life (whose generator it must not
-// delete twice): each new life starts clean and works.
+// delete twice; its StopSendReceive and exclusive mode must not outlive it): each new life starts clean and works,
+// with the parallel limit of the new life.
 TEST_F(LifecycleTest, InitialiseAgainAfterAFailedOrAFinishedLife) {
   BreakServiceConfiguration();
   EXPECT_EQ(Initialise(), E_FAIL);
@@ -233,25 +222,14 @@ TEST_F(LifecycleTest, InitialiseAgainAfterAFailedOrAFinishedLife) {
   ASSERT_EQ(Initialise(), S_OK);
   ExpectARequestIsSentAndAnswered();
   EXPECT_EQ(Initialise(), E_UNEXPECTED) << "initialised already";
+  ASSERT_EQ(m_component->SetMode(L"Exclusive", 0), S_OK);
+  ASSERT_EQ(m_component->StopSendReceive(), S_OK);
 
   ASSERT_EQ(m_component->UnInitialise(), S_OK);
   BreakServiceConfiguration();
   EXPECT_EQ(Initialise(), E_FAIL);
   EXPECT_FALSE(Access::HasServiceGenerator(*m_component));
   RepairServiceConfiguration();
-  ASSERT_EQ(Initialise(), S_OK);
-  ExpectARequestIsSentAndAnswered();
-  EXPECT_EQ(m_host.config.RefCount(), 1);
-}
-
-// StopSendReceive ends one life only: after UnInitialise and Initialise the component sends and delivers again, with
-// the modes and the parallel limit of the new life.
-TEST_F(LifecycleTest, StopSendReceiveDoesNotOutliveUnInitialise) {
-  ASSERT_EQ(Initialise(), S_OK);
-  ASSERT_EQ(m_component->SetMode(L"Exclusive", 0), S_OK);
-  ASSERT_EQ(m_component->StopSendReceive(), S_OK);
-  ASSERT_EQ(m_component->UnInitialise(), S_OK);
-
   m_host.config.parallelLimit = 3;
   ASSERT_EQ(Initialise(), S_OK);
   EXPECT_FALSE(Access::IsStopped(*m_component));
@@ -261,13 +239,12 @@ TEST_F(LifecycleTest, StopSendReceiveDoesNotOutliveUnInitialise) {
   EXPECT_EQ(exclusive, EXCLUSIVE_MODE_NONE);
   EXPECT_EQ(Access::RuntimeVersion(*m_component), 0u);
   ExpectARequestIsSentAndAnswered();
+  EXPECT_EQ(m_host.config.RefCount(), 1);
 }
 
 // An allocation failure inside a plug-in's factory is reported as out of memory, not as an unknown command.
 TEST_F(LifecycleTest, OutOfMemoryInAServiceFactoryIsReportedAsSuch) {
-  doubles::FakeConfigNode exhausting;
-  exhausting.DescribeService(L"6", L"" FAILING_FACTORY_PATH, L"ExhaustsMemory");
-  m_host.services.nodes.push_back(&exhausting);
+  m_host.AddService(L"6", L"" FAILING_FACTORY_PATH, L"ExhaustsMemory");
   ASSERT_EQ(Initialise(), S_OK);
   FakeDeviceMessage request(L"6");
   LONG code = 0x1234;
@@ -280,49 +257,27 @@ TEST_F(LifecycleTest, OutOfMemoryInAServiceFactoryIsReportedAsSuch) {
 
 // Initialise lets no exception out, whatever a host object throws, and gives back what it took.
 TEST_F(ComponentTest, InitialiseTurnsEveryExceptionIntoItsCodeAndRollsBack) {
-  Host first;  // registered first: the second component's registration asks it whether they share the target
-  std::unique_ptr<ParallelCommunication> registered(ParallelCommunication::CreateInstance());
-  ASSERT_EQ(registered->Initialise(&first.info, &first.sink, &first.protocol), S_OK);
+  // Registered first: the second component's registration asks it whether they share the target.
+  componenttest::RunningComponent first;
+  first.Start();
   const std::pair<std::function<void()>, HRESULT> rows[] = {
       {[] { throw std::bad_alloc(); }, E_OUTOFMEMORY},
       {[] { throw std::runtime_error("host failed"); }, E_FAIL},
   };
   for (const auto& [thrower, expected] : rows) {
-    first.config.sameTarget = [thrower = thrower](const std::wstring&, const std::wstring&) -> bool {
+    first.host.config.sameTarget = [thrower = thrower](const std::wstring&, const std::wstring&) -> bool {
       thrower();
       return true;
     };
     HRESULT hr = S_OK;
     EXPECT_NO_THROW(hr = Initialise());
     EXPECT_EQ(hr, expected);
-    EXPECT_EQ(Access::DispatchKey(*m_component), -1);
+    EXPECT_EQ(Access::Key(*m_component), -1);
     EXPECT_FALSE(Access::HasSendThread(*m_component));
     EXPECT_EQ(m_host.config.RefCount() + m_host.info.RefCount() + m_host.sink.RefCount(), 0);
   }
-  first.config.sameTarget = nullptr;
+  first.host.config.sameTarget = nullptr;
   EXPECT_EQ(Initialise(), S_OK) << "and a later Initialise works";
-  m_component->UnInitialise();
-  registered->UnInitialise();
-}
-
-// A one-by-one component's target can be joined by another one-by-one component only.
-TEST_F(ComponentTest, OneByOneComponentRegistersOneByOne) {
-  std::unique_ptr<ParallelCommunication> oneByOne(OneByOneCommunication::CreateInstance());
-  EXPECT_EQ(Access::DefaultTransferMode(*oneByOne), TRANSFER_MODE_ONE_BY_ONE);
-  EXPECT_EQ(Access::DefaultTransferMode(*m_component), TRANSFER_MODE_PARALLEL);
-
-  Host first;
-  ASSERT_EQ(oneByOne->Initialise(&first.info, &first.sink, &first.protocol), S_OK);
-  EXPECT_EQ(Access::TransferMode(*oneByOne), TRANSFER_MODE_ONE_BY_ONE);
-
-  EXPECT_EQ(Initialise(), E_FAIL) << "same target, other transfer mode";
-  std::unique_ptr<ParallelCommunication> second(OneByOneCommunication::CreateInstance());
-  Host secondHost;
-  ASSERT_EQ(second->Initialise(&secondHost.info, &secondHost.sink, &secondHost.protocol), S_OK);
-  EXPECT_EQ(Access::DispatchKey(*second), Access::DispatchKey(*oneByOne));
-
-  second->UnInitialise();
-  oneByOne->UnInitialise();
 }
 
 // StopSendReceive waits for a delivery in progress; once stopped, a later call returns at once.
@@ -361,18 +316,14 @@ TEST_F(ComponentTest, StopSendReceiveReturnsAfterTheSendInProgress) {
 class SendThreadTest : public ComponentTest {
  protected:
   void SetUp() override {
-    Access::SetProtocolComm(*m_component, &m_host.protocol);
-    Access::SetDeviceConfig(*m_component, m_host.Config());
-    Access::SetResultCallback(*m_component, &m_host.sink);
+    Access::SetHostPointers(*m_component, m_host.Config(), &m_host.sink, &m_host.protocol);
     ASSERT_TRUE(Access::StartSendRoutine(*m_component));
   }
   void TearDown() override {
     Access::StopSendRoutine(*m_component);
     Access::ClearQueues(*m_component);
     Access::ClearRegistry(*m_component);
-    Access::SetProtocolComm(*m_component, nullptr);
-    Access::SetDeviceConfig(*m_component, nullptr);
-    Access::SetResultCallback(*m_component, nullptr);
+    Access::SetHostPointers(*m_component, nullptr, nullptr, nullptr);
     ComponentTest::TearDown();
   }
 
@@ -453,17 +404,6 @@ TEST_F(SendThreadTest, AfterStopSendReceiveMessagesFailWithoutReachingTheProtoco
   ASSERT_TRUE(WaitUntil([&] { return m_messages[0].RefCount() == 0; }));
   EXPECT_EQ(m_messages[0].sendFailures, 1);
   EXPECT_TRUE(m_host.protocol.Sent().empty());
-}
-
-// A retired service may list a cancelled message or one twice: each loses exactly the registry's reference.
-TEST_F(ComponentTest, RetiringReleasesOnlyWhatTheRegistryHeld) {
-  FakeDeviceMessage cancelled;
-  Access::Register(*m_component, &m_deviceMessage);
-  std::list<const ITARVO_DeviceMessage*> listed{&m_deviceMessage, &cancelled, &m_deviceMessage};
-  Access::RetireMessages(*m_component, listed);
-  EXPECT_EQ(m_deviceMessage.RefCount(), 0);
-  EXPECT_EQ(cancelled.RefCount(), 0);
-  EXPECT_EQ(Access::RegistrySize(*m_component), 0u);
 }
 
 }  // namespace

@@ -12,7 +12,6 @@
 namespace {
 
 using doubles::FakeDeviceMessage;
-using doubles::FakeDeviceResult;
 
 const std::vector<BYTE> kNoData{0xFF, 0xFF, 0x00, 0x00};
 
@@ -112,49 +111,40 @@ TEST_F(ReceiveTest, ARejectedResponseGivesEachOfThreeMessagesAnErrorResult) {
   const auto received = Received();
   ASSERT_EQ(received.size(), 3u);
   for (int i = 0; i < 3; ++i) {
-    FakeDeviceResult* result = received[i];
-    LONG errorCode = 0;
-    LONG complete = 0;
-    result->GetErrorCode(&errorCode);
-    result->GetComplete(&complete);
-    EXPECT_EQ(static_cast<DWORD>(errorCode), 0xC0048806u);
-    EXPECT_EQ(complete, 1);
-    EXPECT_EQ(result->Data(), kNoData);
+    EXPECT_EQ(static_cast<DWORD>(received[i]->Code()), 0xC0048806u);
+    EXPECT_EQ(received[i]->Complete(), 1);
+    EXPECT_EQ(received[i]->Data(), kNoData);
     EXPECT_FALSE(IsRegistered(&m_messages[i]));
   }
   EXPECT_EQ(LiveServices(), 0);
 }
 
-TEST_F(ReceiveTest, ResultsForAMessageCancelledOnTheWayAreReleasedUndelivered) {
-  FakeDeviceMessage& first = Message(0, L"5", {1});
-  ASSERT_EQ(Request(&first), S_OK);
-  ITARVO_ProtocolMessage* sent = WaitSent(1);
-  ASSERT_NE(sent, nullptr);
-  ASSERT_EQ(m_component->CancelMessageService(&first), S_OK);
-  const std::size_t deliveredBefore = Received().size();
-  const int createdBefore = m_host.resultClass.created;
-
-  EXPECT_EQ(Answer(sent, {0xAB}), S_OK);
-  EXPECT_GT(m_host.resultClass.created, createdBefore) << "the service made a result for it";
-  EXPECT_EQ(Received().size(), deliveredBefore);
-  EXPECT_EQ(first.RefCount(), static_cast<int>(deliveredBefore)) << "the service and the result let go";
-}
-
-// Once stopped or uninitialised a response delivers nothing; TearDown checks everything is given back.
-class ReceiveAfterTheEndTest : public ReceiveTest, public ::testing::WithParamInterface<bool> {};
+// Cancelled on the way, or the component stopped or uninitialised: the response delivers nothing more, and the
+// results the service made for a cancelled one are released; TearDown checks everything is given back.
+class ReceiveAfterTheEndTest : public ReceiveTest, public ::testing::WithParamInterface<std::string> {};
 
 TEST_P(ReceiveAfterTheEndTest, NothingReachesTheApplication) {
-  const bool uninitialise = GetParam();
   FakeDeviceMessage& message = Message(0, L"5", {1});
   ASSERT_EQ(Request(&message), S_OK);
   ITARVO_ProtocolMessage* sent = WaitSent(1);
   ASSERT_NE(sent, nullptr);
-  EXPECT_EQ(uninitialise ? m_component->UnInitialise() : m_component->StopSendReceive(), S_OK);
-  EXPECT_EQ(Answer(sent, {1}), S_OK);
-  EXPECT_EQ(m_host.sink.batchCalls + m_host.sink.singleCalls, 0);
+  const bool cancel = GetParam() == "Cancel";
+  EXPECT_EQ(cancel ? m_component->CancelMessageService(&message)
+                   : GetParam() == "Stop" ? m_component->StopSendReceive() : m_component->UnInitialise(),
+            S_OK);
+  const int callsBefore = m_host.sink.batchCalls + m_host.sink.singleCalls;
+  const int createdBefore = m_host.resultClass.created;
+
+  EXPECT_EQ(Answer(sent, {0xAB}), S_OK);
+  EXPECT_EQ(m_host.sink.batchCalls + m_host.sink.singleCalls, callsBefore);
+  if (cancel) {
+    EXPECT_GT(m_host.resultClass.created, createdBefore) << "the service made a result for it";
+    EXPECT_EQ(message.RefCount(), static_cast<int>(Received().size())) << "the service and the result let go";
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(StopOrUnInitialise, ReceiveAfterTheEndTest, ::testing::Bool());
+INSTANTIATE_TEST_SUITE_P(CancelStopOrUnInitialise, ReceiveAfterTheEndTest,
+                         ::testing::Values("Cancel", "Stop", "UnInitialise"));
 
 // An error thrown by the application inside Receive: code returned, new-handler restored, service retired.
 TEST_F(ReceiveTest, AnErrorInsideReceiveIsCaughtAndTheBracketClosed) {

@@ -4,7 +4,7 @@
 #include "BaseComms/CommunicationDispatcher.h"
 #include "Interfaces/QtmResults.h"
 #include "SampleServicesFixture.h"
-#include "Support/ParallelCommunicationTestAccess.h"
+#include "Support/DispatchTestAccess.h"
 
 namespace {
 
@@ -122,12 +122,11 @@ TEST_F(RequestTest, JoinWhereBothOrNeitherFinishKeepsNoDeletedService) {
 }
 
 TEST_F(RequestTest, LockedComponentRefusesOnlyServicesForbiddenWhenLocked) {
-  componenttest::Host otherHost;
-  std::unique_ptr<ParallelCommunication> other(ParallelCommunication::CreateInstance());
-  ASSERT_EQ(other->Initialise(&otherHost.info, &otherHost.sink, &otherHost.protocol), S_OK);
-  const LONG key = ParallelCommunicationTestAccess::DispatchKey(*m_component);
-  ASSERT_EQ(ParallelCommunicationTestAccess::DispatchKey(*other), key);
-  ASSERT_TRUE(CommunicationDispatcher::GetInstance()->SetExclusiveMode(EXCLUSIVE_MODE_OWN, key, other.get()));
+  componenttest::RunningComponent other;
+  other.Start();
+  const LONG key = DispatchTestAccess::Key(*m_component);
+  ASSERT_EQ(other.Key(), key);
+  ASSERT_TRUE(CommunicationDispatcher::GetInstance()->SetExclusiveMode(EXCLUSIVE_MODE_OWN, key, other.component.get()));
 
   auto* forbidden = new FakeMessageService();
   forbidden->forbiddenOnLocked = true;
@@ -137,7 +136,6 @@ TEST_F(RequestTest, LockedComponentRefusesOnlyServicesForbiddenWhenLocked) {
   EXPECT_EQ(m_component->RequestMessageService(&m_read, &result), S_OK);
   EXPECT_EQ(result, kUntouched);
   EXPECT_TRUE(IsRegistered(&m_read));
-  other->UnInitialise();
 }
 
 // A parked service belongs to the waiting queue: the request asks it nothing more; a parked last step is retired.

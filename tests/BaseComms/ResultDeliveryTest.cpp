@@ -1,50 +1,38 @@
-// Result delivery cut off by the stopped flag and availability, the sink's failure code, error results and results
-// made via COM. Every result reference handed to the component must be given back, delivered or not. Filtering by
-// the registry and the error results of a rejected response are shown by RequestTest and ReceiveTest.
+// Result delivery cut off by the stopped flag and availability, error results and results made via COM. Every result
+// reference handed to the component must be given back, delivered or not. Filtering by the registry and the error
+// results of a rejected response are shown by RequestTest and ReceiveTest, a single delivery and the sink's failure
+// code by the driver commands (DriverCommandTest).
 #include <gtest/gtest.h>
 
 #include <list>
 #include <memory>
 
 #include "ComponentTestSupport.h"
-#include "Support/ParallelCommunicationTestAccess.h"
+#include "SampleServicesFixture.h"
+#include "Support/DispatchTestAccess.h"
 
 namespace {
 
 using componenttest::Host;
 using doubles::FakeDeviceMessage;
 using doubles::FakeDeviceResult;
-using Access = ParallelCommunicationTestAccess;
+using sampletest::MakeResult;
+using Access = DispatchTestAccess;
 
 const std::vector<BYTE> kNoData{0xFF, 0xFF, 0x00, 0x00};
 
 class ResultDeliveryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    Access::SetDeviceConfig(*m_component, m_host.Config());
-    Access::SetResultCallback(*m_component, &m_host.sink);
+    Access::SetHostPointers(*m_component, m_host.Config(), &m_host.sink, nullptr);
     Access::Register(*m_component, &m_registered);
   }
   void TearDown() override {
     Access::ClearRegistry(*m_component);
-    Access::SetDeviceConfig(*m_component, nullptr);
-    Access::SetResultCallback(*m_component, nullptr);
+    Access::SetHostPointers(*m_component, nullptr, nullptr, nullptr);
     m_component.reset();
     m_host.sink.Clear();
     EXPECT_EQ(FakeDeviceResult::LiveCount(), m_resultsBefore) << "a device result leaked";
-  }
-
-  static ITARVO_DeviceResult* NewResult(ITARVO_DeviceMessage* message, LONG code = 0) {
-    auto* result = new FakeDeviceResult();
-    result->SetResult(message, code, 1, 0, nullptr);
-    return result;
-  }
-
-  // The results the sink received, as device results of the fake class.
-  std::vector<FakeDeviceResult*> Received() {
-    std::vector<FakeDeviceResult*> received;
-    for (ITARVO_DeviceResult* result : m_host.sink.Results()) received.push_back(static_cast<FakeDeviceResult*>(result));
-    return received;
   }
 
   FakeDeviceMessage m_registered;
@@ -58,34 +46,20 @@ class ResultDeliveryTest : public ::testing::Test {
 TEST_F(ResultDeliveryTest, NothingIsDeliveredWhenStoppedOrUnavailable) {
   for (const bool stop : {false, true}) {
     std::unique_ptr<ParallelCommunication> component(ParallelCommunication::CreateInstance());
-    Access::SetResultCallback(*component, &m_host.sink);
+    Access::SetHostPointers(*component, stop ? m_host.Config() : nullptr, &m_host.sink, nullptr);
     Access::Register(*component, &m_registered);
-    if (stop) {
-      Access::SetDeviceConfig(*component, m_host.Config());
-      component->StopSendReceive();
-    }
-    std::list<ITARVO_DeviceResult*> results{NewResult(&m_registered), NewResult(&m_registered)};
+    if (stop) component->StopSendReceive();
+    std::list<ITARVO_DeviceResult*> results{MakeResult(&m_registered, 0), MakeResult(&m_registered, 0)};
     Access::CallbackSomeResults(*component, results);
-    ITARVO_DeviceResult* single = NewResult(&m_registered);
+    ITARVO_DeviceResult* single = MakeResult(&m_registered, 0);
     EXPECT_EQ(Access::CallbackResultData(*component, single), S_OK);
     single->Release();
 
     EXPECT_EQ(m_host.sink.batchCalls + m_host.sink.singleCalls, 0);
     EXPECT_EQ(FakeDeviceResult::LiveCount(), m_resultsBefore);
     Access::ClearRegistry(*component);
-    Access::SetDeviceConfig(*component, nullptr);
-    Access::SetResultCallback(*component, nullptr);
+    Access::SetHostPointers(*component, nullptr, nullptr, nullptr);
   }
-}
-
-TEST_F(ResultDeliveryTest, SingleDeliveryPassesTheResultAndTheSinksFailureCode) {
-  ITARVO_DeviceResult* result = NewResult(&m_registered, QTM_RESULT_S_FALSE);
-  EXPECT_EQ(Access::CallbackResultData(*m_component, result), S_OK);
-  EXPECT_EQ(m_host.sink.Results(), std::vector<ITARVO_DeviceResult*>{result});
-
-  m_host.sink.receiveResult = static_cast<HRESULT>(0x80070008u);
-  EXPECT_EQ(Access::CallbackResultData(*m_component, result), static_cast<HRESULT>(0x80070008u));
-  result->Release();  // the caller keeps its reference
 }
 
 TEST_F(ResultDeliveryTest, NoDataResultsCarryFFFF0000AndTheGivenCode) {
@@ -95,15 +69,11 @@ TEST_F(ResultDeliveryTest, NoDataResultsCarryFFFF0000AndTheGivenCode) {
   EXPECT_EQ(Access::CallbackNoDataResults(*m_component, messages, true, QTM_RESULT_ERROR), S_OK)
       << "an unregistered message is skipped, not a failure";
 
-  const auto received = Received();
+  const auto received = componenttest::Received(m_host.sink);
   ASSERT_EQ(received.size(), 2u);
   for (FakeDeviceResult* result : received) {
-    LONG code = 0;
-    LONG complete = 0;
-    result->GetErrorCode(&code);
-    result->GetComplete(&complete);
-    EXPECT_EQ(code, QTM_RESULT_ERROR);
-    EXPECT_EQ(complete, 1);
+    EXPECT_EQ(result->Code(), QTM_RESULT_ERROR);
+    EXPECT_EQ(result->Complete(), 1);
     EXPECT_EQ(result->Data(), kNoData);
   }
   m_host.sink.Clear();
@@ -111,9 +81,15 @@ TEST_F(ResultDeliveryTest, NoDataResultsCarryFFFF0000AndTheGivenCode) {
   EXPECT_EQ(second.RefCount(), 0);
 }
 
+// A result the host cannot create, or cannot fill (data announced without its bytes), is neither handed out nor
+// leaked.
 TEST_F(ResultDeliveryTest, FailingDeviceResultCreationReturnsItsCodeAndDeliversNothing) {
-  m_host.resultClass.createResult = E_OUTOFMEMORY;
   ITARVO_DeviceResult* result = reinterpret_cast<ITARVO_DeviceResult*>(1);
+  EXPECT_EQ(Access::CreateDeviceResult(*m_component, &m_registered, 0, 1, 4, nullptr, &result), E_POINTER);
+  EXPECT_EQ(result, nullptr);
+  EXPECT_EQ(FakeDeviceResult::LiveCount(), m_resultsBefore);
+  m_host.resultClass.createResult = E_OUTOFMEMORY;
+  result = reinterpret_cast<ITARVO_DeviceResult*>(1);
   EXPECT_EQ(Access::CreateDeviceResult(*m_component, &m_registered, 0, 1, 0, nullptr, &result), E_OUTOFMEMORY);
   EXPECT_EQ(result, nullptr);
   std::list<const ITARVO_DeviceMessage*> messages{&m_registered};

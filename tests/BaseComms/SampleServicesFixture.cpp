@@ -1,13 +1,11 @@
 #include "SampleServicesFixture.h"
 
-#include <dlfcn.h>
-
 #include <deque>
 #include <mutex>
 #include <tuple>
 
 #include "Platform/Com.h"
-#include "Support/ParallelCommunicationTestAccess.h"
+#include "Support/DispatchTestAccess.h"
 
 namespace {
 
@@ -16,16 +14,6 @@ std::deque<IMessageService*> g_prepared;  // guarded by g_preparedLock
 
 #define SAMPLE_WIDEN_(text) L##text
 #define SAMPLE_WIDEN(text) SAMPLE_WIDEN_(text)
-
-// A function of the sample module, looked up without loading it.
-template <typename Function>
-Function* ModuleFunction(const char* name) {
-  void* module = dlopen(SAMPLE_SERVICES_PATH, RTLD_NOW | RTLD_NOLOAD);
-  if (module == nullptr) return nullptr;
-  auto* function = reinterpret_cast<Function*>(dlsym(module, name));
-  dlclose(module);  // drops only the reference taken here
-  return function;
-}
 
 }  // namespace
 
@@ -51,12 +39,7 @@ SampleServicesTest::SampleServicesTest() {
       {L"200", SAMPLE_WIDEN(SCRIPTED_SERVICES_PATH), L"ScriptedService"},
 #endif
   };
-  for (const auto& [commandNo, path, className] : services) {
-    auto node = std::make_unique<doubles::FakeConfigNode>();
-    node->DescribeService(commandNo, path, className);
-    m_host.services.nodes.push_back(node.get());
-    m_serviceNodes.push_back(std::move(node));
-  }
+  for (const auto& [commandNo, path, className] : services) m_host.AddService(commandNo, path, className);
 }
 
 void SampleServicesTest::SetUp() {
@@ -94,18 +77,11 @@ HRESULT SampleServicesTest::Answer(ITARVO_ProtocolMessage* message, const std::v
   return SetAnswer(message, bytes) ? m_component->Receive(message) : E_UNEXPECTED;
 }
 
-bool SampleServicesTest::SetAnswer(ITARVO_ProtocolMessage* message, const std::vector<BYTE>& bytes) {
-  auto* answer = ModuleFunction<bool(ITARVO_ProtocolMessage*, const BYTE*, ULONG)>("SampleServicesAnswer");
+bool SetAnswer(ITARVO_ProtocolMessage* message, const std::vector<BYTE>& bytes) {
+  auto* answer = componenttest::LoadedModuleFunction<bool(ITARVO_ProtocolMessage*, const BYTE*, ULONG)>(
+      SAMPLE_SERVICES_PATH, "SampleServicesAnswer");
   EXPECT_NE(answer, nullptr);
   return answer != nullptr && answer(message, bytes.data(), static_cast<ULONG>(bytes.size()));
-}
-
-std::vector<doubles::FakeDeviceResult*> SampleServicesTest::Received() {
-  std::vector<doubles::FakeDeviceResult*> received;
-  for (ITARVO_DeviceResult* result : m_host.sink.Results()) {
-    received.push_back(static_cast<doubles::FakeDeviceResult*>(result));
-  }
-  return received;
 }
 
 std::vector<ITARVO_DeviceMessage*> SampleServicesTest::DeliveredMessages() {
@@ -119,13 +95,13 @@ std::vector<ITARVO_DeviceMessage*> SampleServicesTest::DeliveredMessages() {
 }
 
 bool SampleServicesTest::IsRegistered(ITARVO_DeviceMessage* message) {
-  return ParallelCommunicationTestAccess::IsRegistered(*m_component, message);
+  return DispatchTestAccess::IsRegistered(*m_component, message);
 }
 
-std::size_t SampleServicesTest::RegistrySize() { return ParallelCommunicationTestAccess::RegistrySize(*m_component); }
+std::size_t SampleServicesTest::RegistrySize() { return DispatchTestAccess::RegistrySize(*m_component); }
 
 long SampleServicesTest::LiveServices() {
-  auto* count = ModuleFunction<long()>("SampleServicesLiveInstances");
+  auto* count = componenttest::LoadedModuleFunction<long()>(SAMPLE_SERVICES_PATH, "SampleServicesLiveInstances");
   return count != nullptr ? count() : 0;  // not loaded yet: nothing alive
 }
 

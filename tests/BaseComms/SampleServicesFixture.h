@@ -14,6 +14,8 @@ namespace sampletest {
 
 // A complete device result for `message` (one reference).
 ITARVO_DeviceResult* MakeResult(ITARVO_DeviceMessage* message, LONG errorCode);
+// The line answers `message` (sent by a sample service) with `bytes`, as Receive then finds it.
+bool SetAnswer(ITARVO_ProtocolMessage* message, const std::vector<BYTE>& bytes);
 
 class SampleServicesTest : public ::testing::Test {
  protected:
@@ -27,8 +29,7 @@ class SampleServicesTest : public ::testing::Test {
   ITARVO_ProtocolMessage* WaitSent(std::size_t count);
   // The line answers `message` (sent by a sample service) with `bytes`; Receive gets it.
   HRESULT Answer(ITARVO_ProtocolMessage* message, const std::vector<BYTE>& bytes);
-  static bool SetAnswer(ITARVO_ProtocolMessage* message, const std::vector<BYTE>& bytes);
-  std::vector<doubles::FakeDeviceResult*> Received();
+  std::vector<doubles::FakeDeviceResult*> Received() { return componenttest::Received(m_host.sink); }
   std::vector<ITARVO_DeviceMessage*> DeliveredMessages();
   bool IsRegistered(ITARVO_DeviceMessage* message);
   std::size_t RegistrySize();
@@ -50,7 +51,6 @@ class SampleServicesTest : public ::testing::Test {
   std::unique_ptr<ParallelCommunication> m_component{ParallelCommunication::CreateInstance()};
 
  private:
-  std::vector<std::unique_ptr<doubles::FakeConfigNode>> m_serviceNodes;
   const int m_resultsBefore = doubles::FakeDeviceResult::LiveCount();
   const int m_servicesBefore = doubles::FakeMessageService::LiveCount();
 };

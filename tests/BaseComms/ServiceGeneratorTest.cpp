@@ -1,7 +1,6 @@
 // The service generator against XML service configurations and the real sample plug-in module.
 #include "BaseComms/ServiceGenerator.h"
 
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -14,7 +13,7 @@
 #include "Interfaces/ConfigTree.h"
 #include "Platform/Com.h"
 #include "Platform/MessageBox.h"
-#include "Support/HostDoubles.h"
+#include "ComponentTestSupport.h"
 #include "TARVO_SupportLib/NewHandler.h"
 #include "TARVO_SupportLib/TVO_Error.h"
 #include "XmlConfig/ConfigDocument.h"
@@ -31,12 +30,8 @@ std::string g_lastMessageBox;
 
 // The sample module's count of live services.
 long LiveServices() {
-  void* module = dlopen(SAMPLE_SERVICES_PATH, RTLD_NOW | RTLD_NOLOAD);
-  if (module == nullptr) return 0;  // not loaded yet: nothing alive
-  auto count = reinterpret_cast<long (*)()>(dlsym(module, "SampleServicesLiveInstances"));
-  long live = count != nullptr ? count() : -1;
-  dlclose(module);  // drops only the reference taken here
-  return live;
+  auto* count = componenttest::LoadedModuleFunction<long()>(SAMPLE_SERVICES_PATH, "SampleServicesLiveInstances");
+  return count != nullptr ? count() : 0;  // not loaded yet: nothing alive
 }
 
 // <Service> element for the sample module (or another one). The sample classes
@@ -188,14 +183,11 @@ TEST_F(ServiceGeneratorTest, ADuplicateVersionShowsOneMessageBoxAndFails) {
 // A failing fetch skips its node but fails the construction when it is the
 // last; a host failure fails it with the host's code.
 TEST_F(ServiceGeneratorTest, HostFailuresSkipTheNodeOrFailTheConstructionWithTheirCode) {
-  doubles::FakeConfigNode read, status;
-  read.DescribeService(L"5", L"" SAMPLE_SERVICES_PATH, L"ReadService");
-  status.DescribeService(L"6", L"" SAMPLE_SERVICES_PATH, L"StatusService");
-  doubles::FakeConfigNodeList services;
-  services.nodes = {&read, &status};
-  doubles::FakeDeviceConfig config;
-  config.configuration[L""] = L"LINE=S;ADDR=1";
-  config.nodeLists[L"%Network%/Services/Services[@Name='Local']/Service"] = &services;
+  componenttest::Host host(L"LINE=S;ADDR=1");
+  host.AddService(L"5", L"" SAMPLE_SERVICES_PATH, L"ReadService");
+  host.AddService(L"6", L"" SAMPLE_SERVICES_PATH, L"StatusService");
+  doubles::FakeDeviceConfig& config = host.config;
+  doubles::FakeConfigNodeList& services = host.services;
 
   services.failingFetch = 0;
   {

@@ -22,13 +22,12 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -105,55 +104,6 @@ class CountingSink final : public doubles::ComObject<ITARVO_DeviceResultCallback
   Ledger* m_pLedger;
 };
 
-// The line between the protocol double and its answer threads.
-class Line {
- public:
-  struct Sent {
-    ITARVO_ProtocolMessage* message;  // one reference
-    int component;
-  };
-  void Push(Sent sent) {
-    std::lock_guard<std::mutex> guard(m_lock);
-    m_sent.push_back(sent);
-    m_ready.notify_one();
-  }
-  // False once closed and empty.
-  bool Pop(Sent& sent) {
-    std::unique_lock<std::mutex> guard(m_lock);
-    m_ready.wait(guard, [this] { return m_closed || !m_sent.empty(); });
-    if (m_sent.empty()) return false;
-    sent = m_sent.front();
-    m_sent.pop_front();
-    return true;
-  }
-  void Close() {
-    std::lock_guard<std::mutex> guard(m_lock);
-    m_closed = true;
-    m_ready.notify_all();
-  }
-
- private:
-  std::mutex m_lock;
-  std::condition_variable m_ready;
-  std::deque<Sent> m_sent;
-  bool m_closed = false;
-};
-
-// Aborts the program (a hang cannot be failed otherwise) unless the returned
-// thread is stopped (destroyed) in time.
-std::jthread StartWatchdog(const std::atomic<long>& progress) {
-  return std::jthread([&progress](std::stop_token stop) {
-    std::mutex lock;
-    std::condition_variable_any stopped;
-    std::unique_lock<std::mutex> guard(lock);
-    stopped.wait_for(guard, stop, kWatchdog, [] { return false; });
-    if (stop.stop_requested()) return;
-    std::fprintf(stderr, "SystemStressTest: no end after %lld s (seed %u, %ld results delivered): aborting\n",
-                 static_cast<long long>(kWatchdog.count()), g_seed, progress.load());
-    std::abort();
-  });
-}
-
 class SystemStressTest : public sampletest::SampleServicesTest {
  protected:
   SystemStressTest() {
@@ -183,12 +133,11 @@ class SystemStressTest : public sampletest::SampleServicesTest {
         const bool refuse = Random(100) < 3;
         host.protocol.sendResult = refuse ? E_FAIL : S_OK;
         if (refuse) return;
-        message->AddRef();
         const int onTheLine = ++m_onTheLine[c / 2];
         int most = m_mostOnTheLine[c / 2].load();
         while (!m_stopping && onTheLine > most && !m_mostOnTheLine[c / 2].compare_exchange_weak(most, onTheLine)) {
         }
-        m_line.Push({message, c});
+        m_line.Push(message, c);
       };
       ASSERT_EQ(Initialise(c), S_OK);
     }
@@ -200,13 +149,13 @@ class SystemStressTest : public sampletest::SampleServicesTest {
   ParallelCommunication* Component(int c) { return c == 0 ? m_component.get() : m_others[c - 1].get(); }
 
   void Answer() {
-    Line::Sent sent{};
+    componenttest::Line::Sent sent{};
     while (m_line.Pop(sent)) {
       if (Random(2) == 0) std::this_thread::sleep_for(std::chrono::microseconds(Random(1500)));
       // An empty answer is one the services reject (an error result).
       std::vector<BYTE> answer;
       if (Random(100) >= 3) answer = {0x5A, static_cast<BYTE>(Random(256))};
-      EXPECT_TRUE(SetAnswer(sent.message, answer));
+      EXPECT_TRUE(sampletest::SetAnswer(sent.message, answer));
       --m_onTheLine[sent.component / 2];  // answered: the line is free again once Receive took it
       Component(sent.component)->Receive(sent.message);
       sent.message->Release();
@@ -368,6 +317,13 @@ class SystemStressTest : public sampletest::SampleServicesTest {
     EXPECT_EQ(m_sink.RefCount(), 0);
   }
 
+  std::jthread StartWatchdog() {
+    return componenttest::Watchdog(kWatchdog, [this] {
+      return "SystemStressTest: no end after " + std::to_string(kWatchdog.count()) + " s (seed " +
+             std::to_string(g_seed) + ", " + std::to_string(m_sink.delivered.load()) + " results delivered)";
+    });
+  }
+
   std::vector<std::jthread> StartAnswering() {
     std::vector<std::jthread> answerers;
     for (int i = 0; i < kAnswerThreads; ++i) answerers.emplace_back([this] { Answer(); });
@@ -384,7 +340,7 @@ class SystemStressTest : public sampletest::SampleServicesTest {
       std::unique_ptr<ParallelCommunication>(ParallelCommunication::CreateInstance()),
       std::unique_ptr<ParallelCommunication>(ParallelCommunication::CreateInstance()),
       std::unique_ptr<ParallelCommunication>(ParallelCommunication::CreateInstance())};
-  Line m_line;
+  componenttest::Line m_line;
   std::atomic<unsigned> m_lives[kComponents] = {};  // per component: 2 per cycle, odd while being cycled
   std::atomic<int> m_cycles{0};
   std::mutex m_moveLock;
@@ -396,7 +352,7 @@ class SystemStressTest : public sampletest::SampleServicesTest {
 };
 
 TEST_F(SystemStressTest, EveryAcceptedRequestEndsExactlyOnceAndEveryReferenceComesBack) {
-  const std::jthread watchdog = StartWatchdog(m_sink.delivered);
+  const std::jthread watchdog = StartWatchdog();
   std::vector<std::jthread> answerers = StartAnswering();
   {
     std::vector<std::jthread> requesters;
@@ -420,7 +376,7 @@ TEST_F(SystemStressTest, EveryAcceptedRequestEndsExactlyOnceAndEveryReferenceCom
 
 TEST_F(SystemStressTest, RequestsEndOnceWhileComponentsAreCycledMovedAndSteered) {
   m_stopping = true;  // components move between the targets
-  const std::jthread watchdog = StartWatchdog(m_sink.delivered);
+  const std::jthread watchdog = StartWatchdog();
   std::vector<std::jthread> answerers = StartAnswering();
   {
     std::atomic<bool> requesting{true};

@@ -1,14 +1,14 @@
-// The time watch: a poll after StopSendReceive retires the due service.
-// (Delayed reads dispatched by the time-watch thread are covered by SystemStressTest.)
+// The time watch: a poll after StopSendReceive retires the due service, and the
+// thread, asleep on its empty queue, wakes for each service that enters it.
 #include <gtest/gtest.h>
 
 #include "Platform/Time.h"
 #include "SampleServicesFixture.h"
-#include "Support/ParallelCommunicationTestAccess.h"
+#include "Support/DispatchTestAccess.h"
 
 namespace {
 
-using Access = ParallelCommunicationTestAccess;
+using Access = DispatchTestAccess;
 using doubles::FakeDeviceMessage;
 using TimeWatchTest = sampletest::SampleServicesTest;
 
@@ -29,6 +29,22 @@ TEST_F(TimeWatchTest, APollAfterStopRetiresTheServiceWhoseTimeIsUp) {
   EXPECT_FALSE(IsRegistered(&message));
   EXPECT_EQ(message.RefCount(), 0);
   EXPECT_TRUE(m_host.protocol.Sent().empty());
+}
+
+// Also after the queue had emptied again (the thread went back to sleep).
+TEST_F(TimeWatchTest, EachDelayedServiceEnteringAnEmptyQueueIsSentOnceDue) {
+  for (std::size_t round = 1; round <= 2; ++round) {
+    FakeDeviceMessage& message = m_messages[round];
+    message.key = L"8";
+    message.data = {20, 0};  // due 20 ms after its first poll
+    Sleep(50);               // time for the thread to fall asleep on its empty queue
+    ASSERT_EQ(Request(&message), S_OK);
+    ITARVO_ProtocolMessage* sent = WaitSent(round);
+    ASSERT_NE(sent, nullptr) << "round " << round << ": the time-watch thread never dispatched the due service";
+    ASSERT_EQ(Answer(sent, {1}), S_OK);
+    EXPECT_FALSE(IsRegistered(&message));
+  }
+  EXPECT_EQ(LiveServices(), 0);
 }
 
 }  // namespace

@@ -42,17 +42,14 @@ class LoadErrorTest : public ::testing::Test {
  protected:
   LoadErrorTest() {
     for (const ServiceNode& entry : kNodes) {
-      auto node = std::make_unique<doubles::FakeConfigNode>();
-      node->DescribeService(entry.commandNo, entry.module, entry.className, entry.superClassName);
-      if (entry.supportVersion != nullptr) node->attributes[L"SupportVersion"] = entry.supportVersion;
-      m_host.services.nodes.push_back(node.get());
-      m_nodes.push_back(std::move(node));
+      doubles::FakeConfigNode& node = m_host.AddService(entry.commandNo, entry.module, entry.className,
+                                                        entry.superClassName);
+      if (entry.supportVersion != nullptr) node.attributes[L"SupportVersion"] = entry.supportVersion;
     }
   }
   void SetUp() override { ASSERT_EQ(m_component->Initialise(&m_host.info, &m_host.sink, &m_host.protocol), S_OK); }
   void TearDown() override { m_component->UnInitialise(); }
 
-  std::vector<std::unique_ptr<doubles::FakeConfigNode>> m_nodes;
   componenttest::Host m_host;
   std::unique_ptr<ParallelCommunication> m_component{ParallelCommunication::CreateInstance()};
 };
@@ -103,16 +100,14 @@ TEST_F(LoadErrorTest, OutOfMemoryIsNoLoadErrorAndStaysWithItsComponent) {
   EXPECT_NE(code, QTM_RESULT_INVALID_COMMAND);
   EXPECT_EQ(BaseCommsLastLoadError(m_component.get()), before);
 
-  // Another component's failure is the process's last, not this one's.
-  std::unique_ptr<ParallelCommunication> other{ParallelCommunication::CreateInstance()};
-  componenttest::Host otherHost;
-  ASSERT_EQ(other->Initialise(&otherHost.info, &otherHost.sink, &otherHost.protocol), S_OK);
-  doubles::FakeDeviceMessage elsewhere(L"301");
-  other->RequestMessageService(&elsewhere, &code);
-  EXPECT_NE(BaseCommsLastLoadError(nullptr).find("command 301"), std::string::npos);
-  EXPECT_EQ(BaseCommsLastLoadError(m_component.get()), before);
-  other->UnInitialise();
-  other.reset();
+  {  // Another component's failure is the process's last, not this one's.
+    doubles::FakeDeviceMessage elsewhere(L"301");
+    componenttest::RunningComponent other;
+    other.Start();
+    other->RequestMessageService(&elsewhere, &code);
+    EXPECT_NE(BaseCommsLastLoadError(nullptr).find("command 301"), std::string::npos);
+    EXPECT_EQ(BaseCommsLastLoadError(m_component.get()), before);
+  }
 
   char small[8];
   EXPECT_EQ(BaseCommsGetLastLoadError(m_component.get(), small, sizeof small), before.size());

@@ -14,7 +14,6 @@
 #include "BaseComms/CommunicationDispatcher.h"
 #include "BaseComms/SampleServicesFixture.h"
 #include "Support/DispatchTestAccess.h"
-#include "Support/ParallelCommunicationTestAccess.h"
 
 namespace {
 
@@ -118,22 +117,20 @@ class WaitReasonTest : public sampletest::SampleServicesTest {
   // Another component of the target holds it exclusively: a service
   // forbidden when locked is refused at once.
   Waited Exclusive() {
-    componenttest::Host otherHost;
-    std::unique_ptr<ParallelCommunication> other(ParallelCommunication::CreateInstance());
-    EXPECT_EQ(other->Initialise(&otherHost.info, &otherHost.sink, &otherHost.protocol), S_OK);
-    const LONG key = ParallelCommunicationTestAccess::DispatchKey(*m_component);
-    EXPECT_TRUE(CommunicationDispatcher::GetInstance()->SetExclusiveMode(EXCLUSIVE_MODE_OWN, key, other.get()));
+    componenttest::RunningComponent other;
+    other.Start();
+    const LONG key = DispatchTestAccess::Key(*m_component);
+    EXPECT_TRUE(CommunicationDispatcher::GetInstance()->SetExclusiveMode(EXCLUSIVE_MODE_OWN, key, other.component.get()));
     auto* forbidden = Service({});
     forbidden->forbiddenOnLocked = true;
     EXPECT_EQ(Request(&m_rowMessages.emplace_back(L"200")), E_FAIL);
-    other->UnInitialise();
     return {forbidden, "Refused: Reason(ExclusiveMode), Component(" + Full(m_component.get()) + "), Service(" +
-                           Full(forbidden) + "), Target(" + Key() + "), HolderComponent(" + Full(other.get()) + ")"};
+                           Full(forbidden) + "), Target(" + Key() + "), HolderComponent(" + Full(other.component.get()) + ")"};
   }
 
   // The rows' helpers again.
  protected:
-  std::string Key() { return std::to_string(ParallelCommunicationTestAccess::DispatchKey(*m_component)); }
+  std::string Key() { return std::to_string(DispatchTestAccess::Key(*m_component)); }
 
   // Declared after the base's members: alive until the component is gone.
   std::deque<doubles::FakeDeviceMessage> m_rowMessages;

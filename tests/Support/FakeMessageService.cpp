@@ -125,7 +125,7 @@ bool FakeMessageService::ProcessResponse(std::list<ITARVO_DeviceResult*>& result
   serviceComplete = serviceCompleteOnResponse;
   transferComplete = transferCompleteOnResponse;
   if (serviceComplete) finished = true;
-  return processResult;
+  return true;
 }
 
 bool FakeMessageService::IsOwnProtocolMessage(ITARVO_ProtocolMessage* message) {
@@ -133,9 +133,8 @@ bool FakeMessageService::IsOwnProtocolMessage(ITARVO_ProtocolMessage* message) {
   return ownMessages.count(message) != 0;
 }
 
-bool FakeMessageService::IsTimeUp(DWORD tickCount) {
+bool FakeMessageService::IsTimeUp(DWORD) {
   Record(ServiceProbe::kIsTimeUp);
-  lastTickCount = tickCount;
   return timeUp;
 }
 

@@ -102,12 +102,10 @@ class FakeMessageService final : public IMessageService {
   bool finishWhenCancelled = false;      // `finished` becomes true after a cancel
   std::set<ITARVO_ProtocolMessage*> ownMessages;  // IsOwnProtocolMessage; CreateProtocolMessage adds
   std::deque<Step> steps;                // CreateProtocolMessage takes the front; null when empty
-  bool processResult = true;             // when no hook is set
   bool serviceCompleteOnResponse = false;
   bool transferCompleteOnResponse = false;
   bool needsTimeWatch = false;
   bool timeUp = false;
-  DWORD lastTickCount = 0;               // written by IsTimeUp
   bool forbiddenOnLocked = false;
   int priority = 0;
 

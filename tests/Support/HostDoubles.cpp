@@ -264,7 +264,6 @@ HRESULT FakeProtocolComms::CheckRuntimeInformation(LPCWSTR, LONG* valid) {
 
 HRESULT FakeProtocolComms::ChangeRuntimeInformation(LPCWSTR information) {
   if (FAILED(changeRuntimeResult)) return changeRuntimeResult;
-  changes.emplace_back(information);
   runtimeInformation = information;
   return S_OK;
 }

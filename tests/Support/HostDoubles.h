@@ -169,7 +169,6 @@ class FakeProtocolComms final : public ComObject<ITARVO_ProtocolComms, ITARVO_Ru
   HRESULT getRuntimeResult = S_OK;
   LONG runtimeValid = 1;
   HRESULT changeRuntimeResult = S_OK;
-  std::vector<std::wstring> changes;
 
  private:
   std::mutex m_lock;
@@ -189,7 +188,11 @@ class FakeDeviceResult final : public ComObject<ITARVO_DeviceResult> {
   HRESULT STDMETHODCALLTYPE GetErrorCode(LONG* errorCode) override;
   HRESULT STDMETHODCALLTYPE GetDeviceMessage(ITARVO_DeviceMessage** message) override;
 
+  // What SetResult was given last.
   const std::vector<BYTE>& Data() const { return m_data; }
+  LONG Code() const { return m_code; }
+  LONG Complete() const { return m_complete; }
+  const ITARVO_DeviceMessage* Message() const { return m_pMessage; }
   // Device results alive in the process.
   static int LiveCount();
 

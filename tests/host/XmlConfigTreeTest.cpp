@@ -276,8 +276,13 @@ TEST_F(XmlConfigTreeTest, ParallelLimitActivationAndInterfaces) {
 }
 
 TEST(ConfigDocumentTest, RejectsDocumentsThatBreakTheSchema) {
+  // A document of one line, one network and one controller with `attributes`.
+  const auto withController = [](const std::string& attributes) {
+    return "<HostConfiguration><Lines><Line Name='L'/></Lines><Networks><Network Name='N'/></Networks>"
+           "<Controllers><Controller Name='C' " + attributes + "/></Controllers></HostConfiguration>";
+  };
   struct Case {
-    const char* xml;
+    std::string xml;
     const char* expected;
   };
   const Case cases[] = {
@@ -285,23 +290,13 @@ TEST(ConfigDocumentTest, RejectsDocumentsThatBreakTheSchema) {
       {"<Other/>", "root element"},
       {"<HostConfiguration Version='2'/>", "version"},
       {"<HostConfiguration><Lines><Line Name='L'/><Line Name='L'/></Lines></HostConfiguration>", "twice"},
-      {"<HostConfiguration><Lines><Line Name='L'/></Lines><Networks><Network Name='N'/></Networks>"
-       "<Controllers><Controller Name='C' Network='X' Line='L' Address='1'/></Controllers></HostConfiguration>",
-       "Network Name=\"X\""},
-      {"<HostConfiguration><Lines><Line Name='L'/></Lines><Networks><Network Name='N'/></Networks>"
-       "<Controllers><Controller Name='C' Network='N' Line='Y' Address='1'/></Controllers></HostConfiguration>",
-       "Line Name=\"Y\""},
-      {"<HostConfiguration><Lines><Line Name='L'/></Lines><Networks><Network Name='N'/></Networks>"
-       "<Controllers><Controller Name='C' Network='N' Line='L'/></Controllers></HostConfiguration>",
-       "Address"},
-      {"<HostConfiguration><Lines><Line Name='L'/></Lines><Networks><Network Name='N'/></Networks>"
-       "<Controllers><Controller Name='C' Network='N' Line='L' Address='1' ParallelLimit='0'/></Controllers>"
-       "</HostConfiguration>",
-       "ParallelLimit"},
-      {"<HostConfiguration><Lines><Line Name='L'/></Lines><Networks><Network Name='N'/></Networks>"
-       "<Controllers><Controller Name='C' Network='N' Line='L' Address='modbus-tcp://127.0.0.1:99999'/>"
-       "</Controllers></HostConfiguration>",
-       "is not a Modbus/TCP connection string"},  // what is wrong with it: ModbusEndpointTest
+      {withController("Network='X' Line='L' Address='1'"), "Network Name=\"X\""},
+      {withController("Network='N' Line='Y' Address='1'"), "Line Name=\"Y\""},
+      {withController("Network='N' Line='L'"), "Address"},
+      {withController("Network='N' Line='L' Address='1' ParallelLimit='0'"), "ParallelLimit"},
+      // What is wrong with it: ModbusEndpointTest.
+      {withController("Network='N' Line='L' Address='modbus-tcp://127.0.0.1:99999'"),
+       "is not a Modbus/TCP connection string"},
   };
   for (const Case& c : cases) {
     std::string error;
