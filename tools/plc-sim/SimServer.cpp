@@ -33,8 +33,6 @@ SimServer::~SimServer() {
 int SimServer::Listen() {
   m_pContext = modbus_new_tcp(m_options.bind.c_str(), m_options.port);
   if (m_pContext == nullptr) return -1;
-  // A request that arrives in pieces must be whole within a second.
-  modbus_set_byte_timeout(m_pContext, 1, 0);
   m_listenFd = modbus_tcp_listen(m_pContext, 16);
   if (m_listenFd < 0) return -1;
   sockaddr_in address{};
