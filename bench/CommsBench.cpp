@@ -40,6 +40,7 @@
 #include <thread>
 #include <vector>
 
+#include "Median.h"
 #include "BaseComms/BaseComms.h"
 #include "HostObject.h"
 #include "SimulatedLine/HostDeviceInfo.h"
@@ -436,11 +437,6 @@ double LibraryPipelined(Rig& rig, long perThread, long inFlight) {
   }
   for (auto& host : hosts) host.join();
   return static_cast<double>(perThread * CountingSink::kOwners) / Seconds(start);
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
 }
 
 // --- bare equivalents ---------------------------------------------------------

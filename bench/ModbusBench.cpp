@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "Median.h"
 #include "BaseComms/BaseComms.h"
 #include "HostObject.h"
 #include "ModbusTcp/ConnectionPool.h"
@@ -217,11 +218,6 @@ double TimeOutLateness(int port, int timeoutMs, int count) {
   }
   if (rig.Sink().Failed() != count) std::fprintf(stderr, "ModbusBench: a dropped request did not fail\n");
   return latest;
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
 }
 
 }  // namespace

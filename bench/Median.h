@@ -1,0 +1,12 @@
+// Median.h: the median of a benchmark's rounds, which the programs in bench/
+// report where single runs swing with the scheduler.
+#pragma once
+
+#include <algorithm>
+#include <vector>
+
+// The middle value (the upper one of an even count); `values` must not be empty.
+inline double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
