@@ -14,6 +14,7 @@
 #include "Platform/LastError.h"
 #include "Platform/NamedObjects.h"
 #include "Platform/Time.h"
+#include "Platform/posix/Sanitizer.h"
 
 namespace platform {
 
@@ -204,13 +205,6 @@ namespace {
 // ThreadSanitizer does not know pthread_mutex_clocklock: a lock taken with
 // it looks like no lock, and its unlock is reported. Under ThreadSanitizer a
 // timed lock takes pthread_mutex_timedlock (a wall-clock deadline) instead.
-#if defined(__SANITIZE_THREAD__)
-#define BASECOMMS_TIMED_LOCK_ON_WALL_CLOCK 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define BASECOMMS_TIMED_LOCK_ON_WALL_CLOCK 1
-#endif
-#endif
 
 timespec Deadline(clockid_t clock, DWORD milliseconds) {
   timespec deadline{};
@@ -225,7 +219,7 @@ timespec Deadline(clockid_t clock, DWORD milliseconds) {
 }
 
 int TimedLock(pthread_mutex_t* mutex, DWORD milliseconds) {
-#ifdef BASECOMMS_TIMED_LOCK_ON_WALL_CLOCK
+#ifdef BASECOMMS_THREAD_SANITIZER
   const timespec deadline = Deadline(CLOCK_REALTIME, milliseconds);
   return pthread_mutex_timedlock(mutex, &deadline);
 #else
