@@ -24,6 +24,7 @@
 #include "PlcSimProcess.h"
 #include "Platform/Com.h"
 #include "Support/ComObject.h"
+#include "Support/FailingAllocations.h"
 
 namespace doubles {
 template <>
@@ -240,6 +241,30 @@ TEST_F(ModbusProtocolTest, AnUnansweredRequestEndsAtItsDeadline) {
   WaitAll();
   EXPECT_EQ(request->Status(), PROTOCOL_E_TIMEOUT);
   EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(300 + 100));
+}
+
+// Memory runs out at each allocation of Send in turn (the line is up, so the
+// frame is built and goes out on this thread): E_OUTOFMEMORY, nothing held.
+TEST_F(ModbusProtocolTest, SendOutOfMemoryHoldsNoReference) {
+  if (!doubles::CanFailAllocations()) GTEST_SKIP() << "operator new cannot be replaced in this build";
+  ASSERT_TRUE(m_sim.Start({}));
+  Open();
+  Send(Read(3, 0, 1));
+  WaitAll();
+  for (int allowed = 0;; ++allowed) {
+    m_messages.push_back(std::make_unique<TestMessage>(Read(3, 1, 1)));
+    HRESULT sent = E_FAIL;
+    {
+      const doubles::FailAllocations noMemory(allowed);
+      sent = m_layer->Send(m_messages.back().get());
+    }
+    if (sent == S_OK) break;
+    ASSERT_EQ(sent, E_OUTOFMEMORY) << allowed;
+    EXPECT_EQ(m_messages.back()->RefCount(), 0) << allowed;
+    m_messages.pop_back();
+  }
+  WaitAll();
+  EXPECT_EQ(m_messages.back()->Answer(), (std::vector<BYTE>{3, 2, 0x03, 0xE9}));
 }
 
 TEST_F(ModbusProtocolTest, NoServerMeansRequestsWaitUntilTheirDeadlineAndConnectsAreRetried) {
