@@ -18,11 +18,13 @@
 #include "ModbusTcp/ModbusExceptions.h"
 #include "ModbusTcp/ModbusProtocolComms.h"
 #include "PlcSimProcess.h"
+#include "RequestPlan.h"
 #include "Support/HostDoubles.h"
 #include "XmlConfig/XmlDeviceConfig.h"
 
 namespace {
 
+using demo::Words;
 using doubles::FakeDeviceMessage;
 using doubles::FakeDeviceResult;
 using modbustcp::ModbusEndpoint;
@@ -58,15 +60,6 @@ std::string Configuration(int parallelLimit, const std::string& address) {
          "</Controllers></HostConfiguration>";
 }
 
-// 16-bit little-endian numbers, the services' device and result data.
-std::vector<BYTE> Words(const std::vector<int>& values) {
-  std::vector<BYTE> bytes;
-  for (int value : values) {
-    bytes.push_back(static_cast<BYTE>(value));
-    bytes.push_back(static_cast<BYTE>(value >> 8));
-  }
-  return bytes;
-}
 std::vector<BYTE> Range(int first, int count) {
   std::vector<int> values(static_cast<std::size_t>(count));
   std::iota(values.begin(), values.end(), first);
