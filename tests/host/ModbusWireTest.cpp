@@ -234,7 +234,7 @@ TEST_F(ModbusWireTest, TwoComponentsOnOneTargetShareOneConnectionWithinTheParall
   ASSERT_TRUE(m_sim.Stop());
   EXPECT_NE(m_sim.Output().find("plc-sim: connections 1,"), std::string::npos) << m_sim.Output();
   EXPECT_LE(m_sim.MaxInFlight(), kLimit) << m_sim.Output();
-  EXPECT_GE(m_sim.MaxInFlight(), 1) << m_sim.Output();
+  EXPECT_GT(m_sim.MaxInFlight(), 1) << "requests pipelined\n" << m_sim.Output();
 }
 
 TEST_F(ModbusWireTest, DroppedAnswersEndInCommsFailedAndMalformedFramesAreSkipped) {
