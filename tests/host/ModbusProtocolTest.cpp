@@ -5,10 +5,10 @@
 // every reference the layer took was given back.
 #include <gtest/gtest.h>
 
-#include <condition_variable>
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <fstream>
-#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -72,6 +72,7 @@ class TestMessage final : public doubles::ComObject<ITARVO_ProtocolMessage, ITAR
     const std::lock_guard<std::mutex> guard(m_lock);
     return m_response;
   }
+  std::atomic<int> received{0};  // by the component's Receive
 
  private:
   const std::vector<BYTE> m_pdu;
@@ -84,8 +85,8 @@ std::vector<BYTE> Read(BYTE function, int address, int count) {
           static_cast<BYTE>(count)};
 }
 
-// A protocol layer on the simulator's port that counts what reaches the
-// component's Receive, and the layer's trace lines.
+// A protocol layer on the simulator's port whose Receive counts on the
+// message; keeps the layer's trace lines.
 class ModbusProtocolTest : public testing::Test {
  protected:
   void Open(const std::string& settings = "") {
@@ -94,13 +95,7 @@ class ModbusProtocolTest : public testing::Test {
     const std::string url = "modbus-tcp://127.0.0.1:" + std::to_string(m_sim.Port()) + "?unit=1" + settings;
     ASSERT_TRUE(modbustcp::ParseModbusUrl(url, endpoint, error)) << error;
     m_layer = ModbusProtocolComms::Create(m_pool, endpoint);
-    m_layer->Start([this](ITARVO_ProtocolMessage* message) {
-      {
-        const std::lock_guard<std::mutex> guard(m_lock);
-        ++m_received[message];
-      }
-      m_changed.notify_all();
-    });
+    m_layer->Start([](ITARVO_ProtocolMessage* message) { ++static_cast<TestMessage*>(message)->received; });
   }
   void TearDown() override {
     if (m_layer != nullptr) {
@@ -116,16 +111,11 @@ class ModbusProtocolTest : public testing::Test {
   // Waits (bounded, against hangs) until every message sent has come back;
   // then each must have come back exactly once.
   void WaitAll() {
-    std::unique_lock<std::mutex> guard(m_lock);
-    const bool all = m_changed.wait_for(guard, std::chrono::seconds(20), [this] {
-      for (auto& message : m_messages) {
-        if (m_received[message.get()] == 0) return false;
-      }
-      return true;
-    });
-    ASSERT_TRUE(all) << "a request never came back";
+    ASSERT_TRUE(WaitFor([this] {
+      return std::all_of(m_messages.begin(), m_messages.end(), [](auto& message) { return message->received > 0; });
+    })) << "a request never came back";
     for (auto& message : m_messages) {
-      EXPECT_EQ(m_received[message.get()], 1);
+      EXPECT_EQ(message->received, 1);
       EXPECT_EQ(message->Got().count, 1);
     }
   }
@@ -135,15 +125,13 @@ class ModbusProtocolTest : public testing::Test {
   }
   template <typename Predicate>
   static bool WaitFor(Predicate done) {
-    for (int i = 0; i < 2000 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    for (int i = 0; i < 4000 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     return done();
   }
 
   PlcSimProcess m_sim;
   std::mutex m_lock;
-  std::condition_variable m_changed;
-  std::map<ITARVO_ProtocolMessage*, int> m_received;
-  std::string m_traces;
+  std::string m_traces;  // guarded by m_lock
   ConnectionPool m_pool{[this](const std::string& line) {
     const std::lock_guard<std::mutex> guard(m_lock);
     m_traces += line + "\n";
