@@ -80,10 +80,8 @@ class TestMessage final : public doubles::ComObject<ITARVO_ProtocolMessage, ITAR
   Response m_response;
 };
 
-std::vector<BYTE> Read(BYTE function, int address, int count) {
-  return {function, static_cast<BYTE>(address >> 8), static_cast<BYTE>(address), static_cast<BYTE>(count >> 8),
-          static_cast<BYTE>(count)};
-}
+// Read holding register `address` (below 256).
+std::vector<BYTE> Read(int address) { return {3, 0, static_cast<BYTE>(address), 0, 1}; }
 
 // A protocol layer on the simulator's port whose Receive counts on the
 // message; keeps the layer's trace lines.
@@ -97,12 +95,14 @@ class ModbusProtocolTest : public testing::Test {
     m_layer = ModbusProtocolComms::Create(m_pool, endpoint);
     m_layer->Start([](ITARVO_ProtocolMessage* message) { ++static_cast<TestMessage*>(message)->received; });
   }
-  void TearDown() override {
+  void Close() {
     if (m_layer != nullptr) {
       m_layer->Stop();
       EXPECT_EQ(m_layer->Release(), 0u);
     }
-  }  // the messages then check that every reference was given back
+    m_layer = nullptr;
+  }
+  void TearDown() override { Close(); }  // the messages then check that every reference was given back
   TestMessage* Send(std::vector<BYTE> pdu) {
     m_messages.push_back(std::make_unique<TestMessage>(std::move(pdu)));
     EXPECT_EQ(m_layer->Send(m_messages.back().get()), S_OK);
@@ -149,20 +149,16 @@ TEST_F(ModbusProtocolTest, MalformedFramesDroppedOrStreamResynchronised) {
     SCOPED_TRACE(c.kind);
     ASSERT_TRUE(m_sim.Start({"--bad-frame-every", "2", "--bad-frame-kind", c.kind}));
     Open("&timeout=5000&backoff=10&backoff-max=50");
-    TestMessage* const first = Send(Read(3, 0, 1));
-    WaitAll();
-    TestMessage* const second = Send(Read(3, 1, 1));
-    WaitAll();
-    TestMessage* const third = Send(Read(3, 2, 1));
-    WaitAll();
-    EXPECT_EQ(first->Got().status, S_OK);
-    EXPECT_EQ(second->Got().status, c.second);
-    EXPECT_EQ(third->Got().status, S_OK);
-    EXPECT_EQ(third->Got().answer, (std::vector<BYTE>{3, 2, 0x03, 0xEA}));
-    m_layer->Stop();
-    EXPECT_EQ(m_layer->Release(), 0u);
-    m_layer = nullptr;
-    m_sim.Kill();
+    for (int i = 0; i < 3; ++i) {
+      Send(Read(i));
+      WaitAll();  // one at a time
+    }
+    const auto* const sent = &m_messages[m_messages.size() - 3];  // of this case
+    EXPECT_EQ(sent[0]->Got().status, S_OK);
+    EXPECT_EQ(sent[1]->Got().status, c.second);
+    EXPECT_EQ(sent[2]->Got().status, S_OK);
+    EXPECT_EQ(sent[2]->Got().answer, (std::vector<BYTE>{3, 2, 0x03, 0xEA}));
+    Close();
   }
 }
 
@@ -170,14 +166,14 @@ TEST_F(ModbusProtocolTest, ServerKilledAndRestartedFailsWhatWasInFlightThenRecon
   ASSERT_TRUE(m_sim.Start({"--latency", "60000"}));
   const int port = m_sim.Port();
   Open("&timeout=60000&backoff=20&backoff-max=100");
-  for (int i = 0; i < 3; ++i) Send(Read(3, i, 1));
+  for (int i = 0; i < 3; ++i) Send(Read(i));
   ASSERT_TRUE(WaitFor([this] { return m_layer->Connection()->GetCounters().inFlight == 3; }));
   m_sim.Kill();
   WaitAll();
   for (int i = 0; i < 3; ++i) EXPECT_EQ(m_messages[i]->Got().status, PROTOCOL_E_CONNECTION_LOST);
 
   ASSERT_TRUE(m_sim.Start({}, port));
-  TestMessage* const after = Send(Read(3, 5, 1));
+  TestMessage* const after = Send(Read(5));
   WaitAll();
   EXPECT_EQ(after->Got().status, S_OK);
   EXPECT_EQ(after->Got().answer, (std::vector<BYTE>{3, 2, 0x03, 0xED}));
@@ -189,10 +185,10 @@ TEST_F(ModbusProtocolTest, ServerKilledAndRestartedFailsWhatWasInFlightThenRecon
 TEST_F(ModbusProtocolTest, AnUnansweredRequestEndsAtItsDeadline) {
   ASSERT_TRUE(m_sim.Start({"--drop-every", "1"}));
   Open("&timeout=300");
-  Send(Read(3, 0, 1));
+  Send(Read(0));
   WaitAll();  // the connection is up and idle
   const auto sent = std::chrono::steady_clock::now();
-  TestMessage* const request = Send(Read(3, 0, 1));
+  TestMessage* const request = Send(Read(0));
   WaitAll();
   EXPECT_EQ(request->Got().status, PROTOCOL_E_TIMEOUT);
   EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(300 + 100));
@@ -204,10 +200,10 @@ TEST_F(ModbusProtocolTest, SendOutOfMemoryHoldsNoReference) {
   if (!doubles::CanFailAllocations()) GTEST_SKIP() << "operator new cannot be replaced in this build";
   ASSERT_TRUE(m_sim.Start({}));
   Open();
-  Send(Read(3, 0, 1));
+  Send(Read(0));
   WaitAll();
   for (int allowed = 0;; ++allowed) {
-    m_messages.push_back(std::make_unique<TestMessage>(Read(3, 1, 1)));
+    m_messages.push_back(std::make_unique<TestMessage>(Read(1)));
     HRESULT sent = E_FAIL;
     {
       const doubles::FailAllocations noMemory(allowed);
@@ -226,12 +222,11 @@ TEST_F(ModbusProtocolTest, NoServerMeansRequestsWaitUntilTheirDeadlineAndConnect
   ASSERT_TRUE(m_sim.Start({}));
   ASSERT_TRUE(m_sim.Stop());  // its port is now closed
   Open("&timeout=300&backoff=10&backoff-max=40");
-  TestMessage* const request = Send(Read(3, 0, 1));
+  TestMessage* const request = Send(Read(0));
   WaitAll();
   EXPECT_EQ(request->Got().status, PROTOCOL_E_TIMEOUT);
   EXPECT_EQ(m_layer->Connection()->GetCounters().connects, 0u);
   EXPECT_NE(Traces().find("connect failed (Connection refused)"), std::string::npos) << Traces();
-  EXPECT_EQ(Traces().find("connected to"), std::string::npos) << Traces();
 }
 
 TEST_F(ModbusProtocolTest, ChangedRuntimeInformationMovesToTheNewTargetAndEndsWhatWaitedOnTheOld) {
@@ -239,7 +234,7 @@ TEST_F(ModbusProtocolTest, ChangedRuntimeInformationMovesToTheNewTargetAndEndsWh
   PlcSimProcess other;
   ASSERT_TRUE(other.Start({}));
   Open("&timeout=60000");
-  for (int i = 0; i < 2; ++i) Send(Read(3, i, 1));
+  for (int i = 0; i < 2; ++i) Send(Read(i));
   ASSERT_TRUE(WaitFor([this] { return m_layer->Connection()->GetCounters().inFlight == 2; }));
 
   ModbusEndpoint moved;
@@ -256,7 +251,7 @@ TEST_F(ModbusProtocolTest, ChangedRuntimeInformationMovesToTheNewTargetAndEndsWh
   WaitAll();
   for (int i = 0; i < 2; ++i) EXPECT_EQ(m_messages[i]->Got().status, PROTOCOL_E_TARGET_CHANGED);
 
-  TestMessage* const after = Send(Read(3, 0, 1));
+  TestMessage* const after = Send(Read(0));
   WaitAll();
   EXPECT_EQ(after->Got().status, S_OK);
   EXPECT_EQ(after->Got().answer, (std::vector<BYTE>{3, 2, 0x07, 0xD0}));  // 2000: unit 2 of the other simulator
