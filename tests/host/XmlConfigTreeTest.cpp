@@ -169,7 +169,7 @@ TEST_F(XmlConfigTreeTest, NodesKeepTheDocumentAliveAfterEveryOtherHolderIsGone) 
   EXPECT_EQ(Taken([&](LPWSTR* text) { return node->GetText(text); }), L"1.4.2");
 }
 
-TEST_F(XmlConfigTreeTest, ConfigurationStringAndSameTargetComeFromLineAddressAndRoute) {
+TEST_F(XmlConfigTreeTest, ConfigurationStringAndSameTargetComeFromLineAddressAndRouteUntilSet) {
   EXPECT_EQ(Configuration(Make("P1").Get()), L"LINE=SIM1;ADDR=1");
   EXPECT_EQ(Configuration(Make("R1").Get()), L"LINE=SIM1;ADDR=1;DEV=\"GW;1\"");
   EXPECT_EQ(Configuration(Make("Q").Get()), L"LINE=SIM 2;ADDR=\" 7\"");
@@ -197,10 +197,8 @@ TEST_F(XmlConfigTreeTest, ConfigurationStringAndSameTargetComeFromLineAddressAnd
   EXPECT_EQ(result, 0);
   EXPECT_EQ(p1->CompareConfiguration(L"SameTarget", nullptr, &result), E_POINTER);
   EXPECT_EQ(p1->CompareConfiguration(L"SameTarget", L"", nullptr), E_POINTER);
-}
-
-TEST_F(XmlConfigTreeTest, SetConfigurationReplacesTheStringAndMovesTheTarget) {
-  auto p1 = Make("P1"), p2 = Make("P2");
+  // SetConfiguration replaces the string, which moves the target.
+  auto p2 = Make("P2");
   EXPECT_EQ(p1->SetConfiguration(L"", L"LINE=SIM1;ADDR=2"), S_OK);
   EXPECT_EQ(Configuration(p1.Get()), L"LINE=SIM1;ADDR=2");
   EXPECT_EQ(SameTarget(p1.Get(), p2.Get()), 1);
