@@ -121,10 +121,6 @@ class ModbusProtocolTest : public testing::Test {
       EXPECT_EQ(message->Got().count, 1);
     }
   }
-  std::string Traces() {
-    const std::lock_guard<std::mutex> guard(m_lock);
-    return m_traces;
-  }
   template <typename Predicate>
   static bool WaitFor(Predicate done) {
     for (int i = 0; i < 4000 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -228,7 +224,8 @@ TEST_F(ModbusProtocolTest, NoServerMeansRequestsWaitUntilTheirDeadlineAndConnect
   WaitAll();
   EXPECT_EQ(request->Got().status, PROTOCOL_E_TIMEOUT);
   EXPECT_EQ(m_layer->Connection()->GetCounters().connects, 0u);
-  EXPECT_NE(Traces().find("connect failed (Connection refused)"), std::string::npos) << Traces();
+  const std::lock_guard<std::mutex> guard(m_lock);
+  EXPECT_NE(m_traces.find("connect failed (Connection refused)"), std::string::npos) << m_traces;
 }
 
 TEST_F(ModbusProtocolTest, ChangedRuntimeInformationMovesToTheNewTargetAndEndsWhatWaitedOnTheOld) {
