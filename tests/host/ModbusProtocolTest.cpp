@@ -58,7 +58,7 @@ class TestMessage final : public doubles::ComObject<ITARVO_ProtocolMessage, ITAR
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetCommandType(LPWSTR*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetExtraTimeout(LONG*) override { return E_NOTIMPL; }  // none
+  HRESULT STDMETHODCALLTYPE GetExtraTimeout(LONG*) override { return E_NOTIMPL; }  // the layer adds none
   HRESULT STDMETHODCALLTYPE GetRequireResponse(LONG* required) override {
     *required = 1;
     return S_OK;
