@@ -10,13 +10,8 @@
 
 namespace plcsimtest {
 
-namespace {
-
-// Bounds that only catch a simulator that hangs.
-constexpr int kStartMs = 10000;
-constexpr int kStopMs = 10000;
-
-}  // namespace
+// The bound of each wait for the simulator; it only catches one that hangs.
+constexpr int kBoundMs = 10000;
 
 PlcSimProcess::~PlcSimProcess() { Kill(); }
 
@@ -29,11 +24,11 @@ bool PlcSimProcess::Start(const std::vector<std::string>& options, int port) {
                         " --max-seconds 300 --parent " + std::to_string(::getpid());
   for (const std::string& option : options) command += " '" + option + "'";
   m_pipe = ::popen(command.c_str(), "re");
-  if (m_pipe == nullptr || !ReadUntil("\n", kStartMs)) return false;
+  if (m_pipe == nullptr || !ReadUntil("\n", kBoundMs)) return false;
   m_pid = std::atoi(m_output.c_str());
   m_output.erase(0, m_output.find('\n') + 1);
   const std::string listening = "plc-sim: listening on ";
-  if (!ReadUntil("\n", kStartMs) || m_output.rfind(listening, 0) != 0) return false;
+  if (!ReadUntil("\n", kBoundMs) || m_output.rfind(listening, 0) != 0) return false;
   m_port = std::atoi(m_output.c_str() + m_output.rfind(':', m_output.find('\n')) + 1);
   return m_port > 0;
 }
@@ -41,7 +36,7 @@ bool PlcSimProcess::Start(const std::vector<std::string>& options, int port) {
 bool PlcSimProcess::Stop() {
   if (m_pid <= 0) return false;
   ::kill(m_pid, SIGTERM);
-  if (!ReadUntil("max in flight per connection", kStopMs)) ::kill(m_pid, SIGKILL);
+  if (!ReadUntil("max in flight per connection", kBoundMs)) ::kill(m_pid, SIGKILL);
   const int status = ::pclose(m_pipe);
   m_pipe = nullptr;
   m_pid = -1;
