@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "ModbusTcp/MbapFrame.h"
 
@@ -88,13 +89,15 @@ void ModbusConnection::FailAll(ClientId client, HRESULT status) {
   Wake();
 }
 
-void ModbusConnection::Submit(ClientId client, ITARVO_ProtocolMessage* message, ITARVO_ProtocolResponse* response,
-                              std::vector<std::uint8_t> pdu, std::uint8_t unit, Clock::time_point deadline) {
+HRESULT ModbusConnection::Submit(ClientId client, ITARVO_ProtocolMessage* message, ITARVO_ProtocolResponse* response,
+                                 std::vector<std::uint8_t> pdu, std::uint8_t unit, Clock::time_point deadline) {
+  // The references are taken first: once the request is on the line or
+  // queued, the I/O thread may complete and release it at any moment.
   message->AddRef();
   response->AddRef();
-  Request request{client, message, response, std::move(pdu), unit, deadline};
   bool wake = true;
-  {
+  try {
+    Request request{client, message, response, std::move(pdu), unit, deadline};
     const std::lock_guard<std::mutex> writeGuard(m_writeLock);
     bool direct = false;
     bool sooner = false;
@@ -115,8 +118,15 @@ void ModbusConnection::Submit(ClientId client, ITARVO_ProtocolMessage* message, 
     // closes the connection), or when this deadline comes before it would
     // look at deadlines again.
     if (direct) wake = !WritePendingLocked() || !m_out.empty() || sooner;
+  } catch (const std::bad_alloc&) {
+    // Neither the queue nor the line kept the request (both change only
+    // when their allocation succeeded), so nothing else holds these.
+    response->Release();
+    message->Release();
+    return E_OUTOFMEMORY;
   }
   if (wake) Wake();
+  return S_OK;
 }
 
 ModbusConnection::Counters ModbusConnection::GetCounters() const {
@@ -292,12 +302,18 @@ void ModbusConnection::MoveQueuedToLineLocked() {
   }
 }
 
-void ModbusConnection::PutOnLineLocked(Request request) {
+void ModbusConnection::PutOnLineLocked(Request&& request) {
   while (m_inFlight.count(m_nextTransaction) != 0) ++m_nextTransaction;
-  const std::uint16_t transaction = m_nextTransaction++;
+  const std::uint16_t transaction = m_nextTransaction;
   const std::vector<std::uint8_t> frame = BuildFrame(transaction, request.unit, request.pdu);
   m_out.insert(m_out.end(), frame.begin(), frame.end());
-  m_inFlight.emplace(transaction, std::move(request));
+  try {
+    m_inFlight.emplace(transaction, std::move(request));
+  } catch (const std::bad_alloc&) {
+    m_out.resize(m_out.size() - frame.size());  // the frame goes with its request
+    throw;
+  }
+  ++m_nextTransaction;
 }
 
 bool ModbusConnection::WritePendingLocked() {

@@ -87,8 +87,9 @@ class ModbusConnection {
 
   // Takes `message` for `client` (one reference on it and on `response`).
   // `pdu` is the request PDU, `deadline` when it must be answered.
-  void Submit(ClientId client, ITARVO_ProtocolMessage* message, ITARVO_ProtocolResponse* response,
-              std::vector<std::uint8_t> pdu, std::uint8_t unit, Clock::time_point deadline);
+  // E_OUTOFMEMORY when memory runs out: then nothing is taken or held.
+  HRESULT Submit(ClientId client, ITARVO_ProtocolMessage* message, ITARVO_ProtocolResponse* response,
+                 std::vector<std::uint8_t> pdu, std::uint8_t unit, Clock::time_point deadline);
 
   const ModbusEndpoint& Endpoint() const { return m_endpoint; }
   Counters GetCounters() const;
@@ -118,8 +119,9 @@ class ModbusConnection {
   // The ...Locked operations want m_writeLock held.
   void MoveQueuedToLineLocked();
   // Gives `request` a free transaction id, puts its frame in m_out and the
-  // request in flight; wants m_lock held too.
-  void PutOnLineLocked(Request request);
+  // request in flight; wants m_lock held too. When an allocation throws,
+  // nothing has changed and `request` is still the caller's.
+  void PutOnLineLocked(Request&& request);
   // Writes what the socket takes of m_out; false on a write error.
   bool WritePendingLocked();
   void ReadFrames(std::vector<Completion>& done);

@@ -1,6 +1,8 @@
 #include "ModbusTcp/ModbusProtocolComms.h"
 
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string>
 
 #include "Platform/Com.h"
@@ -9,14 +11,15 @@ namespace modbustcp {
 
 namespace {
 
-// A task-memory copy of `bytes` taken from the message, freed here.
+// A copy of the task-memory bytes `get` hands out, which are freed here
+// (also when the copy throws).
 bool ReadBytes(HRESULT (STDMETHODCALLTYPE ITARVO_ProtocolMessage::*get)(ULONG*, BYTE**), ITARVO_ProtocolMessage* message,
                std::vector<std::uint8_t>& out) {
   ULONG count = 0;
   BYTE* bytes = nullptr;
   if (FAILED((message->*get)(&count, &bytes))) return false;
+  const std::unique_ptr<BYTE, void (*)(LPVOID)> owned(bytes, &CoTaskMemFree);
   if (bytes != nullptr) out.assign(bytes, bytes + count);
-  CoTaskMemFree(bytes);
   return true;
 }
 
@@ -83,10 +86,14 @@ HRESULT ModbusProtocolComms::Send(ITARVO_ProtocolMessage* message) {
   std::vector<std::uint8_t> destination;
   LONG extraTimeout = 0;
   LONG required = 1;
-  if (!ReadBytes(&ITARVO_ProtocolMessage::GetSendData, message, pdu) || pdu.empty() || pdu.size() > 253 ||
-      !ReadBytes(&ITARVO_ProtocolMessage::GetDestinationAddress, message, destination) || destination.size() > 1 ||
-      FAILED(message->GetRequireResponse(&required)) || required == 0) {
-    return E_FAIL;
+  try {
+    if (!ReadBytes(&ITARVO_ProtocolMessage::GetSendData, message, pdu) || pdu.empty() || pdu.size() > 253 ||
+        !ReadBytes(&ITARVO_ProtocolMessage::GetDestinationAddress, message, destination) || destination.size() > 1 ||
+        FAILED(message->GetRequireResponse(&required)) || required == 0) {
+      return E_FAIL;
+    }
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
   }
   if (FAILED(message->GetExtraTimeout(&extraTimeout)) || extraTimeout < 0) extraTimeout = 0;
   ITARVO_ProtocolResponse* response = nullptr;
@@ -107,9 +114,10 @@ HRESULT ModbusProtocolComms::Send(ITARVO_ProtocolMessage* message) {
       deadline = ModbusConnection::Clock::now() + m_endpoint.timeout + std::chrono::milliseconds(extraTimeout);
     }
   }
-  if (connection) connection->Submit(client, message, response, std::move(pdu), unit, deadline);
+  const HRESULT result =
+      connection ? connection->Submit(client, message, response, std::move(pdu), unit, deadline) : E_FAIL;
   response->Release();
-  return connection ? S_OK : E_FAIL;
+  return result;
 }
 
 HRESULT ModbusProtocolComms::GetRuntimeInformation(LPWSTR* information) {

@@ -8,7 +8,8 @@
 // shared ModbusConnection with the deadline now + endpoint timeout + the
 // message's extra time-out. Send refuses (E_FAIL, the component then fails
 // the service) only what can never go out: no receiver bound, a PDU out of
-// size, a message without ITARVO_ProtocolResponse. While the connection is
+// size, a message without ITARVO_ProtocolResponse; E_OUTOFMEMORY when memory
+// runs out, holding nothing of the message. While the connection is
 // down the message waits for it until its deadline. A message that requires
 // no response is not sent (Modbus/TCP always answers; broadcast is not used)
 // and refused.

@@ -63,10 +63,7 @@ std::vector<PlannedRequest> RequestsFor(int command) {
 
 PlannedRequest CancelledRequest() { return {kDelayedRead, {0xD0, 0x07, 0xCC}}; }  // 2000 ms
 
-namespace {
-
-// 16-bit little-endian numbers, the Modbus services' device data.
-std::vector<BYTE> Words(std::initializer_list<int> values) {
+std::vector<BYTE> Words(const std::vector<int>& values) {
   std::vector<BYTE> bytes;
   for (int value : values) {
     bytes.push_back(static_cast<BYTE>(value));
@@ -74,8 +71,6 @@ std::vector<BYTE> Words(std::initializer_list<int> values) {
   }
   return bytes;
 }
-
-}  // namespace
 
 std::vector<PlannedRequest> ModbusRequestsFor(int command) {
   switch (command) {

@@ -32,6 +32,10 @@ std::vector<PlannedRequest> RequestsFor(int command);
 // A delayed read that waits long enough to be cancelled in the time watch.
 PlannedRequest CancelledRequest();
 
+// `values` as 16-bit little-endian numbers, the Modbus services' device and
+// result data.
+std::vector<BYTE> Words(const std::vector<int>& values);
+
 // The same for the Modbus services of host/examples/ModbusPlant.xml (1 read
 // coils, 3 read holding registers, one of them out of range, 4 read input
 // registers, 6 and 16 writes, 20 block read of 300 registers, 21 two equal

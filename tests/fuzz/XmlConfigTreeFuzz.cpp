@@ -12,24 +12,6 @@
 #include "XmlConfig/HostText.h"
 #include "XmlConfig/XmlDeviceConfig.h"
 
-namespace {
-
-void ReadAll(ITARVO_ConfigNodeList* list) {
-  LONG count = 0;
-  list->GetCount(&count);
-  list->Reset();
-  for (LONG i = 0; i <= count; ++i) {  // one past the end on purpose
-    ITARVO_ConfigNode* node = nullptr;
-    if (FAILED(list->Next(&node))) continue;
-    LPWSTR text = nullptr;
-    if (SUCCEEDED(node->GetText(&text))) CoTaskMemFree(text);
-    if (SUCCEEDED(node->GetAttribute(L"Name", &text))) CoTaskMemFree(text);
-    node->Release();
-  }
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string input(reinterpret_cast<const char*>(data), size);
   const std::size_t split = input.find('\0');
@@ -48,7 +30,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (FAILED(config->QueryInterface(IID_ITARVO_ConfigQuery, reinterpret_cast<void**>(&query)))) std::abort();
     ITARVO_ConfigNodeList* list = nullptr;
     if (SUCCEEDED(query->SelectNodes(1, widePath.c_str(), &list))) {
-      ReadAll(list);
+      LONG count = 0;
+      list->GetCount(&count);
+      list->Reset();
+      for (LONG i = 0; i <= count; ++i) {  // one past the end on purpose
+        ITARVO_ConfigNode* node = nullptr;
+        if (FAILED(list->Next(&node))) continue;
+        LPWSTR text = nullptr;
+        if (SUCCEEDED(node->GetText(&text))) CoTaskMemFree(text);
+        if (SUCCEEDED(node->GetAttribute(L"Name", &text))) CoTaskMemFree(text);
+        node->Release();
+      }
       list->Release();
     }
     LONG same = 0;

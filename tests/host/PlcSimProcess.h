@@ -1,15 +1,16 @@
 // PlcSimProcess.h: the controller simulator (tools/plc-sim) run as a child
 // process for a test.
 //
-// Start spawns it on an ephemeral loopback port with the given options and
-// waits (at most 10 s) for the port it prints. Stop sends SIGTERM and collects
-// the summary it prints at exit; Kill ends it at once. The destructor kills a
-// simulator still running. Owns the child and the read end of its stdout;
-// used from the test's thread only.
+// Start runs it (popen) on an ephemeral loopback port with the given options
+// and waits (at most 10 s) for the port it prints. Stop sends SIGTERM and
+// collects the summary it prints at exit; Kill ends it at once. The
+// destructor kills a simulator still running. Owns the child and the read
+// end of its stdout; used from the test's thread only.
 #pragma once
 
 #include <sys/types.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -38,7 +39,7 @@ class PlcSimProcess {
   bool ReadUntil(const std::string& text, int timeoutMs);
 
   pid_t m_pid = -1;
-  int m_stdout = -1;
+  std::FILE* m_pipe = nullptr;
   int m_port = 0;
   std::string m_output;
 };

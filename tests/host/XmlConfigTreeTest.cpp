@@ -16,23 +16,17 @@ namespace {
 using hostconfig::ConfigDocument;
 using hostconfig::XmlDeviceConfig;
 
-const char* const kDocument = R"(<?xml version="1.0"?>
-<HostConfiguration Version="1">
+const char* const kDocument = R"(<HostConfiguration Version="1">
   <Lines><Line Name="SIM1"/><Line Name="SIM 2"/><Line Name="TCP"/></Lines>
   <Networks>
-    <Network Name="Other"><Services><Services Name="Local"><Service CommandNo="99"/></Services></Services></Network>
-    <Network Name="Plant">
-      <Services>
-        <Services Name="Local">
-          <Service CommandNo="5" SupportVersion="1.2.3" ForbiddenOnLocked="TRUE"/>
-          <Service CommandNo="5" SupportVersion="2.0.0" Text="&#x20AC; &quot;quoted&quot;"/>
-          <Service CommandNo="6"/>
-        </Services>
-      </Services>
-    </Network>
+    <Network Name="Other"/>
+    <Network Name="Plant"><Services><Services Name="Local">
+      <Service CommandNo="5" SupportVersion="1.2.3"/>
+      <Service CommandNo="5" SupportVersion="2.0.0" Text="&#x20AC; &quot;quoted&quot;"/>
+      <Service CommandNo="6"/>
+    </Services></Services></Network>
   </Networks>
   <Controllers>
-    <Controller Name="A" Network="Other" Line="SIM1" Address="1"/>
     <Controller Name="B" Network="Plant" Line="SIM1" Address="2" ParallelLimit="3">
       <DriverVersionInfo><DriverReleaseVersion>1.4.2</DriverReleaseVersion></DriverVersionInfo>
     </Controller>
@@ -64,21 +58,22 @@ class XmlConfigTreeTest : public testing::Test {
     EXPECT_EQ(CoTaskMemBlocksInUse(), m_blocksBefore) << "task memory leaked";
   }
 
-  std::wstring Text(const wchar_t* path) {
-    ComRef<ITARVO_ConfigNode> node;
-    if (FAILED(m_query->SelectNode(1, path, node.Put()))) return L"<none>";
+  // The task-memory text `get` hands out (freed here); "<none>" when it fails.
+  template <typename Get>
+  static std::wstring Taken(Get get) {
     LPWSTR text = nullptr;
-    EXPECT_EQ(node->GetText(&text), S_OK);
-    std::wstring value = text;
+    if (FAILED(get(&text))) return L"<none>";
+    std::wstring value = text != nullptr ? text : L"<null>";
     CoTaskMemFree(text);
     return value;
   }
-  std::wstring Attribute(ITARVO_ConfigNode* node, const wchar_t* name) {
-    LPWSTR text = nullptr;
-    if (FAILED(node->GetAttribute(name, &text))) return L"<none>";
-    std::wstring value = text;
-    CoTaskMemFree(text);
-    return value;
+  std::wstring Text(const wchar_t* path) {
+    ComRef<ITARVO_ConfigNode> node;
+    if (FAILED(m_query->SelectNode(1, path, node.Put()))) return L"<none>";
+    return Taken([&](LPWSTR* text) { return node->GetText(text); });
+  }
+  static std::wstring Attribute(ITARVO_ConfigNode* node, const wchar_t* name) {
+    return Taken([&](LPWSTR* text) { return node->GetAttribute(name, text); });
   }
 
   ComRef<ITARVO_DeviceConfig> Make(const char* name) {
@@ -87,11 +82,7 @@ class XmlConfigTreeTest : public testing::Test {
     return config;
   }
   static std::wstring Configuration(ITARVO_DeviceConfig* config) {
-    LPWSTR text = nullptr;
-    EXPECT_EQ(config->GetConfiguration(L"", &text), S_OK);
-    std::wstring value = text != nullptr ? text : L"<null>";
-    CoTaskMemFree(text);
-    return value;
+    return Taken([&](LPWSTR* text) { return config->GetConfiguration(L"", text); });
   }
   static LONG SameTarget(ITARVO_DeviceConfig* a, ITARVO_DeviceConfig* b) {
     LONG result = -1;
@@ -112,17 +103,9 @@ TEST_F(XmlConfigTreeTest, MacrosNameTheControllerAndItsNetwork) {
   // Flags 0: the path is taken literally, and "%CPU%" is no XPath.
   ComRef<ITARVO_ConfigNode> node;
   EXPECT_EQ(m_query->SelectNode(0, L"%CPU%/@Name", node.Put()), E_INVALIDARG);
-  EXPECT_EQ(m_query->SelectNode(0, L"/HostConfiguration/Controllers/Controller[@Name='A']", node.Put()), S_OK);
-}
-
-TEST_F(XmlConfigTreeTest, PredicatePathsSelectTheConfiguredService) {
-  ComRef<ITARVO_ConfigNode> node;
-  ASSERT_EQ(m_query->SelectNode(
-                1, L"%Network%/Services/Services[@Name='Local']/Service[@CommandNo='5' and @SupportVersion='1.2.3']",
-                node.Put()),
-            S_OK);
-  EXPECT_EQ(Attribute(node.Get(), L"ForbiddenOnLocked"), L"TRUE");
-  EXPECT_EQ(Attribute(node.Get(), L"Missing"), L"<none>");
+  EXPECT_EQ(m_query->SelectNode(0, L"/HostConfiguration/Controllers/Controller[@Name='P1b']", node.Put()), S_OK);
+  // Predicates, and attribute text beyond ASCII (the readers' tests read the
+  // other attributes of these services).
   ASSERT_EQ(m_query->SelectNode(1, L"%Network%/Services/Services/Service[@SupportVersion='2.0.0']", node.Put()), S_OK);
   EXPECT_EQ(Attribute(node.Get(), L"Text"), L"\u20AC \"quoted\"");
 }
@@ -148,7 +131,7 @@ TEST_F(XmlConfigTreeTest, NodeListsWalkInDocumentOrder) {
   }
 }
 
-TEST_F(XmlConfigTreeTest, PathsThatFindNothingOrAreBrokenFail) {
+TEST_F(XmlConfigTreeTest, PathsThatFindNothingOrAreBrokenAndBadArgumentsFail) {
   ComRef<ITARVO_ConfigNode> node;
   EXPECT_EQ(m_query->SelectNode(1, L"%CPU%/NoSuchElement", node.Put()), E_FAIL);
   EXPECT_FALSE(node);
@@ -161,10 +144,7 @@ TEST_F(XmlConfigTreeTest, PathsThatFindNothingOrAreBrokenFail) {
   LONG count = -1;
   EXPECT_EQ(list->GetCount(&count), S_OK);
   EXPECT_EQ(count, 0);
-}
-
-TEST_F(XmlConfigTreeTest, BadArgumentsGiveErrorsNotCrashes) {
-  ComRef<ITARVO_ConfigNode> node;
+  // Bad arguments give errors, not crashes.
   EXPECT_EQ(m_query->SelectNode(1, nullptr, node.Put()), E_POINTER);
   EXPECT_EQ(m_query->SelectNode(1, L"%CPU%", nullptr), E_POINTER);
   EXPECT_EQ(m_query->SelectNodes(1, L"%CPU%", nullptr), E_POINTER);
@@ -186,26 +166,28 @@ TEST_F(XmlConfigTreeTest, NodesKeepTheDocumentAliveAfterEveryOtherHolderIsGone) 
   m_query.Reset();
   m_config.Reset();
   m_document.reset();
-  LPWSTR text = nullptr;
-  ASSERT_EQ(node->GetText(&text), S_OK);
-  EXPECT_STREQ(text, L"1.4.2");
-  CoTaskMemFree(text);
+  EXPECT_EQ(Taken([&](LPWSTR* text) { return node->GetText(text); }), L"1.4.2");
 }
 
-TEST_F(XmlConfigTreeTest, ConfigurationStringComesFromLineAddressAndGateway) {
+TEST_F(XmlConfigTreeTest, ConfigurationStringAndSameTargetComeFromLineAddressAndRouteUntilSet) {
   EXPECT_EQ(Configuration(Make("P1").Get()), L"LINE=SIM1;ADDR=1");
   EXPECT_EQ(Configuration(Make("R1").Get()), L"LINE=SIM1;ADDR=1;DEV=\"GW;1\"");
   EXPECT_EQ(Configuration(Make("Q").Get()), L"LINE=SIM 2;ADDR=\" 7\"");
-}
-
-TEST_F(XmlConfigTreeTest, SameTargetMeansSameLineAddressAndRoute) {
-  auto p1 = Make("P1"), p1b = Make("P1b"), p2 = Make("P2"), r1 = Make("R1");
-  EXPECT_EQ(SameTarget(p1.Get(), p1b.Get()), 1);
-  EXPECT_EQ(SameTarget(p1.Get(), p2.Get()), 0);
-  EXPECT_EQ(SameTarget(p1.Get(), r1.Get()), 0);  // same address, but through a gateway
-  // A rewritten configuration (runtime information) counts from then on.
-  ASSERT_EQ(p2->SetConfiguration(L"", Configuration(p1.Get()).c_str()), S_OK);
-  EXPECT_EQ(SameTarget(p2.Get(), p1.Get()), 1);
+  EXPECT_EQ(Configuration(Make("M1").Get()),
+            L"LINE=modbus-tcp://127.0.0.1:1502;ADDR=3;"
+            L"URL=modbus-tcp://127.0.0.1:1502?unit=3&timeout=500&backoff=50&backoff-max=5000");
+  struct Case {
+    const char *a, *b;
+    LONG same;
+  };
+  for (const Case& c : {Case{"P1", "P1b", 1}, Case{"P1", "P2", 0},
+                        Case{"P1", "R1", 0},    // same address, but through a gateway
+                        Case{"M1", "M1b", 1},   // other time-out, same server and unit
+                        Case{"M1", "M2", 0},    // another unit
+                        Case{"M1", "M3", 0}}) {  // another port
+    EXPECT_EQ(SameTarget(Make(c.a).Get(), Make(c.b).Get()), c.same) << c.a << " " << c.b;
+  }
+  auto p1 = Make("P1");
   LONG result = -1;
   EXPECT_EQ(p1->CompareConfiguration(L"SameTarget", L"ADDR=1 ; line=SIM1", &result), S_OK);
   EXPECT_EQ(result, 1);
@@ -215,20 +197,8 @@ TEST_F(XmlConfigTreeTest, SameTargetMeansSameLineAddressAndRoute) {
   EXPECT_EQ(result, 0);
   EXPECT_EQ(p1->CompareConfiguration(L"SameTarget", nullptr, &result), E_POINTER);
   EXPECT_EQ(p1->CompareConfiguration(L"SameTarget", L"", nullptr), E_POINTER);
-}
-
-TEST_F(XmlConfigTreeTest, ModbusControllersAreTheSameTargetWhenServerAndUnitAre) {
-  EXPECT_EQ(Configuration(Make("M1").Get()),
-            L"LINE=modbus-tcp://127.0.0.1:1502;ADDR=3;"
-            L"URL=modbus-tcp://127.0.0.1:1502?unit=3&timeout=500&backoff=50&backoff-max=5000");
-  auto m1 = Make("M1"), m1b = Make("M1b"), m2 = Make("M2"), m3 = Make("M3");
-  EXPECT_EQ(SameTarget(m1.Get(), m1b.Get()), 1);  // other time-out, same server and unit
-  EXPECT_EQ(SameTarget(m1.Get(), m2.Get()), 0);   // another unit
-  EXPECT_EQ(SameTarget(m1.Get(), m3.Get()), 0);   // another port
-}
-
-TEST_F(XmlConfigTreeTest, SetConfigurationReplacesTheStringAndMovesTheTarget) {
-  auto p1 = Make("P1"), p2 = Make("P2");
+  // SetConfiguration replaces the string, which moves the target.
+  auto p2 = Make("P2");
   EXPECT_EQ(p1->SetConfiguration(L"", L"LINE=SIM1;ADDR=2"), S_OK);
   EXPECT_EQ(Configuration(p1.Get()), L"LINE=SIM1;ADDR=2");
   EXPECT_EQ(SameTarget(p1.Get(), p2.Get()), 1);
@@ -286,7 +256,6 @@ TEST(ConfigDocumentTest, RejectsDocumentsThatBreakTheSchema) {
     const char* expected;
   };
   const Case cases[] = {
-      {"<HostConfiguration>", "1:19"},
       {"<Other/>", "root element"},
       {"<HostConfiguration Version='2'/>", "version"},
       {"<HostConfiguration><Lines><Line Name='L'/><Line Name='L'/></Lines></HostConfiguration>", "twice"},
@@ -303,18 +272,6 @@ TEST(ConfigDocumentTest, RejectsDocumentsThatBreakTheSchema) {
     EXPECT_FALSE(ConfigDocument::LoadText(c.xml, error)) << c.xml;
     EXPECT_NE(error.find(c.expected), std::string::npos) << error;
   }
-  std::string error;
-  EXPECT_FALSE(ConfigDocument::LoadFile("/nonexistent/host.xml", error));
-  EXPECT_NE(error.find("/nonexistent/host.xml"), std::string::npos);
-}
-
-TEST(ConfigDocumentTest, TheExampleFileLoads) {
-  std::string error;
-  auto document = ConfigDocument::LoadFile(EXAMPLE_CONFIGURATION_PATH, error);
-  ASSERT_TRUE(document) << error;
-  ASSERT_EQ(document->Controllers().size(), 3u);
-  EXPECT_EQ(document->Controllers()[0].configurationString, L"LINE=SIM1;ADDR=1");
-  EXPECT_EQ(document->Controllers()[2].configurationString, L"LINE=SIM2;ADDR=1;DEV=GW1");
 }
 
 }  // namespace

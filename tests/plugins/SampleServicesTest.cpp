@@ -15,24 +15,22 @@ using doubles::FakeDeviceMessage;
 TEST(DelayedReadServiceTest, ComparesTickCountsAcrossTheWrap) {
   FakeDeviceMessage twenty(L"8", {20, 0});
   FakeDeviceMessage none(L"8");
-  {
-    auto& loader = MessageServiceClassLoader::Instance();
-    std::unique_ptr<IMessageService> waiting(
-        loader.CreateMessageService(SAMPLE_SERVICES_PATH, "DelayedReadService", nullptr));
-    std::unique_ptr<IMessageService> immediate(
-        loader.CreateMessageService(SAMPLE_SERVICES_PATH, "DelayedReadService", nullptr));
-    ASSERT_TRUE(waiting && immediate);
-    ASSERT_TRUE(waiting->InitialiseService(&twenty, nullptr));
-    ASSERT_TRUE(immediate->InitialiseService(&none, nullptr));
-    EXPECT_TRUE(waiting->NeedsTimeWatch());
+  const auto create = [] {
+    return std::unique_ptr<IMessageService>(
+        MessageServiceClassLoader::Instance().CreateMessageService(SAMPLE_SERVICES_PATH, "DelayedReadService", nullptr));
+  };
+  const auto waiting = create(), immediate = create();  // end before the messages
+  ASSERT_TRUE(waiting && immediate);
+  ASSERT_TRUE(waiting->InitialiseService(&twenty, nullptr));
+  ASSERT_TRUE(immediate->InitialiseService(&none, nullptr));
+  EXPECT_TRUE(waiting->NeedsTimeWatch());
 
-    EXPECT_FALSE(waiting->IsTimeUp(0xFFFFFFF0u));  // the start
-    EXPECT_FALSE(waiting->IsTimeUp(0xFFFFFFFFu));  // 15 ms
-    EXPECT_FALSE(waiting->IsTimeUp(3));            // 19 ms, after the wrap
-    EXPECT_TRUE(waiting->IsTimeUp(4));             // 20 ms
-    EXPECT_TRUE(waiting->IsTimeUp(0x7FFFFFFFu));
-    EXPECT_TRUE(immediate->IsTimeUp(0xFFFFFFFFu)) << "no delay named: due at once";
-  }
+  EXPECT_FALSE(waiting->IsTimeUp(0xFFFFFFF0u));  // the start
+  EXPECT_FALSE(waiting->IsTimeUp(0xFFFFFFFFu));  // 15 ms
+  EXPECT_FALSE(waiting->IsTimeUp(3));            // 19 ms, after the wrap
+  EXPECT_TRUE(waiting->IsTimeUp(4));             // 20 ms
+  EXPECT_TRUE(waiting->IsTimeUp(0x7FFFFFFFu));
+  EXPECT_TRUE(immediate->IsTimeUp(0xFFFFFFFFu)) << "no delay named: due at once";
 }
 
 }  // namespace
