@@ -70,6 +70,8 @@ TEST(WaitTest, MultipleWaitTakesTheFirstSignalledAndConsumesOnlyIt) {
   EXPECT_EQ(WaitForMultipleObjects(2, both, FALSE, 0), WAIT_OBJECT_0);
   EXPECT_EQ(WaitForMultipleObjects(2, both, FALSE, 0), WAIT_OBJECT_0 + 1);
   EXPECT_EQ(WaitForMultipleObjects(2, both, FALSE, 0), WAIT_TIMEOUT);
+  EXPECT_EQ(WaitForMultipleObjects(2, both, TRUE, 0), WAIT_FAILED) << "waiting for all is refused";
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
   // ... and wakes for a later signal from another thread.
   std::thread signaller([&] {
     Sleep(30);
