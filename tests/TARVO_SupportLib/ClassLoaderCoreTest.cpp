@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <typeinfo>
@@ -21,8 +22,6 @@ class TestLoader : public ClassLoaderCore {
   }
 };
 
-std::string DirectoryOf(const std::string& path) { return path.substr(0, path.rfind('/')); }
-
 TEST(ClassLoaderCoreTest, CreatesClassesOfTheModuleWithMatchingNames) {
   TestLoader loader("IMessageService");
   std::unique_ptr<IMessageService> any(loader.Create(SAMPLE_SERVICES_PATH, "ReadService", nullptr));
@@ -36,15 +35,16 @@ TEST(ClassLoaderCoreTest, CreatesClassesOfTheModuleWithMatchingNames) {
   EXPECT_NE(noSuper, nullptr);
 }
 
-TEST(ClassLoaderCoreTest, RelativePathsUseThePluginDirectory) {
+// The host names the plug-in directory in BASECOMMS_PLUGIN_DIR.
+TEST(ClassLoaderCoreTest, RelativePathsUseThePluginDirectoryOfTheEnvironment) {
   TestLoader loader("IMessageService");
   const std::string path = SAMPLE_SERVICES_PATH;
   const std::string file = path.substr(path.rfind('/') + 1);
-  ClassLoaderCore::SetPluginDirectory(DirectoryOf(path));
+  setenv("BASECOMMS_PLUGIN_DIR", path.substr(0, path.rfind('/')).c_str(), 1);
   std::unique_ptr<IMessageService> found(loader.Create(file.c_str(), "ReadService", nullptr));
-  ClassLoaderCore::SetPluginDirectory("/nonexistent-plugin-dir");
+  setenv("BASECOMMS_PLUGIN_DIR", "/nonexistent-plugin-dir", 1);
   std::unique_ptr<IMessageService> missing(loader.Create(file.c_str(), "ReadService", nullptr));
-  ClassLoaderCore::SetPluginDirectory("");
+  unsetenv("BASECOMMS_PLUGIN_DIR");
   EXPECT_NE(found, nullptr) << loader.GetLastErrorText();
   EXPECT_EQ(missing, nullptr);
   EXPECT_NE(loader.GetLastErrorText().find("/nonexistent-plugin-dir/" + file), std::string::npos);
