@@ -21,29 +21,13 @@ namespace {
 #define LOAD_WIDEN_(text) L##text
 #define LOAD_WIDEN(text) LOAD_WIDEN_(text)
 
-struct ServiceNode {
-  const wchar_t* commandNo;
-  const wchar_t* module;
-  const wchar_t* className;
-  const wchar_t* superClassName;
-  const wchar_t* supportVersion;  // null: none
-};
-
-const ServiceNode kNodes[] = {
-    {L"21", L"/nonexistent/MissingServices.so", L"ReadService", L"", nullptr},
-    {L"26", LOAD_WIDEN(FAILING_FACTORY_PATH), L"ThrowsOther", L"", nullptr},
-    {L"27", LOAD_WIDEN(SAMPLE_SERVICES_PATH), L"ReadService", L"", L"9.0.0"},
-    {L"28", LOAD_WIDEN(SAMPLE_SERVICES_PATH), L"ReadService", L"", nullptr},
-};
-
 class LoadErrorTest : public ::testing::Test {
  protected:
   LoadErrorTest() {
-    for (const ServiceNode& entry : kNodes) {
-      doubles::FakeConfigNode& node = m_host.AddService(entry.commandNo, entry.module, entry.className,
-                                                        entry.superClassName);
-      if (entry.supportVersion != nullptr) node.attributes[L"SupportVersion"] = entry.supportVersion;
-    }
+    m_host.AddService(L"21", L"/nonexistent/MissingServices.so", L"ReadService");
+    m_host.AddService(L"26", LOAD_WIDEN(FAILING_FACTORY_PATH), L"ThrowsOther");
+    m_host.AddService(L"27", LOAD_WIDEN(SAMPLE_SERVICES_PATH), L"ReadService").attributes[L"SupportVersion"] = L"9.0.0";
+    m_host.AddService(L"28", LOAD_WIDEN(SAMPLE_SERVICES_PATH), L"ReadService");
   }
   void SetUp() override { ASSERT_EQ(m_component->Initialise(&m_host.info, &m_host.sink, &m_host.protocol), S_OK); }
   void TearDown() override { m_component->UnInitialise(); }
