@@ -85,15 +85,13 @@ class ChannelDumpTest : public testing::Test {
   LONG m_blocksBefore = 0;
 };
 
-TEST_F(ChannelDumpTest, ByteDumpTracesOneLinePerSixteenBytes) {
+TEST_F(ChannelDumpTest, BytesDumpOneLinePerSixteenAndADeviceMessageItsKeyAndDataOrNoData) {
   const std::vector<BYTE> bytes = Bytes(17);
   QTMTracePnPDevices(bytes.data(), 17);
   EXPECT_EQ(Taken(), QTMFormatDumpLines(bytes.data(), 17, DumpDigits::kUpperCase));
   QTMTracePnPDevices(bytes.data(), 0);
   EXPECT_TRUE(Taken().empty());
-}
 
-TEST_F(ChannelDumpTest, DeviceMessageDumpsKeyAndDataOrNoData) {
   FakeDeviceMessage message(L"476");
   QTMTracePnPDevices(&message);
   EXPECT_EQ(Taken(), (Lines{"MessageKey: 476\n", "No Data\n"}));
