@@ -56,7 +56,8 @@ class TraceChannelTest : public testing::Test {
   struct ChildViewerChannel {
     explicit ChildViewerChannel(const std::string& suffix)
         : mapping(OpenFileMappingA(FILE_MAP_READ, FALSE, (kMappingBaseName + suffix).c_str())),
-          view(mapping ? static_cast<const BYTE*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, kChannelSize)) : nullptr) {
+          view(mapping != nullptr ? static_cast<const BYTE*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, kChannelSize))
+                                  : nullptr) {
       for (int i = 0; view != nullptr && i < 2500 && !Held(); ++i) Sleep(2);
     }
     ~ChildViewerChannel() {
