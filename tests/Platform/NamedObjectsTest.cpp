@@ -149,7 +149,7 @@ TEST_F(NamedObjectsTest, AutoResetEventWakesAnotherProcessOnce) {
   CloseHandle(event);
 }
 
-TEST_F(NamedObjectsTest, BadNamesAreRefusedAndOpenFindsOnlyExistingObjectsOfItsKind) {
+TEST_F(NamedObjectsTest, BadNamesAndUnfinishedObjectsAreRefusedAndOpenFindsOnlyObjectsOfItsKind) {
   EXPECT_EQ(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 16, "a/b"), nullptr);
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
   EXPECT_EQ(CreateFileMappingA(nullptr, nullptr, PAGE_READWRITE, 0, 16, Name("file").c_str()), nullptr);
@@ -175,17 +175,15 @@ TEST_F(NamedObjectsTest, BadNamesAreRefusedAndOpenFindsOnlyExistingObjectsOfItsK
   EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
   CloseHandle(opened);
   CloseHandle(event);
-}
 
-TEST_F(NamedObjectsTest, OpenerGivesUpOnASegmentItsCreatorNeverFinished) {
   // A creator that died between creating and initialising leaves an
   // unpublished segment: openers must not use it, nor wait forever.
-  const std::string name = Name("unfinished");
-  const int fd = shm_open(("/" + name).c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+  const std::string unfinished = Name("unfinished");
+  const int fd = shm_open(("/" + unfinished).c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(ftruncate(fd, 4096), 0);
   close(fd);
-  EXPECT_EQ(CreateMutexA(nullptr, FALSE, name.c_str()), nullptr);
+  EXPECT_EQ(CreateMutexA(nullptr, FALSE, unfinished.c_str()), nullptr);
   EXPECT_EQ(GetLastError(), ERROR_TIMEOUT);
 }
 
