@@ -20,13 +20,10 @@ inline constexpr UINT CP_UTF8 = 65001;
 // error set (ERROR_INSUFFICIENT_BUFFER, ERROR_INVALID_PARAMETER).
 int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWCH wide, int wideLength, LPSTR out, int outSize,
                         LPCCH defaultChar, LPBOOL usedDefaultChar);
-// Invalid UTF-8 sequences become U+FFFD.
-int MultiByteToWideChar(UINT codePage, DWORD flags, LPCCH text, int length, LPWSTR out, int outSize);
 
 // The C runtime's _wtoi: skips leading white space, reads an optional sign
 // and decimal digits; no digits gives 0; out of range saturates.
 int _wtoi(const wchar_t* text);
 
-// Convenience wrappers over the two conversions above.
+// WideCharToMultiByte of the whole text to CP_ACP.
 std::string WideToAnsi(std::wstring_view wide);
-std::wstring AnsiToWide(std::string_view text);

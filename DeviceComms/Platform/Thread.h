@@ -4,9 +4,10 @@
 // supported) and returns without waiting for the new thread to run, unless
 // the caller asks for its id. The returned handle is signalled when the routine has
 // returned; wait for it with WaitForSingleObject and close it with
-// CloseHandle. An exception that escapes a routine is caught at the thread's
-// edge, reported on standard error and gives exit code 0xFFFFFFFF: it never
-// terminates the process.
+// CloseHandle. The routine's return value is not kept (there is no
+// GetExitCodeThread). An exception that escapes a routine is caught at the
+// thread's edge and reported on standard error: it never terminates the
+// process.
 #pragma once
 
 #include "Platform/WinTypes.h"
@@ -18,7 +19,6 @@ inline constexpr int THREAD_PRIORITY_BELOW_NORMAL = -1;
 inline constexpr int THREAD_PRIORITY_NORMAL = 0;
 inline constexpr int THREAD_PRIORITY_ABOVE_NORMAL = 1;
 inline constexpr int THREAD_PRIORITY_HIGHEST = 2;
-inline constexpr DWORD STILL_ACTIVE = 259;
 
 // Returns the thread handle, or null with the last error set when the thread
 // cannot be created (ERROR_NOT_ENOUGH_MEMORY when memory or threads ran out);
@@ -35,9 +35,6 @@ HANDLE GetCurrentThread();
 // the priority needs the right to do so (CAP_SYS_NICE); without it the call
 // returns FALSE and the thread runs at normal priority.
 BOOL SetThreadPriority(HANDLE thread, int priority);
-
-// Exit code of a finished thread, STILL_ACTIVE while it runs.
-BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
 
 // The kernel's id of the calling thread.
 DWORD GetCurrentThreadId();

@@ -18,8 +18,8 @@
 // owner died, WAIT_FAILED with the last error set for a bad handle.
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 
-// With waitAll FALSE: WAIT_OBJECT_0 + i for the first signalled object i.
-// With waitAll TRUE: WAIT_OBJECT_0 once all are signalled at the same time,
-// all of them consumed together. WAIT_TIMEOUT or WAIT_FAILED as above;
-// count must be 1 to MAXIMUM_WAIT_OBJECTS.
+// WAIT_OBJECT_0 + i for the first signalled object i; WAIT_TIMEOUT or
+// WAIT_FAILED as above. Waiting for all (waitAll TRUE) is not supported, as
+// nothing here needs it: it fails with ERROR_INVALID_PARAMETER, as does a
+// count outside 1 to MAXIMUM_WAIT_OBJECTS.
 DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds);

@@ -13,23 +13,6 @@
 
 namespace {
 
-// The process-wide plug-in directory; `lock` guards `directory`.
-struct PluginDirectory {
-  PluginDirectory() { InitializeCriticalSection(&lock); }
-  ~PluginDirectory() { DeleteCriticalSection(&lock); }
-  PluginDirectory(const PluginDirectory&) = delete;
-  PluginDirectory& operator=(const PluginDirectory&) = delete;
-
-  CRITICAL_SECTION lock;
-  std::string directory GUARDED_BY(lock);
-};
-
-PluginDirectory& ThePluginDirectory() {
-  // Never destroyed: loaders may still run while other statics are destroyed.
-  static PluginDirectory* instance = new PluginDirectory();
-  return *instance;
-}
-
 // The calling thread's last failure (GetThreadLastErrorText).
 thread_local std::string t_threadLastError;
 
@@ -77,18 +60,7 @@ std::string ClassLoaderCore::GetLastErrorText() const {
   return m_lastError;
 }
 
-void ClassLoaderCore::SetPluginDirectory(const std::string& directory) {
-  PluginDirectory& settings = ThePluginDirectory();
-  CriticalSectionLock lock(settings.lock);
-  settings.directory = directory;
-}
-
 std::string ClassLoaderCore::GetPluginDirectory() {
-  PluginDirectory& settings = ThePluginDirectory();
-  {
-    CriticalSectionLock lock(settings.lock);
-    if (!settings.directory.empty()) return settings.directory;
-  }
   const char* fromEnvironment = std::getenv("BASECOMMS_PLUGIN_DIR");
   if (!IsEmpty(fromEnvironment)) return fromEnvironment;
   return ".";

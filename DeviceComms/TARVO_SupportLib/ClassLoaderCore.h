@@ -18,9 +18,9 @@
 // request reports out of memory (E_OUTOFMEMORY) rather than an unknown class.
 //
 // Module paths: an absolute path is used as it is. A relative path is taken
-// relative to the plug-in directory: the one set with SetPluginDirectory, else
-// the environment variable BASECOMMS_PLUGIN_DIR, else the current working
-// directory. The dynamic linker's library search path is never used, so a
+// relative to the plug-in directory: the environment variable
+// BASECOMMS_PLUGIN_DIR (a host sets it before it loads the first module), else
+// the current working directory. The dynamic linker's library search path is never used, so a
 // configured name cannot pick up an unrelated library.
 //
 // Ownership: modules stay loaded until the process ends (an instance's code
@@ -28,8 +28,7 @@
 // dies). Instances belong to the caller.
 //
 // Threads: every operation may be called from any thread. m_lock guards the
-// module table and the last error text; factories run outside the lock. The
-// plug-in directory is process-wide and has a lock of its own.
+// module table and the last error text; factories run outside the lock.
 #pragma once
 
 #include <map>
@@ -56,9 +55,7 @@ class BASECOMMS_API ClassLoaderCore {
   // returned null; empty when it created its instance.
   static std::string GetThreadLastErrorText();
 
-  // Sets the directory relative module paths are resolved against; an empty
-  // text returns to the environment variable / working directory rule.
-  static void SetPluginDirectory(const std::string& directory);
+  // The directory relative module paths are resolved against (rule above).
   static std::string GetPluginDirectory();
   // The path a module path is loaded from, by the rule above.
   static std::string ResolveModulePath(const std::string& modulePath);

@@ -45,7 +45,7 @@ class ConfigReadersTest : public testing::Test {
   LONG m_blocksBefore = 0;
 };
 
-TEST_F(ConfigReadersTest, ReadTextAndAttributesAtPaths) {
+TEST_F(ConfigReadersTest, ReadTextAndAttributesAtPathsOrLeaveTheValueAsItWas) {
   std::wstring value;
   EXPECT_TRUE(GetConfigText(value, L"%CPU%/DriverVersionInfo/DriverReleaseVersion", 1, m_config.Get()));
   EXPECT_EQ(value, L"3.2.1");
@@ -53,10 +53,9 @@ TEST_F(ConfigReadersTest, ReadTextAndAttributesAtPaths) {
   EXPECT_EQ(value, L"TRUE");
   EXPECT_TRUE(GetConfigAttribute(value, L"Empty", kServicePath, 1, m_config.Get()));
   EXPECT_EQ(value, L"");
-}
 
-TEST_F(ConfigReadersTest, FailuresLeaveTheValueAsItWas) {
-  std::wstring value = L"kept";
+  // A failure leaves the value as it was.
+  value = L"kept";
   EXPECT_FALSE(GetConfigText(value, L"%CPU%/NoSuchNode", 1, m_config.Get()));
   EXPECT_FALSE(GetConfigAttribute(value, L"NoSuchAttribute", kServicePath, 1, m_config.Get()));
   EXPECT_FALSE(GetConfigAttribute(value, L"ForbiddenOnLocked", L"%Network%/Services/Services/Service[@CommandNo='6']",
@@ -87,18 +86,6 @@ TEST_F(ConfigReadersTest, NodeReadersHandTaskMemoryToTheHostAndFreeEverything) {
   EXPECT_EQ(node.RefCount(), 0);
 }
 
-// A host object without ITARVO_ConfigQuery: nothing is read, nothing is held.
-TEST_F(ConfigReadersTest, SourceWithoutQueryInterfaceGivesFalse) {
-  doubles::FakeDeviceConfig source;
-  source.Withdraw(IID_ITARVO_ConfigQuery);
-  ITARVO_DeviceConfig* const config = &source;
-  std::wstring value = L"kept";
-  EXPECT_FALSE(GetConfigText(value, L"%CPU%", 1, config));
-  EXPECT_FALSE(GetConfigAttribute(value, L"Name", L"%CPU%", 1, config));
-  EXPECT_EQ(source.RefCount(), 0);
-  EXPECT_EQ(value, L"kept");
-}
-
 // A failing select that still leaves a node behind.
 class FailingSelect final : public doubles::ComObject<ITARVO_ConfigQuery> {
  public:
@@ -122,7 +109,8 @@ TEST(FaultyHostReadersTest, WhatAFailingSelectLeftIsNeitherReadNorReleased) {
   EXPECT_EQ(query.left.RefCount(), 0);
 }
 
-// A source whose QueryInterface fails but still leaves a query behind.
+// A source without ITARVO_ConfigQuery, whose QueryInterface even leaves a
+// query behind: nothing is read, nothing is held.
 class FailingQueryInterface final : public doubles::ComObject<ITARVO_ConfigQuery> {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** ppv) override {
@@ -138,7 +126,9 @@ TEST(FaultyHostReadersTest, WhatAFailingQueryInterfaceLeftIsNeitherUsedNorReleas
   FailingQueryInterface source;
   std::wstring value = L"kept";
   EXPECT_FALSE(GetConfigText(value, L"%CPU%", 1, &source));
+  EXPECT_FALSE(GetConfigAttribute(value, L"Name", L"%CPU%", 1, &source));
   EXPECT_EQ(value, L"kept");
+  EXPECT_EQ(source.RefCount(), 0);
   EXPECT_EQ(source.left.RefCount(), 0);
   EXPECT_EQ(source.left.left.RefCount(), 0);
 }

@@ -2,6 +2,7 @@
 // sink it registers, filtered by category, and none once it unregisters.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -19,10 +20,9 @@ struct Log {
     return lines;
   }
   bool Holds(const std::string& text) {
-    for (const std::string& line : Lines()) {
-      if (line.find(text) != std::string::npos) return true;
-    }
-    return false;
+    const std::vector<std::string> all = Lines();
+    return std::any_of(all.begin(), all.end(),
+                       [&](const std::string& line) { return line.find(text) != std::string::npos; });
   }
   std::mutex lock;
   std::vector<std::string> lines;

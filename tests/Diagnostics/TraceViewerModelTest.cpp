@@ -76,9 +76,11 @@ bool WellFormed(const std::string& text) {
   return open.empty();
 }
 
-TEST(TraceViewerModelTest, SummaryOfAKnownRunCountsPerTargetAndNamesTheHolders) {
-  const std::string table = Recorded().SummaryTable();
-  EXPECT_EQ(table,
+// The summary counts per target and names the holders; the timeline has one
+// lane per target and component and one bar per request.
+TEST(TraceViewerModelTest, SummaryAndTimelineOfAKnownRun) {
+  const TraceModel model = Recorded();
+  EXPECT_EQ(model.SummaryTable(),
             "target 0: components 2, in flight 0/2, requests 4 (33.3/s), latency p50 70 ms p99 100 ms\n"
             "  parked now: -; waits: ParallelLimit=1 TurnOrder=1\n"
             "  one-by-one holder: -; exclusive holder: -; refused: -\n"
@@ -87,10 +89,6 @@ TEST(TraceViewerModelTest, SummaryOfAKnownRunCountsPerTargetAndNamesTheHolders) 
             "  parked now: -; waits: OneByOneHold=1\n"
             "  one-by-one holder: 0000C3/000505; exclusive holder: 0000D4; refused: ExclusiveMode=1\n"
             "  errors: -\n");
-}
-
-TEST(TraceViewerModelTest, TimelineIsWellFormedWithOneLanePerComponentAndOneBarPerRequest) {
-  const TraceModel model = Recorded();
   for (const bool html : {false, true}) {
     const std::string picture = RenderTimeline(model, html);
     EXPECT_TRUE(WellFormed(picture)) << picture;

@@ -9,56 +9,53 @@
 
 namespace {
 
-bool OtherThreadCanEnter(CRITICAL_SECTION& section) {
-  bool entered = false;
-  std::thread other([&] {
-    if (TryEnterCriticalSection(&section)) {
-      entered = true;
-      LeaveCriticalSection(&section);
-    }
-  });
-  other.join();
-  return entered;
-}
+class CriticalSectionTest : public testing::Test {
+ protected:
+  CriticalSectionTest() { InitializeCriticalSection(&m_section); }
+  ~CriticalSectionTest() override { DeleteCriticalSection(&m_section); }
 
-// The analysis does not know that the lock is re-entrant.
-void EnterTwiceAndCheck(CRITICAL_SECTION& section) NO_THREAD_SAFETY_ANALYSIS {
-  CriticalSectionLock outer(section);
-  {
-    CriticalSectionLock inner(section);
-    EXPECT_FALSE(OtherThreadCanEnter(section));
+  bool OtherThreadCanEnter() {
+    bool entered = false;
+    std::thread([&] {
+      if (TryEnterCriticalSection(&m_section)) {
+        entered = true;
+        LeaveCriticalSection(&m_section);
+      }
+    }).join();
+    return entered;
   }
-  EXPECT_FALSE(OtherThreadCanEnter(section));
-}
 
-TEST(CriticalSectionTest, OwnerReentersAndMustLeaveAsOftenAsItEntered) {
-  CRITICAL_SECTION section;
-  InitializeCriticalSection(&section);
-  EnterTwiceAndCheck(section);
-  EXPECT_TRUE(OtherThreadCanEnter(section));
-  DeleteCriticalSection(&section);
-}
+  // The analysis does not know that the lock is re-entrant.
+  void EnterTwiceAndCheck() NO_THREAD_SAFETY_ANALYSIS {
+    CriticalSectionLock outer(m_section);
+    {
+      CriticalSectionLock inner(m_section);
+      EXPECT_FALSE(OtherThreadCanEnter());
+    }
+    EXPECT_FALSE(OtherThreadCanEnter());
+  }
 
-TEST(CriticalSectionTest, GuardLeavesWhenAnExceptionPasses) {
-  CRITICAL_SECTION section;
-  InitializeCriticalSection(&section);
+  CRITICAL_SECTION m_section;
+};
+
+TEST_F(CriticalSectionTest, OwnerReentersAndMustLeaveAsOftenAsItEntered) {
+  EnterTwiceAndCheck();
+  EXPECT_TRUE(OtherThreadCanEnter());
+  // The guard leaves when an exception passes.
   EXPECT_THROW(
       {
-        CriticalSectionLock lock(section);
+        CriticalSectionLock lock(m_section);
         throw std::runtime_error("fails under the lock");
       },
       std::runtime_error);
-  EXPECT_TRUE(OtherThreadCanEnter(section));
-  DeleteCriticalSection(&section);
+  EXPECT_TRUE(OtherThreadCanEnter());
 }
 
-TEST(CriticalSectionTest, ExcludesConcurrentIncrements) {
-  CRITICAL_SECTION section;
-  InitializeCriticalSection(&section);
+TEST_F(CriticalSectionTest, ExcludesConcurrentIncrements) {
   long counter = 0;
   auto work = [&] {
     for (int i = 0; i < 20000; ++i) {
-      CriticalSectionLock lock(section);
+      CriticalSectionLock lock(m_section);
       ++counter;
     }
   };
@@ -67,7 +64,6 @@ TEST(CriticalSectionTest, ExcludesConcurrentIncrements) {
   a.join();
   b.join();
   EXPECT_EQ(counter, 40000);
-  DeleteCriticalSection(&section);
 }
 
 }  // namespace

@@ -14,12 +14,11 @@ namespace {
 
 using NoMemory = doubles::FailAllocations;
 
+// An unnamed event, closed with its scope (never copied).
 struct Event {
-  explicit Event(bool manualReset, bool initialState = false)
-      : h(CreateEventA(nullptr, manualReset ? TRUE : FALSE, initialState ? TRUE : FALSE, nullptr)) {}
+  explicit Event(BOOL manualReset, BOOL initialState = FALSE)
+      : h(CreateEventA(nullptr, manualReset, initialState, nullptr)) {}
   ~Event() { CloseHandle(h); }
-  Event(const Event&) = delete;
-  Event& operator=(const Event&) = delete;
   HANDLE h;
 };
 
@@ -35,7 +34,7 @@ std::vector<std::thread> Waiters(int count, HANDLE event, std::atomic<int>& rele
 }
 
 TEST(EventTest, ManualResetStaysSignalledForEveryWaiterUntilReset) {
-  Event event(true);
+  Event event(TRUE);
   ASSERT_NE(event.h, nullptr);
   EXPECT_EQ(WaitForSingleObject(event.h, 0), WAIT_TIMEOUT);
   std::atomic<int> released{0};
@@ -50,7 +49,7 @@ TEST(EventTest, ManualResetStaysSignalledForEveryWaiterUntilReset) {
 }
 
 TEST(EventTest, AutoResetReleasesOneWaitAtATime) {
-  Event event(false, true);
+  Event event(FALSE, TRUE);
   EXPECT_EQ(WaitForSingleObject(event.h, 0), WAIT_OBJECT_0);
   EXPECT_EQ(WaitForSingleObject(event.h, 0), WAIT_TIMEOUT);
   std::atomic<int> released{0};
@@ -65,11 +64,13 @@ TEST(EventTest, AutoResetReleasesOneWaitAtATime) {
 }
 
 TEST(WaitTest, MultipleWaitTakesTheFirstSignalledAndConsumesOnlyIt) {
-  Event stop(false, true), request(false, true);
+  Event stop(FALSE, TRUE), request(FALSE, TRUE);
   const HANDLE both[] = {stop.h, request.h};
   EXPECT_EQ(WaitForMultipleObjects(2, both, FALSE, 0), WAIT_OBJECT_0);
   EXPECT_EQ(WaitForMultipleObjects(2, both, FALSE, 0), WAIT_OBJECT_0 + 1);
   EXPECT_EQ(WaitForMultipleObjects(2, both, FALSE, 0), WAIT_TIMEOUT);
+  EXPECT_EQ(WaitForMultipleObjects(2, both, TRUE, 0), WAIT_FAILED) << "waiting for all is refused";
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
   // ... and wakes for a later signal from another thread.
   std::thread signaller([&] {
     Sleep(30);
@@ -86,7 +87,7 @@ TEST(WaitTest, WaitingAndSignallingNeedNoMemory) {
   if (!doubles::CanFailAllocations()) GTEST_SKIP() << "operator new cannot be replaced in this build";
   for (const bool single : {true, false}) {
     SCOPED_TRACE(single ? "WaitForSingleObject" : "WaitForMultipleObjects");
-    Event stop(true), request(false);  // fresh objects: no waiter list grown yet
+    Event stop(TRUE), request(FALSE);  // fresh objects: no waiter list grown yet
     std::atomic<DWORD> woken{WAIT_FAILED};
     std::atomic<bool> threw{false};
     std::thread waiter([&] {
@@ -99,35 +100,32 @@ TEST(WaitTest, WaitingAndSignallingNeedNoMemory) {
       }
     });
     Sleep(20);  // most likely waiting by now; either way the wait must succeed
-    BOOL reset = FALSE;
-    BOOL set = FALSE;
+    BOOL resetAndSet[2] = {};
     {
       const NoMemory noMemory;
-      reset = ResetEvent(stop.h);
-      set = SetEvent(request.h);
+      resetAndSet[0] = ResetEvent(stop.h);
+      resetAndSet[1] = SetEvent(request.h);
     }
-    EXPECT_TRUE(reset);
-    EXPECT_TRUE(set);
+    EXPECT_TRUE(resetAndSet[0] && resetAndSet[1]);
     waiter.join();
     EXPECT_FALSE(threw.load());
     EXPECT_EQ(woken.load(), single ? WAIT_OBJECT_0 : WAIT_OBJECT_0 + 1);
   }
 
-  HANDLE thread = nullptr;
-  HANDLE event = nullptr;
-  DWORD threadError = ERROR_SUCCESS;
-  DWORD eventError = ERROR_SUCCESS;
+  // What creates an object fails with a last error instead.
+  HANDLE made[2] = {};
+  DWORD errors[2] = {};
   {
     const NoMemory noMemory;
-    thread = CreateThread(nullptr, 0, [](LPVOID) -> DWORD { return 0; }, nullptr, 0, nullptr);
-    threadError = GetLastError();
-    event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    eventError = GetLastError();
+    made[0] = CreateThread(nullptr, 0, [](LPVOID) -> DWORD { return 0; }, nullptr, 0, nullptr);
+    errors[0] = GetLastError();
+    made[1] = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    errors[1] = GetLastError();
   }
-  EXPECT_EQ(thread, nullptr);
-  EXPECT_EQ(threadError, ERROR_NOT_ENOUGH_MEMORY);
-  EXPECT_EQ(event, nullptr);
-  EXPECT_EQ(eventError, ERROR_NOT_ENOUGH_MEMORY);
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(made[i], nullptr) << i;
+    EXPECT_EQ(errors[i], ERROR_NOT_ENOUGH_MEMORY) << i;
+  }
 }
 
 // Lower bounds only: a wait never returns early and the clocks advance.
@@ -135,7 +133,7 @@ TEST(TimeTest, TimeOutsAndClocksAdvanceAtLeastByTheTimeWaited) {
   LARGE_INTEGER frequency, before, after;
   ASSERT_TRUE(QueryPerformanceFrequency(&frequency));
   EXPECT_GT(frequency.QuadPart, 1000);
-  Event event(true);
+  Event event(TRUE);
   const DWORD ticks = GetTickCount();
   QueryPerformanceCounter(&before);
   EXPECT_EQ(WaitForSingleObject(event.h, 30), WAIT_TIMEOUT);

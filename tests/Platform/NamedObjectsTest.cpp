@@ -5,7 +5,6 @@
 // tests.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,11 +13,8 @@
 #include <string>
 #include <thread>
 
-#include "Platform/Event.h"
-#include "Platform/Handle.h"
-#include "Platform/LastError.h"
 #include "Platform/NamedObjects.h"
-#include "Platform/Wait.h"
+#include "Platform/Win32.h"
 
 namespace {
 
@@ -35,27 +31,21 @@ class NamedObjectsTest : public testing::Test {
     for (const std::string& name : m_names) RemoveNamedObject(name.c_str());
   }
 
-  // Runs `body` in a forked child; returns its exit code, or -1 when it did
-  // not finish within ten seconds (it is killed then).
+  // Runs `body` in a forked child, which an alarm ends after ten seconds.
   template <class Body>
   static pid_t StartChild(Body body) {
     const pid_t pid = fork();
-    if (pid == 0) _exit(body());
+    if (pid == 0) {
+      alarm(10);
+      _exit(body());
+    }
     return pid;
   }
+  // The child's exit code, or -1 when it ended by a signal (the alarm).
   static int FinishChild(pid_t pid) {
     int status = 0;
-    for (int waited = 0; waited < 10000; waited += 2) {
-      if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-      usleep(2000);
-    }
-    kill(pid, SIGKILL);
     waitpid(pid, &status, 0);
-    return -1;
-  }
-  template <class Body>
-  static int InChild(Body body) {
-    return FinishChild(StartChild(body));
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
   std::vector<std::string> m_names;
@@ -81,7 +71,7 @@ TEST_F(NamedObjectsTest, MappingIsCreatedOnceAndSharedByName) {
   CloseHandle(created);       // the view outlives the handle
   std::strcpy(first + 9990, "shared");
 
-  const int child = InChild([&name] {
+  const int child = FinishChild(StartChild([&name] {
     HANDLE opened = OpenFileMappingA(FILE_MAP_READ, FALSE, name.c_str());
     if (opened == nullptr) return 1;
     auto* view = static_cast<const char*>(MapViewOfFile(opened, FILE_MAP_READ, 0, 0, 0));
@@ -89,27 +79,13 @@ TEST_F(NamedObjectsTest, MappingIsCreatedOnceAndSharedByName) {
     // Read-only access cannot be widened.
     if (MapViewOfFile(opened, FILE_MAP_WRITE, 0, 0, 0) != nullptr) return 3;
     return std::strcmp(view + 9990, "shared") == 0 ? 0 : 4;
-  });
+  }));
   EXPECT_EQ(child, 0);
 
   EXPECT_TRUE(UnmapViewOfFile(first));
   EXPECT_FALSE(UnmapViewOfFile(first));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
   CloseHandle(again);
-}
-
-TEST_F(NamedObjectsTest, BadNamesAndFilesAreRefused) {
-  EXPECT_EQ(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 16, "a/b"), nullptr);
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(CreateFileMappingA(nullptr, nullptr, PAGE_READWRITE, 0, 16, Name("file").c_str()), nullptr);
-  EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
-  // A name in use by an object of another kind.
-  const std::string name = Name("kind");
-  HANDLE event = CreateEventA(nullptr, FALSE, FALSE, name.c_str());
-  ASSERT_NE(event, nullptr);
-  EXPECT_EQ(CreateMutexA(nullptr, FALSE, name.c_str()), nullptr);
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-  CloseHandle(event);
 }
 
 TEST_F(NamedObjectsTest, MutexIsReentrantAndOwnedByOneThread) {
@@ -173,7 +149,12 @@ TEST_F(NamedObjectsTest, AutoResetEventWakesAnotherProcessOnce) {
   CloseHandle(event);
 }
 
-TEST_F(NamedObjectsTest, OpenFindsOnlyExistingMutexesAndEvents) {
+TEST_F(NamedObjectsTest, BadNamesAndUnfinishedObjectsAreRefusedAndOpenFindsOnlyObjectsOfItsKind) {
+  EXPECT_EQ(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 16, "a/b"), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(CreateFileMappingA(nullptr, nullptr, PAGE_READWRITE, 0, 16, Name("file").c_str()), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
+
   const std::string name = Name("open");
   EXPECT_EQ(OpenMutexA(SYNCHRONIZE, FALSE, name.c_str()), nullptr);
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
@@ -183,7 +164,10 @@ TEST_F(NamedObjectsTest, OpenFindsOnlyExistingMutexesAndEvents) {
 
   HANDLE event = CreateEventA(nullptr, FALSE, FALSE, name.c_str());
   ASSERT_NE(event, nullptr);
-  EXPECT_EQ(OpenMutexA(SYNCHRONIZE, FALSE, name.c_str()), nullptr);  // another kind
+  // A name in use by an object of another kind.
+  EXPECT_EQ(CreateMutexA(nullptr, FALSE, name.c_str()), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(OpenMutexA(SYNCHRONIZE, FALSE, name.c_str()), nullptr);
   EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
   HANDLE opened = OpenEventA(EVENT_MODIFY_STATE, FALSE, name.c_str());
   ASSERT_NE(opened, nullptr);
@@ -191,17 +175,15 @@ TEST_F(NamedObjectsTest, OpenFindsOnlyExistingMutexesAndEvents) {
   EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
   CloseHandle(opened);
   CloseHandle(event);
-}
 
-TEST_F(NamedObjectsTest, OpenerGivesUpOnASegmentItsCreatorNeverFinished) {
   // A creator that died between creating and initialising leaves an
   // unpublished segment: openers must not use it, nor wait forever.
-  const std::string name = Name("unfinished");
-  const int fd = shm_open(("/" + name).c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+  const std::string unfinished = Name("unfinished");
+  const int fd = shm_open(("/" + unfinished).c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(ftruncate(fd, 4096), 0);
   close(fd);
-  EXPECT_EQ(CreateMutexA(nullptr, FALSE, name.c_str()), nullptr);
+  EXPECT_EQ(CreateMutexA(nullptr, FALSE, unfinished.c_str()), nullptr);
   EXPECT_EQ(GetLastError(), ERROR_TIMEOUT);
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <typeinfo>
@@ -21,9 +22,7 @@ class TestLoader : public ClassLoaderCore {
   }
 };
 
-std::string DirectoryOf(const std::string& path) { return path.substr(0, path.rfind('/')); }
-
-TEST(ClassLoaderCoreTest, CreatesClassesOfTheModuleWithMatchingNames) {
+TEST(ClassLoaderCoreTest, CreatesClassesOfTheModuleWithMatchingNamesAtAbsoluteOrRelativePaths) {
   TestLoader loader("IMessageService");
   std::unique_ptr<IMessageService> any(loader.Create(SAMPLE_SERVICES_PATH, "ReadService", nullptr));
   ASSERT_NE(any, nullptr) << loader.GetLastErrorText();
@@ -34,17 +33,16 @@ TEST(ClassLoaderCoreTest, CreatesClassesOfTheModuleWithMatchingNames) {
   // An empty super-class name matches only a class that declares none.
   std::unique_ptr<IMessageService> noSuper(loader.Create(SAMPLE_SERVICES_PATH, "RejectingService", ""));
   EXPECT_NE(noSuper, nullptr);
-}
 
-TEST(ClassLoaderCoreTest, RelativePathsUseThePluginDirectory) {
-  TestLoader loader("IMessageService");
+  // A relative path is taken in the plug-in directory the host names in
+  // BASECOMMS_PLUGIN_DIR.
   const std::string path = SAMPLE_SERVICES_PATH;
   const std::string file = path.substr(path.rfind('/') + 1);
-  ClassLoaderCore::SetPluginDirectory(DirectoryOf(path));
+  setenv("BASECOMMS_PLUGIN_DIR", path.substr(0, path.rfind('/')).c_str(), 1);
   std::unique_ptr<IMessageService> found(loader.Create(file.c_str(), "ReadService", nullptr));
-  ClassLoaderCore::SetPluginDirectory("/nonexistent-plugin-dir");
+  setenv("BASECOMMS_PLUGIN_DIR", "/nonexistent-plugin-dir", 1);
   std::unique_ptr<IMessageService> missing(loader.Create(file.c_str(), "ReadService", nullptr));
-  ClassLoaderCore::SetPluginDirectory("");
+  unsetenv("BASECOMMS_PLUGIN_DIR");
   EXPECT_NE(found, nullptr) << loader.GetLastErrorText();
   EXPECT_EQ(missing, nullptr);
   EXPECT_NE(loader.GetLastErrorText().find("/nonexistent-plugin-dir/" + file), std::string::npos);

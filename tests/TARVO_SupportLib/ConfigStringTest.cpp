@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 namespace {
 
 TEST(ConfigStringTest, ReadsEntriesWithBlanksQuotesAndEmptyItems) {
@@ -16,17 +18,11 @@ TEST(ConfigStringTest, ReadsEntriesWithBlanksQuotesAndEmptyItems) {
   EXPECT_EQ(s.Entries().size(), 4u);
 }
 
+// Present with an empty value still counts as present.
 TEST(ConfigStringTest, GetEntryTakesTheFirstPresentName) {
-  ConfigString both(L"GDEV=g;DEV=d");
-  EXPECT_EQ(both.GetEntry(L"DEV", L"GDEV"), L"d");
-  ConfigString second(L"GDEV=g");
-  EXPECT_EQ(second.GetEntry(L"DEV", L"GDEV"), L"g");
-  // Present with an empty value still counts as present.
-  ConfigString emptyFirst(L"DEV=;GDEV=g");
-  EXPECT_EQ(emptyFirst.GetEntry(L"DEV", L"GDEV"), L"");
-  ConfigString neither(L"LINE=1");
-  EXPECT_EQ(neither.GetEntry(L"DEV", L"GDEV"), L"");
-  EXPECT_EQ(ConfigString(L"").GetEntry(L"DEV", L"GDEV"), L"");
+  const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+      {L"GDEV=g;DEV=d", L"d"}, {L"GDEV=g", L"g"}, {L"DEV=;GDEV=g", L""}, {L"LINE=1", L""}, {L"", L""}};
+  for (const auto& [text, entry] : cases) EXPECT_EQ(ConfigString(text).GetEntry(L"DEV", L"GDEV"), entry) << text;
 }
 
 TEST(ConfigStringTest, MalformedTextIsReportedAndLeavesNoEntries) {

@@ -154,21 +154,14 @@ void LocalWaitable::UnlinkLocked(WaitLink& link) noexcept {
 
 DWORD LocalWaitable::Wait(DWORD milliseconds) {
   LocalWaitable* self = this;
-  return WaitLocal(&self, 1, false, milliseconds);
+  return WaitLocal(&self, 1, milliseconds);
 }
 
 namespace {
 
-// The index of the object that satisfies the wait, or -1. Consumes it.
+// The index of the first signalled object, or -1. Consumes it.
 // Called with the locks of all objects held.
-int TryAcquireLocked(LocalWaitable* const* objects, DWORD count, bool waitAll) noexcept {
-  if (waitAll) {
-    for (DWORD i = 0; i < count; ++i) {
-      if (!objects[i]->IsSignalledLocked()) return -1;
-    }
-    for (DWORD i = 0; i < count; ++i) objects[i]->ConsumeLocked();
-    return 0;
-  }
+int TryAcquireLocked(LocalWaitable* const* objects, DWORD count) noexcept {
   for (DWORD i = 0; i < count; ++i) {
     if (objects[i]->IsSignalledLocked()) {
       objects[i]->ConsumeLocked();
@@ -220,7 +213,7 @@ class ObjectLocks {
 
 }  // namespace
 
-DWORD WaitLocal(LocalWaitable* const* objects, DWORD count, bool waitAll, DWORD milliseconds) noexcept {
+DWORD WaitLocal(LocalWaitable* const* objects, DWORD count, DWORD milliseconds) noexcept {
   if (count == 0 || count > MAXIMUM_WAIT_OBJECTS) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return WAIT_FAILED;
@@ -238,7 +231,7 @@ DWORD WaitLocal(LocalWaitable* const* objects, DWORD count, bool waitAll, DWORD 
     const std::uint32_t seen = waiter.Seen();
     {
       const ObjectLocks::Scope held(locks);
-      const int index = TryAcquireLocked(objects, count, waitAll);
+      const int index = TryAcquireLocked(objects, count);
       const bool done = index >= 0 || !inTime || milliseconds == 0;
       if (done || !linked) {
         for (DWORD i = 0; i < count; ++i) {

@@ -172,8 +172,9 @@ class LocalWaitable : public KernelObject {
   WaitLink* m_pFirstLink = nullptr;  // guarded by m_lock
 };
 
-// Waits on local objects with the Win32 rules of WaitForMultipleObjects;
-// `count` is 1 to MAXIMUM_WAIT_OBJECTS.
-DWORD WaitLocal(LocalWaitable* const* objects, DWORD count, bool waitAll, DWORD milliseconds) noexcept;
+// Waits until one of the local objects is signalled: the first signalled one
+// in the list wins and only it is consumed (WaitForMultipleObjects without
+// waitAll); `count` is 1 to MAXIMUM_WAIT_OBJECTS.
+DWORD WaitLocal(LocalWaitable* const* objects, DWORD count, DWORD milliseconds) noexcept;
 
 }  // namespace platform

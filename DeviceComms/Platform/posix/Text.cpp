@@ -38,31 +38,6 @@ int EncodeUtf8(std::uint32_t c, char* out) {
   return n;
 }
 
-// Decodes one UTF-8 sequence at text[i..length); returns U+FFFD for an
-// invalid one and advances i past what was consumed.
-std::uint32_t DecodeUtf8(const unsigned char* text, int length, int& i) {
-  const unsigned char lead = text[i++];
-  if (lead < 0x80u) return lead;
-  int extra;
-  std::uint32_t c;
-  std::uint32_t minimum;
-  if ((lead & 0xE0u) == 0xC0u) {
-    extra = 1, c = lead & 0x1Fu, minimum = 0x80u;
-  } else if ((lead & 0xF0u) == 0xE0u) {
-    extra = 2, c = lead & 0x0Fu, minimum = 0x800u;
-  } else if ((lead & 0xF8u) == 0xF0u) {
-    extra = 3, c = lead & 0x07u, minimum = 0x10000u;
-  } else {
-    return 0xFFFDu;
-  }
-  for (int k = 0; k < extra; ++k) {
-    if (i >= length || (text[i] & 0xC0u) != 0x80u) return 0xFFFDu;
-    c = (c << 6) | (text[i++] & 0x3Fu);
-  }
-  if (c < minimum || !IsScalarValue(c)) return 0xFFFDu;
-  return c;
-}
-
 }  // namespace
 
 int WideCharToMultiByte(UINT codePage, DWORD, LPCWCH wide, int wideLength, LPSTR out, int outSize,
@@ -105,34 +80,6 @@ int WideCharToMultiByte(UINT codePage, DWORD, LPCWCH wide, int wideLength, LPSTR
   return written;
 }
 
-int MultiByteToWideChar(UINT codePage, DWORD, LPCCH text, int length, LPWSTR out, int outSize) {
-  if ((codePage != CP_ACP && codePage != CP_UTF8) || text == nullptr || length == 0 || length < -1 ||
-      outSize < 0 || (outSize > 0 && out == nullptr)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
-  int total = length;
-  if (length == -1) {
-    total = 0;
-    while (text[total] != '\0') ++total;
-    ++total;
-  }
-  const auto* bytes = reinterpret_cast<const unsigned char*>(text);
-  int written = 0;
-  for (int i = 0; i < total;) {
-    const std::uint32_t c = DecodeUtf8(bytes, total, i);
-    if (outSize > 0) {
-      if (written >= outSize) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-      }
-      out[written] = static_cast<wchar_t>(c);
-    }
-    ++written;
-  }
-  return written;
-}
-
 int _wtoi(const wchar_t* text) {
   if (text == nullptr) return 0;
   while (std::iswspace(static_cast<wint_t>(*text))) ++text;
@@ -156,13 +103,4 @@ std::string WideToAnsi(std::wstring_view wide) {
   std::string text(static_cast<std::size_t>(needed), '\0');
   WideCharToMultiByte(CP_ACP, 0, wide.data(), length, text.data(), needed, nullptr, nullptr);
   return text;
-}
-
-std::wstring AnsiToWide(std::string_view text) {
-  if (text.empty()) return {};
-  const int length = static_cast<int>(text.size());
-  const int needed = MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(needed), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.data(), length, wide.data(), needed);
-  return wide;
 }

@@ -37,9 +37,9 @@ class ThreadObject final : public platform::LocalWaitable {
       m_tid = static_cast<DWORD>(::syscall(SYS_gettid));
       pthread_cond_broadcast(&m_started);
     }
-    DWORD exitCode = 0xFFFFFFFFu;
+    // The routine's exit code is not kept: nothing reads it.
     try {
-      exitCode = m_routine(m_parameter);
+      m_routine(m_parameter);
     } catch (const std::exception& e) {
       std::fprintf(stderr, "thread %u: routine ended by an exception: %s\n", static_cast<unsigned>(m_tid), e.what());
     } catch (...) {
@@ -47,7 +47,6 @@ class ThreadObject final : public platform::LocalWaitable {
     }
     {
       const Guard lock(*this);
-      m_exitCode = exitCode;
       m_finished = true;
       NotifyLocked();
     }
@@ -62,19 +61,12 @@ class ThreadObject final : public platform::LocalWaitable {
     return m_tid;
   }
 
-  bool ExitCode(DWORD* exitCode) noexcept {
-    const Guard lock(*this);
-    *exitCode = m_finished ? m_exitCode : STILL_ACTIVE;
-    return true;
-  }
-
  private:
   const LPTHREAD_START_ROUTINE m_routine;
   const LPVOID m_parameter;
   pthread_cond_t m_started;  // with the object's lock: the thread reported its id
   DWORD m_tid = 0;           // guarded by the object's lock
   bool m_finished = false;   // guarded by the object's lock
-  DWORD m_exitCode = 0;      // guarded by the object's lock
 };
 
 void* ThreadStart(void* argument) {
@@ -141,12 +133,6 @@ BOOL SetThreadPriority(HANDLE handle, int priority) {
     return FALSE;
   }
   return TRUE;
-}
-
-BOOL GetExitCodeThread(HANDLE handle, LPDWORD exitCode) {
-  ThreadObject* thread = ThreadFromHandle(handle);
-  if (thread == nullptr || exitCode == nullptr) return FALSE;
-  return thread->ExitCode(exitCode) ? TRUE : FALSE;
 }
 
 DWORD GetCurrentThreadId() {

@@ -15,7 +15,7 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 }
 
 DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds) {
-  if (count == 0 || count > MAXIMUM_WAIT_OBJECTS || handles == nullptr) {
+  if (count == 0 || count > MAXIMUM_WAIT_OBJECTS || handles == nullptr || waitAll != FALSE) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return WAIT_FAILED;
   }
@@ -30,7 +30,7 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
     }
   }
   for (DWORD i = 0; i < count; ++i) objects[i]->AddRef();
-  const DWORD result = platform::WaitLocal(objects, count, waitAll != FALSE, milliseconds);
+  const DWORD result = platform::WaitLocal(objects, count, milliseconds);
   for (DWORD i = 0; i < count; ++i) objects[i]->Release();
   return result;
 }
