@@ -101,8 +101,4 @@ class ComObject : public Interfaces... {
   std::set<IID> m_withdrawn;
 };
 
-// Task-memory copies of what a host hands out.
-LPWSTR TaskMemString(const std::wstring& text);
-BYTE* TaskMemBytes(const std::vector<BYTE>& bytes);
-
 }  // namespace doubles

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <mutex>
 
 namespace doubles {
@@ -52,17 +53,22 @@ void FakeMessageService::Record(ServiceProbe::Call call) const {
   ++m_probe->calls[call];
 }
 
-// The calls that only record themselves and answer what the test set.
-#define FAKE_SERVICE_ANSWER(Type, Method, member) \
-  Type FakeMessageService::Method() {             \
-    Record(ServiceProbe::k##Method);              \
-    return member;                                \
+// The calls that record themselves and answer from what the test set.
+#define FAKE_SERVICE_ANSWER(Type, Method, parameters, call, answer) \
+  Type FakeMessageService::Method parameters {                      \
+    Record(ServiceProbe::call);                                     \
+    return answer;                                                  \
   }
-FAKE_SERVICE_ANSWER(bool, IsFinished, finished)
-FAKE_SERVICE_ANSWER(bool, CanConcatenate, canConcatenate)
-FAKE_SERVICE_ANSWER(bool, NeedsTimeWatch, needsTimeWatch)
-FAKE_SERVICE_ANSWER(bool, IsForbiddenOnLocked, forbiddenOnLocked)
-FAKE_SERVICE_ANSWER(int, GetPriority, priority)
+FAKE_SERVICE_ANSWER(bool, IsFinished, (), kIsFinished, finished)
+FAKE_SERVICE_ANSWER(bool, CanConcatenate, (), kCanConcatenate, canConcatenate)
+FAKE_SERVICE_ANSWER(bool, NeedsTimeWatch, (), kNeedsTimeWatch, needsTimeWatch)
+FAKE_SERVICE_ANSWER(bool, IsForbiddenOnLocked, (), kIsForbiddenOnLocked, forbiddenOnLocked)
+FAKE_SERVICE_ANSWER(int, GetPriority, (), kGetPriority, priority)
+FAKE_SERVICE_ANSWER(bool, IsTimeUp, (DWORD), kIsTimeUp, timeUp)
+FAKE_SERVICE_ANSWER(bool, IsOwnProtocolMessage, (ITARVO_ProtocolMessage * message), kIsOwnProtocolMessage,
+                    ownMessages.count(message) != 0)
+FAKE_SERVICE_ANSWER(bool, HasDeviceMessage, (const ITARVO_DeviceMessage* message), kHasDeviceMessage,
+                    std::find(deviceMessages.begin(), deviceMessages.end(), message) != deviceMessages.end())
 #undef FAKE_SERVICE_ANSWER
 
 bool FakeMessageService::InitialiseService(ITARVO_DeviceMessage* message, ITARVO_DeviceConfig*) {
@@ -81,14 +87,6 @@ ITARVO_DeviceResult* FakeMessageService::CancelDeviceMessage(ITARVO_DeviceMessag
 void FakeMessageService::GetDeviceMessages(std::list<const ITARVO_DeviceMessage*>& messages) {
   Record(ServiceProbe::kGetDeviceMessages);
   messages.insert(messages.end(), deviceMessages.begin(), deviceMessages.end());
-}
-
-bool FakeMessageService::HasDeviceMessage(const ITARVO_DeviceMessage* message) {
-  Record(ServiceProbe::kHasDeviceMessage);
-  for (const ITARVO_DeviceMessage* served : deviceMessages) {
-    if (served == message) return true;
-  }
-  return false;
 }
 
 bool FakeMessageService::ConcatenateService(std::list<ITARVO_DeviceResult*>& results, IMessageService* other) {
@@ -126,16 +124,6 @@ bool FakeMessageService::ProcessResponse(std::list<ITARVO_DeviceResult*>& result
   transferComplete = transferCompleteOnResponse;
   if (serviceComplete) finished = true;
   return true;
-}
-
-bool FakeMessageService::IsOwnProtocolMessage(ITARVO_ProtocolMessage* message) {
-  Record(ServiceProbe::kIsOwnProtocolMessage);
-  return ownMessages.count(message) != 0;
-}
-
-bool FakeMessageService::IsTimeUp(DWORD) {
-  Record(ServiceProbe::kIsTimeUp);
-  return timeUp;
 }
 
 }  // namespace doubles

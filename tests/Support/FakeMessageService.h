@@ -30,21 +30,9 @@ namespace doubles {
 // What a test sees of a fake, also after the fake is gone.
 struct ServiceProbe {
   enum Call {
-    kInitialise,
-    kCancel,
-    kGetDeviceMessages,
-    kIsFinished,
-    kHasDeviceMessage,
-    kCanConcatenate,
-    kConcatenate,
-    kCreateProtocolMessage,
-    kProcessResponse,
-    kIsOwnProtocolMessage,
-    kNeedsTimeWatch,
-    kIsTimeUp,
-    kIsForbiddenOnLocked,
-    kGetPriority,
-    kCallKinds
+    kInitialise, kCancel, kGetDeviceMessages, kIsFinished, kHasDeviceMessage, kCanConcatenate, kConcatenate,
+    kCreateProtocolMessage, kProcessResponse, kIsOwnProtocolMessage, kNeedsTimeWatch, kIsTimeUp,
+    kIsForbiddenOnLocked, kGetPriority, kCallKinds
   };
 
   int Calls(Call call) const { return calls[call].load(); }

@@ -4,55 +4,30 @@
 
 namespace doubles {
 
-LPWSTR TaskMemString(const std::wstring& text) {
-  auto* copy = static_cast<LPWSTR>(CoTaskMemAlloc((text.size() + 1) * sizeof(wchar_t)));
-  if (copy != nullptr) std::wmemcpy(copy, text.c_str(), text.size() + 1);
-  return copy;
-}
-
-BYTE* TaskMemBytes(const std::vector<BYTE>& bytes) {
-  if (bytes.empty()) return nullptr;
-  auto* copy = static_cast<BYTE*>(CoTaskMemAlloc(bytes.size()));
-  if (copy != nullptr) std::memcpy(copy, bytes.data(), bytes.size());
-  return copy;
-}
-
-namespace {
-
 HRESULT HandOutBytes(HRESULT result, const std::vector<BYTE>& bytes, ULONG* count, BYTE** out) {
   if (FAILED(result)) return result;
   *count = static_cast<ULONG>(bytes.size());
-  *out = TaskMemBytes(bytes);
+  *out = bytes.empty() ? nullptr : static_cast<BYTE*>(CoTaskMemAlloc(bytes.size()));
+  if (*out != nullptr) std::memcpy(*out, bytes.data(), bytes.size());
   return S_OK;
 }
 
 HRESULT HandOutText(HRESULT result, const std::wstring& text, LPWSTR* out) {
   if (FAILED(result)) return result;
-  *out = TaskMemString(text);
-  return *out != nullptr ? S_OK : E_OUTOFMEMORY;
+  *out = static_cast<LPWSTR>(CoTaskMemAlloc((text.size() + 1) * sizeof(wchar_t)));
+  if (*out == nullptr) return E_OUTOFMEMORY;
+  std::wmemcpy(*out, text.c_str(), text.size() + 1);
+  return S_OK;
 }
-
-}  // namespace
 
 // --- device messages ---------------------------------------------------------
 
-HRESULT FakeDeviceMessage::GetMessageKey(LPWSTR* text) { return HandOutText(keyResult, key, text); }
 HRESULT FakeDeviceMessage::GetData(ULONG* count, BYTE** bytes) {
   if (dataDespiteFailure && FAILED(dataResult)) {
     HandOutBytes(S_OK, data, count, bytes);
     return dataResult;
   }
   return HandOutBytes(dataResult, data, count, bytes);
-}
-
-HRESULT FakeDeviceMessageAccessor::GetCount(LONG* count) {
-  *count = static_cast<LONG>(messages.size());
-  return S_OK;
-}
-
-HRESULT FakeDeviceMessageAccessor::Reset() {
-  m_position = 0;
-  return S_OK;
 }
 
 HRESULT FakeDeviceMessageAccessor::Next(ITARVO_DeviceMessage** message) {
@@ -62,34 +37,7 @@ HRESULT FakeDeviceMessageAccessor::Next(ITARVO_DeviceMessage** message) {
   return S_OK;
 }
 
-// --- protocol messages -------------------------------------------------------
-
-HRESULT FakeProtocolMessage::GetSendData(ULONG* count, BYTE** bytes) {
-  return HandOutBytes(S_OK, sendData, count, bytes);
-}
-HRESULT FakeProtocolMessage::GetDestinationAddress(ULONG* count, BYTE** bytes) {
-  return HandOutBytes(destinationResult, destination, count, bytes);
-}
-HRESULT FakeProtocolMessage::GetCommandType(LPWSTR* text) { return HandOutText(S_OK, commandType, text); }
-HRESULT FakeProtocolMessage::GetExtraTimeout(LONG* value) {
-  *value = extraTimeout;
-  return S_OK;
-}
-HRESULT FakeProtocolMessage::GetRequireResponse(LONG* value) {
-  *value = requireResponse;
-  return S_OK;
-}
-HRESULT FakeProtocolMessage::SetSendFailure(LONG, LONG) {
-  ++sendFailures;
-  return S_OK;
-}
-HRESULT FakeProtocolMessage::GetReceiveData(ULONG* count, BYTE** bytes) {
-  return HandOutBytes(S_OK, receiveData, count, bytes);
-}
-
 // --- configuration tree ------------------------------------------------------
-
-HRESULT FakeConfigNode::GetText(LPWSTR* out) { return HandOutText(textResult, text, out); }
 
 HRESULT FakeConfigNode::GetAttribute(LPCWSTR name, LPWSTR* value) {
   blocksDuringGetAttribute = CoTaskMemBlocksInUse();
@@ -103,11 +51,6 @@ void FakeConfigNode::DescribeService(LPCWSTR commandNo, LPCWSTR path, LPCWSTR cl
                 {L"SuperClassName", superClassName}};
 }
 
-HRESULT FakeConfigNodeList::GetCount(LONG* count) {
-  *count = static_cast<LONG>(nodes.size());
-  return S_OK;
-}
-
 HRESULT FakeConfigNodeList::Next(ITARVO_ConfigNode** node) {
   *node = nullptr;
   if (m_position >= nodes.size()) return E_FAIL;
@@ -117,11 +60,6 @@ HRESULT FakeConfigNodeList::Next(ITARVO_ConfigNode** node) {
   }
   *node = nodes[m_position++];
   (*node)->AddRef();
-  return S_OK;
-}
-
-HRESULT FakeConfigNodeList::Reset() {
-  m_position = 0;
   return S_OK;
 }
 
@@ -152,12 +90,6 @@ HRESULT FakeDeviceConfig::CompareConfiguration(LPCWSTR comparison, LPCWSTR other
 HRESULT FakeDeviceConfig::Activate(LONG active) {
   std::lock_guard<std::mutex> guard(lock);
   activations.push_back(active);
-  return S_OK;
-}
-
-HRESULT FakeDeviceConfig::GetParallelLimit(LONG* limit) {
-  if (FAILED(parallelLimitResult)) return parallelLimitResult;
-  *limit = parallelLimit;
   return S_OK;
 }
 
@@ -253,15 +185,6 @@ void FakeProtocolComms::ClearSent() {
   for (ITARVO_ProtocolMessage* message : sent) message->Release();
 }
 
-HRESULT FakeProtocolComms::GetRuntimeInformation(LPWSTR* information) {
-  return HandOutText(getRuntimeResult, runtimeInformation, information);
-}
-
-HRESULT FakeProtocolComms::CheckRuntimeInformation(LPCWSTR, LONG* valid) {
-  *valid = runtimeValid;
-  return S_OK;
-}
-
 HRESULT FakeProtocolComms::ChangeRuntimeInformation(LPCWSTR information) {
   if (FAILED(changeRuntimeResult)) return changeRuntimeResult;
   runtimeInformation = information;
@@ -295,16 +218,6 @@ HRESULT FakeDeviceResult::SetResult(ITARVO_DeviceMessage* message, LONG resultCo
   return S_OK;
 }
 
-HRESULT FakeDeviceResult::GetComplete(LONG* complete) {
-  *complete = m_complete;
-  return S_OK;
-}
-
-HRESULT FakeDeviceResult::GetErrorCode(LONG* errorCode) {
-  *errorCode = m_code;
-  return S_OK;
-}
-
 HRESULT FakeDeviceResult::GetDeviceMessage(ITARVO_DeviceMessage** message) {
   *message = m_pMessage;
   if (m_pMessage == nullptr) return E_FAIL;
@@ -331,7 +244,5 @@ HRESULT DeviceResultClass::CreateInstance(IUnknown* outer, REFIID riid, void** p
   if (SUCCEEDED(hr)) ++created;
   return hr;
 }
-
-HRESULT DeviceResultClass::LockServer(BOOL) { return S_OK; }
 
 }  // namespace doubles

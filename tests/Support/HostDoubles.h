@@ -17,12 +17,22 @@
 
 namespace doubles {
 
+// Task-memory copies of what a host hands out (S_OK), or `result` when it is a failure.
+HRESULT HandOutBytes(HRESULT result, const std::vector<BYTE>& bytes, ULONG* count, BYTE** out);
+HRESULT HandOutText(HRESULT result, const std::wstring& text, LPWSTR* out);
+// Writes an answer to an out-parameter.
+template <typename Out, typename Value>
+HRESULT Answer(Out* out, Value value) {
+  *out = static_cast<Out>(value);
+  return S_OK;
+}
+
 class FakeDeviceMessage final : public ComObject<ITARVO_DeviceMessage> {
  public:
   explicit FakeDeviceMessage(std::wstring key = L"1", std::vector<BYTE> data = {})
       : key(std::move(key)), data(std::move(data)) {}
 
-  HRESULT STDMETHODCALLTYPE GetMessageKey(LPWSTR* text) override;
+  HRESULT STDMETHODCALLTYPE GetMessageKey(LPWSTR* text) override { return HandOutText(keyResult, key, text); }
   HRESULT STDMETHODCALLTYPE GetData(ULONG* count, BYTE** bytes) override;
 
   std::wstring key;
@@ -36,8 +46,8 @@ class FakeDeviceMessage final : public ComObject<ITARVO_DeviceMessage> {
 
 class FakeDeviceMessageAccessor final : public ComObject<ITARVO_DeviceMessageAccessor> {
  public:
-  HRESULT STDMETHODCALLTYPE GetCount(LONG* count) override;
-  HRESULT STDMETHODCALLTYPE Reset() override;
+  HRESULT STDMETHODCALLTYPE GetCount(LONG* count) override { return Answer(count, messages.size()); }
+  HRESULT STDMETHODCALLTYPE Reset() override { return Answer(&m_position, 0); }
   HRESULT STDMETHODCALLTYPE Next(ITARVO_DeviceMessage** message) override;
 
   // Not referenced by the accessor; Next lends them without a reference.
@@ -49,13 +59,22 @@ class FakeDeviceMessageAccessor final : public ComObject<ITARVO_DeviceMessageAcc
 
 class FakeProtocolMessage final : public ComObject<ITARVO_ProtocolMessage> {
  public:
-  HRESULT STDMETHODCALLTYPE GetSendData(ULONG* count, BYTE** bytes) override;
-  HRESULT STDMETHODCALLTYPE GetDestinationAddress(ULONG* count, BYTE** bytes) override;
-  HRESULT STDMETHODCALLTYPE GetCommandType(LPWSTR* commandType) override;
-  HRESULT STDMETHODCALLTYPE GetExtraTimeout(LONG* extraTimeout) override;
-  HRESULT STDMETHODCALLTYPE GetRequireResponse(LONG* required) override;
-  HRESULT STDMETHODCALLTYPE SetSendFailure(LONG reason, LONG detail) override;
-  HRESULT STDMETHODCALLTYPE GetReceiveData(ULONG* count, BYTE** bytes) override;
+  HRESULT STDMETHODCALLTYPE GetSendData(ULONG* count, BYTE** bytes) override {
+    return HandOutBytes(S_OK, sendData, count, bytes);
+  }
+  HRESULT STDMETHODCALLTYPE GetDestinationAddress(ULONG* count, BYTE** bytes) override {
+    return HandOutBytes(destinationResult, destination, count, bytes);
+  }
+  HRESULT STDMETHODCALLTYPE GetCommandType(LPWSTR* text) override { return HandOutText(S_OK, commandType, text); }
+  HRESULT STDMETHODCALLTYPE GetExtraTimeout(LONG* value) override { return Answer(value, extraTimeout); }
+  HRESULT STDMETHODCALLTYPE GetRequireResponse(LONG* value) override { return Answer(value, requireResponse); }
+  HRESULT STDMETHODCALLTYPE SetSendFailure(LONG, LONG) override {
+    ++sendFailures;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetReceiveData(ULONG* count, BYTE** bytes) override {
+    return HandOutBytes(S_OK, receiveData, count, bytes);
+  }
 
   std::vector<BYTE> sendData;
   std::vector<BYTE> destination;
@@ -69,7 +88,7 @@ class FakeProtocolMessage final : public ComObject<ITARVO_ProtocolMessage> {
 
 class FakeConfigNode final : public ComObject<ITARVO_ConfigNode> {
  public:
-  HRESULT STDMETHODCALLTYPE GetText(LPWSTR* text) override;
+  HRESULT STDMETHODCALLTYPE GetText(LPWSTR* out) override { return HandOutText(textResult, text, out); }
   HRESULT STDMETHODCALLTYPE GetAttribute(LPCWSTR name, LPWSTR* value) override;
 
   // Makes this the <Service> node of one message service class.
@@ -83,9 +102,9 @@ class FakeConfigNode final : public ComObject<ITARVO_ConfigNode> {
 
 class FakeConfigNodeList final : public ComObject<ITARVO_ConfigNodeList> {
  public:
-  HRESULT STDMETHODCALLTYPE GetCount(LONG* count) override;
+  HRESULT STDMETHODCALLTYPE GetCount(LONG* count) override { return Answer(count, nodes.size()); }
   HRESULT STDMETHODCALLTYPE Next(ITARVO_ConfigNode** node) override;
-  HRESULT STDMETHODCALLTYPE Reset() override;
+  HRESULT STDMETHODCALLTYPE Reset() override { return Answer(&m_position, 0); }
 
   std::vector<ITARVO_ConfigNode*> nodes;  // not referenced by the list
   LONG failingFetch = -1;                 // Next fails (E_UNEXPECTED) for the node at this index
@@ -103,7 +122,9 @@ class FakeDeviceConfig final
   HRESULT STDMETHODCALLTYPE GetConfiguration(LPCWSTR key, LPWSTR* text) override;
   HRESULT STDMETHODCALLTYPE CompareConfiguration(LPCWSTR comparison, LPCWSTR otherText, LONG* result) override;
   HRESULT STDMETHODCALLTYPE Activate(LONG active) override;
-  HRESULT STDMETHODCALLTYPE GetParallelLimit(LONG* limit) override;
+  HRESULT STDMETHODCALLTYPE GetParallelLimit(LONG* limit) override {
+    return FAILED(parallelLimitResult) ? parallelLimitResult : Answer(limit, parallelLimit);
+  }
   HRESULT STDMETHODCALLTYPE SelectNode(LONG flags, LPCWSTR path, ITARVO_ConfigNode** node) override;
   HRESULT STDMETHODCALLTYPE SelectNodes(LONG flags, LPCWSTR path, ITARVO_ConfigNodeList** nodes) override;
 
@@ -156,8 +177,10 @@ class FakeProtocolComms final : public ComObject<ITARVO_ProtocolComms, ITARVO_Ru
  public:
   ~FakeProtocolComms() override { ClearSent(); }
   HRESULT STDMETHODCALLTYPE Send(ITARVO_ProtocolMessage* message) override;
-  HRESULT STDMETHODCALLTYPE GetRuntimeInformation(LPWSTR* information) override;
-  HRESULT STDMETHODCALLTYPE CheckRuntimeInformation(LPCWSTR information, LONG* valid) override;
+  HRESULT STDMETHODCALLTYPE GetRuntimeInformation(LPWSTR* information) override {
+    return HandOutText(getRuntimeResult, runtimeInformation, information);
+  }
+  HRESULT STDMETHODCALLTYPE CheckRuntimeInformation(LPCWSTR, LONG* valid) override { return Answer(valid, runtimeValid); }
   HRESULT STDMETHODCALLTYPE ChangeRuntimeInformation(LPCWSTR information) override;
 
   std::vector<ITARVO_ProtocolMessage*> Sent();
@@ -184,8 +207,8 @@ class FakeDeviceResult final : public ComObject<ITARVO_DeviceResult> {
 
   HRESULT STDMETHODCALLTYPE SetResult(ITARVO_DeviceMessage* message, LONG resultCode, LONG complete, ULONG count,
                                       const BYTE* bytes) override;
-  HRESULT STDMETHODCALLTYPE GetComplete(LONG* complete) override;
-  HRESULT STDMETHODCALLTYPE GetErrorCode(LONG* errorCode) override;
+  HRESULT STDMETHODCALLTYPE GetComplete(LONG* complete) override { return Answer(complete, m_complete); }
+  HRESULT STDMETHODCALLTYPE GetErrorCode(LONG* errorCode) override { return Answer(errorCode, m_code); }
   HRESULT STDMETHODCALLTYPE GetDeviceMessage(ITARVO_DeviceMessage** message) override;
 
   // What SetResult was given last.
@@ -213,7 +236,7 @@ class DeviceResultClass final : public ComObject<IClassFactory> {
   ~DeviceResultClass() override;
 
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override;
-  HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override;
+  HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 
   HRESULT createResult = S_OK;  // a failure here plays a host out of memory
   std::atomic<int> created{0};
