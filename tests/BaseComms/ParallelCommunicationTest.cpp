@@ -20,10 +20,7 @@ namespace {
 
 using componenttest::Host;
 using componenttest::WaitUntil;
-using doubles::FakeDeviceMessage;
-using doubles::FakeDeviceResult;
-using doubles::FakeMessageService;
-using doubles::FakeProtocolMessage;
+using namespace doubles;
 using Access = DispatchTestAccess;
 
 // A latch a host double's hook waits on, with a bound so no test hangs.

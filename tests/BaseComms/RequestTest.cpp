@@ -9,9 +9,7 @@
 namespace {
 
 using componenttest::WaitUntil;
-using doubles::FakeDeviceMessageAccessor;
-using doubles::FakeMessageService;
-using doubles::ServiceProbe;
+using namespace doubles;
 using sampletest::MakeResult;
 using RequestTest = sampletest::SampleServicesTest;
 

@@ -62,19 +62,10 @@ void SampleServicesTest::TearDown() {
   EXPECT_EQ(doubles::FakeMessageService::LiveCount(), m_servicesBefore) << "a fake service leaked";
 }
 
-HRESULT SampleServicesTest::Request(ITARVO_DeviceMessage* message, LONG* pResult) {
-  LONG unused = 0;
-  return m_component->RequestMessageService(message, pResult != nullptr ? pResult : &unused);
-}
-
 ITARVO_ProtocolMessage* SampleServicesTest::WaitSent(std::size_t count) {
   if (!componenttest::WaitUntil([&] { return m_host.protocol.Sent().size() >= count; })) return nullptr;
   const auto sent = m_host.protocol.Sent();
   return sent.size() == count ? sent.back() : nullptr;
-}
-
-HRESULT SampleServicesTest::Answer(ITARVO_ProtocolMessage* message, const std::vector<BYTE>& bytes) {
-  return SetAnswer(message, bytes) ? m_component->Receive(message) : E_UNEXPECTED;
 }
 
 bool SetAnswer(ITARVO_ProtocolMessage* message, const std::vector<BYTE>& bytes) {
@@ -93,12 +84,6 @@ std::vector<ITARVO_DeviceMessage*> SampleServicesTest::DeliveredMessages() {
   }
   return messages;
 }
-
-bool SampleServicesTest::IsRegistered(ITARVO_DeviceMessage* message) {
-  return DispatchTestAccess::IsRegistered(*m_component, message);
-}
-
-std::size_t SampleServicesTest::RegistrySize() { return DispatchTestAccess::RegistrySize(*m_component); }
 
 long SampleServicesTest::LiveServices() {
   auto* count = componenttest::LoadedModuleFunction<long()>(SAMPLE_SERVICES_PATH, "SampleServicesLiveInstances");

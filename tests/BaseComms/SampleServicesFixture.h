@@ -24,15 +24,19 @@ class SampleServicesTest : public ::testing::Test {
   // Uninitialises; checks that no device result, sample service or fake service is left alive.
   void TearDown() override;
 
-  HRESULT Request(ITARVO_DeviceMessage* message, LONG* pResult = nullptr);
+  HRESULT Request(ITARVO_DeviceMessage* message, LONG* pResult = nullptr) {
+    return m_component->RequestMessageService(message, pResult);
+  }
   // The message sent last once `count` were sent (bounded wait), else null.
   ITARVO_ProtocolMessage* WaitSent(std::size_t count);
   // The line answers `message` (sent by a sample service) with `bytes`; Receive gets it.
-  HRESULT Answer(ITARVO_ProtocolMessage* message, const std::vector<BYTE>& bytes);
+  HRESULT Answer(ITARVO_ProtocolMessage* message, const std::vector<BYTE>& bytes) {
+    return SetAnswer(message, bytes) ? m_component->Receive(message) : E_UNEXPECTED;
+  }
   std::vector<doubles::FakeDeviceResult*> Received() { return componenttest::Received(m_host.sink); }
   std::vector<ITARVO_DeviceMessage*> DeliveredMessages();
-  bool IsRegistered(ITARVO_DeviceMessage* message);
-  std::size_t RegistrySize();
+  bool IsRegistered(ITARVO_DeviceMessage* message) { return DispatchTestAccess::IsRegistered(*m_component, message); }
+  std::size_t RegistrySize() { return DispatchTestAccess::RegistrySize(*m_component); }
   static long LiveServices();
   // The service the next request of command 200 gets; with `firstStep`, that step puts it on the line.
   static doubles::FakeMessageService* Prepare(doubles::FakeMessageService* service,

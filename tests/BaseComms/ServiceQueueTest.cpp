@@ -17,10 +17,7 @@
 
 namespace {
 
-using doubles::FakeDeviceMessage;
-using doubles::FakeDeviceResult;
-using doubles::FakeMessageService;
-using doubles::ServiceProbe;
+using namespace doubles;
 
 class ServiceQueueTest : public ::testing::Test {
  protected:

@@ -12,11 +12,7 @@
 
 namespace {
 
-using doubles::FakeDeviceMessage;
-using doubles::FakeDeviceResult;
-using doubles::FakeMessageService;
-using doubles::FakeProtocolMessage;
-using doubles::ServiceProbe;
+using namespace doubles;
 
 class WaitingQueueTest : public ::testing::Test {
  protected:
