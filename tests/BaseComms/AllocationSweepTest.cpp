@@ -148,32 +148,25 @@ void* Allocate(std::size_t size, std::size_t alignment, bool nothrow, void* retu
 
 }  // namespace
 
-// Every form of operator new; each passes its caller's return address on.
-#define SWEEP_NEW(form, parameters, alignment, nothrow) \
-  void* form parameters { return Allocate(size, alignment, nothrow, __builtin_return_address(0)); }
-SWEEP_NEW(operator new, (std::size_t size), 0, false)
-SWEEP_NEW(operator new[], (std::size_t size), 0, false)
-SWEEP_NEW(operator new, (std::size_t size, const std::nothrow_t&) noexcept, 0, true)
-SWEEP_NEW(operator new[], (std::size_t size, const std::nothrow_t&) noexcept, 0, true)
-SWEEP_NEW(operator new, (std::size_t size, std::align_val_t al), static_cast<std::size_t>(al), false)
-SWEEP_NEW(operator new[], (std::size_t size, std::align_val_t al), static_cast<std::size_t>(al), false)
-SWEEP_NEW(operator new, (std::size_t size, std::align_val_t al, const std::nothrow_t&) noexcept,
-          static_cast<std::size_t>(al), true)
-SWEEP_NEW(operator new[], (std::size_t size, std::align_val_t al, const std::nothrow_t&) noexcept,
-          static_cast<std::size_t>(al), true)
+// Every form of operator new and delete; each new passes its caller's return address on.
+#define SWEEP_NEW(parameters, alignment, nothrow)                                                             \
+  void* operator new parameters { return Allocate(size, alignment, nothrow, __builtin_return_address(0)); } \
+  void* operator new[] parameters { return Allocate(size, alignment, nothrow, __builtin_return_address(0)); }
+SWEEP_NEW((std::size_t size), 0, false)
+SWEEP_NEW((std::size_t size, const std::nothrow_t&) noexcept, 0, true)
+SWEEP_NEW((std::size_t size, std::align_val_t al), static_cast<std::size_t>(al), false)
+SWEEP_NEW((std::size_t size, std::align_val_t al, const std::nothrow_t&) noexcept, static_cast<std::size_t>(al), true)
 #undef SWEEP_NEW
-void operator delete(void* block) noexcept { std::free(block); }
-void operator delete[](void* block) noexcept { std::free(block); }
-void operator delete(void* block, std::size_t) noexcept { std::free(block); }
-void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
-void operator delete(void* block, const std::nothrow_t&) noexcept { std::free(block); }
-void operator delete[](void* block, const std::nothrow_t&) noexcept { std::free(block); }
-void operator delete(void* block, std::align_val_t) noexcept { std::free(block); }
-void operator delete[](void* block, std::align_val_t) noexcept { std::free(block); }
-void operator delete(void* block, std::size_t, std::align_val_t) noexcept { std::free(block); }
-void operator delete[](void* block, std::size_t, std::align_val_t) noexcept { std::free(block); }
-void operator delete(void* block, std::align_val_t, const std::nothrow_t&) noexcept { std::free(block); }
-void operator delete[](void* block, std::align_val_t, const std::nothrow_t&) noexcept { std::free(block); }
+#define SWEEP_DELETE(...)                                                                         \
+  void operator delete(void* block __VA_OPT__(, ) __VA_ARGS__) noexcept { std::free(block); } \
+  void operator delete[](void* block __VA_OPT__(, ) __VA_ARGS__) noexcept { std::free(block); }
+SWEEP_DELETE()
+SWEEP_DELETE(std::size_t)
+SWEEP_DELETE(const std::nothrow_t&)
+SWEEP_DELETE(std::align_val_t)
+SWEEP_DELETE(std::size_t, std::align_val_t)
+SWEEP_DELETE(std::align_val_t, const std::nothrow_t&)
+#undef SWEEP_DELETE
 
 namespace {
 
