@@ -130,9 +130,7 @@ HRESULT FakeResultCallback::ReceiveDeviceResult(ITARVO_DeviceResult* result) {
   ++singleCalls;
   if (onReceive) onReceive();
   if (result == nullptr) return E_POINTER;
-  result->AddRef();
-  std::lock_guard<std::mutex> guard(m_lock);
-  m_results.push_back(result);
+  m_results.Add(&result, 1);
   return receiveResult;
 }
 
@@ -140,49 +138,15 @@ HRESULT FakeResultCallback::ReceiveDeviceResults(LONG count, ITARVO_DeviceResult
   ++batchCalls;
   if (onReceive) onReceive();
   if (count < 0 || (count > 0 && results == nullptr)) return E_INVALIDARG;
-  std::lock_guard<std::mutex> guard(m_lock);
-  for (LONG i = 0; i < count; ++i) {
-    results[i]->AddRef();
-    m_results.push_back(results[i]);
-  }
+  m_results.Add(results, static_cast<std::size_t>(count));
   return receiveResult;
-}
-
-std::vector<ITARVO_DeviceResult*> FakeResultCallback::Results() {
-  std::lock_guard<std::mutex> guard(m_lock);
-  return m_results;
-}
-
-void FakeResultCallback::Clear() {
-  std::vector<ITARVO_DeviceResult*> results;
-  {
-    std::lock_guard<std::mutex> guard(m_lock);
-    results.swap(m_results);
-  }
-  for (ITARVO_DeviceResult* result : results) result->Release();
 }
 
 HRESULT FakeProtocolComms::Send(ITARVO_ProtocolMessage* message) {
   if (onSend) onSend(message);
   if (FAILED(sendResult)) return sendResult;
-  message->AddRef();
-  std::lock_guard<std::mutex> guard(m_lock);
-  m_sent.push_back(message);
+  m_sent.Add(&message, 1);
   return S_OK;
-}
-
-std::vector<ITARVO_ProtocolMessage*> FakeProtocolComms::Sent() {
-  std::lock_guard<std::mutex> guard(m_lock);
-  return m_sent;
-}
-
-void FakeProtocolComms::ClearSent() {
-  std::vector<ITARVO_ProtocolMessage*> sent;
-  {
-    std::lock_guard<std::mutex> guard(m_lock);
-    sent.swap(m_sent);
-  }
-  for (ITARVO_ProtocolMessage* message : sent) message->Release();
 }
 
 HRESULT FakeProtocolComms::ChangeRuntimeInformation(LPCWSTR information) {

@@ -152,15 +152,43 @@ class FakeDeviceInfo final : public ComObject<ITARVO_DeviceInfo> {
   HRESULT getUnknownResult = S_OK;
 };
 
+// Interface pointers with one reference each, in the order they came; safe
+// from any thread (m_lock guards m_items). Destruction gives them back.
+template <typename Interface>
+class HeldReferences {
+ public:
+  ~HeldReferences() { Clear(); }
+  // Takes a reference on each of `count` items, all at once for readers.
+  void Add(Interface* const* items, std::size_t count) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    for (std::size_t i = 0; i < count; ++i) m_items.emplace_back(items[i])->AddRef();
+  }
+  std::vector<Interface*> Items() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_items;
+  }
+  void Clear() {
+    std::vector<Interface*> items;
+    {
+      std::lock_guard<std::mutex> guard(m_lock);
+      items.swap(m_items);
+    }
+    for (Interface* item : items) item->Release();
+  }
+
+ private:
+  std::mutex m_lock;
+  std::vector<Interface*> m_items;
+};
+
 // The application's result sink: keeps one reference on every result it got.
 class FakeResultCallback final : public ComObject<ITARVO_DeviceResultCallback> {
  public:
-  ~FakeResultCallback() override { Clear(); }
   HRESULT STDMETHODCALLTYPE ReceiveDeviceResult(ITARVO_DeviceResult* result) override;
   HRESULT STDMETHODCALLTYPE ReceiveDeviceResults(LONG count, ITARVO_DeviceResult** results) override;
 
-  std::vector<ITARVO_DeviceResult*> Results();
-  void Clear();
+  std::vector<ITARVO_DeviceResult*> Results() { return m_results.Items(); }
+  void Clear() { m_results.Clear(); }
 
   std::atomic<int> singleCalls{0};
   std::atomic<int> batchCalls{0};
@@ -168,14 +196,12 @@ class FakeResultCallback final : public ComObject<ITARVO_DeviceResultCallback> {
   std::function<void()> onReceive;  // runs inside each call, before recording
 
  private:
-  std::mutex m_lock;
-  std::vector<ITARVO_DeviceResult*> m_results;  // guarded by m_lock
+  HeldReferences<ITARVO_DeviceResult> m_results;
 };
 
 // The protocol layer: keeps one reference on every message sent to it.
 class FakeProtocolComms final : public ComObject<ITARVO_ProtocolComms, ITARVO_RuntimeInformation> {
  public:
-  ~FakeProtocolComms() override { ClearSent(); }
   HRESULT STDMETHODCALLTYPE Send(ITARVO_ProtocolMessage* message) override;
   HRESULT STDMETHODCALLTYPE GetRuntimeInformation(LPWSTR* information) override {
     return HandOutText(getRuntimeResult, runtimeInformation, information);
@@ -183,8 +209,8 @@ class FakeProtocolComms final : public ComObject<ITARVO_ProtocolComms, ITARVO_Ru
   HRESULT STDMETHODCALLTYPE CheckRuntimeInformation(LPCWSTR, LONG* valid) override { return Answer(valid, runtimeValid); }
   HRESULT STDMETHODCALLTYPE ChangeRuntimeInformation(LPCWSTR information) override;
 
-  std::vector<ITARVO_ProtocolMessage*> Sent();
-  void ClearSent();
+  std::vector<ITARVO_ProtocolMessage*> Sent() { return m_sent.Items(); }
+  void ClearSent() { m_sent.Clear(); }
 
   HRESULT sendResult = S_OK;
   std::function<void(ITARVO_ProtocolMessage*)> onSend;  // runs inside Send
@@ -194,8 +220,7 @@ class FakeProtocolComms final : public ComObject<ITARVO_ProtocolComms, ITARVO_Ru
   HRESULT changeRuntimeResult = S_OK;
 
  private:
-  std::mutex m_lock;
-  std::vector<ITARVO_ProtocolMessage*> m_sent;  // guarded by m_lock
+  HeldReferences<ITARVO_ProtocolMessage> m_sent;
 };
 
 // A device result as the host makes them: created through COM, destroyed by
