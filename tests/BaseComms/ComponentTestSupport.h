@@ -11,7 +11,7 @@
 // messages handed to it must be declared before it, since results the sink
 // keeps hold references on them until it is cleared. Line: what a protocol
 // double sent, for threads that answer it. Watchdog: ends a program that
-// hangs. WaitUntil: a bounded wait for something another thread does.
+// hangs. WaitUntil and Gate: bounded waits for something another thread does.
 //
 // Threads: Line may be used from any thread (its lock guards its queue);
 // the others belong to the test's thread.
@@ -26,6 +26,7 @@
 #include <cstdlib>
 #include <deque>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -136,6 +137,18 @@ class Line {
   std::condition_variable m_ready;
   std::deque<Sent> m_sent;  // guarded by m_lock
   bool m_closed = false;    // guarded by m_lock
+};
+
+// A latch a host double's hook waits on, with a bound so no test hangs. Opens
+// once; safe from any thread.
+class Gate {
+ public:
+  void Open() { m_open.set_value(); }
+  bool Wait() { return m_opened.wait_for(std::chrono::seconds(5)) == std::future_status::ready; }
+
+ private:
+  std::promise<void> m_open;
+  std::shared_future<void> m_opened = m_open.get_future().share();
 };
 
 // Aborts the program, saying what `hung` returns, unless the returned thread

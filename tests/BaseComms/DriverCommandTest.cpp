@@ -43,20 +43,6 @@ class DriverCommandTest : public ::testing::Test {
     m_device->host.sink.Clear();
   }
 
-  // Runs a get request on another thread, blocked in the application's callback until `release` (at most 5 s).
-  std::future<LONG> RunBlockedGet(std::shared_future<void> release) {
-    auto entered = std::make_shared<std::promise<void>>();
-    std::future<void> blocked = entered->get_future();
-    m_device->host.sink.onReceive = [entered, release, first = true]() mutable {
-      if (!std::exchange(first, false)) return;
-      entered->set_value();
-      release.wait_for(std::chrono::seconds(5));
-    };
-    std::future<LONG> running = std::async(std::launch::async, [this] { return m_device->Execute(&m_get, nullptr); });
-    EXPECT_EQ(blocked.wait_for(std::chrono::seconds(5)), std::future_status::ready);
-    return running;
-  }
-
   // Declared before the component: results the sink keeps refer to them.
   FakeDeviceMessage m_get{L"476"};
   FakeDeviceMessage m_set{L"477"};
@@ -153,15 +139,21 @@ TEST_F(DriverCommandTest, OnlyCommandNumbers476And477AreDriverCommands) {
 // the command must not release the message a second time.
 TEST_F(DriverCommandTest, ARunningCommandRefusesASecondRequestAndOutlivesUnInitialise) {
   m_device->Start();
-  std::promise<void> release;
-  std::future<LONG> running = RunBlockedGet(release.get_future().share());
+  componenttest::Gate delivering, release;
+  m_device->host.sink.onReceive = [&, first = true]() mutable {
+    if (!std::exchange(first, false)) return;
+    delivering.Open();
+    release.Wait();
+  };
+  std::future<LONG> running = std::async(std::launch::async, [this] { return m_device->Execute(&m_get, nullptr); });
+  ASSERT_TRUE(delivering.Wait());
 
   LONG code = 0;
   EXPECT_EQ(m_device->Execute(&m_get, &code), E_FAIL);
   EXPECT_EQ(code, QTM_RESULT_COMMS_FAILED);
   EXPECT_EQ(Access::RegistrySize(*m_device->component), 1u) << "the refusal leaves the running command's entry";
   EXPECT_EQ(m_device->component->UnInitialise(), S_OK);
-  release.set_value();
+  release.Open();
   EXPECT_EQ(running.get(), S_OK);
   EXPECT_EQ(m_device->host.sink.singleCalls, 1);
 }
