@@ -243,15 +243,12 @@ TEST_F(ServiceGeneratorTest, RunningOutOfMemoryInAFactoryIsNoMissingClass) {
 }
 
 TEST(PackedVersionTest, ParsesLikeSwscanfAndKeepsTheLowEightBits) {
-  EXPECT_EQ(ParsePackedVersion(L"1.2.3"), 0x010203u);
-  EXPECT_EQ(ParsePackedVersion(L"1.2"), 0x010200u);
-  EXPECT_EQ(ParsePackedVersion(L"1.256.3"), 0x010003u);
-  EXPECT_EQ(ParsePackedVersion(L" 1. 2. 3"), 0x010203u);   // blanks before a number are skipped
-  EXPECT_EQ(ParsePackedVersion(L"1 .2.3"), 0x010000u);     // but not before a dot
-  EXPECT_EQ(ParsePackedVersion(L"-1.0.0"), 0xFF0000u);
-  EXPECT_EQ(ParsePackedVersion(L"1.x.3"), 0x010000u);
-  EXPECT_EQ(ParsePackedVersion(L""), 0u);
-  EXPECT_EQ(ParsePackedVersion(nullptr), 0u);
+  // Blanks before a number are skipped, but not before a dot.
+  const std::pair<const wchar_t*, DWORD> rows[] = {
+      {L"1.2.3", 0x010203u},  {L"1.2", 0x010200u},    {L"1.256.3", 0x010003u}, {L" 1. 2. 3", 0x010203u},
+      {L"1 .2.3", 0x010000u}, {L"-1.0.0", 0xFF0000u}, {L"1.x.3", 0x010000u},   {L"", 0u},
+      {nullptr, 0u}};
+  for (const auto& [text, packed] : rows) EXPECT_EQ(ParsePackedVersion(text), packed) << (text ? text : L"null");
   EXPECT_EQ(FormatPackedVersion(0x010203u), L"1.2.3");
   EXPECT_EQ(FormatPackedVersion(0xFFFFFFFFu), L"255.255.255");
   EXPECT_LT(ParsePackedVersion(L"1.255.255"), ParsePackedVersion(L"2.0.0"));

@@ -1,6 +1,8 @@
 #include "Support/HostDoubles.h"
 
 #include <cstring>
+#include <map>
+#include <string>
 
 namespace doubles {
 
@@ -93,27 +95,30 @@ HRESULT FakeDeviceConfig::Activate(LONG active) {
   return S_OK;
 }
 
-HRESULT FakeDeviceConfig::SelectNode(LONG, LPCWSTR path, ITARVO_ConfigNode** node) {
-  *node = nullptr;
-  std::lock_guard<std::mutex> guard(lock);
-  selectedPaths.emplace_back(path);
-  auto it = nodes.find(path);
-  if (it == nodes.end()) return E_FAIL;
-  *node = it->second;
+namespace {
+// Hands out what `path` names, with a reference for the caller (E_FAIL: nothing there).
+template <typename Node>
+HRESULT Select(const std::map<std::wstring, Node*>& nodes, LPCWSTR path, Node** node) {
+  const auto it = nodes.find(path);
+  *node = it != nodes.end() ? it->second : nullptr;
+  if (*node == nullptr) return E_FAIL;
   (*node)->AddRef();
   return S_OK;
 }
+}  // namespace
 
-HRESULT FakeDeviceConfig::SelectNodes(LONG, LPCWSTR path, ITARVO_ConfigNodeList** list) {
-  *list = nullptr;
+HRESULT FakeDeviceConfig::SelectNode(LONG, LPCWSTR path, ITARVO_ConfigNode** node) {
   std::lock_guard<std::mutex> guard(lock);
   selectedPaths.emplace_back(path);
-  auto it = nodeLists.find(path);
-  if (it == nodeLists.end()) return E_FAIL;
-  *list = it->second;
-  (*list)->Reset();
-  (*list)->AddRef();
-  return S_OK;
+  return Select(nodes, path, node);
+}
+
+HRESULT FakeDeviceConfig::SelectNodes(LONG, LPCWSTR path, ITARVO_ConfigNodeList** list) {
+  std::lock_guard<std::mutex> guard(lock);
+  selectedPaths.emplace_back(path);
+  const HRESULT hr = Select(nodeLists, path, list);
+  if (SUCCEEDED(hr)) (*list)->Reset();
+  return hr;
 }
 
 HRESULT FakeDeviceInfo::GetUnknown(REFIID riid, IUnknown** ppUnknown) {
