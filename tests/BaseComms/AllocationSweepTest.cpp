@@ -81,21 +81,6 @@ void AddSegments(const dl_phdr_info* info, Segments& segments) {
   }
 }
 
-void FindSegments() {
-  dl_iterate_phdr(
-      [](dl_phdr_info* info, std::size_t, void*) {
-        const char* name = info->dlpi_name != nullptr ? info->dlpi_name : "";
-        if (std::strstr(name, "/libBaseCommsSweepLibrary.so") != nullptr ||
-            std::strstr(name, "/SampleServices.so") != nullptr) {
-          AddSegments(info, g_library);
-        } else if (std::strstr(name, "libstdc++.so") != nullptr) {
-          AddSegments(info, g_stdlib);
-        }
-        return 0;
-      },
-      nullptr);
-}
-
 // The first return address on the stack outside libstdc++, above the
 // libstdc++ frames that called operator new.
 std::uintptr_t CallerOutsideStdlib() {
@@ -199,7 +184,18 @@ const SampleFunctions& Sample() {
   static const SampleFunctions functions = [] {
     void* module = dlopen(SAMPLE_SERVICES_PATH, RTLD_NOW);
     if (module == nullptr) return SampleFunctions{};
-    FindSegments();
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, std::size_t, void*) {
+          const char* name = info->dlpi_name != nullptr ? info->dlpi_name : "";
+          if (std::strstr(name, "/libBaseCommsSweepLibrary.so") != nullptr ||
+              std::strstr(name, "/SampleServices.so") != nullptr) {
+            AddSegments(info, g_library);
+          } else if (std::strstr(name, "libstdc++.so") != nullptr) {
+            AddSegments(info, g_stdlib);
+          }
+          return 0;
+        },
+        nullptr);
     return SampleFunctions{
         reinterpret_cast<bool (*)(ITARVO_ProtocolMessage*, const BYTE*, ULONG)>(dlsym(module, "SampleServicesAnswer")),
         reinterpret_cast<long (*)()>(dlsym(module, "SampleServicesLiveInstances"))};
@@ -211,10 +207,9 @@ const SampleFunctions& Sample() {
 // protocol layer that answers every sent message on a thread of its own.
 struct Host : componenttest::Host {
   explicit Host(ParallelCommunication*& component) {
-    static const wchar_t* const kClasses[][2] = {{L"5", L"ReadService"},
-                                                 {L"6", L"BlockReadService"},
-                                                 {L"8", L"DelayedReadService"},
-                                                 {L"9", L"ConcatenatingReadService"}};
+    static const wchar_t* const kClasses[][2] = {
+        {L"5", L"ReadService"}, {L"6", L"BlockReadService"}, {L"8", L"DelayedReadService"},
+        {L"9", L"ConcatenatingReadService"}};
     for (const auto& entry : kClasses) AddService(entry[0], SWEEP_WIDEN(SAMPLE_SERVICES_PATH), entry[1]);
     protocol.onSend = [this](ITARVO_ProtocolMessage* message) { line.Push(message); };
     answerer = std::thread([this, &component] {

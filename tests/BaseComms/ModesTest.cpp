@@ -15,11 +15,6 @@ using doubles::FakeDeviceMessage;
 using componenttest::RunningComponent;
 using Dispatch = DispatchTestAccess;
 
-// Two texts reach the same target when they name the same line (the text up to the first ';').
-bool SameLine(const std::wstring& mine, const std::wstring& other) {
-  return mine.substr(0, mine.find(L';')) == other.substr(0, other.find(L';'));
-}
-
 // Sets the runtime version with a set request, as the application does.
 void SetRuntimeVersion(RunningComponent& device, BYTE major, BYTE minor, BYTE build) {
   FakeDeviceMessage set(L"477", RunningComponent::SetRequest(major, minor, build));
@@ -211,7 +206,9 @@ TEST(RuntimeInformationTest, SameTargetAndEachFailingHostStep) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     RunningComponent device(L"LINE=65; PLC=A");
-    device.host.config.sameTarget = SameLine;
+    device.host.config.sameTarget = [](const std::wstring& mine, const std::wstring& other) {  // the same line
+      return mine.substr(0, mine.find(L';')) == other.substr(0, other.find(L';'));
+    };
     device.Start();
     SetRuntimeVersion(device, 1, 2, 2);
     row.fail(device.host);

@@ -41,8 +41,6 @@ class ServiceQueueTest : public ::testing::Test {
     return services;
   }
 
-  static ITARVO_DeviceResult* NewResult() { return new FakeDeviceResult(); }
-
   std::unique_ptr<PendingQueue> m_pending = std::make_unique<PendingQueue>();
   std::unique_ptr<CommunicatingQueue> m_communicating = std::make_unique<CommunicatingQueue>();
   std::unique_ptr<TimeWatchQueue> m_timeWatch = std::make_unique<TimeWatchQueue>();
@@ -71,7 +69,7 @@ TEST_F(ServiceQueueTest, CancelDeletesOnlyAServiceThatFinishedAndPrefersTheHint)
   auto services = NewServices(3);
   for (auto* service : services) {
     service->deviceMessages.push_back(&m_message);
-    service->onCancel = [](ITARVO_DeviceMessage*) { return NewResult(); };
+    service->onCancel = [](ITARVO_DeviceMessage*) -> ITARVO_DeviceResult* { return new FakeDeviceResult(); };
     m_timeWatch->Insert(service);
   }
   const auto hintProbe = services[2]->Probe();
@@ -118,7 +116,7 @@ TEST_F(ServiceQueueTest, FindConcatenationTargetStopsAtTheFirstAbsorberAndDelete
     absorber->canConcatenate = true;
     absorber->onConcatenate = [&newService](std::list<ITARVO_DeviceResult*>& results, IMessageService* other) {
       EXPECT_EQ(other, &newService);
-      results.push_back(NewResult());
+      results.push_back(new FakeDeviceResult());
       return true;
     };
   }
