@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <mutex>
 
 namespace doubles {
@@ -52,24 +51,6 @@ void FakeMessageService::Record(ServiceProbe::Call call) const {
                                                << ")";
   ++m_probe->calls[call];
 }
-
-// The calls that record themselves and answer from what the test set.
-#define FAKE_SERVICE_ANSWER(Type, Method, parameters, call, answer) \
-  Type FakeMessageService::Method parameters {                      \
-    Record(ServiceProbe::call);                                     \
-    return answer;                                                  \
-  }
-FAKE_SERVICE_ANSWER(bool, IsFinished, (), kIsFinished, finished)
-FAKE_SERVICE_ANSWER(bool, CanConcatenate, (), kCanConcatenate, canConcatenate)
-FAKE_SERVICE_ANSWER(bool, NeedsTimeWatch, (), kNeedsTimeWatch, needsTimeWatch)
-FAKE_SERVICE_ANSWER(bool, IsForbiddenOnLocked, (), kIsForbiddenOnLocked, forbiddenOnLocked)
-FAKE_SERVICE_ANSWER(int, GetPriority, (), kGetPriority, priority)
-FAKE_SERVICE_ANSWER(bool, IsTimeUp, (DWORD), kIsTimeUp, timeUp)
-FAKE_SERVICE_ANSWER(bool, IsOwnProtocolMessage, (ITARVO_ProtocolMessage * message), kIsOwnProtocolMessage,
-                    ownMessages.count(message) != 0)
-FAKE_SERVICE_ANSWER(bool, HasDeviceMessage, (const ITARVO_DeviceMessage* message), kHasDeviceMessage,
-                    std::find(deviceMessages.begin(), deviceMessages.end(), message) != deviceMessages.end())
-#undef FAKE_SERVICE_ANSWER
 
 bool FakeMessageService::InitialiseService(ITARVO_DeviceMessage* message, ITARVO_DeviceConfig*) {
   Record(ServiceProbe::kInitialise);

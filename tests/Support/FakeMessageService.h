@@ -14,6 +14,7 @@
 // answer fields are set by the test before the fake is shared.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <deque>
@@ -44,6 +45,13 @@ struct ServiceProbe {
   std::atomic<bool> callsForbidden{false};
 };
 
+// A call that records itself and answers what the test set.
+#define FAKE_SERVICE_ANSWER(Type, Method, parameters, call, answer) \
+  Type Method parameters override {                                 \
+    Record(ServiceProbe::call);                                     \
+    return answer;                                                  \
+  }
+
 class FakeMessageService final : public IMessageService {
  public:
   // One protocol message CreateProtocolMessage hands out, with its flags.
@@ -62,19 +70,21 @@ class FakeMessageService final : public IMessageService {
   bool InitialiseService(ITARVO_DeviceMessage* message, ITARVO_DeviceConfig* deviceConfig) override;
   ITARVO_DeviceResult* CancelDeviceMessage(ITARVO_DeviceMessage* message) override;
   void GetDeviceMessages(std::list<const ITARVO_DeviceMessage*>& messages) override;
-  bool IsFinished() override;
-  bool HasDeviceMessage(const ITARVO_DeviceMessage* message) override;
-  bool CanConcatenate() override;
+  FAKE_SERVICE_ANSWER(bool, IsFinished, (), kIsFinished, finished)
+  FAKE_SERVICE_ANSWER(bool, HasDeviceMessage, (const ITARVO_DeviceMessage* message), kHasDeviceMessage,
+                      std::find(deviceMessages.begin(), deviceMessages.end(), message) != deviceMessages.end())
+  FAKE_SERVICE_ANSWER(bool, CanConcatenate, (), kCanConcatenate, canConcatenate)
   bool ConcatenateService(std::list<ITARVO_DeviceResult*>& results, IMessageService* other) override;
   ITARVO_ProtocolMessage* CreateProtocolMessage(std::list<ITARVO_DeviceResult*>& results, bool* isServiceComplete,
                                                 bool* allowParallel) override;
   bool ProcessResponse(std::list<ITARVO_DeviceResult*>& results, bool& serviceComplete, bool& transferComplete,
                        ITARVO_ProtocolMessage* response) override;
-  bool IsOwnProtocolMessage(ITARVO_ProtocolMessage* message) override;
-  bool NeedsTimeWatch() override;
-  bool IsTimeUp(DWORD tickCount) override;
-  bool IsForbiddenOnLocked() override;
-  int GetPriority() override;
+  FAKE_SERVICE_ANSWER(bool, IsOwnProtocolMessage, (ITARVO_ProtocolMessage * message), kIsOwnProtocolMessage,
+                      ownMessages.count(message) != 0)
+  FAKE_SERVICE_ANSWER(bool, NeedsTimeWatch, (), kNeedsTimeWatch, needsTimeWatch)
+  FAKE_SERVICE_ANSWER(bool, IsTimeUp, (DWORD), kIsTimeUp, timeUp)
+  FAKE_SERVICE_ANSWER(bool, IsForbiddenOnLocked, (), kIsForbiddenOnLocked, forbiddenOnLocked)
+  FAKE_SERVICE_ANSWER(int, GetPriority, (), kGetPriority, priority)
 
   std::shared_ptr<ServiceProbe> Probe() const { return m_probe; }
   // Fakes alive in the process.
@@ -114,3 +124,5 @@ class FakeMessageService final : public IMessageService {
 };
 
 }  // namespace doubles
+
+#undef FAKE_SERVICE_ANSWER
