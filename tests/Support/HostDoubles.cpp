@@ -22,37 +22,6 @@ HRESULT HandOutText(HRESULT result, const std::wstring& text, LPWSTR* out) {
   return S_OK;
 }
 
-// --- device messages ---------------------------------------------------------
-
-HRESULT FakeDeviceMessage::GetData(ULONG* count, BYTE** bytes) {
-  if (dataDespiteFailure && FAILED(dataResult)) {
-    HandOutBytes(S_OK, data, count, bytes);
-    return dataResult;
-  }
-  return HandOutBytes(dataResult, data, count, bytes);
-}
-
-HRESULT FakeDeviceMessageAccessor::Next(ITARVO_DeviceMessage** message) {
-  *message = nullptr;
-  if (m_position >= messages.size()) return E_FAIL;
-  *message = messages[m_position++];  // lent: no reference for the caller
-  return S_OK;
-}
-
-// --- configuration tree ------------------------------------------------------
-
-HRESULT FakeConfigNode::GetAttribute(LPCWSTR name, LPWSTR* value) {
-  blocksDuringGetAttribute = CoTaskMemBlocksInUse();
-  auto it = attributes.find(name);
-  if (it == attributes.end()) return E_FAIL;
-  return HandOutText(S_OK, it->second, value);
-}
-
-void FakeConfigNode::DescribeService(LPCWSTR commandNo, LPCWSTR path, LPCWSTR className, LPCWSTR superClassName) {
-  attributes = {{L"CommandNo", commandNo}, {L"DllPath", path}, {L"ClassName", className},
-                {L"SuperClassName", superClassName}};
-}
-
 HRESULT FakeConfigNodeList::Next(ITARVO_ConfigNode** node) {
   *node = nullptr;
   if (m_position >= nodes.size()) return E_FAIL;
@@ -62,36 +31,6 @@ HRESULT FakeConfigNodeList::Next(ITARVO_ConfigNode** node) {
   }
   *node = nodes[m_position++];
   (*node)->AddRef();
-  return S_OK;
-}
-
-// --- device configuration ----------------------------------------------------
-
-HRESULT FakeDeviceConfig::SetConfiguration(LPCWSTR key, LPCWSTR text) {
-  std::lock_guard<std::mutex> guard(lock);
-  if (FAILED(setConfigurationResult)) return setConfigurationResult;
-  configuration[key] = text;
-  return S_OK;
-}
-
-HRESULT FakeDeviceConfig::GetConfiguration(LPCWSTR key, LPWSTR* text) {
-  std::lock_guard<std::mutex> guard(lock);
-  if (FAILED(getConfigurationResult)) return getConfigurationResult;
-  auto it = configuration.find(key);
-  return HandOutText(S_OK, it != configuration.end() ? it->second : std::wstring(), text);
-}
-
-HRESULT FakeDeviceConfig::CompareConfiguration(LPCWSTR comparison, LPCWSTR otherText, LONG* result) {
-  std::lock_guard<std::mutex> guard(lock);
-  if (std::wstring(comparison) != L"SameTarget") return E_INVALIDARG;
-  const std::wstring mine = configuration[L""];
-  *result = (sameTarget ? sameTarget(mine, otherText) : mine == otherText) ? 1 : 0;
-  return S_OK;
-}
-
-HRESULT FakeDeviceConfig::Activate(LONG active) {
-  std::lock_guard<std::mutex> guard(lock);
-  activations.push_back(active);
   return S_OK;
 }
 
@@ -120,47 +59,6 @@ HRESULT FakeDeviceConfig::SelectNodes(LONG, LPCWSTR path, ITARVO_ConfigNodeList*
   if (SUCCEEDED(hr)) (*list)->Reset();
   return hr;
 }
-
-HRESULT FakeDeviceInfo::GetUnknown(REFIID riid, IUnknown** ppUnknown) {
-  *ppUnknown = nullptr;
-  if (FAILED(getUnknownResult)) return getUnknownResult;
-  if (riid != IID_ITARVO_DeviceConfig || deviceConfig == nullptr) return E_NOINTERFACE;
-  *ppUnknown = deviceConfig;  // lent: no reference for the caller
-  return S_OK;
-}
-
-// --- result sink and protocol layer ------------------------------------------
-
-HRESULT FakeResultCallback::ReceiveDeviceResult(ITARVO_DeviceResult* result) {
-  ++singleCalls;
-  if (onReceive) onReceive();
-  if (result == nullptr) return E_POINTER;
-  m_results.Add(&result, 1);
-  return receiveResult;
-}
-
-HRESULT FakeResultCallback::ReceiveDeviceResults(LONG count, ITARVO_DeviceResult** results) {
-  ++batchCalls;
-  if (onReceive) onReceive();
-  if (count < 0 || (count > 0 && results == nullptr)) return E_INVALIDARG;
-  m_results.Add(results, static_cast<std::size_t>(count));
-  return receiveResult;
-}
-
-HRESULT FakeProtocolComms::Send(ITARVO_ProtocolMessage* message) {
-  if (onSend) onSend(message);
-  if (FAILED(sendResult)) return sendResult;
-  m_sent.Add(&message, 1);
-  return S_OK;
-}
-
-HRESULT FakeProtocolComms::ChangeRuntimeInformation(LPCWSTR information) {
-  if (FAILED(changeRuntimeResult)) return changeRuntimeResult;
-  runtimeInformation = information;
-  return S_OK;
-}
-
-// --- device results ----------------------------------------------------------
 
 namespace {
 std::atomic<int> g_liveResults{0};

@@ -33,7 +33,13 @@ class FakeDeviceMessage final : public ComObject<ITARVO_DeviceMessage> {
       : key(std::move(key)), data(std::move(data)) {}
 
   HRESULT STDMETHODCALLTYPE GetMessageKey(LPWSTR* text) override { return HandOutText(keyResult, key, text); }
-  HRESULT STDMETHODCALLTYPE GetData(ULONG* count, BYTE** bytes) override;
+  HRESULT STDMETHODCALLTYPE GetData(ULONG* count, BYTE** bytes) override {
+    if (dataDespiteFailure && FAILED(dataResult)) {
+      HandOutBytes(S_OK, data, count, bytes);
+      return dataResult;
+    }
+    return HandOutBytes(dataResult, data, count, bytes);
+  }
 
   std::wstring key;
   std::vector<BYTE> data;
@@ -48,7 +54,12 @@ class FakeDeviceMessageAccessor final : public ComObject<ITARVO_DeviceMessageAcc
  public:
   HRESULT STDMETHODCALLTYPE GetCount(LONG* count) override { return Answer(count, messages.size()); }
   HRESULT STDMETHODCALLTYPE Reset() override { return Answer(&m_position, 0); }
-  HRESULT STDMETHODCALLTYPE Next(ITARVO_DeviceMessage** message) override;
+  HRESULT STDMETHODCALLTYPE Next(ITARVO_DeviceMessage** message) override {
+    *message = nullptr;
+    if (m_position >= messages.size()) return E_FAIL;
+    *message = messages[m_position++];  // lent: no reference for the caller
+    return S_OK;
+  }
 
   // Not referenced by the accessor; Next lends them without a reference.
   std::vector<ITARVO_DeviceMessage*> messages;
@@ -89,10 +100,18 @@ class FakeProtocolMessage final : public ComObject<ITARVO_ProtocolMessage> {
 class FakeConfigNode final : public ComObject<ITARVO_ConfigNode> {
  public:
   HRESULT STDMETHODCALLTYPE GetText(LPWSTR* out) override { return HandOutText(textResult, text, out); }
-  HRESULT STDMETHODCALLTYPE GetAttribute(LPCWSTR name, LPWSTR* value) override;
+  HRESULT STDMETHODCALLTYPE GetAttribute(LPCWSTR name, LPWSTR* value) override {
+    blocksDuringGetAttribute = CoTaskMemBlocksInUse();
+    auto it = attributes.find(name);
+    if (it == attributes.end()) return E_FAIL;
+    return HandOutText(S_OK, it->second, value);
+  }
 
   // Makes this the <Service> node of one message service class.
-  void DescribeService(LPCWSTR commandNo, LPCWSTR path, LPCWSTR className, LPCWSTR superClassName = L"");
+  void DescribeService(LPCWSTR commandNo, LPCWSTR path, LPCWSTR className, LPCWSTR superClassName = L"") {
+    attributes = {{L"CommandNo", commandNo}, {L"DllPath", path}, {L"ClassName", className},
+                  {L"SuperClassName", superClassName}};
+  }
 
   std::wstring text;
   std::map<std::wstring, std::wstring> attributes;
@@ -118,10 +137,30 @@ class FakeConfigNodeList final : public ComObject<ITARVO_ConfigNodeList> {
 class FakeDeviceConfig final
     : public ComObject<ITARVO_DeviceConfig, ITARVO_ParallelLimit, ITARVO_ConfigQuery> {
  public:
-  HRESULT STDMETHODCALLTYPE SetConfiguration(LPCWSTR key, LPCWSTR text) override;
-  HRESULT STDMETHODCALLTYPE GetConfiguration(LPCWSTR key, LPWSTR* text) override;
-  HRESULT STDMETHODCALLTYPE CompareConfiguration(LPCWSTR comparison, LPCWSTR otherText, LONG* result) override;
-  HRESULT STDMETHODCALLTYPE Activate(LONG active) override;
+  HRESULT STDMETHODCALLTYPE SetConfiguration(LPCWSTR key, LPCWSTR text) override {
+    std::lock_guard<std::mutex> guard(lock);
+    if (FAILED(setConfigurationResult)) return setConfigurationResult;
+    configuration[key] = text;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetConfiguration(LPCWSTR key, LPWSTR* text) override {
+    std::lock_guard<std::mutex> guard(lock);
+    if (FAILED(getConfigurationResult)) return getConfigurationResult;
+    auto it = configuration.find(key);
+    return HandOutText(S_OK, it != configuration.end() ? it->second : std::wstring(), text);
+  }
+  HRESULT STDMETHODCALLTYPE CompareConfiguration(LPCWSTR comparison, LPCWSTR otherText, LONG* result) override {
+    std::lock_guard<std::mutex> guard(lock);
+    if (std::wstring(comparison) != L"SameTarget") return E_INVALIDARG;
+    const std::wstring mine = configuration[L""];
+    *result = (sameTarget ? sameTarget(mine, otherText) : mine == otherText) ? 1 : 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Activate(LONG active) override {
+    std::lock_guard<std::mutex> guard(lock);
+    activations.push_back(active);
+    return S_OK;
+  }
   HRESULT STDMETHODCALLTYPE GetParallelLimit(LONG* limit) override {
     return FAILED(parallelLimitResult) ? parallelLimitResult : Answer(limit, parallelLimit);
   }
@@ -146,7 +185,13 @@ class FakeDeviceConfig final
 class FakeDeviceInfo final : public ComObject<ITARVO_DeviceInfo> {
  public:
   explicit FakeDeviceInfo(IUnknown* deviceConfig = nullptr) : deviceConfig(deviceConfig) {}
-  HRESULT STDMETHODCALLTYPE GetUnknown(REFIID riid, IUnknown** ppUnknown) override;
+  HRESULT STDMETHODCALLTYPE GetUnknown(REFIID riid, IUnknown** ppUnknown) override {
+    *ppUnknown = nullptr;
+    if (FAILED(getUnknownResult)) return getUnknownResult;
+    if (riid != IID_ITARVO_DeviceConfig || deviceConfig == nullptr) return E_NOINTERFACE;
+    *ppUnknown = deviceConfig;  // lent: no reference for the caller
+    return S_OK;
+  }
 
   IUnknown* deviceConfig;  // lent by GetUnknown without a reference
   HRESULT getUnknownResult = S_OK;
@@ -184,8 +229,20 @@ class HeldReferences {
 // The application's result sink: keeps one reference on every result it got.
 class FakeResultCallback final : public ComObject<ITARVO_DeviceResultCallback> {
  public:
-  HRESULT STDMETHODCALLTYPE ReceiveDeviceResult(ITARVO_DeviceResult* result) override;
-  HRESULT STDMETHODCALLTYPE ReceiveDeviceResults(LONG count, ITARVO_DeviceResult** results) override;
+  HRESULT STDMETHODCALLTYPE ReceiveDeviceResult(ITARVO_DeviceResult* result) override {
+    ++singleCalls;
+    if (onReceive) onReceive();
+    if (result == nullptr) return E_POINTER;
+    m_results.Add(&result, 1);
+    return receiveResult;
+  }
+  HRESULT STDMETHODCALLTYPE ReceiveDeviceResults(LONG count, ITARVO_DeviceResult** results) override {
+    ++batchCalls;
+    if (onReceive) onReceive();
+    if (count < 0 || (count > 0 && results == nullptr)) return E_INVALIDARG;
+    m_results.Add(results, static_cast<std::size_t>(count));
+    return receiveResult;
+  }
 
   std::vector<ITARVO_DeviceResult*> Results() { return m_results.Items(); }
   void Clear() { m_results.Clear(); }
@@ -202,12 +259,23 @@ class FakeResultCallback final : public ComObject<ITARVO_DeviceResultCallback> {
 // The protocol layer: keeps one reference on every message sent to it.
 class FakeProtocolComms final : public ComObject<ITARVO_ProtocolComms, ITARVO_RuntimeInformation> {
  public:
-  HRESULT STDMETHODCALLTYPE Send(ITARVO_ProtocolMessage* message) override;
+  HRESULT STDMETHODCALLTYPE Send(ITARVO_ProtocolMessage* message) override {
+    if (onSend) onSend(message);
+    if (FAILED(sendResult)) return sendResult;
+    m_sent.Add(&message, 1);
+    return S_OK;
+  }
   HRESULT STDMETHODCALLTYPE GetRuntimeInformation(LPWSTR* information) override {
     return HandOutText(getRuntimeResult, runtimeInformation, information);
   }
-  HRESULT STDMETHODCALLTYPE CheckRuntimeInformation(LPCWSTR, LONG* valid) override { return Answer(valid, runtimeValid); }
-  HRESULT STDMETHODCALLTYPE ChangeRuntimeInformation(LPCWSTR information) override;
+  HRESULT STDMETHODCALLTYPE CheckRuntimeInformation(LPCWSTR, LONG* valid) override {
+    return Answer(valid, runtimeValid);
+  }
+  HRESULT STDMETHODCALLTYPE ChangeRuntimeInformation(LPCWSTR information) override {
+    if (FAILED(changeRuntimeResult)) return changeRuntimeResult;
+    runtimeInformation = information;
+    return S_OK;
+  }
 
   std::vector<ITARVO_ProtocolMessage*> Sent() { return m_sent.Items(); }
   void ClearSent() { m_sent.Clear(); }
