@@ -181,7 +181,11 @@ class TraceCapture {
 };
 
 // The results `sink` received, as device results of the fake class.
-std::vector<doubles::FakeDeviceResult*> Received(doubles::FakeResultCallback& sink);
+inline std::vector<doubles::FakeDeviceResult*> Received(doubles::FakeResultCallback& sink) {
+  std::vector<doubles::FakeDeviceResult*> received;
+  for (ITARVO_DeviceResult* result : sink.Results()) received.push_back(static_cast<doubles::FakeDeviceResult*>(result));
+  return received;
+}
 
 // A function of the module at `path` if it is loaded (it is not loaded here), else null.
 template <typename Function>
@@ -194,6 +198,13 @@ Function* LoadedModuleFunction(const char* path, const char* name) {
 }
 
 // Polls `condition` every millisecond for at most `milliseconds`.
-bool WaitUntil(const std::function<bool()>& condition, unsigned milliseconds = 5000);
+inline bool WaitUntil(const std::function<bool()>& condition, unsigned milliseconds = 5000) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
 
 }  // namespace componenttest

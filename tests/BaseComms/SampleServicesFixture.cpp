@@ -42,10 +42,6 @@ SampleServicesTest::SampleServicesTest() {
   for (const auto& [commandNo, path, className] : services) m_host.AddService(commandNo, path, className);
 }
 
-void SampleServicesTest::SetUp() {
-  ASSERT_EQ(m_component->Initialise(&m_host.info, &m_host.sink, &m_host.protocol), S_OK);
-}
-
 void SampleServicesTest::TearDown() {
   m_component->UnInitialise();
   m_component.reset();
@@ -60,12 +56,6 @@ void SampleServicesTest::TearDown() {
   EXPECT_EQ(doubles::FakeDeviceResult::LiveCount(), m_resultsBefore) << "a device result leaked";
   EXPECT_EQ(LiveServices(), 0) << "a service leaked";
   EXPECT_EQ(doubles::FakeMessageService::LiveCount(), m_servicesBefore) << "a fake service leaked";
-}
-
-ITARVO_ProtocolMessage* SampleServicesTest::WaitSent(std::size_t count) {
-  if (!componenttest::WaitUntil([&] { return m_host.protocol.Sent().size() >= count; })) return nullptr;
-  const auto sent = m_host.protocol.Sent();
-  return sent.size() == count ? sent.back() : nullptr;
 }
 
 bool SetAnswer(ITARVO_ProtocolMessage* message, const std::vector<BYTE>& bytes) {
@@ -85,28 +75,12 @@ std::vector<ITARVO_DeviceMessage*> SampleServicesTest::DeliveredMessages() {
   return messages;
 }
 
-long SampleServicesTest::LiveServices() {
-  auto* count = componenttest::LoadedModuleFunction<long()>(SAMPLE_SERVICES_PATH, "SampleServicesLiveInstances");
-  return count != nullptr ? count() : 0;  // not loaded yet: nothing alive
-}
-
 doubles::FakeMessageService* SampleServicesTest::Prepare(doubles::FakeMessageService* service,
                                                          ITARVO_ProtocolMessage* firstStep) {
   if (firstStep != nullptr) service->steps.push_back({firstStep, false, true});
   std::lock_guard<std::mutex> guard(g_preparedLock);
   g_prepared.push_back(service);
   return service;
-}
-
-void SampleServicesTest::ExpectRefused(doubles::FakeMessageService* service, doubles::FakeDeviceMessage& message,
-                                       LONG deviceResult) {
-  const auto probe = Prepare(service)->Probe();
-  LONG result = 0;
-  EXPECT_EQ(m_component->RequestMessageService(&message, &result), E_FAIL);
-  EXPECT_EQ(result, deviceResult);
-  EXPECT_EQ(probe->deletions.load(), 1);
-  EXPECT_EQ(RegistrySize(), 0u);
-  EXPECT_EQ(message.RefCount(), 0);
 }
 
 ITARVO_DeviceResult* MakeResult(ITARVO_DeviceMessage* message, LONG errorCode) {
