@@ -32,6 +32,8 @@
 #include "BaseComms/PendingQueue.h"
 #include "BaseComms/TimeWatchQueue.h"
 #include "BaseComms/WaitingQueue.h"
+#include "Platform/Event.h"
+#include "Platform/Handle.h"
 
 // An accessor that runs `body` under the dispatch lock (`dispatcher` names the
 // dispatcher), or under the component lock of `c`.
@@ -111,7 +113,13 @@ class DispatchTestAccess {
                                return c.m_pDeviceMessages->size();)
   // Empties the registry, releasing its references.
   DISPATCH_TEST_COMPONENT_CALL(void, ClearRegistry, (ParallelCommunication & c), c.ClearDeviceMessages();)
-  static void RetireMessages(ParallelCommunication& component, std::list<const ITARVO_DeviceMessage*>& messages);
+  static void RetireMessages(ParallelCommunication& c, std::list<const ITARVO_DeviceMessage*>& messages) {
+    {
+      CriticalSectionLock lock(c.m_componentLock);
+      c.EraseDeviceMessages(messages);
+    }
+    c.ReleaseDeviceMessages(messages);
+  }
 
   DISPATCH_TEST_QUEUE_CALL(void, AddPending, m_pPendingQ, Add)
   DISPATCH_TEST_QUEUE_CALL(bool, IsPending, m_pPendingQ, Contains)
@@ -122,7 +130,13 @@ class DispatchTestAccess {
                                return c.m_pCommunicatingQ->Size();)
   // Takes `service` out of the communicating queue (not deleted).
   DISPATCH_TEST_QUEUE_CALL(bool, RemoveCommunicating, m_pCommunicatingQ, Remove)
-  static void AddTimeWatch(ParallelCommunication& component, IMessageService* service);
+  static void AddTimeWatch(ParallelCommunication& c, IMessageService* service) {
+    {
+      CriticalSectionLock lock(c.m_componentLock);
+      c.m_pTimeWatchQ->Insert(service);
+    }
+    c.WakeTimeWatch();  // as a request that parks a service does
+  }
   DISPATCH_TEST_COMPONENT_CALL(unsigned int, WaitingSize, (ParallelCommunication & c), return c.m_pWaitingQ->Size();)
   // Whether an entry of the waiting queue names `service` (last steps included).
   DISPATCH_TEST_QUEUE_CALL(bool, IsWaiting, m_pWaitingQ, Contains)
@@ -130,16 +144,36 @@ class DispatchTestAccess {
                                c.m_pPendingQ->Clear(); c.m_pWaitingQ->Clear(); c.m_pTimeWatchQ->Clear();)
 
   // --- the send list (see above) -------------------------------------------------
-  static void OpenSendList(ParallelCommunication& component);
+  static void OpenSendList(ParallelCommunication& c) {
+    InitializeCriticalSection(&c.m_sendLock);
+    CriticalSectionLock lock(c.m_sendLock);
+    c.m_pSendList = new std::vector<ITARVO_ProtocolMessage*>();
+    if (c.m_hSendRequestEvent == nullptr) c.m_hSendRequestEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  }
   // Takes what was sent, in order; the caller owns one reference on each.
-  static std::vector<ITARVO_ProtocolMessage*> TakeSent(ParallelCommunication& component);
-  static void CloseSendList(ParallelCommunication& component);
+  static std::vector<ITARVO_ProtocolMessage*> TakeSent(ParallelCommunication& c) {
+    CriticalSectionLock lock(c.m_sendLock);
+    std::vector<ITARVO_ProtocolMessage*> sent;
+    sent.swap(*c.m_pSendList);
+    return sent;
+  }
+  static void CloseSendList(ParallelCommunication& c) {
+    {
+      CriticalSectionLock lock(c.m_sendLock);
+      for (ITARVO_ProtocolMessage* message : *c.m_pSendList) message->Release();
+      delete c.m_pSendList;
+      c.m_pSendList = nullptr;
+      CloseHandle(c.m_hSendRequestEvent);
+      c.m_hSendRequestEvent = nullptr;
+    }
+    DeleteCriticalSection(&c.m_sendLock);
+  }
 
   // --- protected operations ------------------------------------------------------
   static bool StartSendRoutine(ParallelCommunication& component) { return component.StartSendRoutine(); }
   static void StopSendRoutine(ParallelCommunication& component) { component.StopSendRoutine(); }
   // Signals the send-stop event only (StopSendRoutine then waits and cleans up).
-  static void SignalSendStop(ParallelCommunication& component);
+  static void SignalSendStop(ParallelCommunication& component) { SetEvent(component.m_hSendStopEvent); }
   static void RequestSendMessage(ParallelCommunication& component, ITARVO_ProtocolMessage* message) {
     component.RequestSendMessage(message);
   }

@@ -67,18 +67,59 @@ class FakeMessageService final : public IMessageService {
   FakeMessageService(const FakeMessageService&) = delete;
   FakeMessageService& operator=(const FakeMessageService&) = delete;
 
-  bool InitialiseService(ITARVO_DeviceMessage* message, ITARVO_DeviceConfig* deviceConfig) override;
-  ITARVO_DeviceResult* CancelDeviceMessage(ITARVO_DeviceMessage* message) override;
-  void GetDeviceMessages(std::list<const ITARVO_DeviceMessage*>& messages) override;
+  bool InitialiseService(ITARVO_DeviceMessage* message, ITARVO_DeviceConfig*) override {
+    Record(ServiceProbe::kInitialise);
+    deviceMessages.push_back(message);
+    return true;
+  }
+  ITARVO_DeviceResult* CancelDeviceMessage(ITARVO_DeviceMessage* message) override {
+    Record(ServiceProbe::kCancel);
+    ITARVO_DeviceResult* result = onCancel ? onCancel(message) : nullptr;
+    if (finishWhenCancelled) finished = true;
+    return result;
+  }
+  void GetDeviceMessages(std::list<const ITARVO_DeviceMessage*>& messages) override {
+    Record(ServiceProbe::kGetDeviceMessages);
+    messages.insert(messages.end(), deviceMessages.begin(), deviceMessages.end());
+  }
   FAKE_SERVICE_ANSWER(bool, IsFinished, (), kIsFinished, finished)
   FAKE_SERVICE_ANSWER(bool, HasDeviceMessage, (const ITARVO_DeviceMessage* message), kHasDeviceMessage,
                       std::find(deviceMessages.begin(), deviceMessages.end(), message) != deviceMessages.end())
   FAKE_SERVICE_ANSWER(bool, CanConcatenate, (), kCanConcatenate, canConcatenate)
-  bool ConcatenateService(std::list<ITARVO_DeviceResult*>& results, IMessageService* other) override;
+  bool ConcatenateService(std::list<ITARVO_DeviceResult*>& results, IMessageService* other) override {
+    Record(ServiceProbe::kConcatenate);
+    const bool joined = onConcatenate ? onConcatenate(results, other) : concatenateResult;
+    if (joined && finishWhenConcatenated) finished = true;
+    return joined;
+  }
   ITARVO_ProtocolMessage* CreateProtocolMessage(std::list<ITARVO_DeviceResult*>& results, bool* isServiceComplete,
-                                                bool* allowParallel) override;
+                                                bool* allowParallel) override {
+    Record(ServiceProbe::kCreateProtocolMessage);
+    if (onCreateProtocolMessage) onCreateProtocolMessage();
+    results.insert(results.end(), resultsOnCreate.begin(), resultsOnCreate.end());
+    resultsOnCreate.clear();
+    Step step;
+    if (!steps.empty()) {
+      step = steps.front();
+      steps.pop_front();
+    }
+    if (isServiceComplete != nullptr) *isServiceComplete = step.isServiceComplete;
+    if (allowParallel != nullptr) *allowParallel = step.allowParallel;
+    if (step.message != nullptr) {
+      step.message->AddRef();
+      ownMessages.insert(step.message);
+    }
+    return step.message;
+  }
   bool ProcessResponse(std::list<ITARVO_DeviceResult*>& results, bool& serviceComplete, bool& transferComplete,
-                       ITARVO_ProtocolMessage* response) override;
+                       ITARVO_ProtocolMessage* response) override {
+    Record(ServiceProbe::kProcessResponse);
+    if (onProcessResponse) return onProcessResponse(results, serviceComplete, transferComplete, response);
+    serviceComplete = serviceCompleteOnResponse;
+    transferComplete = transferCompleteOnResponse;
+    if (serviceComplete) finished = true;
+    return true;
+  }
   FAKE_SERVICE_ANSWER(bool, IsOwnProtocolMessage, (ITARVO_ProtocolMessage * message), kIsOwnProtocolMessage,
                       ownMessages.count(message) != 0)
   FAKE_SERVICE_ANSWER(bool, NeedsTimeWatch, (), kNeedsTimeWatch, needsTimeWatch)

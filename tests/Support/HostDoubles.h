@@ -122,7 +122,17 @@ class FakeConfigNode final : public ComObject<ITARVO_ConfigNode> {
 class FakeConfigNodeList final : public ComObject<ITARVO_ConfigNodeList> {
  public:
   HRESULT STDMETHODCALLTYPE GetCount(LONG* count) override { return Answer(count, nodes.size()); }
-  HRESULT STDMETHODCALLTYPE Next(ITARVO_ConfigNode** node) override;
+  HRESULT STDMETHODCALLTYPE Next(ITARVO_ConfigNode** node) override {
+    *node = nullptr;
+    if (m_position >= nodes.size()) return E_FAIL;
+    if (static_cast<LONG>(m_position) == failingFetch) {
+      ++m_position;
+      return E_UNEXPECTED;
+    }
+    *node = nodes[m_position++];
+    (*node)->AddRef();
+    return S_OK;
+  }
   HRESULT STDMETHODCALLTYPE Reset() override { return Answer(&m_position, 0); }
 
   std::vector<ITARVO_ConfigNode*> nodes;  // not referenced by the list
@@ -299,10 +309,24 @@ class FakeDeviceResult final : public ComObject<ITARVO_DeviceResult> {
   ~FakeDeviceResult() override;
 
   HRESULT STDMETHODCALLTYPE SetResult(ITARVO_DeviceMessage* message, LONG resultCode, LONG complete, ULONG count,
-                                      const BYTE* bytes) override;
+                                      const BYTE* bytes) override {
+    if (count > 0 && bytes == nullptr) return E_POINTER;
+    if (message != nullptr) message->AddRef();
+    if (m_pMessage != nullptr) m_pMessage->Release();
+    m_pMessage = message;
+    m_code = resultCode;
+    m_complete = complete;
+    m_data.assign(bytes, bytes + count);
+    return S_OK;
+  }
   HRESULT STDMETHODCALLTYPE GetComplete(LONG* complete) override { return Answer(complete, m_complete); }
   HRESULT STDMETHODCALLTYPE GetErrorCode(LONG* errorCode) override { return Answer(errorCode, m_code); }
-  HRESULT STDMETHODCALLTYPE GetDeviceMessage(ITARVO_DeviceMessage** message) override;
+  HRESULT STDMETHODCALLTYPE GetDeviceMessage(ITARVO_DeviceMessage** message) override {
+    *message = m_pMessage;
+    if (m_pMessage == nullptr) return E_FAIL;
+    m_pMessage->AddRef();
+    return S_OK;
+  }
 
   // What SetResult was given last.
   const std::vector<BYTE>& Data() const { return m_data; }
@@ -325,10 +349,24 @@ class FakeDeviceResult final : public ComObject<ITARVO_DeviceResult> {
 // scope's lifetime, as a host does at start.
 class DeviceResultClass final : public ComObject<IClassFactory> {
  public:
-  DeviceResultClass();
-  ~DeviceResultClass() override;
+  DeviceResultClass() {
+    EXPECT_EQ(CoRegisterClassObject(CLSID_TARVO_DeviceResult, static_cast<IClassFactory*>(this), CLSCTX_INPROC_SERVER,
+                                    REGCLS_MULTIPLEUSE, &m_cookie),
+              S_OK);
+  }
+  ~DeviceResultClass() override { CoRevokeClassObject(m_cookie); }
 
-  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override;
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
+    if (ppv == nullptr) return E_POINTER;
+    *ppv = nullptr;
+    if (outer != nullptr) return CLASS_E_NOAGGREGATION;
+    if (FAILED(createResult)) return createResult;
+    auto* result = new FakeDeviceResult;
+    const HRESULT hr = result->QueryInterface(riid, ppv);
+    result->Release();
+    if (SUCCEEDED(hr)) ++created;
+    return hr;
+  }
   HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 
   HRESULT createResult = S_OK;  // a failure here plays a host out of memory
