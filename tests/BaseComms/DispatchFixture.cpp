@@ -22,13 +22,3 @@ void DispatchFixture::TearDown() {
   EXPECT_EQ(FakeMessageService::LiveCount(), m_servicesBefore) << "a message service leaked";
 }
 
-LONG DispatchFixture::RegisterOn(ParallelCommunication& component, const std::wstring& configuration) {
-  EXPECT_TRUE(Register(component, NewDevice(configuration), DispatchTestAccess::DefaultTransferMode(component)));
-  return DispatchTestAccess::Key(component);
-}
-
-std::vector<ITARVO_ProtocolMessage*> DispatchFixture::Sent(ParallelCommunication& component) {
-  std::vector<ITARVO_ProtocolMessage*> sent = DispatchTestAccess::TakeSent(component);
-  for (ITARVO_ProtocolMessage* message : sent) message->Release();
-  return sent;
-}

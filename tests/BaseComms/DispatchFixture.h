@@ -53,7 +53,10 @@ class DispatchFixture : public ::testing::Test {
     return Dispatcher().RegisterDevice(DispatchTestAccess::KeyRef(component), &component, &device, transferMode);
   }
   // Registers with the component's default transfer mode and a device of its own.
-  LONG RegisterOn(ParallelCommunication& component, const std::wstring& configuration);
+  LONG RegisterOn(ParallelCommunication& component, const std::wstring& configuration) {
+    EXPECT_TRUE(Register(component, NewDevice(configuration), DispatchTestAccess::DefaultTransferMode(component)));
+    return DispatchTestAccess::Key(component);
+  }
 
   // A send list on `component` (see DispatchTestAccess::OpenSendList).
   void OpenSendList(ParallelCommunication& component) {
@@ -62,7 +65,11 @@ class DispatchFixture : public ::testing::Test {
   }
   // What `component` has been given to send since the last call; the
   // references are given back at once (the messages stay alive in the test).
-  std::vector<ITARVO_ProtocolMessage*> Sent(ParallelCommunication& component);
+  std::vector<ITARVO_ProtocolMessage*> Sent(ParallelCommunication& component) {
+    std::vector<ITARVO_ProtocolMessage*> sent = DispatchTestAccess::TakeSent(component);
+    for (ITARVO_ProtocolMessage* message : sent) message->Release();
+    return sent;
+  }
 
  private:
   const int m_servicesBefore = FakeMessageService::LiveCount();

@@ -65,16 +65,6 @@ bool SetAnswer(ITARVO_ProtocolMessage* message, const std::vector<BYTE>& bytes) 
   return answer != nullptr && answer(message, bytes.data(), static_cast<ULONG>(bytes.size()));
 }
 
-std::vector<ITARVO_DeviceMessage*> SampleServicesTest::DeliveredMessages() {
-  std::vector<ITARVO_DeviceMessage*> messages;
-  for (ITARVO_DeviceResult* result : m_host.sink.Results()) {
-    ITARVO_DeviceMessage* message = nullptr;
-    if (SUCCEEDED(result->GetDeviceMessage(&message)) && message != nullptr) message->Release();
-    messages.push_back(message);
-  }
-  return messages;
-}
-
 doubles::FakeMessageService* SampleServicesTest::Prepare(doubles::FakeMessageService* service,
                                                          ITARVO_ProtocolMessage* firstStep) {
   if (firstStep != nullptr) service->steps.push_back({firstStep, false, true});

@@ -38,7 +38,15 @@ class SampleServicesTest : public ::testing::Test {
     return SetAnswer(message, bytes) ? m_component->Receive(message) : E_UNEXPECTED;
   }
   std::vector<doubles::FakeDeviceResult*> Received() { return componenttest::Received(m_host.sink); }
-  std::vector<ITARVO_DeviceMessage*> DeliveredMessages();
+  std::vector<ITARVO_DeviceMessage*> DeliveredMessages() {
+    std::vector<ITARVO_DeviceMessage*> messages;
+    for (ITARVO_DeviceResult* result : m_host.sink.Results()) {
+      ITARVO_DeviceMessage* message = nullptr;
+      if (SUCCEEDED(result->GetDeviceMessage(&message)) && message != nullptr) message->Release();
+      messages.push_back(message);
+    }
+    return messages;
+  }
   bool IsRegistered(ITARVO_DeviceMessage* message) { return DispatchTestAccess::IsRegistered(*m_component, message); }
   std::size_t RegistrySize() { return DispatchTestAccess::RegistrySize(*m_component); }
   static long LiveServices() {

@@ -48,17 +48,4 @@ HRESULT FakeDeviceConfig::SelectNodes(LONG, LPCWSTR path, ITARVO_ConfigNodeList*
   return hr;
 }
 
-namespace {
-std::atomic<int> g_liveResults{0};
-}
-
-FakeDeviceResult::FakeDeviceResult() : ComObject(1) { ++g_liveResults; }
-
-FakeDeviceResult::~FakeDeviceResult() {
-  if (m_pMessage != nullptr) m_pMessage->Release();
-  --g_liveResults;
-}
-
-int FakeDeviceResult::LiveCount() { return g_liveResults.load(); }
-
 }  // namespace doubles

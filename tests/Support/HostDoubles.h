@@ -305,8 +305,11 @@ class FakeProtocolComms final : public ComObject<ITARVO_ProtocolComms, ITARVO_Ru
 // its last Release.
 class FakeDeviceResult final : public ComObject<ITARVO_DeviceResult> {
  public:
-  FakeDeviceResult();  // with the creator's reference
-  ~FakeDeviceResult() override;
+  FakeDeviceResult() : ComObject(1) { ++s_live; }  // with the creator's reference
+  ~FakeDeviceResult() override {
+    if (m_pMessage != nullptr) m_pMessage->Release();
+    --s_live;
+  }
 
   HRESULT STDMETHODCALLTYPE SetResult(ITARVO_DeviceMessage* message, LONG resultCode, LONG complete, ULONG count,
                                       const BYTE* bytes) override {
@@ -334,10 +337,12 @@ class FakeDeviceResult final : public ComObject<ITARVO_DeviceResult> {
   LONG Complete() const { return m_complete; }
   const ITARVO_DeviceMessage* Message() const { return m_pMessage; }
   // Device results alive in the process.
-  static int LiveCount();
+  static int LiveCount() { return s_live.load(); }
 
  private:
   void LastReleased() override { delete this; }
+
+  static inline std::atomic<int> s_live{0};
 
   ITARVO_DeviceMessage* m_pMessage = nullptr;  // one reference
   LONG m_code = 0;
