@@ -325,9 +325,7 @@ bool RunOnce(const Scenario& scenario, long failAt) {
   }
   host->sink.Clear();
   host->protocol.ClearSent();
-  for (std::size_t i = 0; i < messages.size(); ++i) {
-    EXPECT_EQ(messages[i].RefCount(), 0) << "message " << i << ": references not given back";
-  }
+  for (std::size_t i = 0; i < messages.size(); ++i) EXPECT_EQ(messages[i].RefCount(), 0) << "message " << i;
   const std::pair<const char*, int> held[] = {{"device configuration", host->config.RefCount()},
                                               {"device information", host->info.RefCount()},
                                               {"result sink", host->sink.RefCount()},

@@ -3,9 +3,7 @@
 #include <algorithm>
 
 void DispatchFixture::TearDown() {
-  for (const auto& component : m_components) {
-    Dispatcher().UnregisterDevice(DispatchTestAccess::Key(*component), component.get());
-  }
+  for (const auto& c : m_components) Dispatcher().UnregisterDevice(DispatchTestAccess::Key(*c), c.get());
   for (ParallelCommunication* component : m_withSendList) DispatchTestAccess::CloseSendList(*component);
   // Services a queue still holds die with their component; the others are the
   // test's (a test that parks a last step deletes that service itself).
