@@ -14,6 +14,8 @@
 // answer fields are set by the test before the fake is shared.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -21,6 +23,7 @@
 #include <functional>
 #include <list>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <vector>
 
@@ -37,7 +40,11 @@ struct ServiceProbe {
   };
 
   int Calls(Call call) const { return calls[call].load(); }
-  int TotalCalls() const;
+  int TotalCalls() const {
+    int total = 0;
+    for (const auto& count : calls) total += count.load();
+    return total;
+  }
 
   std::array<std::atomic<int>, kCallKinds> calls{};
   std::atomic<int> deletions{0};
@@ -61,8 +68,17 @@ class FakeMessageService final : public IMessageService {
     bool allowParallel = false;
   };
 
-  FakeMessageService();
-  ~FakeMessageService() override;
+  FakeMessageService() : m_probe(std::make_shared<ServiceProbe>()) {
+    std::lock_guard<std::mutex> hold(s_liveLock);
+    s_live.insert(this);
+  }
+  ~FakeMessageService() override {
+    {
+      std::lock_guard<std::mutex> hold(s_liveLock);
+      EXPECT_EQ(s_live.erase(this), 1u) << "message service deleted twice";
+    }
+    ++m_probe->deletions;
+  }
 
   FakeMessageService(const FakeMessageService&) = delete;
   FakeMessageService& operator=(const FakeMessageService&) = delete;
@@ -129,7 +145,10 @@ class FakeMessageService final : public IMessageService {
 
   std::shared_ptr<ServiceProbe> Probe() const { return m_probe; }
   // Fakes alive in the process.
-  static int LiveCount();
+  static int LiveCount() {
+    std::lock_guard<std::mutex> hold(s_liveLock);
+    return static_cast<int>(s_live.size());
+  }
 
   // Answers. InitialiseService adds its message to `deviceMessages` and
   // accepts it.
@@ -159,7 +178,24 @@ class FakeMessageService final : public IMessageService {
   std::function<bool(std::list<ITARVO_DeviceResult*>&, bool&, bool&, ITARVO_ProtocolMessage*)> onProcessResponse;
 
  private:
-  void Record(ServiceProbe::Call call) const;
+  void Record(ServiceProbe::Call call) const {
+    {
+      std::lock_guard<std::mutex> hold(s_liveLock);
+      if (s_live.count(this) == 0) {
+        ADD_FAILURE() << "message service called after its deletion (call " << call << ")";
+        return;
+      }
+    }
+    EXPECT_FALSE(m_probe->callsForbidden.load()) << "message service called although it may be gone (call " << call
+                                                 << ")";
+    ++m_probe->calls[call];
+  }
+
+  // Addresses of the fakes alive now (guarded by s_liveLock). Looking `this`
+  // up before touching any member lets a call on a deleted fake fail the test
+  // instead of reading freed memory (as far as the call itself got there).
+  static inline std::mutex s_liveLock;
+  static inline std::set<const FakeMessageService*> s_live;
 
   std::shared_ptr<ServiceProbe> m_probe;
 };
