@@ -81,21 +81,6 @@ void AddSegments(const dl_phdr_info* info, Segments& segments) {
   }
 }
 
-void FindSegments() {
-  dl_iterate_phdr(
-      [](dl_phdr_info* info, std::size_t, void*) {
-        const char* name = info->dlpi_name != nullptr ? info->dlpi_name : "";
-        if (std::strstr(name, "/libBaseCommsSweepLibrary.so") != nullptr ||
-            std::strstr(name, "/SampleServices.so") != nullptr) {
-          AddSegments(info, g_library);
-        } else if (std::strstr(name, "libstdc++.so") != nullptr) {
-          AddSegments(info, g_stdlib);
-        }
-        return 0;
-      },
-      nullptr);
-}
-
 // The first return address on the stack outside libstdc++, above the
 // libstdc++ frames that called operator new.
 std::uintptr_t CallerOutsideStdlib() {
@@ -148,32 +133,25 @@ void* Allocate(std::size_t size, std::size_t alignment, bool nothrow, void* retu
 
 }  // namespace
 
-// Every form of operator new; each passes its caller's return address on.
-#define SWEEP_NEW(form, parameters, alignment, nothrow) \
-  void* form parameters { return Allocate(size, alignment, nothrow, __builtin_return_address(0)); }
-SWEEP_NEW(operator new, (std::size_t size), 0, false)
-SWEEP_NEW(operator new[], (std::size_t size), 0, false)
-SWEEP_NEW(operator new, (std::size_t size, const std::nothrow_t&) noexcept, 0, true)
-SWEEP_NEW(operator new[], (std::size_t size, const std::nothrow_t&) noexcept, 0, true)
-SWEEP_NEW(operator new, (std::size_t size, std::align_val_t al), static_cast<std::size_t>(al), false)
-SWEEP_NEW(operator new[], (std::size_t size, std::align_val_t al), static_cast<std::size_t>(al), false)
-SWEEP_NEW(operator new, (std::size_t size, std::align_val_t al, const std::nothrow_t&) noexcept,
-          static_cast<std::size_t>(al), true)
-SWEEP_NEW(operator new[], (std::size_t size, std::align_val_t al, const std::nothrow_t&) noexcept,
-          static_cast<std::size_t>(al), true)
+// Every form of operator new and delete; each new passes its caller's return address on.
+#define SWEEP_NEW(parameters, alignment, nothrow)                                                             \
+  void* operator new parameters { return Allocate(size, alignment, nothrow, __builtin_return_address(0)); } \
+  void* operator new[] parameters { return Allocate(size, alignment, nothrow, __builtin_return_address(0)); }
+SWEEP_NEW((std::size_t size), 0, false)
+SWEEP_NEW((std::size_t size, const std::nothrow_t&) noexcept, 0, true)
+SWEEP_NEW((std::size_t size, std::align_val_t al), static_cast<std::size_t>(al), false)
+SWEEP_NEW((std::size_t size, std::align_val_t al, const std::nothrow_t&) noexcept, static_cast<std::size_t>(al), true)
 #undef SWEEP_NEW
-void operator delete(void* block) noexcept { std::free(block); }
-void operator delete[](void* block) noexcept { std::free(block); }
-void operator delete(void* block, std::size_t) noexcept { std::free(block); }
-void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
-void operator delete(void* block, const std::nothrow_t&) noexcept { std::free(block); }
-void operator delete[](void* block, const std::nothrow_t&) noexcept { std::free(block); }
-void operator delete(void* block, std::align_val_t) noexcept { std::free(block); }
-void operator delete[](void* block, std::align_val_t) noexcept { std::free(block); }
-void operator delete(void* block, std::size_t, std::align_val_t) noexcept { std::free(block); }
-void operator delete[](void* block, std::size_t, std::align_val_t) noexcept { std::free(block); }
-void operator delete(void* block, std::align_val_t, const std::nothrow_t&) noexcept { std::free(block); }
-void operator delete[](void* block, std::align_val_t, const std::nothrow_t&) noexcept { std::free(block); }
+#define SWEEP_DELETE(...)                                                                         \
+  void operator delete(void* block __VA_OPT__(, ) __VA_ARGS__) noexcept { std::free(block); } \
+  void operator delete[](void* block __VA_OPT__(, ) __VA_ARGS__) noexcept { std::free(block); }
+SWEEP_DELETE()
+SWEEP_DELETE(std::size_t)
+SWEEP_DELETE(const std::nothrow_t&)
+SWEEP_DELETE(std::align_val_t)
+SWEEP_DELETE(std::size_t, std::align_val_t)
+SWEEP_DELETE(std::align_val_t, const std::nothrow_t&)
+#undef SWEEP_DELETE
 
 namespace {
 
@@ -206,7 +184,18 @@ const SampleFunctions& Sample() {
   static const SampleFunctions functions = [] {
     void* module = dlopen(SAMPLE_SERVICES_PATH, RTLD_NOW);
     if (module == nullptr) return SampleFunctions{};
-    FindSegments();
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, std::size_t, void*) {
+          const char* name = info->dlpi_name != nullptr ? info->dlpi_name : "";
+          if (std::strstr(name, "/libBaseCommsSweepLibrary.so") != nullptr ||
+              std::strstr(name, "/SampleServices.so") != nullptr) {
+            AddSegments(info, g_library);
+          } else if (std::strstr(name, "libstdc++.so") != nullptr) {
+            AddSegments(info, g_stdlib);
+          }
+          return 0;
+        },
+        nullptr);
     return SampleFunctions{
         reinterpret_cast<bool (*)(ITARVO_ProtocolMessage*, const BYTE*, ULONG)>(dlsym(module, "SampleServicesAnswer")),
         reinterpret_cast<long (*)()>(dlsym(module, "SampleServicesLiveInstances"))};
@@ -218,10 +207,9 @@ const SampleFunctions& Sample() {
 // protocol layer that answers every sent message on a thread of its own.
 struct Host : componenttest::Host {
   explicit Host(ParallelCommunication*& component) {
-    static const wchar_t* const kClasses[][2] = {{L"5", L"ReadService"},
-                                                 {L"6", L"BlockReadService"},
-                                                 {L"8", L"DelayedReadService"},
-                                                 {L"9", L"ConcatenatingReadService"}};
+    static const wchar_t* const kClasses[][2] = {
+        {L"5", L"ReadService"}, {L"6", L"BlockReadService"}, {L"8", L"DelayedReadService"},
+        {L"9", L"ConcatenatingReadService"}};
     for (const auto& entry : kClasses) AddService(entry[0], SWEEP_WIDEN(SAMPLE_SERVICES_PATH), entry[1]);
     protocol.onSend = [this](ITARVO_ProtocolMessage* message) { line.Push(message); };
     answerer = std::thread([this, &component] {
@@ -337,9 +325,7 @@ bool RunOnce(const Scenario& scenario, long failAt) {
   }
   host->sink.Clear();
   host->protocol.ClearSent();
-  for (std::size_t i = 0; i < messages.size(); ++i) {
-    EXPECT_EQ(messages[i].RefCount(), 0) << "message " << i << ": references not given back";
-  }
+  for (std::size_t i = 0; i < messages.size(); ++i) EXPECT_EQ(messages[i].RefCount(), 0) << "message " << i;
   const std::pair<const char*, int> held[] = {{"device configuration", host->config.RefCount()},
                                               {"device information", host->info.RefCount()},
                                               {"result sink", host->sink.RefCount()},

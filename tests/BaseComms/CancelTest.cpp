@@ -132,21 +132,19 @@ TEST_F(RequestTest, CancelWhileTheTimeWatchDispatchesWaitsForTheService) {
   FakeMessageService* timed = Prepare(new FakeMessageService(), &m_protocol[0]);
   timed->needsTimeWatch = true;
   timed->timeUp = true;
-  std::promise<void> gate;
-  std::shared_future<void> opened = gate.get_future().share();
-  std::atomic<bool> dispatching{false};
-  timed->onCreateProtocolMessage = [&dispatching, opened] {
-    dispatching = true;
-    opened.wait_for(std::chrono::seconds(10));
+  componenttest::Gate dispatching, release;
+  timed->onCreateProtocolMessage = [&] {
+    dispatching.Open();
+    release.Wait();
   };
   const auto probe = timed->Probe();
   ASSERT_EQ(Request(&m_scripted), S_OK);
-  ASSERT_TRUE(WaitUntil([&] { return dispatching.load(); }));
+  ASSERT_TRUE(dispatching.Wait());
 
   const int asked = probe->Calls(ServiceProbe::kHasDeviceMessage);
   auto cancelled = std::async(std::launch::async, [this] { return m_component->CancelMessageService(&m_scripted); });
   WaitUntil([&] { return probe->Calls(ServiceProbe::kHasDeviceMessage) >= asked + 2; });
-  gate.set_value();
+  release.Open();
   ASSERT_EQ(cancelled.wait_for(std::chrono::seconds(10)), std::future_status::ready);
   EXPECT_EQ(cancelled.get(), S_OK);
   EXPECT_EQ(probe->Calls(ServiceProbe::kCancel), 1);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <initializer_list>
+#include <ostream>
 #include <utility>
 
 #include "DispatchFixture.h"
@@ -17,7 +18,13 @@ struct Outcome {
   bool ok = false;
   bool nowSend = false;
   bool isServiceComplete = false;
+  bool operator==(const Outcome&) const = default;
+  friend void PrintTo(const Outcome& o, std::ostream* out) {
+    *out << "{ok " << o.ok << ", nowSend " << o.nowSend << ", isServiceComplete " << o.isServiceComplete << "}";
+  }
 };
+// Sent now; sent now as the service's last step; accepted without a send (parked, finished or dropped).
+constexpr Outcome kSent{true, true, false}, kLastSent{true, true, true}, kNotSent{true, false, false};
 
 struct Response {
   IMessageService* service = nullptr;
@@ -76,20 +83,17 @@ TEST_F(CommunicationDispatcherTest, ParallelTargetSendsBelowTheLimitAndOtherwise
   auto [m3, s3] = OneStepService();
   Access::AddPending(a, s1);
 
-  Outcome outcome = Dispatch(s1, a);
-  EXPECT_TRUE(outcome.ok && outcome.nowSend && !outcome.isServiceComplete);
+  EXPECT_EQ(Dispatch(s1, a), kSent);
   EXPECT_EQ(Sent(a), Messages{m1});
   EXPECT_TRUE(Access::IsCommunicating(a, s1));
   EXPECT_FALSE(Access::IsPending(a, s1));
 
   // b's limit of 1 is reached: parked with a turn.
-  outcome = Dispatch(s2, b);
-  EXPECT_TRUE(outcome.ok && !outcome.nowSend);
+  EXPECT_EQ(Dispatch(s2, b), kNotSent);
   EXPECT_EQ(Access::WaitingSize(b), 1u);
   EXPECT_EQ(Access::TurnCount(key), 1u);
   // a's limit of 2 would allow it, but a turn waits.
-  outcome = Dispatch(s3, a);
-  EXPECT_TRUE(outcome.ok && !outcome.nowSend);
+  EXPECT_EQ(Dispatch(s3, a), kNotSent);
   EXPECT_EQ(Access::TurnCount(key), 2u);
   EXPECT_TRUE(Sent(a).empty());
 
@@ -171,8 +175,7 @@ TEST_F(CommunicationDispatcherTest, OneByOneTargetLetsOnlyTheSimplexServiceOrAnI
   auto [fromA2, sA2] = OneStepService();
 
   // Idle line, no hold, own waiting queue empty: goes, and takes the hold.
-  Outcome outcome = Dispatch(simplex, a);
-  EXPECT_TRUE(outcome.ok && outcome.nowSend);
+  EXPECT_EQ(Dispatch(simplex, a), kSent);
   EXPECT_EQ(Sent(a), Messages{first});
   EXPECT_EQ(Access::SimplexService(key), simplex);
   // Something communicating, another service holds: parked.
@@ -183,15 +186,13 @@ TEST_F(CommunicationDispatcherTest, OneByOneTargetLetsOnlyTheSimplexServiceOrAnI
   // The simplex service goes although its component has messages waiting;
   // its last step ends the hold and does not wait for a response.
   ASSERT_TRUE(Complete(first, a).dispatchAgain);
-  outcome = Dispatch(simplex, a);
-  EXPECT_TRUE(outcome.ok && outcome.nowSend && outcome.isServiceComplete);
+  EXPECT_EQ(Dispatch(simplex, a), kLastSent);
   EXPECT_EQ(Sent(a), Messages{last});
   EXPECT_FALSE(Access::IsCommunicating(a, simplex));
   EXPECT_EQ(Access::SimplexService(key), nullptr);
 
   // Idle line, no hold, but its own component has a message waiting: behind it.
-  outcome = Dispatch(sA2, a);
-  EXPECT_TRUE(outcome.ok && !outcome.nowSend);
+  EXPECT_EQ(Dispatch(sA2, a), kNotSent);
   EXPECT_EQ(Access::TurnCount(key), 3u);
 
   // One message per call, in turn order.
@@ -231,13 +232,10 @@ TEST_F(CommunicationDispatcherTest, WhatSendsNothingGivesItsHoldBackAndReleasesI
   Access::AddPending(a, done);
   Access::AddPending(a, broken);
 
-  Outcome outcome = Dispatch(done, a);
-  EXPECT_TRUE(outcome.ok);
-  EXPECT_FALSE(outcome.nowSend || outcome.isServiceComplete);
+  EXPECT_EQ(Dispatch(done, a), kNotSent);
   EXPECT_EQ(Access::SimplexService(key), nullptr);
   EXPECT_FALSE(Access::IsPending(a, done));
-  outcome = Dispatch(broken, a);
-  EXPECT_FALSE(outcome.ok);
+  EXPECT_FALSE(Dispatch(broken, a).ok);
   EXPECT_FALSE(Access::IsPending(a, broken));
 
   ParallelCommunication& unregistered = NewComponent();
@@ -247,16 +245,13 @@ TEST_F(CommunicationDispatcherTest, WhatSendsNothingGivesItsHoldBackAndReleasesI
   Access::AddPending(a, s1);
   Access::AddPending(unregistered, s2);
   Access::SetStopped(a, true);
-  outcome = Dispatch(s1, a);
-  EXPECT_TRUE(outcome.ok);
-  EXPECT_FALSE(outcome.nowSend);
+  EXPECT_EQ(Dispatch(s1, a), kNotSent);
   EXPECT_FALSE(Access::IsPending(a, s1));
   EXPECT_EQ(Access::WaitingSize(a), 0u);
   EXPECT_EQ(m1->RefCount(), 0);
 
-  outcome = Dispatch(s2, unregistered);
-  EXPECT_FALSE(outcome.ok);
-  EXPECT_FALSE(outcome.nowSend);
+  const Outcome outcome = Dispatch(s2, unregistered);
+  EXPECT_FALSE(outcome.ok || outcome.nowSend);
   EXPECT_TRUE(Access::IsPending(unregistered, s2)) << "left to the caller";
   EXPECT_EQ(m2->RefCount(), 0);
 }

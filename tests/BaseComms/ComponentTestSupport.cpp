@@ -67,19 +67,4 @@ bool TraceCapture::Contains(const std::string& text) {
   return false;
 }
 
-std::vector<doubles::FakeDeviceResult*> Received(doubles::FakeResultCallback& sink) {
-  std::vector<doubles::FakeDeviceResult*> received;
-  for (ITARVO_DeviceResult* result : sink.Results()) received.push_back(static_cast<doubles::FakeDeviceResult*>(result));
-  return received;
-}
-
-bool WaitUntil(const std::function<bool()>& condition, unsigned milliseconds) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
-
 }  // namespace componenttest

@@ -11,7 +11,7 @@
 // messages handed to it must be declared before it, since results the sink
 // keeps hold references on them until it is cleared. Line: what a protocol
 // double sent, for threads that answer it. Watchdog: ends a program that
-// hangs. WaitUntil: a bounded wait for something another thread does.
+// hangs. WaitUntil and Gate: bounded waits for something another thread does.
 //
 // Threads: Line may be used from any thread (its lock guards its queue);
 // the others belong to the test's thread.
@@ -26,6 +26,7 @@
 #include <cstdlib>
 #include <deque>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -138,6 +139,18 @@ class Line {
   bool m_closed = false;    // guarded by m_lock
 };
 
+// A latch a host double's hook waits on, with a bound so no test hangs. Opens
+// once; safe from any thread.
+class Gate {
+ public:
+  void Open() { m_open.set_value(); }
+  bool Wait() { return m_opened.wait_for(std::chrono::seconds(5)) == std::future_status::ready; }
+
+ private:
+  std::promise<void> m_open;
+  std::shared_future<void> m_opened = m_open.get_future().share();
+};
+
 // Aborts the program, saying what `hung` returns, unless the returned thread
 // is stopped (destroyed) within `limit`: a hang cannot be failed otherwise.
 inline std::jthread Watchdog(std::chrono::seconds limit, std::function<std::string()> hung) {
@@ -168,7 +181,11 @@ class TraceCapture {
 };
 
 // The results `sink` received, as device results of the fake class.
-std::vector<doubles::FakeDeviceResult*> Received(doubles::FakeResultCallback& sink);
+inline std::vector<doubles::FakeDeviceResult*> Received(doubles::FakeResultCallback& sink) {
+  std::vector<doubles::FakeDeviceResult*> received;
+  for (ITARVO_DeviceResult* result : sink.Results()) received.push_back(static_cast<doubles::FakeDeviceResult*>(result));
+  return received;
+}
 
 // A function of the module at `path` if it is loaded (it is not loaded here), else null.
 template <typename Function>
@@ -181,6 +198,13 @@ Function* LoadedModuleFunction(const char* path, const char* name) {
 }
 
 // Polls `condition` every millisecond for at most `milliseconds`.
-bool WaitUntil(const std::function<bool()>& condition, unsigned milliseconds = 5000);
+inline bool WaitUntil(const std::function<bool()>& condition, unsigned milliseconds = 5000) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
 
 }  // namespace componenttest

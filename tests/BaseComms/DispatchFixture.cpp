@@ -2,12 +2,8 @@
 
 #include <algorithm>
 
-#include "BaseComms/OneByOneCommunication.h"
-
 void DispatchFixture::TearDown() {
-  for (const auto& component : m_components) {
-    Dispatcher().UnregisterDevice(DispatchTestAccess::Key(*component), component.get());
-  }
+  for (const auto& c : m_components) Dispatcher().UnregisterDevice(DispatchTestAccess::Key(*c), c.get());
   for (ParallelCommunication* component : m_withSendList) DispatchTestAccess::CloseSendList(*component);
   // Services a queue still holds die with their component; the others are the
   // test's (a test that parks a last step deletes that service itself).
@@ -24,44 +20,3 @@ void DispatchFixture::TearDown() {
   EXPECT_EQ(FakeMessageService::LiveCount(), m_servicesBefore) << "a message service leaked";
 }
 
-ParallelCommunication& DispatchFixture::NewComponent(bool oneByOne) {
-  m_components.emplace_back(oneByOne ? new OneByOneCommunication() : new ParallelCommunication());
-  return *m_components.back();
-}
-
-DispatchFixture::FakeDeviceConfig& DispatchFixture::NewDevice(const std::wstring& configuration) {
-  m_devices.push_back(std::make_unique<FakeDeviceConfig>());
-  m_devices.back()->configuration[L""] = configuration;
-  return *m_devices.back();
-}
-
-DispatchFixture::FakeProtocolMessage* DispatchFixture::NewMessage() {
-  m_messages.push_back(std::make_unique<FakeProtocolMessage>());
-  return m_messages.back().get();
-}
-
-DispatchFixture::FakeMessageService* DispatchFixture::NewService() {
-  auto* service = new FakeMessageService();
-  m_adopted.push_back(service);
-  return service;
-}
-
-bool DispatchFixture::Register(ParallelCommunication& component, FakeDeviceConfig& device, int transferMode) {
-  return Dispatcher().RegisterDevice(DispatchTestAccess::KeyRef(component), &component, &device, transferMode);
-}
-
-LONG DispatchFixture::RegisterOn(ParallelCommunication& component, const std::wstring& configuration) {
-  EXPECT_TRUE(Register(component, NewDevice(configuration), DispatchTestAccess::DefaultTransferMode(component)));
-  return DispatchTestAccess::Key(component);
-}
-
-void DispatchFixture::OpenSendList(ParallelCommunication& component) {
-  DispatchTestAccess::OpenSendList(component);
-  m_withSendList.push_back(&component);
-}
-
-std::vector<ITARVO_ProtocolMessage*> DispatchFixture::Sent(ParallelCommunication& component) {
-  std::vector<ITARVO_ProtocolMessage*> sent = DispatchTestAccess::TakeSent(component);
-  for (ITARVO_ProtocolMessage* message : sent) message->Release();
-  return sent;
-}

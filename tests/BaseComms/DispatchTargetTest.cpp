@@ -117,9 +117,7 @@ TEST_F(DispatchTargetTest, ExclusiveAccessLocksTheOthersOutUntilItIsGivenBack) {
   EXPECT_EQ(Access::ExclusiveMode(newcomer), EXCLUSIVE_MODE_LOCKED);
 
   ASSERT_TRUE(Dispatcher().SetExclusiveMode(EXCLUSIVE_MODE_NONE, key, &a));
-  for (ParallelCommunication* component : {&a, &b, &newcomer}) {
-    EXPECT_EQ(Access::ExclusiveMode(*component), EXCLUSIVE_MODE_NONE);
-  }
+  for (ParallelCommunication* c : {&a, &b, &newcomer}) EXPECT_EQ(Access::ExclusiveMode(*c), EXCLUSIVE_MODE_NONE);
   EXPECT_FALSE(Dispatcher().SetExclusiveMode(EXCLUSIVE_MODE_OWN, key + 1000, &a));
 }
 

@@ -31,36 +31,16 @@ class DriverCommandTest : public ::testing::Test {
     EXPECT_EQ(FakeDeviceResult::LiveCount(), m_resultsBefore) << "a device result leaked";
   }
 
-  struct Delivered {
-    LONG code = 0;
-    LONG complete = 0;
-    std::vector<BYTE> data;
-  };
-  // The one result the last command delivered, taken from the sink.
-  Delivered TakeResult() {
-    Delivered delivered;
-    const std::vector<ITARVO_DeviceResult*> results = m_device->host.sink.Results();
+  // The last command delivered one complete result, with `code` and `data`; the sink is emptied.
+  void ExpectResult(LONG code, const std::vector<BYTE>& data) {
+    const auto results = componenttest::Received(m_device->host.sink);
     EXPECT_EQ(results.size(), 1u);
-    if (results.size() == 1) {
-      const auto* result = static_cast<FakeDeviceResult*>(results[0]);
-      delivered = {result->Code(), result->Complete(), result->Data()};
+    for (const FakeDeviceResult* result : results) {
+      EXPECT_EQ(result->Code(), code);
+      EXPECT_EQ(result->Complete(), 1);
+      EXPECT_EQ(result->Data(), data);
     }
     m_device->host.sink.Clear();
-    return delivered;
-  }
-
-  // Runs a get request on another thread, blocked in the application's callback until `release` (at most 5 s).
-  std::future<LONG> RunBlockedGet(std::shared_future<void> release) {
-    auto entered = std::make_shared<std::promise<void>>();
-    std::future<void> blocked = entered->get_future();
-    m_device->host.sink.onReceive = [entered, release, first = true]() mutable {
-      if (!std::exchange(first, false)) return;
-      entered->set_value();
-      release.wait_for(std::chrono::seconds(5));
-    };
-    std::future<LONG> running = std::async(std::launch::async, [this] { return m_device->Execute(&m_get, nullptr); });
-    EXPECT_EQ(blocked.wait_for(std::chrono::seconds(5)), std::future_status::ready);
-    return running;
   }
 
   // Declared before the component: results the sink keeps refer to them.
@@ -76,10 +56,7 @@ TEST_F(DriverCommandTest, GetAnswersWithTheVersionFrameAndSetRequestsAreCappedAt
   LONG code = 0x1234;
   EXPECT_EQ(m_device->Execute(&m_get, &code), S_OK);
   EXPECT_EQ(code, 0x1234) << "the result code argument is written only for a refused request";
-  const Delivered version = TakeResult();
-  EXPECT_EQ(version.code, S_OK);
-  EXPECT_EQ(version.complete, 1);
-  EXPECT_EQ(version.data, VersionFrame({0, 0, 0}, {1, 2, 3}));
+  ExpectResult(S_OK, VersionFrame({0, 0, 0}, {1, 2, 3}));
   EXPECT_EQ(Access::RegistrySize(*m_device->component), 0u) << "the command leaves the registry when done";
 
   struct Row {
@@ -96,10 +73,7 @@ TEST_F(DriverCommandTest, GetAnswersWithTheVersionFrameAndSetRequestsAreCappedAt
     SCOPED_TRACE(::testing::PrintToString(row.requested));
     m_set.data = RunningComponent::SetRequest(row.requested[0], row.requested[1], row.requested[2]);
     EXPECT_EQ(m_device->Execute(&m_set, nullptr), S_OK);
-    const Delivered result = TakeResult();
-    EXPECT_EQ(result.code, row.code);
-    EXPECT_EQ(result.complete, 1);
-    EXPECT_EQ(result.data, VersionFrame(row.runtime, {1, 2, 3}));
+    ExpectResult(row.code, VersionFrame(row.runtime, {1, 2, 3}));
     EXPECT_EQ(m_device->RuntimeVersion(), PackVersion(row.runtime[0], row.runtime[1], row.runtime[2]));
   }
 
@@ -114,7 +88,7 @@ TEST_F(DriverCommandTest, MalformedSetRequestsAreRefusedAndChangeNothing) {
   m_device->Start();
   m_set.data = RunningComponent::SetRequest(1, 2, 2);
   ASSERT_EQ(m_device->Execute(&m_set, nullptr), S_OK);
-  TakeResult();
+  m_device->host.sink.Clear();
 
   std::vector<BYTE> twelve = RunningComponent::SetRequest(1, 2, 1);
   twelve.push_back(0);
@@ -127,10 +101,7 @@ TEST_F(DriverCommandTest, MalformedSetRequestsAreRefusedAndChangeNothing) {
     SCOPED_TRACE(::testing::PrintToString(data));
     m_set.data = data;
     EXPECT_EQ(m_device->Execute(&m_set, nullptr), E_INVALIDARG);
-    const Delivered result = TakeResult();
-    EXPECT_EQ(result.code, QTM_RESULT_INVALID_PARM);
-    EXPECT_EQ(result.complete, 1);
-    EXPECT_EQ(result.data, (std::vector<BYTE>{0xFF, 0xFF, 0x00, 0x00}));
+    ExpectResult(QTM_RESULT_INVALID_PARM, {0xFF, 0xFF, 0x00, 0x00});
     EXPECT_EQ(m_device->RuntimeVersion(), PackVersion(1, 2, 2));
   }
 
@@ -138,7 +109,7 @@ TEST_F(DriverCommandTest, MalformedSetRequestsAreRefusedAndChangeNothing) {
   m_set.data = RunningComponent::SetRequest(1, 2, 1);
   m_set.dataResult = E_OUTOFMEMORY;
   EXPECT_EQ(m_device->Execute(&m_set, nullptr), E_OUTOFMEMORY);
-  EXPECT_EQ(TakeResult().code, QTM_RESULT_INVALID_PARM);
+  ExpectResult(QTM_RESULT_INVALID_PARM, {0xFF, 0xFF, 0x00, 0x00});
   EXPECT_EQ(m_device->RuntimeVersion(), PackVersion(1, 2, 2));
 }
 
@@ -164,28 +135,27 @@ TEST_F(DriverCommandTest, OnlyCommandNumbers476And477AreDriverCommands) {
   EXPECT_EQ(GetCommandNumber(&unreadable), 0);
 }
 
-TEST_F(DriverCommandTest, SecondRequestOfARunningCommandIsRefused) {
+// A second request of a running command is refused. UnInitialise then empties the registry while the command runs:
+// the command must not release the message a second time.
+TEST_F(DriverCommandTest, ARunningCommandRefusesASecondRequestAndOutlivesUnInitialise) {
   m_device->Start();
-  std::promise<void> release;
-  std::future<LONG> running = RunBlockedGet(release.get_future().share());
+  componenttest::Gate delivering, release;
+  m_device->host.sink.onReceive = [&, first = true]() mutable {
+    if (!std::exchange(first, false)) return;
+    delivering.Open();
+    release.Wait();
+  };
+  std::future<LONG> running = std::async(std::launch::async, [this] { return m_device->Execute(&m_get, nullptr); });
+  ASSERT_TRUE(delivering.Wait());
 
   LONG code = 0;
   EXPECT_EQ(m_device->Execute(&m_get, &code), E_FAIL);
   EXPECT_EQ(code, QTM_RESULT_COMMS_FAILED);
-  release.set_value();
+  EXPECT_EQ(Access::RegistrySize(*m_device->component), 1u) << "the refusal leaves the running command's entry";
+  EXPECT_EQ(m_device->component->UnInitialise(), S_OK);
+  release.Open();
   EXPECT_EQ(running.get(), S_OK);
   EXPECT_EQ(m_device->host.sink.singleCalls, 1);
-  EXPECT_EQ(Access::RegistrySize(*m_device->component), 0u);
-}
-
-// UnInitialise empties the registry while a command runs: the command must not release the message a second time.
-TEST_F(DriverCommandTest, UnInitialiseDuringACommandReleasesTheMessageOnce) {
-  m_device->Start();
-  std::promise<void> release;
-  std::future<LONG> running = RunBlockedGet(release.get_future().share());
-  EXPECT_EQ(m_device->component->UnInitialise(), S_OK);
-  release.set_value();
-  running.get();
 }
 
 // Before Initialise and after UnInitialise nobody would receive the answer: both commands are refused.

@@ -17,7 +17,6 @@ using doubles::FakeMessageService;
 using Access = DispatchTestAccess;
 
 [[noreturn]] void ThrowAllocError() { throw TVO_MemoryAllocError(__FILE__, __LINE__); }
-[[noreturn]] void ThrowBadAlloc() { throw std::bad_alloc(); }
 
 // The one result `message` got: complete, QTM_E_COMMS_FAILED, no data.
 void ExpectEndedWithCommsFailure(const std::vector<doubles::FakeDeviceResult*>& received,
@@ -65,7 +64,7 @@ TEST_F(FailurePathTest, ANextStepThatCannotBeMadeEndsItsRequestOnce) {
         first->transferCompleteOnResponse = false;
         first->serviceCompleteOnResponse = false;
         first->onCreateProtocolMessage = [first] {
-          if (first->Probe()->Calls(doubles::ServiceProbe::kCreateProtocolMessage) > 1) ThrowBadAlloc();
+          if (first->Probe()->Calls(doubles::ServiceProbe::kCreateProtocolMessage) > 1) throw std::bad_alloc();
         };
       },
       E_OUTOFMEMORY);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "BaseComms/PackedVersion.h"
 #include "ComponentTestSupport.h"
@@ -13,11 +14,6 @@ using doubles::FakeConfigNode;
 using doubles::FakeDeviceMessage;
 using componenttest::RunningComponent;
 using Dispatch = DispatchTestAccess;
-
-// Two texts reach the same target when they name the same line (the text up to the first ';').
-bool SameLine(const std::wstring& mine, const std::wstring& other) {
-  return mine.substr(0, mine.find(L';')) == other.substr(0, other.find(L';'));
-}
 
 // Sets the runtime version with a set request, as the application does.
 void SetRuntimeVersion(RunningComponent& device, BYTE major, BYTE minor, BYTE build) {
@@ -114,33 +110,31 @@ TEST_F(ServiceInformationTest, UnservedCommandReadsNoConfiguration) {
   }
 }
 
+// "TRUE" alone forbids; no attribute, or runtime information that cannot be read (the attribute is not read then),
+// does not.
 TEST_F(ServiceInformationTest, AttributeIsReadAtTheServicePathOfTheLocation) {
+  const std::tuple<const wchar_t*, HRESULT, LONG> rows[] = {
+      {L"TRUE", S_OK, 1}, {L"true", S_OK, 0}, {L"", S_OK, 0}, {nullptr, S_OK, 0}, {L"TRUE", E_FAIL, 0}};
   for (const auto& [configurationText, setName] :
        {std::pair{L"LINE=51", L"Local"}, std::pair{L"LINE=52; DEV=gateway", L"Remote"}}) {
-    SCOPED_TRACE(::testing::PrintToString(std::wstring(setName)));
     auto device = Start(configurationText, setName);
     SetRuntimeVersion(*device, 1, 2, 4);
     const std::wstring path = ServiceSet(setName) + L"[@CommandNo='100' and @SupportVersion='1.2.3']";
     device->host.config.nodes[path] = &m_attributes;
-
-    for (const auto& [value, forbidden] : {std::pair{L"TRUE", 1}, std::pair{L"true", 0}, std::pair{L"", 0}}) {
-      m_attributes.attributes = {{L"ForbiddenOnLocked", value}};
+    for (const auto& [value, runtimeInformation, forbidden] : rows) {
+      SCOPED_TRACE(::testing::PrintToString(std::wstring(setName) + L": " + (value ? value : L"no attribute")) +
+                   (FAILED(runtimeInformation) ? ", runtime information unreadable" : ""));
+      m_attributes.attributes.clear();
+      if (value != nullptr) m_attributes.attributes[L"ForbiddenOnLocked"] = value;
+      device->host.config.getConfigurationResult = runtimeInformation;
+      const std::size_t readsBefore = device->host.config.selectedPaths.size();
       TARVO_ServiceInformation information{7, 7};
       EXPECT_EQ((*device)->GetServiceInformation(L"100", &information), S_OK);
       EXPECT_EQ(information.supported, 1);
-      EXPECT_EQ(information.forbiddenOnLocked, forbidden) << "value " << ::testing::PrintToString(std::wstring(value));
+      EXPECT_EQ(information.forbiddenOnLocked, forbidden);
+      EXPECT_EQ(device->host.config.selectedPaths.size(), readsBefore + (SUCCEEDED(runtimeInformation) ? 1 : 0));
       EXPECT_EQ(device->host.config.selectedPaths.back(), path);
     }
-    m_attributes.attributes.clear();
-    TARVO_ServiceInformation information{7, 7};
-    EXPECT_EQ((*device)->GetServiceInformation(L"100", &information), S_OK);
-    EXPECT_EQ(information.forbiddenOnLocked, 0) << "no attribute";
-
-    device->host.config.getConfigurationResult = E_FAIL;
-    information = {7, 7};
-    EXPECT_EQ((*device)->GetServiceInformation(L"100", &information), S_OK);
-    EXPECT_EQ(information.supported, 1);
-    EXPECT_EQ(information.forbiddenOnLocked, 0) << "runtime information unreadable";
     device->host.config.getConfigurationResult = S_OK;
   }
 }
@@ -212,7 +206,9 @@ TEST(RuntimeInformationTest, SameTargetAndEachFailingHostStep) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     RunningComponent device(L"LINE=65; PLC=A");
-    device.host.config.sameTarget = SameLine;
+    device.host.config.sameTarget = [](const std::wstring& mine, const std::wstring& other) {  // the same line
+      return mine.substr(0, mine.find(L';')) == other.substr(0, other.find(L';'));
+    };
     device.Start();
     SetRuntimeVersion(device, 1, 2, 2);
     row.fail(device.host);

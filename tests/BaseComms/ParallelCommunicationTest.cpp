@@ -18,24 +18,11 @@
 
 namespace {
 
+using componenttest::Gate;
 using componenttest::Host;
 using componenttest::WaitUntil;
-using doubles::FakeDeviceMessage;
-using doubles::FakeDeviceResult;
-using doubles::FakeMessageService;
-using doubles::FakeProtocolMessage;
+using namespace doubles;
 using Access = DispatchTestAccess;
-
-// A latch a host double's hook waits on, with a bound so no test hangs.
-class Gate {
- public:
-  void Open() { m_open.set_value(); }
-  bool Wait() { return m_opened.wait_for(std::chrono::seconds(5)) == std::future_status::ready; }
-
- private:
-  std::promise<void> m_open;
-  std::shared_future<void> m_opened = m_open.get_future().share();
-};
 
 class ComponentTest : public ::testing::Test {
  protected:

@@ -9,32 +9,13 @@
 namespace {
 
 using componenttest::WaitUntil;
-using doubles::FakeDeviceMessageAccessor;
-using doubles::FakeMessageService;
-using doubles::ServiceProbe;
+using namespace doubles;
 using sampletest::MakeResult;
 using RequestTest = sampletest::SampleServicesTest;
 
 constexpr LONG kUntouched = 0x1234;
 
-TEST_F(RequestTest, SecondRequestOfAMessageInProgressIsRefusedWhileTheFirstGoesOn) {
-  LONG result = kUntouched;
-  ASSERT_EQ(m_component->RequestMessageService(&m_read, &result), S_OK);
-  EXPECT_EQ(result, kUntouched);
-  ASSERT_NE(WaitSent(1), nullptr);
-
-  const LONG referencesBefore = m_read.RefCount();
-  EXPECT_EQ(m_component->RequestMessageService(&m_read, &result), E_FAIL);
-  EXPECT_EQ(result, QTM_RESULT_COMMS_FAILED);
-  EXPECT_EQ(m_read.RefCount(), referencesBefore) << "the refusal must not touch the first request's reference";
-  EXPECT_TRUE(IsRegistered(&m_read));
-
-  ASSERT_EQ(Answer(m_host.protocol.Sent()[0], {1}), S_OK);
-  EXPECT_EQ(DeliveredMessages(), std::vector<ITARVO_DeviceMessage*>{&m_read});
-  EXPECT_EQ(RegistrySize(), 0u);
-}
-
-TEST_F(RequestTest, EmptyBatchTouchesNothingAndAFailingBatchLetsNoneIn) {
+TEST_F(RequestTest, RefusedRequestsAndBatchesLetNothingInAndAnEmptyBatchTouchesNothing) {
   FakeDeviceMessageAccessor accessor;
   LONG result = kUntouched;
   EXPECT_EQ(m_component->RequestMultiMessageServices(&accessor, &result), S_OK);
@@ -50,9 +31,15 @@ TEST_F(RequestTest, EmptyBatchTouchesNothingAndAFailingBatchLetsNoneIn) {
   EXPECT_EQ(RegistrySize(), 0u);
   EXPECT_EQ(m_scripted.RefCount() + m_read.RefCount() + m_unknown.RefCount(), 0);
 
-  // A message already in progress fails the batch; its first request's entry and reference stay.
+  // A message in progress is refused again, alone or in a batch; its first request's entry and reference stay and
+  // it goes on.
+  result = kUntouched;
   ASSERT_EQ(m_component->RequestMessageService(&m_read, &result), S_OK);
+  EXPECT_EQ(result, kUntouched);
+  ASSERT_NE(WaitSent(1), nullptr);
   const LONG referencesBefore = m_read.RefCount();
+  EXPECT_EQ(m_component->RequestMessageService(&m_read, &result), E_FAIL);
+  EXPECT_EQ(result, QTM_RESULT_COMMS_FAILED);
   Prepare(new FakeMessageService());
   accessor.messages = {&m_scripted, &m_read};
   EXPECT_EQ(m_component->RequestMultiMessageServices(&accessor, &result), E_NOTIMPL);
@@ -61,6 +48,9 @@ TEST_F(RequestTest, EmptyBatchTouchesNothingAndAFailingBatchLetsNoneIn) {
   EXPECT_EQ(m_read.RefCount(), referencesBefore);
   EXPECT_EQ(m_scripted.RefCount(), 0);
   EXPECT_EQ(RegistrySize(), 1u);
+  ASSERT_EQ(Answer(m_host.protocol.Sent()[0], {1}), S_OK);
+  EXPECT_EQ(DeliveredMessages(), std::vector<ITARVO_DeviceMessage*>{&m_read});
+  EXPECT_EQ(RegistrySize(), 0u);
 }
 
 TEST_F(RequestTest, BatchWhoseSecondMessageJoinsTheFirstDeliversTheJoinResultsBeforeReturning) {

@@ -42,10 +42,6 @@ SampleServicesTest::SampleServicesTest() {
   for (const auto& [commandNo, path, className] : services) m_host.AddService(commandNo, path, className);
 }
 
-void SampleServicesTest::SetUp() {
-  ASSERT_EQ(m_component->Initialise(&m_host.info, &m_host.sink, &m_host.protocol), S_OK);
-}
-
 void SampleServicesTest::TearDown() {
   m_component->UnInitialise();
   m_component.reset();
@@ -62,47 +58,11 @@ void SampleServicesTest::TearDown() {
   EXPECT_EQ(doubles::FakeMessageService::LiveCount(), m_servicesBefore) << "a fake service leaked";
 }
 
-HRESULT SampleServicesTest::Request(ITARVO_DeviceMessage* message, LONG* pResult) {
-  LONG unused = 0;
-  return m_component->RequestMessageService(message, pResult != nullptr ? pResult : &unused);
-}
-
-ITARVO_ProtocolMessage* SampleServicesTest::WaitSent(std::size_t count) {
-  if (!componenttest::WaitUntil([&] { return m_host.protocol.Sent().size() >= count; })) return nullptr;
-  const auto sent = m_host.protocol.Sent();
-  return sent.size() == count ? sent.back() : nullptr;
-}
-
-HRESULT SampleServicesTest::Answer(ITARVO_ProtocolMessage* message, const std::vector<BYTE>& bytes) {
-  return SetAnswer(message, bytes) ? m_component->Receive(message) : E_UNEXPECTED;
-}
-
 bool SetAnswer(ITARVO_ProtocolMessage* message, const std::vector<BYTE>& bytes) {
   auto* answer = componenttest::LoadedModuleFunction<bool(ITARVO_ProtocolMessage*, const BYTE*, ULONG)>(
       SAMPLE_SERVICES_PATH, "SampleServicesAnswer");
   EXPECT_NE(answer, nullptr);
   return answer != nullptr && answer(message, bytes.data(), static_cast<ULONG>(bytes.size()));
-}
-
-std::vector<ITARVO_DeviceMessage*> SampleServicesTest::DeliveredMessages() {
-  std::vector<ITARVO_DeviceMessage*> messages;
-  for (ITARVO_DeviceResult* result : m_host.sink.Results()) {
-    ITARVO_DeviceMessage* message = nullptr;
-    if (SUCCEEDED(result->GetDeviceMessage(&message)) && message != nullptr) message->Release();
-    messages.push_back(message);
-  }
-  return messages;
-}
-
-bool SampleServicesTest::IsRegistered(ITARVO_DeviceMessage* message) {
-  return DispatchTestAccess::IsRegistered(*m_component, message);
-}
-
-std::size_t SampleServicesTest::RegistrySize() { return DispatchTestAccess::RegistrySize(*m_component); }
-
-long SampleServicesTest::LiveServices() {
-  auto* count = componenttest::LoadedModuleFunction<long()>(SAMPLE_SERVICES_PATH, "SampleServicesLiveInstances");
-  return count != nullptr ? count() : 0;  // not loaded yet: nothing alive
 }
 
 doubles::FakeMessageService* SampleServicesTest::Prepare(doubles::FakeMessageService* service,
@@ -111,17 +71,6 @@ doubles::FakeMessageService* SampleServicesTest::Prepare(doubles::FakeMessageSer
   std::lock_guard<std::mutex> guard(g_preparedLock);
   g_prepared.push_back(service);
   return service;
-}
-
-void SampleServicesTest::ExpectRefused(doubles::FakeMessageService* service, doubles::FakeDeviceMessage& message,
-                                       LONG deviceResult) {
-  const auto probe = Prepare(service)->Probe();
-  LONG result = 0;
-  EXPECT_EQ(m_component->RequestMessageService(&message, &result), E_FAIL);
-  EXPECT_EQ(result, deviceResult);
-  EXPECT_EQ(probe->deletions.load(), 1);
-  EXPECT_EQ(RegistrySize(), 0u);
-  EXPECT_EQ(message.RefCount(), 0);
 }
 
 ITARVO_DeviceResult* MakeResult(ITARVO_DeviceMessage* message, LONG errorCode) {

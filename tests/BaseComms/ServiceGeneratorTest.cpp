@@ -206,13 +206,20 @@ TEST_F(ServiceGeneratorTest, HostFailuresSkipTheNodeOrFailTheConstructionWithThe
   EXPECT_EQ(ConstructionResult(nullptr), E_POINTER);
 }
 
+// A service that refuses its message is destroyed and null returned. A sample service also frees the buffer of a
+// failed GetData (TearDown counts it) and keeps no reference (its allocation failures are the allocation sweep's).
 TEST_F(ServiceGeneratorTest, ARefusingServiceIsDestroyedAndNullReturned) {
-  ASSERT_TRUE(Load(Service("5", "RejectingService") + Service("7", "WriteService")));
+  ASSERT_TRUE(Load(Service("5", "RejectingService") + Service("6", "ReadService") + Service("7", "WriteService")));
   ServiceGenerator generator(Local());
   const long liveBefore = LiveServices();
   EXPECT_EQ(Generate(generator, L"5", 0, Local()), "null");
   FakeDeviceMessage noData(L"7");
   EXPECT_EQ(generator.GenerateService(&noData, 0, Local()), nullptr);  // WriteService needs data
+  FakeDeviceMessage unreadableData(L"6", {1, 2, 3});
+  unreadableData.dataResult = E_FAIL;
+  unreadableData.dataDespiteFailure = true;
+  EXPECT_EQ(generator.GenerateService(&unreadableData, 0, Local()), nullptr);
+  EXPECT_EQ(unreadableData.RefCount(), 0);
   EXPECT_EQ(LiveServices(), liveBefore);
   FakeDeviceMessage unreadable(L"7", {1, 2, 3});
   unreadable.keyResult = E_FAIL;
@@ -235,40 +242,13 @@ TEST_F(ServiceGeneratorTest, RunningOutOfMemoryInAFactoryIsNoMissingClass) {
   EXPECT_NE(MessageServiceClassLoader::Instance().GetLastErrorText().find("constructor failed"), std::string::npos);
 }
 
-// A sample service frees the buffer of a failed GetData and keeps no reference (its allocation failures are the
-// allocation sweep's).
-TEST_F(ServiceGeneratorTest, ASampleServiceLeaksNothingWhenTheHostFails) {
-  ASSERT_TRUE(Load(Service("5", "ReadService")));
-  ServiceGenerator generator(Local());
-  FakeDeviceMessage unreadable(L"5", {1, 2, 3});
-  unreadable.dataResult = E_FAIL;
-  unreadable.dataDespiteFailure = true;
-  EXPECT_EQ(generator.GenerateService(&unreadable, 0, Local()), nullptr);  // the buffer: TearDown counts it
-  EXPECT_EQ(unreadable.RefCount(), 0);
-}
-
-TEST_F(ServiceGeneratorTest, EveryCallMakesANewService) {
-  ASSERT_TRUE(Load(Service("261", "ReadService")));
-  ServiceGenerator generator(Local());
-  FakeDeviceMessage message(L"261", {0xAA});
-  std::unique_ptr<IMessageService> first(generator.GenerateService(&message, 0, Local()));
-  std::unique_ptr<IMessageService> second(generator.GenerateService(&message, 0, Local()));
-  ASSERT_TRUE(first && second);
-  EXPECT_NE(first.get(), second.get());
-  EXPECT_TRUE(first->HasDeviceMessage(&message));
-  EXPECT_TRUE(second->HasDeviceMessage(&message));
-}
-
 TEST(PackedVersionTest, ParsesLikeSwscanfAndKeepsTheLowEightBits) {
-  EXPECT_EQ(ParsePackedVersion(L"1.2.3"), 0x010203u);
-  EXPECT_EQ(ParsePackedVersion(L"1.2"), 0x010200u);
-  EXPECT_EQ(ParsePackedVersion(L"1.256.3"), 0x010003u);
-  EXPECT_EQ(ParsePackedVersion(L" 1. 2. 3"), 0x010203u);   // blanks before a number are skipped
-  EXPECT_EQ(ParsePackedVersion(L"1 .2.3"), 0x010000u);     // but not before a dot
-  EXPECT_EQ(ParsePackedVersion(L"-1.0.0"), 0xFF0000u);
-  EXPECT_EQ(ParsePackedVersion(L"1.x.3"), 0x010000u);
-  EXPECT_EQ(ParsePackedVersion(L""), 0u);
-  EXPECT_EQ(ParsePackedVersion(nullptr), 0u);
+  // Blanks before a number are skipped, but not before a dot.
+  const std::pair<const wchar_t*, DWORD> rows[] = {
+      {L"1.2.3", 0x010203u},  {L"1.2", 0x010200u},    {L"1.256.3", 0x010003u}, {L" 1. 2. 3", 0x010203u},
+      {L"1 .2.3", 0x010000u}, {L"-1.0.0", 0xFF0000u}, {L"1.x.3", 0x010000u},   {L"", 0u},
+      {nullptr, 0u}};
+  for (const auto& [text, packed] : rows) EXPECT_EQ(ParsePackedVersion(text), packed) << (text ? text : L"null");
   EXPECT_EQ(FormatPackedVersion(0x010203u), L"1.2.3");
   EXPECT_EQ(FormatPackedVersion(0xFFFFFFFFu), L"255.255.255");
   EXPECT_LT(ParsePackedVersion(L"1.255.255"), ParsePackedVersion(L"2.0.0"));

@@ -17,10 +17,7 @@
 
 namespace {
 
-using doubles::FakeDeviceMessage;
-using doubles::FakeDeviceResult;
-using doubles::FakeMessageService;
-using doubles::ServiceProbe;
+using namespace doubles;
 
 class ServiceQueueTest : public ::testing::Test {
  protected:
@@ -43,8 +40,6 @@ class ServiceQueueTest : public ::testing::Test {
     std::sort(services.begin(), services.end(), std::less<FakeMessageService*>());
     return services;
   }
-
-  static ITARVO_DeviceResult* NewResult() { return new FakeDeviceResult(); }
 
   std::unique_ptr<PendingQueue> m_pending = std::make_unique<PendingQueue>();
   std::unique_ptr<CommunicatingQueue> m_communicating = std::make_unique<CommunicatingQueue>();
@@ -74,7 +69,7 @@ TEST_F(ServiceQueueTest, CancelDeletesOnlyAServiceThatFinishedAndPrefersTheHint)
   auto services = NewServices(3);
   for (auto* service : services) {
     service->deviceMessages.push_back(&m_message);
-    service->onCancel = [](ITARVO_DeviceMessage*) { return NewResult(); };
+    service->onCancel = [](ITARVO_DeviceMessage*) -> ITARVO_DeviceResult* { return new FakeDeviceResult(); };
     m_timeWatch->Insert(service);
   }
   const auto hintProbe = services[2]->Probe();
@@ -121,7 +116,7 @@ TEST_F(ServiceQueueTest, FindConcatenationTargetStopsAtTheFirstAbsorberAndDelete
     absorber->canConcatenate = true;
     absorber->onConcatenate = [&newService](std::list<ITARVO_DeviceResult*>& results, IMessageService* other) {
       EXPECT_EQ(other, &newService);
-      results.push_back(NewResult());
+      results.push_back(new FakeDeviceResult());
       return true;
     };
   }

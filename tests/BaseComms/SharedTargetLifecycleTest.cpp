@@ -14,7 +14,7 @@
 
 namespace {
 
-using componenttest::Host;
+using componenttest::RunningComponent;
 using componenttest::WaitUntil;
 using doubles::FakeMessageService;
 using doubles::FakeProtocolMessage;
@@ -24,23 +24,16 @@ class SharedTargetTest : public ::testing::Test {
  protected:
   // Components a and b on the one target of both hosts' "LINE=1".
   void Start(bool oneByOne) {
-    const auto create = oneByOne ? &OneByOneCommunication::CreateInstance : &ParallelCommunication::CreateInstance;
-    m_a.reset(create());
-    m_b.reset(create());
-    ASSERT_EQ(m_a->Initialise(&m_hostA.info, &m_hostA.sink, &m_hostA.protocol), S_OK);
-    ASSERT_EQ(m_b->Initialise(&m_hostB.info, &m_hostB.sink, &m_hostB.protocol), S_OK);
-    m_key = Access::Key(*m_a);
-    ASSERT_EQ(Access::Key(*m_b), m_key);
+    for (auto* component : {&m_a, &m_b}) {
+      *component = std::make_unique<RunningComponent>(L"LINE=1", oneByOne);
+      (*component)->Start();
+    }
+    m_key = m_a->Key();
+    ASSERT_EQ(m_b->Key(), m_key);
   }
   void TearDown() override {
-    for (auto* component : {&m_a, &m_b}) {
-      if (*component) {
-        EXPECT_EQ((*component)->UnInitialise(), S_OK);
-      }
-      component->reset();
-    }
-    m_hostA.protocol.ClearSent();
-    m_hostB.protocol.ClearSent();
+    m_a.reset();
+    m_b.reset();
     EXPECT_EQ(FakeMessageService::LiveCount(), m_servicesBefore);
     EXPECT_EQ(m_request.RefCount(), 0);
   }
@@ -65,10 +58,8 @@ class SharedTargetTest : public ::testing::Test {
   FakeProtocolMessage m_second;
   doubles::FakeDeviceMessage m_request;
   const int m_servicesBefore = FakeMessageService::LiveCount();
-  Host m_hostA;
-  Host m_hostB;
-  std::unique_ptr<ParallelCommunication> m_a;
-  std::unique_ptr<ParallelCommunication> m_b;
+  std::unique_ptr<RunningComponent> m_a;
+  std::unique_ptr<RunningComponent> m_b;
   LONG m_key = -1;
 };
 
@@ -77,18 +68,18 @@ class SharedTargetLifecycleTest : public SharedTargetTest, public ::testing::Wit
 TEST_P(SharedTargetLifecycleTest, UnInitialiseOfTheHolderClearsTheHoldAndLetsTheOthersGo) {
   Start(GetParam());
   if (!GetParam()) {
-    ASSERT_EQ(m_a->SetMode(L"TransferMode", 0), S_OK);
+    ASSERT_EQ((*m_a)->SetMode(L"TransferMode", 0), S_OK);
   }
-  EXPECT_TRUE(Dispatch(HoldingService(m_first), *m_a));
-  EXPECT_FALSE(Dispatch(HoldingService(m_second), *m_b)) << "the line is busy";
-  ASSERT_TRUE(WaitUntil([&] { return m_hostA.protocol.Sent().size() == 1; }));
-  EXPECT_EQ(Access::TransferMode(*m_a), TRANSFER_MODE_ONE_BY_ONE);
+  EXPECT_TRUE(Dispatch(HoldingService(m_first), *m_a->component));
+  EXPECT_FALSE(Dispatch(HoldingService(m_second), *m_b->component)) << "the line is busy";
+  ASSERT_TRUE(WaitUntil([&] { return m_a->host.protocol.Sent().size() == 1; }));
+  EXPECT_EQ(Access::TransferMode(*m_a->component), TRANSFER_MODE_ONE_BY_ONE);
 
   // A goes away with its service still on the line.
-  EXPECT_EQ(m_a->UnInitialise(), S_OK);
-  ASSERT_TRUE(WaitUntil([&] { return m_hostB.protocol.Sent().size() == 1; }));
-  EXPECT_EQ(m_hostB.protocol.Sent()[0], static_cast<ITARVO_ProtocolMessage*>(&m_second));
-  EXPECT_EQ(Access::CommunicatingCount(*m_b), 1u);
+  EXPECT_EQ((*m_a)->UnInitialise(), S_OK);
+  ASSERT_TRUE(WaitUntil([&] { return m_b->host.protocol.Sent().size() == 1; }));
+  EXPECT_EQ(m_b->host.protocol.Sent()[0], static_cast<ITARVO_ProtocolMessage*>(&m_second));
+  EXPECT_EQ(Access::CommunicatingCount(*m_b->component), 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, SharedTargetLifecycleTest, ::testing::Values(true, false),
@@ -101,19 +92,19 @@ TEST_F(SharedTargetTest, ARetiredLastStepLetsTheNextParkedMessageGo) {
   Start(true);
   // B's message parks while A looks busy; then A is idle again.
   FakeMessageService busy;
-  Access::AddCommunicating(*m_a, &busy);
-  ASSERT_FALSE(Dispatch(HoldingService(m_second), *m_b));
-  Access::RemoveCommunicating(*m_a, &busy);
+  Access::AddCommunicating(*m_a->component, &busy);
+  ASSERT_FALSE(Dispatch(HoldingService(m_second), *m_b->component));
+  Access::RemoveCommunicating(*m_a->component, &busy);
 
   auto* delayed = new FakeMessageService();
   delayed->steps.push_back({&m_first, true, false});
   delayed->timeUp = true;
   delayed->deviceMessages.push_back(&m_request);
-  Access::Register(*m_a, &m_request, delayed);
-  Access::AddTimeWatch(*m_a, delayed);
+  Access::Register(*m_a->component, &m_request, delayed);
+  Access::AddTimeWatch(*m_a->component, delayed);
 
-  ASSERT_TRUE(WaitUntil([&] { return m_hostA.protocol.Sent().size() == 1; }));
-  EXPECT_TRUE(WaitUntil([&] { return m_hostB.protocol.Sent().size() == 1; })) << "the parked message waits";
+  ASSERT_TRUE(WaitUntil([&] { return m_a->host.protocol.Sent().size() == 1; }));
+  EXPECT_TRUE(WaitUntil([&] { return m_b->host.protocol.Sent().size() == 1; })) << "the parked message waits";
 }
 
 }  // namespace

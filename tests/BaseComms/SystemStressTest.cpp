@@ -141,6 +141,7 @@ class SystemStressTest : public sampletest::SampleServicesTest {
       };
       ASSERT_EQ(Initialise(c), S_OK);
     }
+    for (int i = 0; i < kAnswerThreads; ++i) m_answerers.emplace_back([this] { Answer(); });
   }
 
   HRESULT Initialise(int c) { return Component(c)->Initialise(&HostOf(c).info, &m_sink, &HostOf(c).protocol); }
@@ -288,12 +289,12 @@ class SystemStressTest : public sampletest::SampleServicesTest {
 
   // Stops and uninitialises every component while answers may be on the
   // way, then ends the answer threads.
-  void StopEverything(std::vector<std::jthread>& answerers) {
+  void StopEverything() {
     m_stopping = true;  // a stopped component's messages leave the line unanswered
     for (int c = 0; c < kComponents; ++c) EXPECT_EQ(Component(c)->StopSendReceive(), S_OK);
     for (int c = 0; c < kComponents; ++c) EXPECT_EQ(Component(c)->UnInitialise(), S_OK);
     m_line.Close();
-    answerers.clear();
+    m_answerers.clear();
   }
 
   // After StopEverything: nothing the components took is still held.
@@ -317,19 +318,6 @@ class SystemStressTest : public sampletest::SampleServicesTest {
     EXPECT_EQ(m_sink.RefCount(), 0);
   }
 
-  std::jthread StartWatchdog() {
-    return componenttest::Watchdog(kWatchdog, [this] {
-      return "SystemStressTest: no end after " + std::to_string(kWatchdog.count()) + " s (seed " +
-             std::to_string(g_seed) + ", " + std::to_string(m_sink.delivered.load()) + " results delivered)";
-    });
-  }
-
-  std::vector<std::jthread> StartAnswering() {
-    std::vector<std::jthread> answerers;
-    for (int i = 0; i < kAnswerThreads; ++i) answerers.emplace_back([this] { Answer(); });
-    return answerers;
-  }
-
   // Declared first: everything below may refer to them.
   FakeDeviceMessage m_pool[kMessages];
   Ledger m_ledger[kMessages];
@@ -349,11 +337,15 @@ class SystemStressTest : public sampletest::SampleServicesTest {
   std::atomic<int> m_onTheLine[2] = {};
   std::atomic<int> m_mostOnTheLine[2] = {};
   std::atomic<bool> m_stopping{false};
+  const std::jthread m_watchdog = componenttest::Watchdog(kWatchdog, [this] {
+    return "SystemStressTest: no end after " + std::to_string(kWatchdog.count()) + " s (seed " +
+           std::to_string(g_seed) + ", " + std::to_string(m_sink.delivered.load()) + " results delivered)";
+  });
+  // Started by SetUp, ended by StopEverything; after the watchdog, which outlives them.
+  std::vector<std::jthread> m_answerers;
 };
 
 TEST_F(SystemStressTest, EveryAcceptedRequestEndsExactlyOnceAndEveryReferenceComesBack) {
-  const std::jthread watchdog = StartWatchdog();
-  std::vector<std::jthread> answerers = StartAnswering();
   {
     std::vector<std::jthread> requesters;
     for (int t = 0; t < kHostThreads; ++t) {
@@ -369,15 +361,13 @@ TEST_F(SystemStressTest, EveryAcceptedRequestEndsExactlyOnceAndEveryReferenceCom
 
   // The last requests are still on the way when everything stops.
   for (int i = requested; i < kMessages; ++i) RequestRange(static_cast<int>(Random(kComponents)), i, 1);
-  StopEverything(answerers);
+  StopEverything();
   EXPECT_EQ(Offenders(requested, kMessages, true), 0) << "seed " << g_seed;
   ExpectReferencesBack();
 }
 
 TEST_F(SystemStressTest, RequestsEndOnceWhileComponentsAreCycledMovedAndSteered) {
   m_stopping = true;  // components move between the targets
-  const std::jthread watchdog = StartWatchdog();
-  std::vector<std::jthread> answerers = StartAnswering();
   {
     std::atomic<bool> requesting{true};
     const std::jthread cycler([this, &requesting] { Cycler(requesting); });
@@ -395,7 +385,7 @@ TEST_F(SystemStressTest, RequestsEndOnceWhileComponentsAreCycledMovedAndSteered)
       << "requests without an end (seed " << g_seed << ")";
   EXPECT_EQ(Offenders(0, requested, false), 0) << "seed " << g_seed;
 
-  StopEverything(answerers);
+  StopEverything();
   ExpectReferencesBack();
 }
 

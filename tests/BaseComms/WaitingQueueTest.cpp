@@ -12,11 +12,7 @@
 
 namespace {
 
-using doubles::FakeDeviceMessage;
-using doubles::FakeDeviceResult;
-using doubles::FakeMessageService;
-using doubles::FakeProtocolMessage;
-using doubles::ServiceProbe;
+using namespace doubles;
 
 class WaitingQueueTest : public ::testing::Test {
  protected:
@@ -52,6 +48,7 @@ class WaitingQueueTest : public ::testing::Test {
     ITARVO_ProtocolMessage* message = nullptr;
     bool isServiceComplete = false;
     bool allowParallel = false;
+    bool operator==(const Popped&) const = default;
   };
   // Pops the front entry and gives back the reference the caller got.
   Popped Pop() {
@@ -75,26 +72,16 @@ TEST_F(WaitingQueueTest, PopTakesUrgentFirstThenFirstInFirstOut) {
   EXPECT_EQ(m_queue->Size(), 3u);
   EXPECT_EQ(m_messages[2].RefCount(), 1) << "the entry holds the reference it was given";
 
-  Popped first = Pop();
-  EXPECT_EQ(first.service, urgent.get());
-  EXPECT_EQ(first.message, &m_messages[2]);
-  EXPECT_TRUE(first.isServiceComplete);
-  EXPECT_FALSE(first.allowParallel);
-  Popped second = Pop();
-  EXPECT_EQ(second.service, normal.get());
-  EXPECT_FALSE(second.isServiceComplete);
-  EXPECT_TRUE(second.allowParallel);
-  EXPECT_EQ(Pop().service, odd.get());
+  EXPECT_EQ(Pop(), (Popped{urgent.get(), &m_messages[2], true, false}));
+  EXPECT_EQ(Pop(), (Popped{normal.get(), &m_messages[0], false, true}));
+  EXPECT_EQ(Pop(), (Popped{odd.get(), &m_messages[1], false, false}));
   EXPECT_EQ(m_queue->Size(), 0u);
   EXPECT_EQ(urgent->Probe()->Calls(ServiceProbe::kGetPriority), 1) << "asked even for a last step";
 
-  IMessageService* service = normal.get();
-  ITARVO_ProtocolMessage* message = &m_messages[3];
-  bool complete = true, parallel = true;
-  EXPECT_FALSE(m_queue->Pop(service, message, complete, parallel));
-  EXPECT_EQ(service, normal.get());
-  EXPECT_EQ(message, &m_messages[3]);
-  EXPECT_TRUE(complete && parallel) << "outputs untouched";
+  Popped untouched{normal.get(), &m_messages[3], true, true};
+  Popped outputs = untouched;
+  EXPECT_FALSE(m_queue->Pop(outputs.service, outputs.message, outputs.isServiceComplete, outputs.allowParallel));
+  EXPECT_EQ(outputs, untouched) << "outputs untouched";
 }
 
 TEST_F(WaitingQueueTest, LastStepEntriesAreNeverSearchedCalledOrDeleted) {

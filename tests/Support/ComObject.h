@@ -17,6 +17,7 @@
 #include <set>
 #include <string>
 #include <tuple>
+#include <type_traits>
 #include <vector>
 
 #include "BaseComms/BaseComms.h"
@@ -27,9 +28,7 @@ template <typename Interface>
 struct InterfaceIdOf;
 #define DOUBLES_INTERFACE_ID(Interface) \
   template <>                           \
-  struct InterfaceIdOf<Interface> {     \
-    static constexpr const IID& value = IID_##Interface; \
-  };
+  struct InterfaceIdOf<Interface> : std::integral_constant<const IID&, IID_##Interface> {};
 DOUBLES_INTERFACE_ID(IClassFactory)
 DOUBLES_INTERFACE_ID(ITARVO_DeviceInfo)
 DOUBLES_INTERFACE_ID(ITARVO_DeviceConfig)
@@ -100,9 +99,5 @@ class ComObject : public Interfaces... {
   std::atomic<int> m_refs{0};
   std::set<IID> m_withdrawn;
 };
-
-// Task-memory copies of what a host hands out.
-LPWSTR TaskMemString(const std::wstring& text);
-BYTE* TaskMemBytes(const std::vector<BYTE>& bytes);
 
 }  // namespace doubles

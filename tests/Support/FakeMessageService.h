@@ -14,12 +14,16 @@
 // answer fields are set by the test before the fake is shared.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <deque>
 #include <functional>
 #include <list>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <vector>
 
@@ -30,31 +34,30 @@ namespace doubles {
 // What a test sees of a fake, also after the fake is gone.
 struct ServiceProbe {
   enum Call {
-    kInitialise,
-    kCancel,
-    kGetDeviceMessages,
-    kIsFinished,
-    kHasDeviceMessage,
-    kCanConcatenate,
-    kConcatenate,
-    kCreateProtocolMessage,
-    kProcessResponse,
-    kIsOwnProtocolMessage,
-    kNeedsTimeWatch,
-    kIsTimeUp,
-    kIsForbiddenOnLocked,
-    kGetPriority,
-    kCallKinds
+    kInitialise, kCancel, kGetDeviceMessages, kIsFinished, kHasDeviceMessage, kCanConcatenate, kConcatenate,
+    kCreateProtocolMessage, kProcessResponse, kIsOwnProtocolMessage, kNeedsTimeWatch, kIsTimeUp,
+    kIsForbiddenOnLocked, kGetPriority, kCallKinds
   };
 
   int Calls(Call call) const { return calls[call].load(); }
-  int TotalCalls() const;
+  int TotalCalls() const {
+    int total = 0;
+    for (const auto& count : calls) total += count.load();
+    return total;
+  }
 
   std::array<std::atomic<int>, kCallKinds> calls{};
   std::atomic<int> deletions{0};
   // Any call fails the test (the fake plays a service already deleted).
   std::atomic<bool> callsForbidden{false};
 };
+
+// A call that records itself and answers what the test set.
+#define FAKE_SERVICE_ANSWER(Type, Method, parameters, call, answer) \
+  Type Method parameters override {                                 \
+    Record(ServiceProbe::call);                                     \
+    return answer;                                                  \
+  }
 
 class FakeMessageService final : public IMessageService {
  public:
@@ -65,32 +68,87 @@ class FakeMessageService final : public IMessageService {
     bool allowParallel = false;
   };
 
-  FakeMessageService();
-  ~FakeMessageService() override;
+  FakeMessageService() : m_probe(std::make_shared<ServiceProbe>()) {
+    std::lock_guard<std::mutex> hold(s_liveLock);
+    s_live.insert(this);
+  }
+  ~FakeMessageService() override {
+    {
+      std::lock_guard<std::mutex> hold(s_liveLock);
+      EXPECT_EQ(s_live.erase(this), 1u) << "message service deleted twice";
+    }
+    ++m_probe->deletions;
+  }
 
   FakeMessageService(const FakeMessageService&) = delete;
   FakeMessageService& operator=(const FakeMessageService&) = delete;
 
-  bool InitialiseService(ITARVO_DeviceMessage* message, ITARVO_DeviceConfig* deviceConfig) override;
-  ITARVO_DeviceResult* CancelDeviceMessage(ITARVO_DeviceMessage* message) override;
-  void GetDeviceMessages(std::list<const ITARVO_DeviceMessage*>& messages) override;
-  bool IsFinished() override;
-  bool HasDeviceMessage(const ITARVO_DeviceMessage* message) override;
-  bool CanConcatenate() override;
-  bool ConcatenateService(std::list<ITARVO_DeviceResult*>& results, IMessageService* other) override;
+  bool InitialiseService(ITARVO_DeviceMessage* message, ITARVO_DeviceConfig*) override {
+    Record(ServiceProbe::kInitialise);
+    deviceMessages.push_back(message);
+    return true;
+  }
+  ITARVO_DeviceResult* CancelDeviceMessage(ITARVO_DeviceMessage* message) override {
+    Record(ServiceProbe::kCancel);
+    ITARVO_DeviceResult* result = onCancel ? onCancel(message) : nullptr;
+    if (finishWhenCancelled) finished = true;
+    return result;
+  }
+  void GetDeviceMessages(std::list<const ITARVO_DeviceMessage*>& messages) override {
+    Record(ServiceProbe::kGetDeviceMessages);
+    messages.insert(messages.end(), deviceMessages.begin(), deviceMessages.end());
+  }
+  FAKE_SERVICE_ANSWER(bool, IsFinished, (), kIsFinished, finished)
+  FAKE_SERVICE_ANSWER(bool, HasDeviceMessage, (const ITARVO_DeviceMessage* message), kHasDeviceMessage,
+                      std::find(deviceMessages.begin(), deviceMessages.end(), message) != deviceMessages.end())
+  FAKE_SERVICE_ANSWER(bool, CanConcatenate, (), kCanConcatenate, canConcatenate)
+  bool ConcatenateService(std::list<ITARVO_DeviceResult*>& results, IMessageService* other) override {
+    Record(ServiceProbe::kConcatenate);
+    const bool joined = onConcatenate ? onConcatenate(results, other) : concatenateResult;
+    if (joined && finishWhenConcatenated) finished = true;
+    return joined;
+  }
   ITARVO_ProtocolMessage* CreateProtocolMessage(std::list<ITARVO_DeviceResult*>& results, bool* isServiceComplete,
-                                                bool* allowParallel) override;
+                                                bool* allowParallel) override {
+    Record(ServiceProbe::kCreateProtocolMessage);
+    if (onCreateProtocolMessage) onCreateProtocolMessage();
+    results.insert(results.end(), resultsOnCreate.begin(), resultsOnCreate.end());
+    resultsOnCreate.clear();
+    Step step;
+    if (!steps.empty()) {
+      step = steps.front();
+      steps.pop_front();
+    }
+    if (isServiceComplete != nullptr) *isServiceComplete = step.isServiceComplete;
+    if (allowParallel != nullptr) *allowParallel = step.allowParallel;
+    if (step.message != nullptr) {
+      step.message->AddRef();
+      ownMessages.insert(step.message);
+    }
+    return step.message;
+  }
   bool ProcessResponse(std::list<ITARVO_DeviceResult*>& results, bool& serviceComplete, bool& transferComplete,
-                       ITARVO_ProtocolMessage* response) override;
-  bool IsOwnProtocolMessage(ITARVO_ProtocolMessage* message) override;
-  bool NeedsTimeWatch() override;
-  bool IsTimeUp(DWORD tickCount) override;
-  bool IsForbiddenOnLocked() override;
-  int GetPriority() override;
+                       ITARVO_ProtocolMessage* response) override {
+    Record(ServiceProbe::kProcessResponse);
+    if (onProcessResponse) return onProcessResponse(results, serviceComplete, transferComplete, response);
+    serviceComplete = serviceCompleteOnResponse;
+    transferComplete = transferCompleteOnResponse;
+    if (serviceComplete) finished = true;
+    return true;
+  }
+  FAKE_SERVICE_ANSWER(bool, IsOwnProtocolMessage, (ITARVO_ProtocolMessage * message), kIsOwnProtocolMessage,
+                      ownMessages.count(message) != 0)
+  FAKE_SERVICE_ANSWER(bool, NeedsTimeWatch, (), kNeedsTimeWatch, needsTimeWatch)
+  FAKE_SERVICE_ANSWER(bool, IsTimeUp, (DWORD), kIsTimeUp, timeUp)
+  FAKE_SERVICE_ANSWER(bool, IsForbiddenOnLocked, (), kIsForbiddenOnLocked, forbiddenOnLocked)
+  FAKE_SERVICE_ANSWER(int, GetPriority, (), kGetPriority, priority)
 
   std::shared_ptr<ServiceProbe> Probe() const { return m_probe; }
   // Fakes alive in the process.
-  static int LiveCount();
+  static int LiveCount() {
+    std::lock_guard<std::mutex> hold(s_liveLock);
+    return static_cast<int>(s_live.size());
+  }
 
   // Answers. InitialiseService adds its message to `deviceMessages` and
   // accepts it.
@@ -120,9 +178,28 @@ class FakeMessageService final : public IMessageService {
   std::function<bool(std::list<ITARVO_DeviceResult*>&, bool&, bool&, ITARVO_ProtocolMessage*)> onProcessResponse;
 
  private:
-  void Record(ServiceProbe::Call call) const;
+  void Record(ServiceProbe::Call call) const {
+    {
+      std::lock_guard<std::mutex> hold(s_liveLock);
+      if (s_live.count(this) == 0) {
+        ADD_FAILURE() << "message service called after its deletion (call " << call << ")";
+        return;
+      }
+    }
+    EXPECT_FALSE(m_probe->callsForbidden.load()) << "message service called although it may be gone (call " << call
+                                                 << ")";
+    ++m_probe->calls[call];
+  }
+
+  // Addresses of the fakes alive now (guarded by s_liveLock). Looking `this`
+  // up before touching any member lets a call on a deleted fake fail the test
+  // instead of reading freed memory (as far as the call itself got there).
+  static inline std::mutex s_liveLock;
+  static inline std::set<const FakeMessageService*> s_live;
 
   std::shared_ptr<ServiceProbe> m_probe;
 };
 
 }  // namespace doubles
+
+#undef FAKE_SERVICE_ANSWER

@@ -1,337 +1,51 @@
 #include "Support/HostDoubles.h"
 
 #include <cstring>
+#include <map>
+#include <string>
 
 namespace doubles {
-
-LPWSTR TaskMemString(const std::wstring& text) {
-  auto* copy = static_cast<LPWSTR>(CoTaskMemAlloc((text.size() + 1) * sizeof(wchar_t)));
-  if (copy != nullptr) std::wmemcpy(copy, text.c_str(), text.size() + 1);
-  return copy;
-}
-
-BYTE* TaskMemBytes(const std::vector<BYTE>& bytes) {
-  if (bytes.empty()) return nullptr;
-  auto* copy = static_cast<BYTE*>(CoTaskMemAlloc(bytes.size()));
-  if (copy != nullptr) std::memcpy(copy, bytes.data(), bytes.size());
-  return copy;
-}
-
-namespace {
 
 HRESULT HandOutBytes(HRESULT result, const std::vector<BYTE>& bytes, ULONG* count, BYTE** out) {
   if (FAILED(result)) return result;
   *count = static_cast<ULONG>(bytes.size());
-  *out = TaskMemBytes(bytes);
+  *out = bytes.empty() ? nullptr : static_cast<BYTE*>(CoTaskMemAlloc(bytes.size()));
+  if (*out != nullptr) std::memcpy(*out, bytes.data(), bytes.size());
   return S_OK;
 }
 
 HRESULT HandOutText(HRESULT result, const std::wstring& text, LPWSTR* out) {
   if (FAILED(result)) return result;
-  *out = TaskMemString(text);
-  return *out != nullptr ? S_OK : E_OUTOFMEMORY;
+  *out = static_cast<LPWSTR>(CoTaskMemAlloc((text.size() + 1) * sizeof(wchar_t)));
+  if (*out == nullptr) return E_OUTOFMEMORY;
+  std::wmemcpy(*out, text.c_str(), text.size() + 1);
+  return S_OK;
 }
 
+namespace {
+// Hands out what `path` names, with a reference for the caller (E_FAIL: nothing there).
+template <typename Node>
+HRESULT Select(const std::map<std::wstring, Node*>& nodes, LPCWSTR path, Node** node) {
+  const auto it = nodes.find(path);
+  *node = it != nodes.end() ? it->second : nullptr;
+  if (*node == nullptr) return E_FAIL;
+  (*node)->AddRef();
+  return S_OK;
+}
 }  // namespace
 
-// --- device messages ---------------------------------------------------------
-
-HRESULT FakeDeviceMessage::GetMessageKey(LPWSTR* text) { return HandOutText(keyResult, key, text); }
-HRESULT FakeDeviceMessage::GetData(ULONG* count, BYTE** bytes) {
-  if (dataDespiteFailure && FAILED(dataResult)) {
-    HandOutBytes(S_OK, data, count, bytes);
-    return dataResult;
-  }
-  return HandOutBytes(dataResult, data, count, bytes);
-}
-
-HRESULT FakeDeviceMessageAccessor::GetCount(LONG* count) {
-  *count = static_cast<LONG>(messages.size());
-  return S_OK;
-}
-
-HRESULT FakeDeviceMessageAccessor::Reset() {
-  m_position = 0;
-  return S_OK;
-}
-
-HRESULT FakeDeviceMessageAccessor::Next(ITARVO_DeviceMessage** message) {
-  *message = nullptr;
-  if (m_position >= messages.size()) return E_FAIL;
-  *message = messages[m_position++];  // lent: no reference for the caller
-  return S_OK;
-}
-
-// --- protocol messages -------------------------------------------------------
-
-HRESULT FakeProtocolMessage::GetSendData(ULONG* count, BYTE** bytes) {
-  return HandOutBytes(S_OK, sendData, count, bytes);
-}
-HRESULT FakeProtocolMessage::GetDestinationAddress(ULONG* count, BYTE** bytes) {
-  return HandOutBytes(destinationResult, destination, count, bytes);
-}
-HRESULT FakeProtocolMessage::GetCommandType(LPWSTR* text) { return HandOutText(S_OK, commandType, text); }
-HRESULT FakeProtocolMessage::GetExtraTimeout(LONG* value) {
-  *value = extraTimeout;
-  return S_OK;
-}
-HRESULT FakeProtocolMessage::GetRequireResponse(LONG* value) {
-  *value = requireResponse;
-  return S_OK;
-}
-HRESULT FakeProtocolMessage::SetSendFailure(LONG, LONG) {
-  ++sendFailures;
-  return S_OK;
-}
-HRESULT FakeProtocolMessage::GetReceiveData(ULONG* count, BYTE** bytes) {
-  return HandOutBytes(S_OK, receiveData, count, bytes);
-}
-
-// --- configuration tree ------------------------------------------------------
-
-HRESULT FakeConfigNode::GetText(LPWSTR* out) { return HandOutText(textResult, text, out); }
-
-HRESULT FakeConfigNode::GetAttribute(LPCWSTR name, LPWSTR* value) {
-  blocksDuringGetAttribute = CoTaskMemBlocksInUse();
-  auto it = attributes.find(name);
-  if (it == attributes.end()) return E_FAIL;
-  return HandOutText(S_OK, it->second, value);
-}
-
-void FakeConfigNode::DescribeService(LPCWSTR commandNo, LPCWSTR path, LPCWSTR className, LPCWSTR superClassName) {
-  attributes = {{L"CommandNo", commandNo}, {L"DllPath", path}, {L"ClassName", className},
-                {L"SuperClassName", superClassName}};
-}
-
-HRESULT FakeConfigNodeList::GetCount(LONG* count) {
-  *count = static_cast<LONG>(nodes.size());
-  return S_OK;
-}
-
-HRESULT FakeConfigNodeList::Next(ITARVO_ConfigNode** node) {
-  *node = nullptr;
-  if (m_position >= nodes.size()) return E_FAIL;
-  if (static_cast<LONG>(m_position) == failingFetch) {
-    ++m_position;
-    return E_UNEXPECTED;
-  }
-  *node = nodes[m_position++];
-  (*node)->AddRef();
-  return S_OK;
-}
-
-HRESULT FakeConfigNodeList::Reset() {
-  m_position = 0;
-  return S_OK;
-}
-
-// --- device configuration ----------------------------------------------------
-
-HRESULT FakeDeviceConfig::SetConfiguration(LPCWSTR key, LPCWSTR text) {
-  std::lock_guard<std::mutex> guard(lock);
-  if (FAILED(setConfigurationResult)) return setConfigurationResult;
-  configuration[key] = text;
-  return S_OK;
-}
-
-HRESULT FakeDeviceConfig::GetConfiguration(LPCWSTR key, LPWSTR* text) {
-  std::lock_guard<std::mutex> guard(lock);
-  if (FAILED(getConfigurationResult)) return getConfigurationResult;
-  auto it = configuration.find(key);
-  return HandOutText(S_OK, it != configuration.end() ? it->second : std::wstring(), text);
-}
-
-HRESULT FakeDeviceConfig::CompareConfiguration(LPCWSTR comparison, LPCWSTR otherText, LONG* result) {
-  std::lock_guard<std::mutex> guard(lock);
-  if (std::wstring(comparison) != L"SameTarget") return E_INVALIDARG;
-  const std::wstring mine = configuration[L""];
-  *result = (sameTarget ? sameTarget(mine, otherText) : mine == otherText) ? 1 : 0;
-  return S_OK;
-}
-
-HRESULT FakeDeviceConfig::Activate(LONG active) {
-  std::lock_guard<std::mutex> guard(lock);
-  activations.push_back(active);
-  return S_OK;
-}
-
-HRESULT FakeDeviceConfig::GetParallelLimit(LONG* limit) {
-  if (FAILED(parallelLimitResult)) return parallelLimitResult;
-  *limit = parallelLimit;
-  return S_OK;
-}
-
 HRESULT FakeDeviceConfig::SelectNode(LONG, LPCWSTR path, ITARVO_ConfigNode** node) {
-  *node = nullptr;
   std::lock_guard<std::mutex> guard(lock);
   selectedPaths.emplace_back(path);
-  auto it = nodes.find(path);
-  if (it == nodes.end()) return E_FAIL;
-  *node = it->second;
-  (*node)->AddRef();
-  return S_OK;
+  return Select(nodes, path, node);
 }
 
 HRESULT FakeDeviceConfig::SelectNodes(LONG, LPCWSTR path, ITARVO_ConfigNodeList** list) {
-  *list = nullptr;
   std::lock_guard<std::mutex> guard(lock);
   selectedPaths.emplace_back(path);
-  auto it = nodeLists.find(path);
-  if (it == nodeLists.end()) return E_FAIL;
-  *list = it->second;
-  (*list)->Reset();
-  (*list)->AddRef();
-  return S_OK;
-}
-
-HRESULT FakeDeviceInfo::GetUnknown(REFIID riid, IUnknown** ppUnknown) {
-  *ppUnknown = nullptr;
-  if (FAILED(getUnknownResult)) return getUnknownResult;
-  if (riid != IID_ITARVO_DeviceConfig || deviceConfig == nullptr) return E_NOINTERFACE;
-  *ppUnknown = deviceConfig;  // lent: no reference for the caller
-  return S_OK;
-}
-
-// --- result sink and protocol layer ------------------------------------------
-
-HRESULT FakeResultCallback::ReceiveDeviceResult(ITARVO_DeviceResult* result) {
-  ++singleCalls;
-  if (onReceive) onReceive();
-  if (result == nullptr) return E_POINTER;
-  result->AddRef();
-  std::lock_guard<std::mutex> guard(m_lock);
-  m_results.push_back(result);
-  return receiveResult;
-}
-
-HRESULT FakeResultCallback::ReceiveDeviceResults(LONG count, ITARVO_DeviceResult** results) {
-  ++batchCalls;
-  if (onReceive) onReceive();
-  if (count < 0 || (count > 0 && results == nullptr)) return E_INVALIDARG;
-  std::lock_guard<std::mutex> guard(m_lock);
-  for (LONG i = 0; i < count; ++i) {
-    results[i]->AddRef();
-    m_results.push_back(results[i]);
-  }
-  return receiveResult;
-}
-
-std::vector<ITARVO_DeviceResult*> FakeResultCallback::Results() {
-  std::lock_guard<std::mutex> guard(m_lock);
-  return m_results;
-}
-
-void FakeResultCallback::Clear() {
-  std::vector<ITARVO_DeviceResult*> results;
-  {
-    std::lock_guard<std::mutex> guard(m_lock);
-    results.swap(m_results);
-  }
-  for (ITARVO_DeviceResult* result : results) result->Release();
-}
-
-HRESULT FakeProtocolComms::Send(ITARVO_ProtocolMessage* message) {
-  if (onSend) onSend(message);
-  if (FAILED(sendResult)) return sendResult;
-  message->AddRef();
-  std::lock_guard<std::mutex> guard(m_lock);
-  m_sent.push_back(message);
-  return S_OK;
-}
-
-std::vector<ITARVO_ProtocolMessage*> FakeProtocolComms::Sent() {
-  std::lock_guard<std::mutex> guard(m_lock);
-  return m_sent;
-}
-
-void FakeProtocolComms::ClearSent() {
-  std::vector<ITARVO_ProtocolMessage*> sent;
-  {
-    std::lock_guard<std::mutex> guard(m_lock);
-    sent.swap(m_sent);
-  }
-  for (ITARVO_ProtocolMessage* message : sent) message->Release();
-}
-
-HRESULT FakeProtocolComms::GetRuntimeInformation(LPWSTR* information) {
-  return HandOutText(getRuntimeResult, runtimeInformation, information);
-}
-
-HRESULT FakeProtocolComms::CheckRuntimeInformation(LPCWSTR, LONG* valid) {
-  *valid = runtimeValid;
-  return S_OK;
-}
-
-HRESULT FakeProtocolComms::ChangeRuntimeInformation(LPCWSTR information) {
-  if (FAILED(changeRuntimeResult)) return changeRuntimeResult;
-  runtimeInformation = information;
-  return S_OK;
-}
-
-// --- device results ----------------------------------------------------------
-
-namespace {
-std::atomic<int> g_liveResults{0};
-}
-
-FakeDeviceResult::FakeDeviceResult() : ComObject(1) { ++g_liveResults; }
-
-FakeDeviceResult::~FakeDeviceResult() {
-  if (m_pMessage != nullptr) m_pMessage->Release();
-  --g_liveResults;
-}
-
-int FakeDeviceResult::LiveCount() { return g_liveResults.load(); }
-
-HRESULT FakeDeviceResult::SetResult(ITARVO_DeviceMessage* message, LONG resultCode, LONG complete, ULONG count,
-                                    const BYTE* bytes) {
-  if (count > 0 && bytes == nullptr) return E_POINTER;
-  if (message != nullptr) message->AddRef();
-  if (m_pMessage != nullptr) m_pMessage->Release();
-  m_pMessage = message;
-  m_code = resultCode;
-  m_complete = complete;
-  m_data.assign(bytes, bytes + count);
-  return S_OK;
-}
-
-HRESULT FakeDeviceResult::GetComplete(LONG* complete) {
-  *complete = m_complete;
-  return S_OK;
-}
-
-HRESULT FakeDeviceResult::GetErrorCode(LONG* errorCode) {
-  *errorCode = m_code;
-  return S_OK;
-}
-
-HRESULT FakeDeviceResult::GetDeviceMessage(ITARVO_DeviceMessage** message) {
-  *message = m_pMessage;
-  if (m_pMessage == nullptr) return E_FAIL;
-  m_pMessage->AddRef();
-  return S_OK;
-}
-
-DeviceResultClass::DeviceResultClass() {
-  const HRESULT hr = CoRegisterClassObject(CLSID_TARVO_DeviceResult, static_cast<IClassFactory*>(this),
-                                           CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &m_cookie);
-  EXPECT_EQ(hr, S_OK);
-}
-
-DeviceResultClass::~DeviceResultClass() { CoRevokeClassObject(m_cookie); }
-
-HRESULT DeviceResultClass::CreateInstance(IUnknown* outer, REFIID riid, void** ppv) {
-  if (ppv == nullptr) return E_POINTER;
-  *ppv = nullptr;
-  if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-  if (FAILED(createResult)) return createResult;
-  auto* result = new FakeDeviceResult;
-  const HRESULT hr = result->QueryInterface(riid, ppv);
-  result->Release();
-  if (SUCCEEDED(hr)) ++created;
+  const HRESULT hr = Select(nodeLists, path, list);
+  if (SUCCEEDED(hr)) (*list)->Reset();
   return hr;
 }
-
-HRESULT DeviceResultClass::LockServer(BOOL) { return S_OK; }
 
 }  // namespace doubles
