@@ -400,7 +400,9 @@ HRESULT ParallelCommunication::StopSendReceive() {
       CriticalSectionLock lock(m_componentLock);
       if (m_isStopped || (!m_isSending && m_callingBackCount == 0)) {
         m_isStopped = true;
-        return S_OK;
+        // A Receive that started before the stop may still work on the
+        // service it matched; no new one starts now, so this wait ends.
+        if (m_receivingCount == 0) return S_OK;
       }
     }
     Sleep(10);

@@ -289,6 +289,10 @@ class ParallelCommunication {
   // Deliveries to the result sink in progress: several threads may deliver
   // at once, so a count rather than a flag (StopSendReceive waits for 0).
   unsigned int m_callingBackCount GUARDED_BY(m_componentLock) = 0;
+  // Receive calls that started before the stop: each may own a matched
+  // service (in the pending queue) until it returns, so StopSendReceive
+  // waits for 0 before UnInitialise may clear the queues.
+  unsigned int m_receivingCount GUARDED_BY(m_componentLock) = 0;
   mutable CRITICAL_SECTION m_componentLock;
   std::atomic<tagExclusiveMode> m_exclusiveMode{EXCLUSIVE_MODE_NONE};
   std::atomic<tagTransferMode> m_transferMode{TRANSFER_MODE_PARALLEL};

@@ -54,6 +54,25 @@ constexpr unsigned int kNoDataSize = 4;
 // device messages (FailService), so that its request still ends once.
 HRESULT ParallelCommunication::Receive(ITARVO_ProtocolMessage* pProtocolMsg) {
   QTMTraceDevice("ParallelCommunication::Receive(), Line(%d)\n", __LINE__);
+  // Counted from here to the return, so that StopSendReceive (and so the
+  // UnInitialise after it, which deletes what the queues hold) waits for a
+  // service this call matched. A stopped component matches nothing: the
+  // response only lets the target's next message go, as it always did.
+  bool stopped = false;
+  {
+    CriticalSectionLock lock(m_componentLock);
+    stopped = m_isStopped;
+    if (!stopped) ++m_receivingCount;
+  }
+  if (stopped) {
+    QTMTraceDevice("ParallelCommunication::----0\n");
+    DispatchNextServiceSafely();
+    return S_OK;
+  }
+  const ScopeExit received([this] {
+    CriticalSectionLock lock(m_componentLock);
+    --m_receivingCount;
+  });
   const TVO_NewHandlerScope bracket;
   IMessageService* pOwned = nullptr;
   try {

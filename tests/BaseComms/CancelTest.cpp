@@ -1,6 +1,8 @@
 // Cancellation wherever the service stands: time-watch queue, being dispatched by the time watch, waiting queue, on
-// the line, between two steps.
+// the line, between two steps; and a stop while Receive holds a service between two steps.
+#include <atomic>
 #include <future>
+#include <thread>
 
 #include "Interfaces/QtmResults.h"
 #include "SampleServicesFixture.h"
@@ -148,6 +150,38 @@ TEST_F(RequestTest, CancelWhileTheTimeWatchDispatchesWaitsForTheService) {
   ASSERT_EQ(cancelled.wait_for(std::chrono::seconds(10)), std::future_status::ready);
   EXPECT_EQ(cancelled.get(), S_OK);
   EXPECT_EQ(probe->Calls(ServiceProbe::kCancel), 1);
+}
+
+// A Receive between a step's results and the service's next step still owns the service: StopSendReceive waits for
+// it, so that the UnInitialise after it does not delete the service under it.
+TEST_F(RequestTest, StopSendReceiveWaitsForAReceiveThatOwnsItsService) {
+  FakeMessageService* service = Prepare(new FakeMessageService(), &m_protocol[0]);
+  service->steps.push_back({&m_protocol[1], true, false});
+  const auto probe = service->Probe();
+  auto* partial = static_cast<doubles::FakeDeviceResult*>(MakeResult(&m_scripted, 0));
+  std::atomic<bool> stopped{false};
+  std::thread stopper;
+  partial->onRelease = [&] {  // Receive has delivered this step's results and not yet dispatched the next step
+    stopper = std::thread([&] {
+      EXPECT_EQ(m_component->StopSendReceive(), S_OK);
+      stopped = true;
+    });
+    EXPECT_FALSE(WaitUntil([&] { return stopped.load(); }, 100)) << "stopped while Receive was working";
+  };
+  service->onProcessResponse = [&](std::list<ITARVO_DeviceResult*>& results, bool& serviceComplete,
+                                   bool& transferComplete, ITARVO_ProtocolMessage*) {
+    results.push_back(partial);
+    serviceComplete = transferComplete = false;
+    return true;
+  };
+  ASSERT_EQ(Request(&m_scripted), S_OK);
+  ASSERT_NE(WaitSent(1), nullptr);
+
+  EXPECT_EQ(m_component->Receive(&m_protocol[0]), S_OK);
+  stopper.join();
+  EXPECT_TRUE(stopped);
+  EXPECT_EQ(m_component->UnInitialise(), S_OK);
+  EXPECT_EQ(probe->deletions.load(), 1);
 }
 
 }  // namespace

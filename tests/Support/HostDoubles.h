@@ -331,6 +331,14 @@ class FakeDeviceResult final : public ComObject<ITARVO_DeviceResult> {
     return S_OK;
   }
 
+  // Runs once, inside the next Release (before the count drops), on the
+  // releasing thread: a test's way to act while the code under test is there.
+  std::function<void()> onRelease;
+  ULONG STDMETHODCALLTYPE Release() override {
+    if (onRelease) std::exchange(onRelease, nullptr)();
+    return ComObject::Release();
+  }
+
   // What SetResult was given last.
   const std::vector<BYTE>& Data() const { return m_data; }
   LONG Code() const { return m_code; }
