@@ -133,10 +133,15 @@ void* Allocate(std::size_t size, std::size_t alignment, bool nothrow, void* retu
 
 }  // namespace
 
-// Every form of operator new and delete; each new passes its caller's return address on.
-#define SWEEP_NEW(parameters, alignment, nothrow)                                                             \
-  void* operator new parameters { return Allocate(size, alignment, nothrow, __builtin_return_address(0)); } \
-  void* operator new[] parameters { return Allocate(size, alignment, nothrow, __builtin_return_address(0)); }
+// Every form of operator new and delete; each new passes its caller's return address on. Never inlined: a
+// double's allocation inlined into a virtual method that the library calls would be counted as the library's.
+#define SWEEP_NEW(parameters, alignment, nothrow)                                                     \
+  __attribute__((noinline)) void* operator new parameters {                                          \
+    return Allocate(size, alignment, nothrow, __builtin_return_address(0));                          \
+  }                                                                                                  \
+  __attribute__((noinline)) void* operator new[] parameters {                                        \
+    return Allocate(size, alignment, nothrow, __builtin_return_address(0));                          \
+  }
 SWEEP_NEW((std::size_t size), 0, false)
 SWEEP_NEW((std::size_t size, const std::nothrow_t&) noexcept, 0, true)
 SWEEP_NEW((std::size_t size, std::align_val_t al), static_cast<std::size_t>(al), false)
