@@ -291,8 +291,9 @@ class ParallelCommunication {
   unsigned int m_callingBackCount GUARDED_BY(m_componentLock) = 0;
   // Receive calls that started before the stop: each may own a matched
   // service (in the pending queue) until it returns, so StopSendReceive
-  // waits for 0 before UnInitialise may clear the queues.
-  unsigned int m_receivingCount GUARDED_BY(m_componentLock) = 0;
+  // waits for 0 before UnInitialise may clear the queues. Counted up under
+  // the component lock (together with the stop check), down without it.
+  std::atomic<unsigned int> m_receivingCount{0};
   mutable CRITICAL_SECTION m_componentLock;
   std::atomic<tagExclusiveMode> m_exclusiveMode{EXCLUSIVE_MODE_NONE};
   std::atomic<tagTransferMode> m_transferMode{TRANSFER_MODE_PARALLEL};

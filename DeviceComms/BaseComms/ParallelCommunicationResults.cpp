@@ -69,10 +69,7 @@ HRESULT ParallelCommunication::Receive(ITARVO_ProtocolMessage* pProtocolMsg) {
     DispatchNextServiceSafely();
     return S_OK;
   }
-  const ScopeExit received([this] {
-    CriticalSectionLock lock(m_componentLock);
-    --m_receivingCount;
-  });
+  const ScopeExit received([this] { --m_receivingCount; });
   const TVO_NewHandlerScope bracket;
   IMessageService* pOwned = nullptr;
   try {
