@@ -56,20 +56,17 @@ HRESULT ParallelCommunication::Receive(ITARVO_ProtocolMessage* pProtocolMsg) {
   QTMTraceDevice("ParallelCommunication::Receive(), Line(%d)\n", __LINE__);
   // Counted from here to the return, so that StopSendReceive (and so the
   // UnInitialise after it, which deletes what the queues hold) waits for a
-  // service this call matched. A stopped component matches nothing: the
-  // response only lets the target's next message go, as it always did.
-  bool stopped = false;
+  // service this call matched. A call that starts stopped is not counted and
+  // matches nothing: the response only lets the target's next message go.
+  bool counted = false;
   {
     CriticalSectionLock lock(m_componentLock);
-    stopped = m_isStopped;
-    if (!stopped) ++m_receivingCount;
+    counted = !m_isStopped;
+    if (counted) ++m_receivingCount;
   }
-  if (stopped) {
-    QTMTraceDevice("ParallelCommunication::----0\n");
-    DispatchNextServiceSafely();
-    return S_OK;
-  }
-  const ScopeExit received([this] { --m_receivingCount; });
+  const ScopeExit received([this, counted] {
+    if (counted) --m_receivingCount;
+  });
   const TVO_NewHandlerScope bracket;
   IMessageService* pOwned = nullptr;
   try {
@@ -78,8 +75,10 @@ HRESULT ParallelCommunication::Receive(ITARVO_ProtocolMessage* pProtocolMsg) {
     bool dispatchAgain = false;
     bool serviceComplete = true;
     bool transferComplete = true;
-    IMessageService* const pService = MatchResponse(pOwned, results, dispatchAgain, serviceComplete,
-                                                    transferComplete, deviceMessages, pProtocolMsg);
+    IMessageService* const pService =
+        counted ? MatchResponse(pOwned, results, dispatchAgain, serviceComplete, transferComplete, deviceMessages,
+                                pProtocolMsg)
+                : nullptr;
     if (pService == nullptr) {
       QTMTraceDevice("ParallelCommunication::----0\n");
       DispatchNextServiceSafely();
