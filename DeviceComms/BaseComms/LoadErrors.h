@@ -8,7 +8,10 @@
 // its own right after the request's FAIL line and keeps it as the component's
 // and the process's last load error. A host reads it with
 // BaseCommsGetLastLoadError, typically after a request was refused with
-// E_NOTIMPL / QTM_E_INVALID_COMMAND. Running out of memory is never such a
+// E_NOTIMPL / QTM_E_INVALID_COMMAND. A failed Initialise leaves its reason
+// the same way (the service table cannot be read or is wrong: which call,
+// node or attribute; the device information or the result sink lacks an
+// interface; a thread cannot start). Running out of memory is never such a
 // failure: it is reported as E_OUTOFMEMORY and leaves no load error.
 //
 // Ownership: the texts are copies kept by the library; a component's text is

@@ -147,10 +147,16 @@ HRESULT ParallelCommunication::Initialise(ITARVO_DeviceInfo* pDevInfo, ITARVO_De
   }
 
   bool initialised = false;
+  // Why this call failed, for the host (BaseCommsGetLastLoadError) and the
+  // trace's "FAIL: Reason(...)" line after the FAIL line; empty when the
+  // cause was a lack of memory, which has its own code.
+  std::string failure;
   // Every way out short of success (a failure row, a TVO_RuntimeError or any
   // other exception) gives back what this call took.
-  const ScopeExit rollBack([this, &initialised] {
-    if (!initialised) RollBackInitialise();
+  const ScopeExit rollBack([this, &initialised, &failure] {
+    if (initialised) return;
+    if (!failure.empty()) ReportServiceLoadFailure(this, failure);
+    RollBackInitialise();
   });
 
   try {
@@ -162,6 +168,7 @@ HRESULT ParallelCommunication::Initialise(ITARVO_DeviceInfo* pDevInfo, ITARVO_De
     const HRESULT hrUnknown = pDevInfo->GetUnknown(IID_ITARVO_DeviceConfig, &pUnknown);
     if (FAILED(hrUnknown) || pUnknown == nullptr) {
       QTMTraceDevice("FAIL: pDevInfo->GetUnknown, File(%s), Line(%d)\n", __FILE__, __LINE__);
+      failure = "the device information offers no device configuration (GetUnknown)";
       return FAILED(hrUnknown) ? hrUnknown : E_NOINTERFACE;
     }
     ITARVO_DeviceConfig* const pDeviceConfig = reinterpret_cast<ITARVO_DeviceConfig*>(pUnknown);
@@ -194,9 +201,13 @@ HRESULT ParallelCommunication::Initialise(ITARVO_DeviceInfo* pDevInfo, ITARVO_De
       return E_FAIL;
     }
 
-    if (!StartSendRoutine()) return E_FAIL;
+    if (!StartSendRoutine()) {
+      failure = "the send thread cannot be started";
+      return E_FAIL;
+    }
     if (!StartTimeWatchRoutine()) {
       StopSendRoutine();
+      failure = "the time-watch thread cannot be started";
       QTMTraceDevice("FAIL: StartTimeWatchRoutine, File(%s), Line(%d)\n", __FILE__, __LINE__);
       return E_FAIL;
     }
@@ -205,7 +216,7 @@ HRESULT ParallelCommunication::Initialise(ITARVO_DeviceInfo* pDevInfo, ITARVO_De
     // generator throw TVO_RuntimeError with the failing code: it is caught
     // below like any other, and the roll-back stops the threads. The member
     // is written only once the generator exists, so a throw leaves it null.
-    std::shared_ptr<ServiceGenerator> generator(new (std::nothrow) ServiceGenerator(pDeviceConfig));
+    std::shared_ptr<ServiceGenerator> generator(new (std::nothrow) ServiceGenerator(pDeviceConfig, &failure));
     {
       CriticalSectionLock lock(m_componentLock);
       m_pServiceGenerator = generator;
@@ -224,6 +235,7 @@ HRESULT ParallelCommunication::Initialise(ITARVO_DeviceInfo* pDevInfo, ITARVO_De
       StopTimeWatchRoutine();
       StopSendRoutine();
       QTMTraceDevice("FAIL: Query Interface, File(%s), Line(%d)\n", __FILE__, __LINE__);
+      failure = "the result sink offers no ITARVO_DeviceResultCallback";
       return FAILED(hrSink) ? hrSink : E_NOINTERFACE;
     }
     pProtocolComm->AddRef();

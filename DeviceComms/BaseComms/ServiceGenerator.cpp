@@ -1,5 +1,7 @@
 #include "BaseComms/ServiceGenerator.h"
 
+#include <cstdio>
+
 #include "BaseComms/CommandNumber.h"
 #include "BaseComms/PackedVersion.h"
 #include "Config/ComRef.h"
@@ -15,11 +17,23 @@ namespace {
 // Flags of the select operations; every caller of the host passes 1.
 constexpr LONG kSelectFlags = 1;
 
+// "<call> failed with E_FAIL (0x80004005)": a host call that failed, for a reason text.
+std::string CallFailed(const char* call, HRESULT hr) {
+  char code[16];
+  std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
+  const char* name = HResultName(hr);
+  return std::string(call) + " failed with " + (name != nullptr ? name : "code") + " (" + code + ")";
+}
+
 }  // namespace
 
-ServiceGenerator::ServiceGenerator(ITARVO_DeviceConfig* deviceConfig) {
-  HRESULT hr = ReadServiceTable(deviceConfig);
-  if (FAILED(hr)) throw TVO_RuntimeError(__FILE__, __LINE__, hr);
+ServiceGenerator::ServiceGenerator(ITARVO_DeviceConfig* deviceConfig, std::string* reason) {
+  std::string why;
+  HRESULT hr = ReadServiceTable(deviceConfig, why);
+  if (FAILED(hr)) {
+    if (reason != nullptr) *reason = "the service table cannot be read: " + why;
+    throw TVO_RuntimeError(__FILE__, __LINE__, hr);
+  }
 }
 
 ServiceGenerator::~ServiceGenerator() = default;
@@ -35,14 +49,17 @@ const wchar_t* ServiceGenerator::ServiceSetName(const std::wstring& configuratio
 
 // Reads the whole table; returns the last result code. Handles obtained are
 // released on every way out (also when an allocation failure throws).
-HRESULT ServiceGenerator::ReadServiceTable(ITARVO_DeviceConfig* deviceConfig) {
+HRESULT ServiceGenerator::ReadServiceTable(ITARVO_DeviceConfig* deviceConfig, std::string& reason) {
   if (deviceConfig == nullptr) return E_POINTER;
 
   std::wstring configurationString;
   {
     TaskMemReceived text;
     HRESULT hr = deviceConfig->GetConfiguration(L"", text.Put());
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr)) {
+      reason = CallFailed("reading the device's configuration text (GetConfiguration)", hr);
+      return hr;
+    }
     configurationString = text.ToString();
   }
   const std::wstring path = ServiceSetPath(ServiceSetName(configurationString));
@@ -51,6 +68,7 @@ HRESULT ServiceGenerator::ReadServiceTable(ITARVO_DeviceConfig* deviceConfig) {
   HRESULT hr = deviceConfig->QueryInterface(IID_ITARVO_ConfigQuery, query.PutVoid());
   if (FAILED(hr)) {
     query.Detach();  // a failing call leaves nothing to release
+    reason = CallFailed("asking the device configuration for its tree (ITARVO_ConfigQuery)", hr);
     return hr;
   }
   ComRef<ITARVO_ConfigNodeList> nodes;
@@ -59,14 +77,22 @@ HRESULT ServiceGenerator::ReadServiceTable(ITARVO_DeviceConfig* deviceConfig) {
     if (pathCopy.Get() == nullptr) return E_OUTOFMEMORY;
     hr = query->SelectNodes(kSelectFlags, pathCopy.Get(), nodes.Put());
   }
+  const std::string where = "\"" + WideToAnsi(path) + "\"";
   if (FAILED(hr)) {
     nodes.Detach();
+    reason = CallFailed(("selecting " + where).c_str(), hr);
     return hr;
   }
-  if (!nodes) return E_POINTER;  // success without a list: a faulty host
+  if (!nodes) {  // success without a list: a faulty host
+    reason = "selecting " + where + " gave no node list";
+    return E_POINTER;
+  }
   LONG count = 0;
   hr = nodes->GetCount(&count);
-  if (FAILED(hr)) return hr;
+  if (FAILED(hr)) {
+    reason = CallFailed(("counting the nodes of " + where).c_str(), hr);
+    return hr;
+  }
   nodes->Reset();
 
   // The result of the last fetch stays the result: a failing fetch skips its
@@ -74,23 +100,33 @@ HRESULT ServiceGenerator::ReadServiceTable(ITARVO_DeviceConfig* deviceConfig) {
   for (LONG i = 0; i < count; ++i) {
     ComRef<ITARVO_ConfigNode> node;
     hr = nodes->Next(node.Put());
+    auto which = [&] { return "node " + std::to_string(i + 1) + " of " + std::to_string(count) + " of " + where; };
     if (FAILED(hr) || !node) {
       node.Detach();
       if (SUCCEEDED(hr)) hr = E_POINTER;
+      reason = CallFailed(("fetching " + which()).c_str(), hr);
       continue;
     }
-    HRESULT added = AddServiceNode(node.Get());
-    if (FAILED(added)) return added;
+    HRESULT added = AddServiceNode(node.Get(), reason);
+    if (FAILED(added)) {
+      reason = which() + ": " + reason;
+      return added;
+    }
   }
   return hr;
 }
 
-HRESULT ServiceGenerator::AddServiceNode(ITARVO_ConfigNode* node) {
+HRESULT ServiceGenerator::AddServiceNode(ITARVO_ConfigNode* node, std::string& reason) {
   std::wstring commandNo, modulePath, className, superClassName;
-  if (!GetNodeAttribute(commandNo, L"CommandNo", node) || !GetNodeAttribute(modulePath, L"DllPath", node) ||
-      !GetNodeAttribute(className, L"ClassName", node) ||
-      !GetNodeAttribute(superClassName, L"SuperClassName", node)) {
-    return E_FAIL;
+  const std::pair<std::wstring*, const wchar_t*> required[] = {{&commandNo, L"CommandNo"},
+                                                               {&modulePath, L"DllPath"},
+                                                               {&className, L"ClassName"},
+                                                               {&superClassName, L"SuperClassName"}};
+  for (const auto& [value, name] : required) {
+    if (!GetNodeAttribute(*value, name, node)) {
+      reason = "the attribute \"" + WideToAnsi(name) + "\" is missing";
+      return E_FAIL;
+    }
   }
   std::unique_ptr<ServiceLoader>& loader = m_table[_wtoi(commandNo.c_str())];
   if (!loader) loader = std::make_unique<ServiceLoader>();
@@ -100,6 +136,8 @@ HRESULT ServiceGenerator::AddServiceNode(ITARVO_ConfigNode* node) {
       GetNodeAttribute(supportVersion, L"SupportVersion", node) ? ParsePackedVersion(supportVersion.c_str()) : 0;
 
   if (!loader->AddService(WideToAnsi(modulePath), WideToAnsi(className), WideToAnsi(superClassName), version)) {
+    reason = "command " + WideToAnsi(commandNo) + " has two services of version \"" + WideToAnsi(supportVersion) +
+             "\"";
     return E_FAIL;
   }
   return S_OK;

@@ -29,7 +29,9 @@
 
 class ServiceGenerator {
  public:
-  explicit ServiceGenerator(ITARVO_DeviceConfig* deviceConfig);
+  // With `reason`, a failure also says why, in words for a person (which
+  // call or node, which attribute), before the throw.
+  explicit ServiceGenerator(ITARVO_DeviceConfig* deviceConfig, std::string* reason = nullptr);
   virtual ~ServiceGenerator();
 
   ServiceGenerator(const ServiceGenerator&) = delete;
@@ -65,8 +67,9 @@ class ServiceGenerator {
   static const wchar_t* ServiceSetName(const std::wstring& configurationString);
 
  private:
-  HRESULT ReadServiceTable(ITARVO_DeviceConfig* deviceConfig);
-  HRESULT AddServiceNode(ITARVO_ConfigNode* node);
+  // Both set `reason` on a failure.
+  HRESULT ReadServiceTable(ITARVO_DeviceConfig* deviceConfig, std::string& reason);
+  HRESULT AddServiceNode(ITARVO_ConfigNode* node, std::string& reason);
   const ServiceLoader* FindLoader(int commandNo) const;
 
   std::map<int, std::unique_ptr<ServiceLoader>> m_table;

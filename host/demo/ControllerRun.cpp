@@ -155,6 +155,10 @@ RunOutcome RunController(const std::shared_ptr<const hostconfig::ConfigDocument>
   const HRESULT started = component ? component->Initialise(info.get(), sink.get(), protocol) : E_OUTOFMEMORY;
   if (FAILED(started)) {
     outcome.problem = "the component did not start (" + hostcom::ResultCodeText(started) + ")";
+    if (component) {
+      const std::string why = BaseCommsLastLoadError(component.get());
+      if (!why.empty()) outcome.problem += ": " + why;
+    }
     std::printf("%s: %s\n", name, outcome.problem.c_str());
     return outcome;
   }

@@ -104,10 +104,10 @@ class ServiceGeneratorTest : public testing::Test {
     DWORD version = 0xDEADBEEF;
     return generator.GetSupportVersion(&version, commandNo, runtime, nullptr) ? version : ~0u;
   }
-  // The result code the constructor throws, or S_OK.
-  static HRESULT ConstructionResult(ITARVO_DeviceConfig* config) {
+  // The result code the constructor throws, or S_OK; its reason in `reason`.
+  static HRESULT ConstructionResult(ITARVO_DeviceConfig* config, std::string* reason = nullptr) {
     try {
-      ServiceGenerator generator(config);
+      ServiceGenerator generator(config, reason);
       return S_OK;
     } catch (const TVO_RuntimeError& error) {
       return error.GetErrorCode();
@@ -167,7 +167,11 @@ TEST_F(ServiceGeneratorTest, AMissingRequiredAttributeFailsTheConstruction) {
     const std::size_t at = broken.find(std::string(" ") + attribute + "=");
     broken.erase(at, broken.find('\'', broken.find('\'', at) + 1) + 1 - at);
     ASSERT_TRUE(Load(Service("5", "ReadService") + broken));
-    EXPECT_EQ(ConstructionResult(Local()), E_FAIL) << attribute;
+    std::string reason;
+    EXPECT_EQ(ConstructionResult(Local(), &reason), E_FAIL) << attribute;
+    EXPECT_EQ(reason, "the service table cannot be read: node 2 of 2 of "
+                      "\"%Network%/Services/Services[@Name='Local']/Service\": the attribute \"" +
+                          std::string(attribute) + "\" is missing");
   }
   EXPECT_EQ(g_messageBoxes, 0);
 }
@@ -175,7 +179,10 @@ TEST_F(ServiceGeneratorTest, AMissingRequiredAttributeFailsTheConstruction) {
 TEST_F(ServiceGeneratorTest, ADuplicateVersionShowsOneMessageBoxAndFails) {
   ASSERT_TRUE(Load(Service("5", "ReadService", "1.0.0") + Service("6", "ReadService", "1.0.0") +
                    Service("5", "StatusService", "1.0") + Service("5", "WriteService", "1.0.0")));
-  EXPECT_EQ(ConstructionResult(Local()), E_FAIL);
+  std::string reason;
+  EXPECT_EQ(ConstructionResult(Local(), &reason), E_FAIL);
+  EXPECT_NE(reason.find("node 3 of 4 of "), std::string::npos) << reason;
+  EXPECT_NE(reason.find("command 5 has two services of version \"1.0\""), std::string::npos) << reason;
   EXPECT_EQ(g_messageBoxes, 1);  // reading stops at the first duplicate
   EXPECT_EQ(g_lastMessageBox, "ServiceLoader|Error: Versions of Service are duplicated.|0");
 }
@@ -195,14 +202,18 @@ TEST_F(ServiceGeneratorTest, HostFailuresSkipTheNodeOrFailTheConstructionWithThe
     EXPECT_EQ(Generate(generator, L"5", 0, &config), "null");
     EXPECT_EQ(Generate(generator, L"6", 0, &config), "StatusService");
   }
+  std::string reason;
   services.failingFetch = 1;
-  EXPECT_EQ(ConstructionResult(&config), E_UNEXPECTED);
+  EXPECT_EQ(ConstructionResult(&config, &reason), E_UNEXPECTED);
+  EXPECT_NE(reason.find("fetching node 2 of 2 of"), std::string::npos) << reason;
   services.failingFetch = -1;
   config.getConfigurationResult = E_ACCESSDENIED;
-  EXPECT_EQ(ConstructionResult(&config), E_ACCESSDENIED);
+  EXPECT_EQ(ConstructionResult(&config, &reason), E_ACCESSDENIED);
+  EXPECT_NE(reason.find("(GetConfiguration) failed with E_ACCESSDENIED (0x80070005)"), std::string::npos) << reason;
   config.getConfigurationResult = S_OK;
   config.Withdraw(IID_ITARVO_ConfigQuery);
-  EXPECT_EQ(ConstructionResult(&config), E_NOINTERFACE);
+  EXPECT_EQ(ConstructionResult(&config, &reason), E_NOINTERFACE);
+  EXPECT_NE(reason.find("ITARVO_ConfigQuery"), std::string::npos) << reason;
   EXPECT_EQ(ConstructionResult(nullptr), E_POINTER);
 }
 

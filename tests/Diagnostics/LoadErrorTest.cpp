@@ -6,6 +6,7 @@
 // module) shows here that they reach the host.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -90,6 +91,34 @@ TEST_F(LoadErrorTest, OutOfMemoryIsNoLoadErrorAndStaysWithItsComponent) {
   char small[8];
   EXPECT_EQ(BaseCommsGetLastLoadError(m_component.get(), small, sizeof small), before.size());
   EXPECT_EQ(std::string(small), before.substr(0, 7));
+}
+
+// A failed Initialise says why, after its FAIL line, as the component's load error.
+TEST(InitialiseFailureTest, EachKindOfHostMistakeGivesItsReason) {
+  struct Case {
+    const char* mistake;
+    std::function<void(componenttest::Host&)> make;
+    std::string reason;
+  };
+  const Case cases[] = {
+      {"attribute missing",
+       [](componenttest::Host& host) { host.AddService(L"5", L"x.so", L"Read").attributes.erase(L"DllPath"); },
+       "the service table cannot be read: node 1 of 1 of \"%Network%/Services/Services[@Name='Local']/Service\": "
+       "the attribute \"DllPath\" is missing"},
+      {"no device configuration", [](componenttest::Host& host) { host.info.getUnknownResult = E_FAIL; },
+       "the device information offers no device configuration (GetUnknown)"},
+      {"sink of another kind", [](componenttest::Host& host) { host.sink.Withdraw(IID_ITARVO_DeviceResultCallback); },
+       "the result sink offers no ITARVO_DeviceResultCallback"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.mistake);
+    componenttest::RunningComponent component;
+    c.make(component.host);
+    componenttest::TraceCapture trace;
+    EXPECT_TRUE(FAILED(component->Initialise(&component.host.info, &component.host.sink, &component.host.protocol)));
+    EXPECT_EQ(BaseCommsLastLoadError(component.component.get()), c.reason);
+    EXPECT_TRUE(trace.Contains("FAIL: Reason(" + c.reason + ")"));
+  }
 }
 
 }  // namespace
