@@ -336,6 +336,15 @@ HRESULT ParallelCommunication::UnInitialise() {
   }
   if (pActive != nullptr) pActive->Activate(0);
 
+  // The queues are cleared below: a Receive that matched its response owns
+  // that service until it returns, so none may match from here on and the
+  // running ones are waited for (a host that called StopSendReceive first
+  // finds this done already).
+  {
+    CriticalSectionLock lock(m_componentLock);
+    m_isStopped = true;
+  }
+  WaitForReceives();
   StopWorkerThreads();
 
   const LONG key = DispatchKey();
@@ -412,13 +421,19 @@ HRESULT ParallelCommunication::StopSendReceive() {
       CriticalSectionLock lock(m_componentLock);
       if (m_isStopped || (!m_isSending && m_callingBackCount == 0)) {
         m_isStopped = true;
-        // A Receive that started before the stop may still work on the
-        // service it matched; no new one starts now, so this wait ends.
-        if (m_receivingCount == 0) return S_OK;
+        break;
       }
     }
     Sleep(10);
   }
+  WaitForReceives();
+  return S_OK;
+}
+
+// Once stopped: a Receive that started before the stop may still work on the
+// service it matched; no new one is counted now, so this wait ends.
+void ParallelCommunication::WaitForReceives() {
+  while (m_receivingCount.load() != 0) Sleep(1);
 }
 
 // The send-request event lives as long as the object (the constructor made

@@ -113,6 +113,8 @@ class ParallelCommunication {
   // Stops both worker threads at once: both are told to stop before either
   // is waited for.
   void StopWorkerThreads();
+  // Once stopped, waits until no Receive that started before the stop runs.
+  void WaitForReceives();
   // Wakes the time-watch thread from its idle sleep: a service entered its
   // queue, or a dispatch waits for its retry.
   void WakeTimeWatch() noexcept;
@@ -290,9 +292,10 @@ class ParallelCommunication {
   // at once, so a count rather than a flag (StopSendReceive waits for 0).
   unsigned int m_callingBackCount GUARDED_BY(m_componentLock) = 0;
   // Receive calls that started before the stop: each may own a matched
-  // service (in the pending queue) until it returns, so StopSendReceive
-  // waits for 0 before UnInitialise may clear the queues. Counted up under
-  // the component lock (together with the stop check), down without it.
+  // service (in the pending queue) until it returns, so StopSendReceive and
+  // UnInitialise stop first and wait for 0 before the queues may be cleared.
+  // Counted up under the component lock (together with the stop check),
+  // down without it.
   std::atomic<unsigned int> m_receivingCount{0};
   mutable CRITICAL_SECTION m_componentLock;
   std::atomic<tagExclusiveMode> m_exclusiveMode{EXCLUSIVE_MODE_NONE};

@@ -152,9 +152,12 @@ TEST_F(RequestTest, CancelWhileTheTimeWatchDispatchesWaitsForTheService) {
   EXPECT_EQ(probe->Calls(ServiceProbe::kCancel), 1);
 }
 
-// A Receive between a step's results and the service's next step still owns the service: StopSendReceive waits for
-// it, so that the UnInitialise after it does not delete the service under it.
-TEST_F(RequestTest, StopSendReceiveWaitsForAReceiveThatOwnsItsService) {
+// A Receive between a step's results and the service's next step still owns the service: StopSendReceive (or an
+// UnInitialise without it) waits for it, so that UnInitialise does not delete the service under it.
+class ReceiveOwnershipTest : public RequestTest, public ::testing::WithParamInterface<bool> {};
+INSTANTIATE_TEST_SUITE_P(StopOrUnInitialise, ReceiveOwnershipTest, ::testing::Bool());
+
+TEST_P(ReceiveOwnershipTest, StoppingWaitsForAReceiveThatOwnsItsService) {
   FakeMessageService* service = Prepare(new FakeMessageService(), &m_protocol[0]);
   service->steps.push_back({&m_protocol[1], true, false});
   const auto probe = service->Probe();
@@ -163,7 +166,7 @@ TEST_F(RequestTest, StopSendReceiveWaitsForAReceiveThatOwnsItsService) {
   std::thread stopper;
   partial->onRelease = [&] {  // Receive has delivered this step's results and not yet dispatched the next step
     stopper = std::thread([&] {
-      EXPECT_EQ(m_component->StopSendReceive(), S_OK);
+      EXPECT_EQ(GetParam() ? m_component->StopSendReceive() : m_component->UnInitialise(), S_OK);
       stopped = true;
     });
     EXPECT_FALSE(WaitUntil([&] { return stopped.load(); }, 100)) << "stopped while Receive was working";
