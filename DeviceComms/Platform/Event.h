@@ -12,7 +12,6 @@
 // last error is ERROR_ALREADY_EXISTS and the other arguments are ignored).
 // Returns null with the last error set on failure.
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState, LPCSTR name);
-HANDLE CreateEventW(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState, LPCWSTR name);
 
 // SetEvent and ResetEvent neither allocate nor throw for an event of this
 // process.

@@ -60,15 +60,10 @@ std::string ClassLoaderCore::GetLastErrorText() const {
   return m_lastError;
 }
 
-std::string ClassLoaderCore::GetPluginDirectory() {
-  const char* fromEnvironment = std::getenv("BASECOMMS_PLUGIN_DIR");
-  if (!IsEmpty(fromEnvironment)) return fromEnvironment;
-  return ".";
-}
-
 std::string ClassLoaderCore::ResolveModulePath(const std::string& modulePath) {
   if (modulePath.empty() || modulePath.front() == '/') return modulePath;
-  std::string directory = GetPluginDirectory();
+  const char* fromEnvironment = std::getenv("BASECOMMS_PLUGIN_DIR");
+  std::string directory = !IsEmpty(fromEnvironment) ? fromEnvironment : ".";
   if (directory.back() != '/') directory.push_back('/');
   return directory + modulePath;
 }

@@ -55,10 +55,6 @@ class BASECOMMS_API ClassLoaderCore {
   // returned null; empty when it created its instance.
   static std::string GetThreadLastErrorText();
 
-  // The directory relative module paths are resolved against (rule above).
-  static std::string GetPluginDirectory();
-  // The path a module path is loaded from, by the rule above.
-  static std::string ResolveModulePath(const std::string& modulePath);
 
  protected:
   // A new instance as the loader's interface converted to void*, or null.
@@ -69,6 +65,8 @@ class BASECOMMS_API ClassLoaderCore {
       EXCLUDES(m_lock);
 
  private:
+  // The path a module path is loaded from, by the rule above.
+  BASECOMMS_LOCAL static std::string ResolveModulePath(const std::string& modulePath);
   BASECOMMS_LOCAL const BaseCommsPluginDescriptor* LoadModule(const std::string& path) REQUIRES(m_lock);
   // The class of a module already loaded under this absolute path, when it
   // passes every check; null in every other case (the full path then

@@ -1,10 +1,8 @@
 #include "Platform/Event.h"
 
 #include <new>
-#include <string>
 
 #include "Platform/LastError.h"
-#include "Platform/Text.h"
 #include "Platform/posix/KernelObject.h"
 #include "Platform/posix/NamedObjects.h"
 
@@ -50,18 +48,6 @@ HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, 
   return event->ToHandle();
 }
 
-HANDLE CreateEventW(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState, LPCWSTR name) {
-  if (name == nullptr) return CreateEventA(security, manualReset, initialState, nullptr);
-  // The name's conversion allocates; its failure fails the call, as any
-  // other lack of memory does, instead of throwing.
-  try {
-    const std::string narrow = WideToAnsi(name);
-    return CreateEventA(security, manualReset, initialState, narrow.c_str());
-  } catch (...) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return nullptr;
-  }
-}
 
 BOOL SetEvent(HANDLE handle) {
   platform::KernelObject* object = platform::KernelObject::FromHandle(handle);
