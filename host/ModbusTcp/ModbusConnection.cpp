@@ -19,8 +19,6 @@ namespace modbustcp {
 
 namespace {
 
-// The loop wakes at least this often, so a stop is never missed for long.
-constexpr std::chrono::milliseconds kLongestSleep{100};
 // Reads of one turn before the loop looks at deadlines and writes again.
 constexpr int kReadsPerTurn = 64;
 // Requests in flight at most: one per transaction id.
@@ -28,8 +26,13 @@ constexpr std::size_t kTransactionIds = 0x10000;
 
 }  // namespace
 
-ModbusConnection::ModbusConnection(const ModbusEndpoint& endpoint, TraceFunction trace)
-    : m_endpoint(endpoint), m_trace(std::move(trace)), m_reconnectAt(Clock::now()), m_backoff(endpoint.backoff) {
+ModbusConnection::ModbusConnection(const ModbusEndpoint& endpoint, TraceFunction trace,
+                                   std::chrono::milliseconds longestSleep)
+    : m_endpoint(endpoint),
+      m_trace(std::move(trace)),
+      m_longestSleep(longestSleep),
+      m_reconnectAt(Clock::now()),
+      m_backoff(endpoint.backoff) {
   m_wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   m_thread = std::thread([this] { Run(); });
 }
@@ -164,7 +167,7 @@ void ModbusConnection::Turn(std::vector<Completion>& done) {
     if (!written) Lose("write failed", now, done);
   }
 
-  Clock::time_point wake = now + kLongestSleep;
+  Clock::time_point wake = now + m_longestSleep;
   if (m_state == tagDisconnected) wake = std::min(wake, m_reconnectAt);
   // What expired or failed this turn is delivered before the loop sleeps.
   if (!done.empty()) wake = now;

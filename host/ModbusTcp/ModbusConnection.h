@@ -27,6 +27,9 @@
 // the calling thread (what the socket does not take at once, the I/O thread
 // writes when it can); while it is down, requests queue for the I/O thread.
 //
+// The I/O thread sleeps at most `longestSleep` at a time (a safety net: every
+// event that needs it sooner wakes it).
+//
 // Ownership: shared (std::shared_ptr) between the protocol layers of the
 // target; holds one reference on each message and its response interface
 // until completion. Threads: Submit/Attach/Detach from any thread; the I/O
@@ -70,8 +73,11 @@ class ModbusConnection {
     std::size_t inFlight = 0;        // written and not answered now
   };
 
+  static constexpr std::chrono::milliseconds kDefaultLongestSleep{100};
+
   // Starts the I/O thread, which connects at once.
-  ModbusConnection(const ModbusEndpoint& endpoint, TraceFunction trace);
+  ModbusConnection(const ModbusEndpoint& endpoint, TraceFunction trace,
+                   std::chrono::milliseconds longestSleep = kDefaultLongestSleep);
   // Stops the I/O thread; requests still held are released unanswered.
   ~ModbusConnection();
   ModbusConnection(const ModbusConnection&) = delete;
@@ -134,6 +140,7 @@ class ModbusConnection {
 
   const ModbusEndpoint m_endpoint;
   const TraceFunction m_trace;
+  const std::chrono::milliseconds m_longestSleep;
   int m_wakeFd = -1;
   // I/O thread only (m_socket is changed by it under m_writeLock):
   int m_socket = -1;
