@@ -193,6 +193,28 @@ TEST_F(ModbusProtocolTest, AnUnansweredRequestEndsAtItsDeadline) {
   EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(300 + 2000));
 }
 
+// Memory runs out on the I/O thread, at each allocation of its turns in turn,
+// while requests are answered, dropped (they time out) and lost with the
+// connection: the thread goes on, and every request still ends exactly once.
+TEST_F(ModbusProtocolTest, TurnsThatRunOutOfMemoryLoseNothing) {
+  if (!doubles::CanFailAllocations()) GTEST_SKIP() << "operator new cannot be replaced in this build";
+  ASSERT_TRUE(m_sim.Start({"--drop-every", "3", "--close-every", "7"}));
+  Open("&timeout=200&backoff=10&backoff-max=20");
+  m_layer->Connection()->SetTurnWrapperForTest([turns = std::make_shared<std::atomic<int>>(0)](auto& turn) {
+    const int n = (*turns)++;
+    if (n >= 400) return turn();
+    const doubles::FailAllocations noMemory(n % 8);
+    turn();
+  });
+  for (int i = 0; i < 40; ++i) {
+    Send(Read(i));
+    if (i % 5 == 4) WaitAll();  // the next ones wait for a connection, some of them
+  }
+  EXPECT_EQ(m_layer->Connection()->GetCounters().droppedFrames, 0u);  // no answer was read twice or lost its bytes
+  const std::lock_guard<std::mutex> guard(m_lock);
+  EXPECT_NE(m_traces.find("turn failed (std::bad_alloc)"), std::string::npos) << m_traces;
+}
+
 // Memory runs out at each allocation of Send in turn (the line is up, so the
 // frame is built and goes out on this thread): E_OUTOFMEMORY, nothing held.
 TEST_F(ModbusProtocolTest, SendOutOfMemoryHoldsNoReference) {
