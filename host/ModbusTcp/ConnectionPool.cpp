@@ -7,7 +7,7 @@ std::shared_ptr<ModbusConnection> ConnectionPool::Get(const ModbusEndpoint& endp
   std::weak_ptr<ModbusConnection>& slot = m_connections[endpoint.TargetKey()];
   std::shared_ptr<ModbusConnection> connection = slot.lock();
   if (!connection) {
-    connection = std::make_shared<ModbusConnection>(endpoint, m_trace);
+    connection = std::make_shared<ModbusConnection>(endpoint, m_trace, m_longestSleep);
     slot = connection;
   }
   return connection;

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <new>
 
 #include "ModbusTcp/MbapFrame.h"
@@ -19,8 +20,9 @@ namespace modbustcp {
 
 namespace {
 
-// The loop wakes at least this often, so a stop is never missed for long.
-constexpr std::chrono::milliseconds kLongestSleep{100};
+// After a turn that threw, the loop waits this long before the next one, so
+// that a failure that lasts (memory running out) does not spin the CPU.
+constexpr std::chrono::milliseconds kPauseAfterFailedTurn{5};
 // Reads of one turn before the loop looks at deadlines and writes again.
 constexpr int kReadsPerTurn = 64;
 // Requests in flight at most: one per transaction id.
@@ -28,8 +30,13 @@ constexpr std::size_t kTransactionIds = 0x10000;
 
 }  // namespace
 
-ModbusConnection::ModbusConnection(const ModbusEndpoint& endpoint, TraceFunction trace)
-    : m_endpoint(endpoint), m_trace(std::move(trace)), m_reconnectAt(Clock::now()), m_backoff(endpoint.backoff) {
+ModbusConnection::ModbusConnection(const ModbusEndpoint& endpoint, TraceFunction trace,
+                                   std::chrono::milliseconds longestSleep)
+    : m_endpoint(endpoint),
+      m_trace(std::move(trace)),
+      m_longestSleep(longestSleep),
+      m_reconnectAt(Clock::now()),
+      m_backoff(endpoint.backoff) {
   m_wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   m_thread = std::thread([this] { Run(); });
 }
@@ -49,8 +56,9 @@ ModbusConnection::~ModbusConnection() {
 
 ModbusConnection::ClientId ModbusConnection::Attach(ReceiveFunction receive) {
   const std::lock_guard<std::mutex> guard(m_lock);
+  auto shared = std::make_shared<const ReceiveFunction>(std::move(receive));
   const ClientId client = m_nextClient++;
-  m_clients[client] = std::move(receive);
+  m_clients[client] = std::move(shared);
   return client;
 }
 
@@ -136,22 +144,58 @@ ModbusConnection::Counters ModbusConnection::GetCounters() const {
   return counters;
 }
 
+void ModbusConnection::SetTurnWrapperForTest(TurnWrapper wrapper) {
+  const std::lock_guard<std::mutex> guard(m_lock);
+  m_turnWrapper = std::move(wrapper);
+}
+
+// A turn that throws is abandoned where it threw; the loop traces what it
+// caught, pauses and goes on. Nothing is lost or completed twice that way:
+// what the turn completed before the throw is in `done` and is delivered now
+// (Deliver does not throw); every step of a turn changes its state only once
+// what can throw has succeeded (a request leaves the tables only once its
+// completion is in `done`, a frame leaves m_in only once it is taken, bytes
+// leave the socket only into memory reserved for them), or else leaves it
+// consistent for the next turn to finish (a loss whose requests could not be
+// moved to `done` is finished by the next turn). A request whose turns keep
+// failing still ends at its deadline, once memory comes back.
 void ModbusConnection::Run() {
   std::vector<Completion> done;
   for (;;) {
-    {
-      const std::lock_guard<std::mutex> guard(m_lock);
-      if (m_stop) break;
+    bool failed = false;
+    try {
+      TurnWrapper wrapper;
+      {
+        const std::lock_guard<std::mutex> guard(m_lock);
+        if (m_stop) break;
+        wrapper = m_turnWrapper;
+      }
+      if (wrapper) {
+        wrapper([this, &done] { Turn(done); });
+      } else {
+        Turn(done);
+      }
+    } catch (const std::exception& e) {
+      TraceFailedTurn(e.what());
+      failed = true;
+    } catch (...) {
+      TraceFailedTurn("an unknown exception");
+      failed = true;
     }
-    Turn(done);
     Deliver(done);
+    if (failed) std::this_thread::sleep_for(kPauseAfterFailedTurn);
   }
 }
 
 void ModbusConnection::Turn(std::vector<Completion>& done) {
   Clock::time_point now = Clock::now();
+  if (m_state == tagConnected) {
+    TakeFrames(now, done);  // frames a turn that threw left unread
+  } else {
+    FailInFlight(done);  // requests of a loss a turn that threw left in flight
+  }
   Expire(now, done);
-  if (m_state == tagDisconnected && now >= m_reconnectAt) StartConnect(now);
+  if (m_state == tagDisconnected && now >= m_reconnectAt) StartConnect(now, done);
   bool outPending = false;
   if (m_state == tagConnected) {
     bool written = false;
@@ -164,7 +208,7 @@ void ModbusConnection::Turn(std::vector<Completion>& done) {
     if (!written) Lose("write failed", now, done);
   }
 
-  Clock::time_point wake = now + kLongestSleep;
+  Clock::time_point wake = now + m_longestSleep;
   if (m_state == tagDisconnected) wake = std::min(wake, m_reconnectAt);
   // What expired or failed this turn is delivered before the loop sleeps.
   if (!done.empty()) wake = now;
@@ -189,7 +233,7 @@ void ModbusConnection::Turn(std::vector<Completion>& done) {
   if (count < 2 || fds[1].revents == 0) return;
   now = Clock::now();
   if (m_state == tagConnecting) {
-    FinishConnect(now);
+    FinishConnect(now, done);
     return;
   }
   if ((fds[1].revents & (POLLIN | POLLHUP | POLLERR)) != 0) ReadFrames(done);
@@ -203,7 +247,7 @@ void ModbusConnection::Turn(std::vector<Completion>& done) {
   }
 }
 
-void ModbusConnection::StartConnect(Clock::time_point now) {
+void ModbusConnection::StartConnect(Clock::time_point now, std::vector<Completion>& done) {
   Trace("connecting to " + m_endpoint.Line());
   const bool v6 = m_endpoint.host.find(':') != std::string::npos;
   sockaddr_storage address{};
@@ -223,30 +267,26 @@ void ModbusConnection::StartConnect(Clock::time_point now) {
   }
   m_socket = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (m_socket < 0) {
-    std::vector<Completion> none;
-    Lose("no socket", now, none);
+    Lose("no socket", now, done);
     return;
   }
   const int one = 1;
   ::setsockopt(m_socket, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
   m_state = tagConnecting;
   if (::connect(m_socket, reinterpret_cast<sockaddr*>(&address), length) == 0) {
-    FinishConnect(now);
+    FinishConnect(now, done);
   } else if (errno != EINPROGRESS) {
     // Refused at once (common on loopback): SO_ERROR no longer holds why.
-    const int error = errno;
-    std::vector<Completion> none;  // nothing is in flight before a connect
-    Lose(std::strerror(error), now, none);
+    Lose(std::strerror(errno), now, done);
   }
 }
 
-void ModbusConnection::FinishConnect(Clock::time_point now) {
+void ModbusConnection::FinishConnect(Clock::time_point now, std::vector<Completion>& done) {
   int error = 0;
   socklen_t size = sizeof(error);
   if (::getsockopt(m_socket, SOL_SOCKET, SO_ERROR, &error, &size) != 0) error = errno;
   if (error != 0) {
-    std::vector<Completion> none;  // nothing is in flight before a connect
-    Lose(std::strerror(error), now, none);
+    Lose(std::strerror(error), now, done);
     return;
   }
   m_state = tagConnected;
@@ -276,22 +316,31 @@ void ModbusConnection::Lose(const char* why, Clock::time_point now, std::vector<
   }
   m_state = tagDisconnected;
   m_in.clear();
+  const std::chrono::milliseconds backoff = m_backoff;
+  m_reconnectAt = now + backoff;
+  m_backoff = std::min(m_backoff * 2, m_endpoint.backoffMax);
   std::size_t failed = 0;
   {
     const std::lock_guard<std::mutex> guard(m_lock);
-    for (auto& [transaction, request] : m_inFlight) {
-      done.push_back(Completion{request, PROTOCOL_E_CONNECTION_LOST, {}});
-    }
     failed = m_inFlight.size();
-    m_inFlight.clear();
-    m_counters.failedByLoss += failed;
     if (wasConnected) ++m_counters.losses;
   }
+  // The connection's state is settled before anything that can throw.
+  FailInFlight(done);
   Trace(std::string(wasConnected ? "connection lost (" : "connect failed (") + why + "), " +
         std::to_string(failed) + " requests in flight failed");
-  Trace("back-off " + std::to_string(m_backoff.count()) + " ms");
-  m_reconnectAt = now + m_backoff;
-  m_backoff = std::min(m_backoff * 2, m_endpoint.backoffMax);
+  Trace("back-off " + std::to_string(backoff.count()) + " ms");
+}
+
+void ModbusConnection::FailInFlight(std::vector<Completion>& done) {
+  const std::lock_guard<std::mutex> guard(m_lock);
+  // With the room reserved, moving the requests cannot throw.
+  done.reserve(done.size() + m_inFlight.size());
+  for (auto& [transaction, request] : m_inFlight) {
+    done.push_back(Completion{std::move(request), PROTOCOL_E_CONNECTION_LOST, {}});
+  }
+  m_counters.failedByLoss += m_inFlight.size();
+  m_inFlight.clear();
 }
 
 void ModbusConnection::MoveQueuedToLineLocked() {
@@ -336,6 +385,9 @@ void ModbusConnection::ReadFrames(std::vector<Completion>& done) {
   const Clock::time_point now = Clock::now();
   for (int i = 0; i < kReadsPerTurn; ++i) {
     std::uint8_t buffer[4096];
+    // Room first: bytes taken from the socket must not be lost to a failed
+    // allocation (the stream would be out of step).
+    m_in.reserve(m_in.size() + sizeof(buffer));
     const ssize_t n = ::recv(m_socket, buffer, sizeof(buffer), 0);
     if (n > 0) {
       m_in.insert(m_in.end(), buffer, buffer + n);
@@ -346,30 +398,46 @@ void ModbusConnection::ReadFrames(std::vector<Completion>& done) {
     Lose(n == 0 ? "closed by the server" : std::strerror(errno), now, done);
     return;
   }
+  TakeFrames(now, done);
+}
+
+void ModbusConnection::TakeFrames(Clock::time_point now, std::vector<Completion>& done) {
   std::size_t used = 0;
-  while (m_in.size() - used >= kMbapHeaderSize) {
-    const MbapHeader header = ReadHeader(m_in.data() + used);
-    if (!LengthValid(header.length)) {
-      {
-        const std::lock_guard<std::mutex> guard(m_lock);
-        ++m_counters.droppedFrames;
+  bool outOfStep = false;
+  try {
+    while (m_in.size() - used >= kMbapHeaderSize) {
+      const MbapHeader header = ReadHeader(m_in.data() + used);
+      if (!LengthValid(header.length)) {
+        const std::string line =
+            "frame with bad length " + std::to_string(header.length) + " dropped, reconnecting to resynchronise";
+        {
+          const std::lock_guard<std::mutex> guard(m_lock);
+          ++m_counters.droppedFrames;
+        }
+        Trace(line);
+        outOfStep = true;
+        break;
       }
-      Trace("frame with bad length " + std::to_string(header.length) + " dropped, reconnecting to resynchronise");
-      Lose("stream out of step", now, done);
-      return;
+      const std::size_t size = 6 + std::size_t{header.length};
+      if (m_in.size() - used < size) break;
+      TakeFrame(m_in.data() + used, size, done);
+      used += size;
     }
-    const std::size_t size = 6 + std::size_t{header.length};
-    if (m_in.size() - used < size) break;
-    TakeFrame(m_in.data() + used, size, done);
-    used += size;
+  } catch (...) {
+    // The frame that threw was not taken (TakeFrame changes nothing then):
+    // it stays, with what follows, for the next turn.
+    m_in.erase(m_in.begin(), m_in.begin() + static_cast<std::ptrdiff_t>(used));
+    throw;
   }
   m_in.erase(m_in.begin(), m_in.begin() + static_cast<std::ptrdiff_t>(used));
+  if (outOfStep) Lose("stream out of step", now, done);
 }
 
 void ModbusConnection::TakeFrame(const std::uint8_t* frame, std::size_t size, std::vector<Completion>& done) {
   const MbapHeader header = ReadHeader(frame);
   std::string dropped;
   {
+    // Whatever can throw comes before the frame counts as taken.
     const std::lock_guard<std::mutex> guard(m_lock);
     const auto found = m_inFlight.find(header.transaction);
     if (header.protocol != 0) {
@@ -387,9 +455,10 @@ void ModbusConnection::TakeFrame(const std::uint8_t* frame, std::size_t size, st
       ++m_counters.answered;
       return;
     }
+    dropped = "frame with " + dropped + " dropped";
     ++m_counters.droppedFrames;
   }
-  Trace("frame with " + dropped + " dropped");
+  Trace(dropped);
 }
 
 void ModbusConnection::Expire(Clock::time_point now, std::vector<Completion>& done) {
@@ -420,7 +489,7 @@ void ModbusConnection::Expire(Clock::time_point now, std::vector<Completion>& do
 
 void ModbusConnection::Deliver(std::vector<Completion>& done) {
   for (Completion& completion : done) {
-    ReceiveFunction receive;
+    std::shared_ptr<const ReceiveFunction> receive;
     {
       const std::lock_guard<std::mutex> guard(m_lock);
       const auto client = m_clients.find(completion.request.client);
@@ -432,7 +501,7 @@ void ModbusConnection::Deliver(std::vector<Completion>& done) {
     if (receive) {
       completion.request.pResponse->SetResponse(completion.status, static_cast<ULONG>(completion.pdu.size()),
                                                 completion.pdu.data());
-      receive(completion.request.pMessage);
+      (*receive)(completion.request.pMessage);
       {
         const std::lock_guard<std::mutex> guard(m_lock);
         m_delivering = 0;
@@ -449,8 +518,21 @@ void ModbusConnection::Wake() {
   [[maybe_unused]] const ssize_t written = ::write(m_wakeFd, &one, sizeof(one));
 }
 
-void ModbusConnection::Trace(const std::string& line) {
-  if (m_trace) m_trace("ModbusConnection " + m_endpoint.TargetKey() + ": " + line);
+void ModbusConnection::Trace(const std::string& line) noexcept {
+  try {
+    if (m_trace) m_trace("ModbusConnection " + m_endpoint.TargetKey() + ": " + line);
+  } catch (...) {
+    // A trace line is worth less than the work it reports on.
+  }
+}
+
+void ModbusConnection::TraceFailedTurn(const char* what) noexcept {
+  try {
+    Trace(std::string("turn failed (") + what + "), going on in " + std::to_string(kPauseAfterFailedTurn.count()) +
+          " ms");
+  } catch (...) {
+    // As in Trace.
+  }
 }
 
 void ModbusConnection::ReleaseRequest(Request& request) {

@@ -27,12 +27,19 @@
 // the calling thread (what the socket does not take at once, the I/O thread
 // writes when it can); while it is down, requests queue for the I/O thread.
 //
+// The I/O thread sleeps at most `longestSleep` at a time (a safety net: every
+// event that needs it sooner wakes it). An exception thrown in one of its
+// turns (memory running out, say) is traced and the loop goes on after a
+// short pause; a turn leaves nothing half done that the next one would lose
+// or complete a second time (see Run).
+//
 // Ownership: shared (std::shared_ptr) between the protocol layers of the
 // target; holds one reference on each message and its response interface
 // until completion. Threads: Submit/Attach/Detach from any thread; the I/O
 // thread connects, reads and closes the socket. m_writeLock guards writing
 // to the socket and the bytes waiting to be written; m_lock guards the
-// request tables, the clients, the counters and m_delivering.
+// request tables, the clients, the counters, m_delivering and the test's
+// turn wrapper.
 #pragma once
 
 #include <chrono>
@@ -41,6 +48,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -54,6 +62,8 @@ namespace modbustcp {
 
 using TraceFunction = std::function<void(const std::string&)>;
 using ReceiveFunction = std::function<void(ITARVO_ProtocolMessage*)>;
+// Tests only: runs one turn of the I/O thread (by calling `turn`).
+using TurnWrapper = std::function<void(const std::function<void()>& turn)>;
 
 class ModbusConnection {
  public:
@@ -70,8 +80,11 @@ class ModbusConnection {
     std::size_t inFlight = 0;        // written and not answered now
   };
 
+  static constexpr std::chrono::milliseconds kDefaultLongestSleep{100};
+
   // Starts the I/O thread, which connects at once.
-  ModbusConnection(const ModbusEndpoint& endpoint, TraceFunction trace);
+  ModbusConnection(const ModbusEndpoint& endpoint, TraceFunction trace,
+                   std::chrono::milliseconds longestSleep = kDefaultLongestSleep);
   // Stops the I/O thread; requests still held are released unanswered.
   ~ModbusConnection();
   ModbusConnection(const ModbusConnection&) = delete;
@@ -94,6 +107,10 @@ class ModbusConnection {
   const ModbusEndpoint& Endpoint() const { return m_endpoint; }
   Counters GetCounters() const;
 
+  // Tests only: each later turn of the I/O thread runs inside `wrapper`
+  // (which may, say, make the turn's allocations fail); empty: none.
+  void SetTurnWrapperForTest(TurnWrapper wrapper);
+
  private:
   struct Request {
     ClientId client = 0;
@@ -111,11 +128,15 @@ class ModbusConnection {
   enum tagState { tagDisconnected, tagConnecting, tagConnected };
 
   void Run();
-  // One turn of the loop; fills `done` with what must be completed.
+  // One turn of the loop; fills `done` with what must be completed. When it
+  // throws, `done` holds what it completed before the throw.
   void Turn(std::vector<Completion>& done);
-  void StartConnect(Clock::time_point now);
-  void FinishConnect(Clock::time_point now);
+  void StartConnect(Clock::time_point now, std::vector<Completion>& done);
+  void FinishConnect(Clock::time_point now, std::vector<Completion>& done);
   void Lose(const char* why, Clock::time_point now, std::vector<Completion>& done);
+  // Moves every request in flight to `done` as lost, or (when memory runs
+  // out) none of them.
+  void FailInFlight(std::vector<Completion>& done);
   // The ...Locked operations want m_writeLock held.
   void MoveQueuedToLineLocked();
   // Gives `request` a free transaction id, puts its frame in m_out and the
@@ -125,15 +146,21 @@ class ModbusConnection {
   // Writes what the socket takes of m_out; false on a write error.
   bool WritePendingLocked();
   void ReadFrames(std::vector<Completion>& done);
+  // Takes the whole frames in m_in; a frame is gone from m_in once taken.
+  void TakeFrames(Clock::time_point now, std::vector<Completion>& done);
   void TakeFrame(const std::uint8_t* frame, std::size_t size, std::vector<Completion>& done);
   void Expire(Clock::time_point now, std::vector<Completion>& done);
+  // Does not throw (SetResponse and the receive functions do not).
   void Deliver(std::vector<Completion>& done);
   void Wake();
-  void Trace(const std::string& line);
+  // Never throws: a line that cannot be written (memory running out) is lost.
+  void Trace(const std::string& line) noexcept;
+  void TraceFailedTurn(const char* what) noexcept;
   static void ReleaseRequest(Request& request);
 
   const ModbusEndpoint m_endpoint;
   const TraceFunction m_trace;
+  const std::chrono::milliseconds m_longestSleep;
   int m_wakeFd = -1;
   // I/O thread only (m_socket is changed by it under m_writeLock):
   int m_socket = -1;
@@ -153,12 +180,14 @@ class ModbusConnection {
   std::deque<Request> m_queue;                 // guarded by m_lock: not yet written
   std::map<std::uint16_t, Request> m_inFlight;  // guarded by m_lock: written, by transaction id
   std::uint16_t m_nextTransaction = 1;         // guarded by m_lock
-  std::map<ClientId, ReceiveFunction> m_clients;  // guarded by m_lock
+  // Shared with a delivery in progress, so that copying one never throws.
+  std::map<ClientId, std::shared_ptr<const ReceiveFunction>> m_clients;  // guarded by m_lock
   std::map<ClientId, HRESULT> m_failAll;       // guarded by m_lock
   ClientId m_nextClient = 1;                   // guarded by m_lock
   ClientId m_delivering = 0;                   // guarded by m_lock
   Counters m_counters;                         // guarded by m_lock
   Clock::time_point m_ioWakeAt;                // guarded by m_lock: when the I/O thread looks at deadlines next
+  TurnWrapper m_turnWrapper;                   // guarded by m_lock
   std::thread m_thread;
 };
 
