@@ -1,9 +1,11 @@
 #include "BaseComms/NameTrace.h"
 
+#include <cstdio>
 #include <string>
 
 #include "Config/ComRef.h"
 #include "Config/TaskMemText.h"
+#include "Platform/ComResults.h"
 #include "Platform/Text.h"
 #include "Trace/QTMTrace.h"
 #include "Trace/ResultNames.h"
@@ -16,6 +18,13 @@ namespace {
 // Host texts are cut so that the line stays within the channel's 512
 // characters (a longer line would be dropped whole).
 constexpr int kTextLength = 240;
+
+// An address as the lines print it ("%016llX").
+std::string FullAddressText(const void* address) {
+  char text[17];
+  std::snprintf(text, sizeof text, "%016llX", TraceFullAddress(address));
+  return text;
+}
 
 }  // namespace
 
@@ -56,6 +65,22 @@ void ResultLine(const ParallelCommunication* component, const ITARVO_DeviceMessa
         "Result: Component(%016llX), DeviceMessage(%016llX), Complete(%d), Code(%08X), Name(%s)\n",
         TraceFullAddress(component), TraceFullAddress(message), static_cast<int>(complete),
         static_cast<unsigned int>(code), QTMResultName(code).c_str());
+  } catch (...) {
+  }
+}
+
+void RefusedLine(const ParallelCommunication* component, const ITARVO_DeviceMessage* message, LONG batchCount,
+                 HRESULT returned, LONG code) {
+  try {
+    // "Request" names its device message, "Batch" the number of messages it had.
+    const std::string which = batchCount < 0 ? "Request), Component(" + FullAddressText(component) +
+                                                   "), DeviceMessage(" + FullAddressText(message)
+                                             : "Batch), Component(" + FullAddressText(component) + "), Count(" +
+                                                   std::to_string(batchCount);
+    const char* returnName = HResultName(returned);
+    QTMTraceDevice("Refused: Reason(%s), Return(%08X), ReturnName(%s), Code(%08X), Name(%s)\n", which.c_str(),
+                   static_cast<unsigned int>(returned), returnName != nullptr ? returnName : "?",
+                   static_cast<unsigned int>(code), QTMResultName(code).c_str());
   } catch (...) {
   }
 }

@@ -9,7 +9,12 @@
 //     when a request got its service: the message key and command number
 //     beside the addresses the dispatcher's lines use;
 //   "Result: Component(...), DeviceMessage(...), Complete(%d), Code(%08X), Name(...)"
-//     for each device result handed to the application, with the code's name.
+//     for each device result handed to the application, with the code's name;
+//   "Refused: Reason(Request), Component(...), DeviceMessage(...), Return(%08X), ReturnName(...), Code(%08X), Name(...)"
+//   "Refused: Reason(Batch), Component(...), Count(%d), Return(...), ReturnName(...), Code(...), Name(...)"
+//     for a request (or a batch) the component did not accept, or accepted
+//     only in part: what the call returned and the device result code it
+//     handed back, each with its name ("?" for a code without one).
 // Addresses are full 64-bit values ("%016llX").
 //
 // Cost: each inline wrapper reads the trace channel's on/off flag (and
@@ -37,6 +42,9 @@ void RequestLine(const ParallelCommunication* component, ITARVO_DeviceMessage* m
                  const IMessageService* service);
 void ResultLine(const ParallelCommunication* component, const ITARVO_DeviceMessage* message, LONG complete,
                 LONG code);
+// `batchCount` below 0: a single request for `message`; else a batch of that many messages.
+void RefusedLine(const ParallelCommunication* component, const ITARVO_DeviceMessage* message, LONG batchCount,
+                 HRESULT returned, LONG code);
 // Asks each result for its message, completeness and code.
 void ResultLines(const ParallelCommunication* component, const std::vector<ITARVO_DeviceResult*>& results);
 
@@ -53,6 +61,10 @@ inline void TraceRequestNamed(const ParallelCommunication* component, ITARVO_Dev
 inline void TraceResultDelivered(const ParallelCommunication* component, const ITARVO_DeviceMessage* message,
                                  LONG complete, LONG code) {
   if (qtmtrace::TraceWanted()) nametrace::ResultLine(component, message, complete, code);
+}
+inline void TraceRequestRefused(const ParallelCommunication* component, const ITARVO_DeviceMessage* message,
+                                LONG batchCount, HRESULT returned, LONG code) {
+  if (qtmtrace::TraceWanted()) nametrace::RefusedLine(component, message, batchCount, returned, code);
 }
 inline void TraceResultsDelivered(const ParallelCommunication* component,
                                   const std::vector<ITARVO_DeviceResult*>& results) {

@@ -139,6 +139,9 @@ class ParallelCommunication {
 
   // --- requests and cancellation --------------------------------------------
   HRESULT RequestMessageService(LONG& deviceResult, IMessageService* pService);
+  // The work of the public request operations, which trace a refusal after it.
+  HRESULT RequestOneMessage(ITARVO_DeviceMessage* pDevMsg, LONG& deviceResult);
+  HRESULT RequestBatch(ITARVO_DeviceMessageAccessor* pAccessor, LONG& deviceResult);
   HRESULT GenerateMultiServices(std::vector<IMessageService*>& generated, LONG& deviceResult,
                                 ITARVO_DeviceMessageAccessor* pAccessor);
   void ConcatenateMultiServices(std::vector<IMessageService*>& joined, std::vector<IMessageService*>& generated);

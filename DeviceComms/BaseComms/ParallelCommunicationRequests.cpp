@@ -94,12 +94,18 @@ ParallelCommunication::RequestContext ParallelCommunication::TakeRequestContext(
 }
 
 HRESULT ParallelCommunication::RequestMessageService(ITARVO_DeviceMessage* pDevMsg, LONG* pResult) {
+  LONG unusedResult = 0;  // a caller may pass no result variable
+  LONG& deviceResult = pResult != nullptr ? *pResult : unusedResult;
+  const HRESULT hr = RequestOneMessage(pDevMsg, deviceResult);
+  if (FAILED(hr)) TraceRequestRefused(this, pDevMsg, -1, hr, deviceResult);
+  return hr;
+}
+
+HRESULT ParallelCommunication::RequestOneMessage(ITARVO_DeviceMessage* pDevMsg, LONG& deviceResult) {
   QTMTraceDevice("ParallelCommunication::RequestMessageService(), Line(%d)\n", __LINE__);
   QTMTraceDevice("ParallelCommunication::RequestMessageService(): This(%08X), DeviceMessage(%08x)\n",
                  TraceAddress(this), TraceAddress(pDevMsg));
   if (pDevMsg == nullptr) return E_POINTER;
-  LONG unusedResult = 0;  // a caller may pass no result variable
-  LONG& deviceResult = pResult != nullptr ? *pResult : unusedResult;
   const TVO_NewHandlerScope newHandler;
   pDevMsg->AddRef();  // the registry's reference, once the message is a key
   bool inserted = false;
@@ -246,9 +252,19 @@ HRESULT ParallelCommunication::AdmitService(LONG& deviceResult, IMessageService*
 }
 
 HRESULT ParallelCommunication::RequestMultiMessageServices(ITARVO_DeviceMessageAccessor* pAccessor, LONG* pResult) {
-  if (pAccessor == nullptr) return E_POINTER;
   LONG unusedResult = 0;
   LONG& deviceResult = pResult != nullptr ? *pResult : unusedResult;
+  const HRESULT hr = RequestBatch(pAccessor, deviceResult);
+  if (FAILED(hr) && qtmtrace::TraceWanted()) {
+    LONG count = 0;
+    if (pAccessor == nullptr || FAILED(pAccessor->GetCount(&count))) count = 0;
+    nametrace::RefusedLine(this, nullptr, count, hr, deviceResult);
+  }
+  return hr;
+}
+
+HRESULT ParallelCommunication::RequestBatch(ITARVO_DeviceMessageAccessor* pAccessor, LONG& deviceResult) {
+  if (pAccessor == nullptr) return E_POINTER;
   const TVO_NewHandlerScope newHandler;
   try {
     std::vector<IMessageService*> generated;

@@ -63,7 +63,17 @@ TEST_F(LoadErrorTest, EachKindOfFailureGivesItsOwnReason) {
     }
     EXPECT_EQ(BaseCommsLastLoadError(nullptr), reason);
     EXPECT_TRUE(trace.Contains("FAIL: Reason(" + reason.substr(0, 40)));
+    EXPECT_TRUE(trace.Contains("ReturnName(E_NOTIMPL), Code(C0048809), Name(QTM_ERROR QTM_C_MANAGER "
+                               "QTM_E_INVALID_COMMAND)"));
   }
+  // A batch is refused as a whole when one of its messages has no service.
+  componenttest::TraceCapture trace;
+  doubles::FakeDeviceMessage unknown(L"300");
+  doubles::FakeDeviceMessageAccessor batch;
+  batch.messages = {&unknown, &unknown};
+  EXPECT_EQ(m_component->RequestMultiMessageServices(&batch, nullptr), E_NOTIMPL);
+  EXPECT_TRUE(trace.Contains("Refused: Reason(Batch), Component("));
+  EXPECT_TRUE(trace.Contains("Count(2), Return(80004001), ReturnName(E_NOTIMPL), Code(C0048809)"));
 }
 
 TEST_F(LoadErrorTest, OutOfMemoryIsNoLoadErrorAndStaysWithItsComponent) {

@@ -17,7 +17,7 @@ namespace {
 // (one waits for the parallel limit, one for its turn, one ends in an
 // error); on target 1 one finished request, one that waits for the
 // one-by-one hold and is still on the line at the end, and one refused by
-// exclusive mode.
+// exclusive mode (an error).
 const char kRecorded[] = R"(10:00:00.000 Component: Component(00000000000000A1), Configuration(LINE=1;ADDR=1), Target(0), ParallelLimit(2)
 10:00:00.000 Component: Component(00000000000000B2), Configuration(LINE=1;ADDR=2), Target(0), ParallelLimit(2)
 10:00:00.000 Component: Component(00000000000000C3), Configuration(LINE=2;ADDR=1), Target(1), ParallelLimit(1)
@@ -31,7 +31,9 @@ const char kRecorded[] = R"(10:00:00.000 Component: Component(00000000000000A1),
 10:00:00.020 Wait: Reason(ParallelLimit), Component(00000000000000A1), Service(0000000000000503), Message(0000000000000F03), Target(0), InFlight(2), Limit(2)
 10:00:00.030 Request: Component(00000000000000B2), DeviceMessage(0000000000000D04), Key(7), Command(7), Service(0000000000000504)
 10:00:00.030 Wait: Reason(TurnOrder), Component(00000000000000B2), Service(0000000000000504), Message(0000000000000F04), Target(0), TurnsAhead(1)
+10:00:00.035 Request: Component(00000000000000C3), DeviceMessage(0000000000000D07), Key(5), Command(5), Service(0000000000000507)
 10:00:00.035 Refused: Reason(ExclusiveMode), Component(00000000000000C3), Service(0000000000000507), Target(1), HolderComponent(00000000000000D4)
+10:00:00.035 Refused: Reason(Request), Component(00000000000000C3), DeviceMessage(0000000000000D07), Return(80004005), ReturnName(E_FAIL), Code(C0048812), Name(QTM_ERROR QTM_C_MANAGER QTM_E_LOCKED)
 10:00:00.040 Result: Component(00000000000000C3), DeviceMessage(0000000000000D05), Complete(1), Code(00000000), Name(QTM_SUCCESS QTM_C_CORE QTM_S_OK)
 10:00:00.040 Leave: Queue(Waiting), Why(Sent), Component(00000000000000C3), Service(0000000000000506), Message(0000000000000F06), Target(1)
 10:00:00.045 Result: Component(00000000000000A1), DeviceMessage(0000000000000D01), Complete(0), Code(00000000), Name(QTM_SUCCESS QTM_C_CORE QTM_S_OK)
@@ -85,17 +87,17 @@ TEST(TraceViewerModelTest, SummaryAndTimelineOfAKnownRun) {
             "  parked now: -; waits: ParallelLimit=1 TurnOrder=1\n"
             "  one-by-one holder: -; exclusive holder: -; refused: -\n"
             "  errors: QTM_ERROR QTM_C_DEVICE QTM_E_COMMS_FAILED=1\n"
-            "target 1: components 1, in flight 1/1, requests 2 (16.7/s), latency p50 40 ms p99 40 ms\n"
+            "target 1: components 1, in flight 1/1, requests 3 (25.0/s), latency p50 40 ms p99 40 ms\n"
             "  parked now: -; waits: OneByOneHold=1\n"
             "  one-by-one holder: 0000C3/000505; exclusive holder: 0000D4; refused: ExclusiveMode=1\n"
-            "  errors: -\n");
+            "  errors: QTM_ERROR QTM_C_MANAGER QTM_E_LOCKED=1\n");
   for (const bool html : {false, true}) {
     const std::string picture = RenderTimeline(model, html);
     EXPECT_TRUE(WellFormed(picture)) << picture;
     EXPECT_EQ(Count(picture, "<g class=\"lane\""), 3u);
-    EXPECT_EQ(Count(picture, "class=\"bar\""), 6u);
+    EXPECT_EQ(Count(picture, "class=\"bar\""), 7u);
     EXPECT_EQ(Count(picture, "class=\"wait\""), 3u);
-    EXPECT_EQ(Count(picture, "stroke=\"#d62828\""), 2u) << "the error bar and the legend";
+    EXPECT_EQ(Count(picture, "stroke=\"#d62828\""), 3u) << "the two error bars and the legend";
     EXPECT_EQ(Count(picture, "http"), 1u) << "only the SVG namespace; nothing is fetched";
     EXPECT_EQ(picture.rfind(html ? "<!DOCTYPE html>" : "<?xml", 0), 0u);
   }

@@ -124,9 +124,16 @@ void TraceModel::AddLine(const std::string& line) {
       if (Get(fields, "Why") == "Cancelled") request.cancelled = true;
     }
   } else if (marker == "Refused: ") {
-    Target& target = m_targets[ToInt(fields, "Target")];
-    target.exclusiveHolder = Short(Get(fields, "HolderComponent"));
-    ++target.refused[Get(fields, "Reason")];
+    if (Get(fields, "Reason") == "ExclusiveMode") {
+      Target& target = m_targets[ToInt(fields, "Target")];
+      target.exclusiveHolder = Short(Get(fields, "HolderComponent"));
+      ++target.refused["ExclusiveMode"];
+    } else if (TraceRequest* request = OpenRequest("DeviceMessage", Get(fields, "DeviceMessage"))) {
+      // Refused after it got its service (it had a Request line): it ends here, as an error.
+      request->end = time;
+      request->resultName = Get(fields, "Name");
+      request->error = true;
+    }
   } else if (marker == "Result: ") {
     if (ToInt(fields, "Complete") != 1) return;
     if (TraceRequest* request = OpenRequest("DeviceMessage", Get(fields, "DeviceMessage"))) {
