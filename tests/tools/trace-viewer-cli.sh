@@ -33,8 +33,10 @@ expect() {
 "$viewer" --suffix "$suffix" --remove  # left by a killed run
 "$viewer" --suffix "$suffix" -q -o "$work/recorded.txt" --no-time &
 viewerPid=$!
-# The viewer has attached once the channel's mapping exists.
+# The viewer has attached once the channel's mapping exists; it switches
+# tracing on right after (a moment is left for that).
 for _ in $(seq 100); do [ -e "/dev/shm/_QTM_TraceOutput$suffix" ] && break; sleep 0.1; done
+sleep 0.3
 expect 1 "already has a viewer" "$viewer" --suffix "$suffix" -q -o "$work/second.txt"
 BASECOMMS_TRACE_SUFFIX=$suffix "$demo" >"$work/demo.txt" 2>&1 || fail "the demo failed: $(cat "$work/demo.txt")"
 kill -TERM "$viewerPid"
