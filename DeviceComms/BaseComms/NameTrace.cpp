@@ -1,6 +1,5 @@
 #include "BaseComms/NameTrace.h"
 
-#include <cstdio>
 #include <string>
 
 #include "Config/ComRef.h"
@@ -18,13 +17,6 @@ namespace {
 // Host texts are cut so that the line stays within the channel's 512
 // characters (a longer line would be dropped whole).
 constexpr int kTextLength = 240;
-
-// An address as the lines print it ("%016llX").
-std::string FullAddressText(const void* address) {
-  char text[17];
-  std::snprintf(text, sizeof text, "%016llX", TraceFullAddress(address));
-  return text;
-}
 
 }  // namespace
 
@@ -72,15 +64,19 @@ void ResultLine(const ParallelCommunication* component, const ITARVO_DeviceMessa
 void RefusedLine(const ParallelCommunication* component, const ITARVO_DeviceMessage* message, LONG batchCount,
                  HRESULT returned, LONG code) {
   try {
-    // "Request" names its device message, "Batch" the number of messages it had.
-    const std::string which = batchCount < 0 ? "Request), Component(" + FullAddressText(component) +
-                                                   "), DeviceMessage(" + FullAddressText(message)
-                                             : "Batch), Component(" + FullAddressText(component) + "), Count(" +
-                                                   std::to_string(batchCount);
     const char* returnName = HResultName(returned);
-    QTMTraceDevice("Refused: Reason(%s), Return(%08X), ReturnName(%s), Code(%08X), Name(%s)\n", which.c_str(),
-                   static_cast<unsigned int>(returned), returnName != nullptr ? returnName : "?",
-                   static_cast<unsigned int>(code), QTMResultName(code).c_str());
+    const std::string name = QTMResultName(code);
+    if (batchCount < 0) {
+      QTMTraceDevice("Refused: Reason(Request), Component(%016llX), DeviceMessage(%016llX), Return(%08X), "
+                     "ReturnName(%s), Code(%08X), Name(%s)\n",
+                     TraceFullAddress(component), TraceFullAddress(message), static_cast<unsigned int>(returned),
+                     returnName != nullptr ? returnName : "?", static_cast<unsigned int>(code), name.c_str());
+    } else {
+      QTMTraceDevice("Refused: Reason(Batch), Component(%016llX), Count(%d), Return(%08X), ReturnName(%s), "
+                     "Code(%08X), Name(%s)\n",
+                     TraceFullAddress(component), static_cast<int>(batchCount), static_cast<unsigned int>(returned),
+                     returnName != nullptr ? returnName : "?", static_cast<unsigned int>(code), name.c_str());
+    }
   } catch (...) {
   }
 }

@@ -255,6 +255,7 @@ HRESULT ParallelCommunication::RequestMultiMessageServices(ITARVO_DeviceMessageA
   LONG unusedResult = 0;
   LONG& deviceResult = pResult != nullptr ? *pResult : unusedResult;
   const HRESULT hr = RequestBatch(pAccessor, deviceResult);
+  // The batch's size is asked of the host only for the line.
   if (FAILED(hr) && qtmtrace::TraceWanted()) {
     LONG count = 0;
     if (pAccessor == nullptr || FAILED(pAccessor->GetCount(&count))) count = 0;
