@@ -18,11 +18,11 @@ namespace {
 constexpr LONG kSelectFlags = 1;
 
 // "<call> failed with E_FAIL (0x80004005)": a host call that failed, for a reason text.
-std::string CallFailed(const char* call, HRESULT hr) {
+std::string CallFailed(const std::string& call, HRESULT hr) {
   char code[16];
   std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
   const char* name = HResultName(hr);
-  return std::string(call) + " failed with " + (name != nullptr ? name : "code") + " (" + code + ")";
+  return call + " failed with " + (name != nullptr ? name : "code") + " (" + code + ")";
 }
 
 }  // namespace
@@ -80,7 +80,7 @@ HRESULT ServiceGenerator::ReadServiceTable(ITARVO_DeviceConfig* deviceConfig, st
   const std::string where = "\"" + WideToAnsi(path) + "\"";
   if (FAILED(hr)) {
     nodes.Detach();
-    reason = CallFailed(("selecting " + where).c_str(), hr);
+    reason = CallFailed("selecting " + where, hr);
     return hr;
   }
   if (!nodes) {  // success without a list: a faulty host
@@ -90,7 +90,7 @@ HRESULT ServiceGenerator::ReadServiceTable(ITARVO_DeviceConfig* deviceConfig, st
   LONG count = 0;
   hr = nodes->GetCount(&count);
   if (FAILED(hr)) {
-    reason = CallFailed(("counting the nodes of " + where).c_str(), hr);
+    reason = CallFailed("counting the nodes of " + where, hr);
     return hr;
   }
   nodes->Reset();
@@ -104,7 +104,7 @@ HRESULT ServiceGenerator::ReadServiceTable(ITARVO_DeviceConfig* deviceConfig, st
     if (FAILED(hr) || !node) {
       node.Detach();
       if (SUCCEEDED(hr)) hr = E_POINTER;
-      reason = CallFailed(("fetching " + which()).c_str(), hr);
+      reason = CallFailed("fetching " + which(), hr);
       continue;
     }
     HRESULT added = AddServiceNode(node.Get(), reason);
