@@ -16,6 +16,7 @@
 #pragma once
 
 #include <mutex>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -58,6 +59,10 @@ class ProtocolMessage : public OutgoingProtocolMessage, public ITARVO_ProtocolRe
     return CopyBytes(m_receiveData, count, bytes);
   }
 
+  // The protocol layer calls this on its own thread, where nothing catches a
+  // C++ exception: when the copy of the bytes finds no memory, the message
+  // reads as failed with E_OUTOFMEMORY (its service ends with an error)
+  // instead of std::bad_alloc leaving the method.
   HRESULT STDMETHODCALLTYPE SetResponse(HRESULT status, ULONG count, const BYTE* bytes) override {
     if (bytes == nullptr && count != 0) return E_POINTER;
     const std::lock_guard<std::mutex> lock(m_lock);
@@ -65,8 +70,14 @@ class ProtocolMessage : public OutgoingProtocolMessage, public ITARVO_ProtocolRe
     if (FAILED(status)) {
       m_sendFailed = true;
       m_status = status;
-    } else {
+      return S_OK;
+    }
+    try {
       m_receiveData.assign(bytes, bytes + count);
+    } catch (const std::bad_alloc&) {
+      m_sendFailed = true;
+      m_status = E_OUTOFMEMORY;
+      return E_OUTOFMEMORY;
     }
     return S_OK;
   }
