@@ -81,7 +81,6 @@ class DispatchTestAccess {
   static tagExclusiveMode ExclusiveMode(const ParallelCommunication& component) { return component.m_exclusiveMode; }
   static LONG ParallelLimit(const ParallelCommunication& component) { return component.m_parallelLimit; }
   static void SetParallelLimit(ParallelCommunication& component, LONG limit) { component.m_parallelLimit = limit; }
-  static DWORD ReleaseVersion(const ParallelCommunication& component) { return component.m_releaseVersion; }
   static DWORD RuntimeVersion(const ParallelCommunication& component) { return component.m_runtimeVersion; }
   static bool HasSendThread(const ParallelCommunication& component) { return component.m_hSendThread != nullptr; }
   static bool HasTimeWatchThread(const ParallelCommunication& component) {
@@ -93,9 +92,6 @@ class DispatchTestAccess {
                                return c.m_pServiceGenerator != nullptr;)
   DISPATCH_TEST_COMPONENT_CALL(bool, IsStopped, (ParallelCommunication & c), return c.m_isStopped;)
   DISPATCH_TEST_COMPONENT_CALL(void, SetStopped, (ParallelCommunication & c, bool stopped), c.m_isStopped = stopped;)
-  DISPATCH_TEST_COMPONENT_CALL(void, SetSending, (ParallelCommunication & c, bool sending), c.m_isSending = sending;)
-  DISPATCH_TEST_COMPONENT_CALL(void, SetCallingBack, (ParallelCommunication & c, bool callingBack),
-                               c.m_callingBackCount += callingBack ? 1u : static_cast<unsigned int>(-1);)
 
   // Installs the host pointers without Initialise (null clears).
   static void SetHostPointers(ParallelCommunication& component, ITARVO_DeviceConfig* deviceConfig,
@@ -123,7 +119,6 @@ class DispatchTestAccess {
 
   DISPATCH_TEST_QUEUE_CALL(void, AddPending, m_pPendingQ, Add)
   DISPATCH_TEST_QUEUE_CALL(bool, IsPending, m_pPendingQ, Contains)
-  DISPATCH_TEST_COMPONENT_CALL(unsigned int, PendingCount, (ParallelCommunication & c), return c.m_pPendingQ->Size();)
   DISPATCH_TEST_QUEUE_CALL(void, AddCommunicating, m_pCommunicatingQ, Add)
   DISPATCH_TEST_QUEUE_CALL(bool, IsCommunicating, m_pCommunicatingQ, Contains)
   DISPATCH_TEST_COMPONENT_CALL(unsigned int, CommunicatingCount, (ParallelCommunication & c),
