@@ -125,13 +125,6 @@ class DispatchTestAccess {
                                return c.m_pCommunicatingQ->Size();)
   // Takes `service` out of the communicating queue (not deleted).
   DISPATCH_TEST_QUEUE_CALL(bool, RemoveCommunicating, m_pCommunicatingQ, Remove)
-  static void AddTimeWatch(ParallelCommunication& c, IMessageService* service) {
-    {
-      CriticalSectionLock lock(c.m_componentLock);
-      c.m_pTimeWatchQ->Insert(service);
-    }
-    c.WakeTimeWatch();  // as a request that parks a service does
-  }
   DISPATCH_TEST_COMPONENT_CALL(unsigned int, WaitingSize, (ParallelCommunication & c), return c.m_pWaitingQ->Size();)
   // Whether an entry of the waiting queue names `service` (last steps included).
   DISPATCH_TEST_QUEUE_CALL(bool, IsWaiting, m_pWaitingQ, Contains)
@@ -171,10 +164,6 @@ class DispatchTestAccess {
   static void SignalSendStop(ParallelCommunication& component) { SetEvent(component.m_hSendStopEvent); }
   static void RequestSendMessage(ParallelCommunication& component, ITARVO_ProtocolMessage* message) {
     component.RequestSendMessage(message);
-  }
-  // One poll of the time watch at `tickCount`, as the time-watch thread makes.
-  static void PollTimeUpService(ParallelCommunication& component, DWORD tickCount) {
-    component.PollTimeUpService(tickCount);
   }
   static bool CallbackSomeResults(ParallelCommunication& component, std::list<ITARVO_DeviceResult*>& results) {
     return component.CallbackSomeResults(results);
