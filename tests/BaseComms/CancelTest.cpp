@@ -41,6 +41,7 @@ TEST_F(RequestTest, CancelInTheWaitingQueueLeavesTheServiceOnTheLineAlone) {
   EXPECT_FALSE(Access::IsRegistered(*m_component, &m_scripted2));
 }
 
+// A service on the line stays there, although its cancel finished it, until its response comes back.
 TEST_F(RequestTest, CancelOnTheLineKeepsTheServiceAndItsResponseIsProcessedOnce) {
   FakeMessageService* service = Cancellable(Prepare(new FakeMessageService(), &m_protocol[0]));
   service->onProcessResponse = [this](std::list<ITARVO_DeviceResult*>& results, bool& serviceComplete,
