@@ -1,5 +1,5 @@
-// Cancellation wherever the service stands: time-watch queue, being dispatched by the time watch, waiting queue, on
-// the line, between two steps; and a stop while Receive holds a service between two steps.
+// Cancellation wherever the service stands: being dispatched by the time watch, waiting queue, on the line, between
+// two steps; and a stop while Receive holds a service between two steps.
 #include <atomic>
 #include <future>
 #include <thread>
@@ -24,21 +24,6 @@ FakeMessageService* Cancellable(FakeMessageService* service) {
   return service;
 }
 
-TEST_F(RequestTest, CancelInTheTimeWatchQueueDeliversTheCancelResultAndDeletesTheService) {
-  FakeMessageService* timed = Cancellable(Prepare(new FakeMessageService()));
-  timed->needsTimeWatch = true;
-  const auto probe = timed->Probe();
-  ASSERT_EQ(Request(&m_scripted), S_OK);
-
-  EXPECT_EQ(m_component->CancelMessageService(&m_scripted), S_OK);
-  EXPECT_EQ(DeliveredMessages(), std::vector<ITARVO_DeviceMessage*>{&m_scripted}) << "the cancel result";
-  EXPECT_EQ(probe->deletions.load(), 1);
-  EXPECT_EQ(RegistrySize(), 0u);
-  EXPECT_EQ(m_component->CancelMessageService(&m_scripted), E_FAIL) << "withdrawn once";
-  m_host.sink.Clear();
-  EXPECT_EQ(m_scripted.RefCount(), 0);
-}
-
 TEST_F(RequestTest, CancelInTheWaitingQueueLeavesTheServiceOnTheLineAlone) {
   FakeMessageService* onTheLine = Prepare(new FakeMessageService(), &m_protocol[0]);
   FakeMessageService* waiting = Cancellable(Prepare(new FakeMessageService(), &m_protocol[1]));
@@ -56,9 +41,9 @@ TEST_F(RequestTest, CancelInTheWaitingQueueLeavesTheServiceOnTheLineAlone) {
   EXPECT_FALSE(Access::IsRegistered(*m_component, &m_scripted2));
 }
 
+// A service on the line stays there, although its cancel finished it, until its response comes back.
 TEST_F(RequestTest, CancelOnTheLineKeepsTheServiceAndItsResponseIsProcessedOnce) {
   FakeMessageService* service = Cancellable(Prepare(new FakeMessageService(), &m_protocol[0]));
-  service->finishWhenCancelled = false;  // it still awaits its response
   service->onProcessResponse = [this](std::list<ITARVO_DeviceResult*>& results, bool& serviceComplete,
                                       bool& transferComplete, ITARVO_ProtocolMessage*) {
     results.push_back(MakeResult(&m_scripted, 0));

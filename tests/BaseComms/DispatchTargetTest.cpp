@@ -10,26 +10,6 @@ using Access = DispatchTestAccess;
 
 class DispatchTargetTest : public DispatchFixture {};
 
-TEST_F(DispatchTargetTest, DevicesOfOneTargetShareAKeyAndKeysAreNeverReused) {
-  ParallelCommunication& a = NewComponent();
-  ParallelCommunication& b = NewComponent();
-  ParallelCommunication& c = NewComponent();
-  const LONG first = Access::NextKey();
-  FakeDeviceConfig& deviceA = NewDevice(L"line 1");
-  ASSERT_TRUE(Register(a, deviceA, 1));
-  EXPECT_EQ(RegisterOn(b, L"line 1"), first);
-  EXPECT_EQ(RegisterOn(c, L"line 2"), first + 1);
-  // The target keeps no reference on the devices.
-  EXPECT_EQ(deviceA.RefCount(), 0);
-
-  EXPECT_TRUE(Dispatcher().UnregisterDevice(first, &a));
-  EXPECT_TRUE(Access::HasTarget(first));
-  EXPECT_FALSE(Dispatcher().UnregisterDevice(first, &a));
-  EXPECT_TRUE(Dispatcher().UnregisterDevice(first, &b));
-  EXPECT_FALSE(Access::HasTarget(first));
-  EXPECT_EQ(RegisterOn(a, L"line 1"), first + 2);
-}
-
 // "SameTarget" goes to the first device still registered: with three
 // registered, the first and the last answer differently.
 TEST_F(DispatchTargetTest, SameTargetIsAskedOfTheFirstOfThreeDevices) {
@@ -50,24 +30,6 @@ TEST_F(DispatchTargetTest, SameTargetIsAskedOfTheFirstOfThreeDevices) {
   EXPECT_NE(RegisterOn(*components[3], L"4"), key) << "the first device says no";
   ASSERT_TRUE(Dispatcher().UnregisterDevice(key, components[0]));
   EXPECT_EQ(RegisterOn(*components[4], L"5"), key) << "now the second device is the first";
-}
-
-TEST_F(DispatchTargetTest, RegistrationIsRefusedForAnotherTransferModeOrAnUnreadableDevice) {
-  ParallelCommunication& parallel = NewComponent();
-  ParallelCommunication& oneByOne = NewComponent(true);
-  const LONG key = RegisterOn(parallel, L"line");
-  const LONG next = Access::NextKey();
-
-  Access::KeyRef(oneByOne) = -7;
-  EXPECT_FALSE(Register(oneByOne, NewDevice(L"line"), 0));
-  EXPECT_EQ(Access::Key(oneByOne), -7);
-  EXPECT_EQ(Access::NextKey(), next) << "a refused component must not get a target of its own";
-  EXPECT_FALSE(Dispatcher().UnregisterDevice(key, &oneByOne));
-
-  FakeDeviceConfig& unreadable = NewDevice(L"other line");
-  unreadable.getConfigurationResult = E_FAIL;
-  EXPECT_FALSE(Register(oneByOne, unreadable, 0));
-  EXPECT_EQ(Access::NextKey(), next);
 }
 
 TEST_F(DispatchTargetTest, ReRegistrationMovesTheComponentWithItsTurns) {
@@ -185,26 +147,6 @@ TEST_F(DispatchTargetTest, OnAParallelTargetOnlyTheSimplexServiceGivesTheHoldBac
   EXPECT_TRUE(Access::IsParallelAvailable(key));
   EXPECT_EQ(Access::SimplexService(key), nullptr);
   EXPECT_EQ(Access::TransferMode(b), TRANSFER_MODE_PARALLEL);
-}
-
-TEST_F(DispatchTargetTest, OnAOneByOneTargetTheHoldIsReplacedAndClearedWithoutAService) {
-  ParallelCommunication& a = NewComponent(true);
-  ParallelCommunication& b = NewComponent(true);
-  const LONG key = RegisterOn(a, L"serial line");
-  RegisterOn(b, L"serial line");
-  EXPECT_EQ(Dispatcher().GetBaseTransferMode(key), TRANSFER_MODE_ONE_BY_ONE);
-  EXPECT_EQ(Access::TransferMode(a), TRANSFER_MODE_ONE_BY_ONE);
-  EXPECT_FALSE(Access::IsParallelAvailable(key));
-  FakeMessageService* first = NewService();
-  FakeMessageService* second = NewService();
-
-  ASSERT_TRUE(Dispatcher().SetTransferMode(TRANSFER_MODE_ONE_BY_ONE, first, key, &a));
-  ASSERT_TRUE(Dispatcher().SetTransferMode(TRANSFER_MODE_ONE_BY_ONE, second, key, &b));
-  EXPECT_EQ(Access::SimplexService(key), second);
-  // The release of a one-by-one target: base mode and no service.
-  ASSERT_TRUE(Dispatcher().SetTransferMode(TRANSFER_MODE_ONE_BY_ONE, nullptr, key, &b));
-  EXPECT_EQ(Access::SimplexService(key), nullptr);
-  EXPECT_EQ(Access::TransferMode(b), TRANSFER_MODE_ONE_BY_ONE);
 }
 
 // The turn list, on a target the dispatcher does not know.

@@ -4,7 +4,6 @@
 #include <future>
 #include <memory>
 
-#include "BaseComms/CommandNumber.h"
 #include "BaseComms/PackedVersion.h"
 #include "ComponentTestSupport.h"
 #include "Interfaces/QtmResults.h"
@@ -111,28 +110,6 @@ TEST_F(DriverCommandTest, MalformedSetRequestsAreRefusedAndChangeNothing) {
   EXPECT_EQ(m_device->Execute(&m_set, nullptr), E_OUTOFMEMORY);
   ExpectResult(QTM_RESULT_INVALID_PARM, {0xFF, 0xFF, 0x00, 0x00});
   EXPECT_EQ(m_device->RuntimeVersion(), PackVersion(1, 2, 2));
-}
-
-// Only 476 and 477 are answered by the component; every other key goes to the (empty) service generator.
-TEST_F(DriverCommandTest, OnlyCommandNumbers476And477AreDriverCommands) {
-  m_device->Start();
-  const std::pair<const wchar_t*, int> keys[] = {{L"abc", 0},   {L"475", 475},   {L"476", 476},  {L"477", 477},
-                                                 {L"478", 478}, {L" 477x", 477}, {L"-476", -476}};
-  for (const auto& [key, number] : keys) {
-    SCOPED_TRACE(::testing::PrintToString(std::wstring(key)));
-    FakeDeviceMessage message(key);
-    EXPECT_EQ(GetCommandNumber(&message), number);
-    LONG code = 0;
-    const HRESULT hr = m_device->Execute(&message, &code);
-    const bool driverCommand = number == 476 || number == 477;
-    EXPECT_EQ(hr == E_NOTIMPL && code == QTM_RESULT_INVALID_COMMAND, !driverCommand);
-    EXPECT_EQ(m_device->host.sink.Results().size(), driverCommand ? 1u : 0u);
-    m_device->host.sink.Clear();
-    EXPECT_EQ(message.RefCount(), 0);
-  }
-  FakeDeviceMessage unreadable(L"476");
-  unreadable.keyResult = E_FAIL;
-  EXPECT_EQ(GetCommandNumber(&unreadable), 0);
 }
 
 // A second request of a running command is refused. UnInitialise then empties the registry while the command runs:

@@ -4,7 +4,9 @@
 // by the failure keeps nothing. The failures are played by scripted services
 // that throw, the way an allocation failure surfaces (TVO_MemoryAllocError
 // under the library's handler, std::bad_alloc under any other).
+#include <chrono>
 #include <new>
+#include <thread>
 
 #include "Interfaces/QtmResults.h"
 #include "SampleServicesFixture.h"
@@ -104,6 +106,7 @@ TEST_F(FailurePathTest, AFailureOnTheComponentsOwnThreadsEndsItsRequestOnce) {
     if (delayed) service->onCreateProtocolMessage = ThrowAllocError;
     m_host.protocol.sendResult = delayed ? S_OK : E_FAIL;
     const auto probe = service->Probe();
+    if (delayed) std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the time watch falls asleep
     ASSERT_EQ(Request(&m_scripted), S_OK);
     ASSERT_TRUE(WaitUntil([&] { return !Received().empty(); }));
     ExpectEndedWithCommsFailure(Received(), &m_scripted);

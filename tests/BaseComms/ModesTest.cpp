@@ -1,4 +1,4 @@
-// Modes by name, exclusive mode on a shared target, service information, and runtime information changes.
+// Modes by name, the exclusive mode, service information, and runtime information changes.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -25,7 +25,15 @@ void SetRuntimeVersion(RunningComponent& device, BYTE major, BYTE minor, BYTE bu
 TEST(ModesTest, ModeNamesAreExactAndTransferModeReachesTheTarget) {
   RunningComponent device(L"LINE=40");
   device.Start();
+  // The exclusive mode's door: 0 takes it, 2 gives it back, other values are refused (who may take it and give it
+  // back is the dispatcher's, DispatchTargetTest).
   LONG value = -1;
+  EXPECT_EQ(device->SetMode(L"Exclusive", 1), E_FAIL);
+  EXPECT_EQ(device->SetMode(L"Exclusive", -1), E_FAIL);
+  EXPECT_EQ(device->SetMode(L"Exclusive", 0), S_OK);
+  EXPECT_EQ(device->GetMode(L"Exclusive", &value), S_OK);
+  EXPECT_EQ(value, EXCLUSIVE_MODE_OWN);
+  EXPECT_EQ(device->SetMode(L"Exclusive", 2), S_OK);
   EXPECT_EQ(device->GetMode(L"Exclusive", &value), S_OK);
   EXPECT_EQ(value, EXCLUSIVE_MODE_NONE);
   EXPECT_EQ(device->GetMode(L"TransferMode", &value), E_FAIL) << "the transfer mode cannot be read";
@@ -48,28 +56,6 @@ TEST(ModesTest, ModeNamesAreExactAndTransferModeReachesTheTarget) {
   oneByOne.Start();
   EXPECT_EQ(oneByOne->SetMode(L"TransferMode", 1), S_OK);
   EXPECT_FALSE(Dispatch::IsParallelAvailable(oneByOne.Key()));
-}
-
-// The door of the exclusive mode: 0 takes it, 2 gives it back, other values are refused, GetMode reads it per
-// component. Who may take and give it back is the dispatcher's (DispatchTargetTest).
-TEST(ModesTest, ExclusiveModeValuesMapToTheTargetsHold) {
-  RunningComponent first(L"LINE=43");
-  RunningComponent second(L"LINE=43");
-  first.Start();
-  second.Start();
-  ASSERT_EQ(first.Key(), second.Key());
-  const auto exclusive = [](RunningComponent& device) {
-    LONG value = -1;
-    EXPECT_EQ(device->GetMode(L"Exclusive", &value), S_OK);
-    return value;
-  };
-  EXPECT_EQ(first->SetMode(L"Exclusive", 1), E_FAIL);
-  EXPECT_EQ(first->SetMode(L"Exclusive", -1), E_FAIL);
-  EXPECT_EQ(first->SetMode(L"Exclusive", 0), S_OK);
-  EXPECT_EQ(exclusive(first), EXCLUSIVE_MODE_OWN);
-  EXPECT_EQ(exclusive(second), EXCLUSIVE_MODE_LOCKED);
-  EXPECT_EQ(first->SetMode(L"Exclusive", 2), S_OK);
-  EXPECT_EQ(exclusive(second), EXCLUSIVE_MODE_NONE);
 }
 
 class ServiceInformationTest : public ::testing::Test {
@@ -96,27 +82,14 @@ class ServiceInformationTest : public ::testing::Test {
   FakeConfigNode m_attributes;
 };
 
-// A command without a class, or none at the runtime version, reads nothing.
-TEST_F(ServiceInformationTest, UnservedCommandReadsNoConfiguration) {
-  auto device = Start(L"LINE=50", L"Local");
-  for (const wchar_t* commandNo : {L"300", L"100"}) {  // 100 needs runtime 1.2.3; it is 0
-    SCOPED_TRACE(::testing::PrintToString(std::wstring(commandNo)));
-    const std::size_t readsBefore = device->host.config.selectedPaths.size();
-    TARVO_ServiceInformation information{7, 7};
-    EXPECT_EQ((*device)->GetServiceInformation(commandNo, &information), S_OK);
-    EXPECT_EQ(information.supported, 0);
-    EXPECT_EQ(information.forbiddenOnLocked, 0);
-    EXPECT_EQ(device->host.config.selectedPaths.size(), readsBefore);
-  }
-}
-
 // "TRUE" alone forbids; no attribute, or runtime information that cannot be read (the attribute is not read then),
 // does not.
 TEST_F(ServiceInformationTest, AttributeIsReadAtTheServicePathOfTheLocation) {
   const std::tuple<const wchar_t*, HRESULT, LONG> rows[] = {
       {L"TRUE", S_OK, 1}, {L"true", S_OK, 0}, {L"", S_OK, 0}, {nullptr, S_OK, 0}, {L"TRUE", E_FAIL, 0}};
   for (const auto& [configurationText, setName] :
-       {std::pair{L"LINE=51", L"Local"}, std::pair{L"LINE=52; DEV=gateway", L"Remote"}}) {
+       {std::pair{L"LINE=51", L"Local"}, std::pair{L"LINE=52; DEV=gateway", L"Remote"},
+        std::pair{L"LINE=53; GDEV=gw2", L"Remote"}, std::pair{L"LINE=54; DEV=", L"Local"}}) {
     auto device = Start(configurationText, setName);
     SetRuntimeVersion(*device, 1, 2, 4);
     const std::wstring path = ServiceSet(setName) + L"[@CommandNo='100' and @SupportVersion='1.2.3']";
@@ -137,30 +110,6 @@ TEST_F(ServiceInformationTest, AttributeIsReadAtTheServicePathOfTheLocation) {
     }
     device->host.config.getConfigurationResult = S_OK;
   }
-}
-
-// The component moves with its waiting turns; the old target keeps its other component and hands out its turn.
-TEST(RuntimeInformationTest, AnotherTargetReRegistersWithTheComponentsTurns) {
-  RunningComponent staying(L"LINE=61");
-  RunningComponent moving(L"LINE=61");
-  staying.Start();
-  moving.Start();
-  SetRuntimeVersion(moving, 1, 2, 2);
-  const LONG oldKey = moving.Key();
-  ASSERT_EQ(staying.Key(), oldKey);
-  Dispatch::QueueTurn(oldKey, *moving.component);
-  Dispatch::QueueTurn(oldKey, *staying.component);
-  Dispatch::QueueTurn(oldKey, *moving.component);
-
-  EXPECT_EQ(moving->ChangeRuntimeInformation(L"LINE=62"), S_OK);
-  const LONG newKey = moving.Key();
-  EXPECT_NE(newKey, oldKey);
-  EXPECT_TRUE(Dispatch::HasTarget(newKey));
-  EXPECT_EQ(Dispatch::TurnCount(newKey), 2u);
-  EXPECT_EQ(staying.Key(), oldKey);
-  EXPECT_TRUE(Dispatch::HasTarget(oldKey));
-  EXPECT_EQ(Dispatch::TurnCount(oldKey), 0u) << "the old target was told to go on";
-  EXPECT_EQ(moving.RuntimeVersion(), 0u);
 }
 
 // A one-by-one component cannot join a parallel target: the change stands and the runtime version is kept.

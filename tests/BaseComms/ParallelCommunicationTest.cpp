@@ -3,14 +3,11 @@
 
 #include <atomic>
 #include <functional>
-#include <future>
 #include <list>
 #include <memory>
 #include <stdexcept>
-#include <thread>
 #include <utility>
 
-#include "BaseComms/PackedVersion.h"
 #include "ComponentTestSupport.h"
 #include "SampleServicesFixture.h"
 #include "Support/FakeMessageService.h"
@@ -35,29 +32,6 @@ class ComponentTest : public ::testing::Test {
   }
 
   HRESULT Initialise() { return m_component->Initialise(&m_host.info, &m_host.sink, &m_host.protocol); }
-
-  // The first Send opens m_inSend and blocks until m_release opens; later ones go through.
-  void HoldFirstSend() {
-    m_host.protocol.onSend = [this](ITARVO_ProtocolMessage*) {
-      if (m_sends++ != 0) return;
-      m_inSend.Open();
-      m_release.Wait();
-      m_firstSendReturned = true;
-    };
-  }
-
-  // StopSendReceive on a thread of its own; `returned` turns true when it came back.
-  std::thread StopOnAnotherThread(std::atomic<bool>& returned) {
-    return std::thread([this, &returned] {
-      m_component->StopSendReceive();
-      returned = true;
-    });
-  }
-
-  Gate m_inSend;
-  Gate m_release;
-  std::atomic<int> m_sends{0};
-  std::atomic<bool> m_firstSendReturned{false};
 
   // Declared before the host: results the sink keeps refer to them.
   FakeDeviceMessage m_deviceMessage;
@@ -103,36 +77,6 @@ TEST_F(ComponentTest, FailingInitialiseReturnsTheRowsCodeAndGivesEverythingBack)
   }
 }
 
-// The limit, runtime information and release version come from the host; an interface it lacks or a call that fails
-// leaves the default. The runtime information text is freed either way.
-TEST_F(ComponentTest, ReadsLimitRuntimeInformationAndReleaseVersionOrKeepsTheDefaults) {
-  enum HostKind { kAnswers, kWithdrawn, kFails };
-  for (const HostKind kind : {kAnswers, kWithdrawn, kFails}) {
-    SCOPED_TRACE(kind);
-    Host host;
-    host.config.parallelLimit = 4;
-    host.protocol.runtimeInformation = L"LINE=1;RT=7";
-    host.releaseVersion.text = L"2.300.1";
-    if (kind == kWithdrawn) {
-      host.config.Withdraw(IID_ITARVO_ParallelLimit);
-      host.protocol.Withdraw(IID_ITARVO_RuntimeInformation);
-    } else if (kind == kFails) {
-      host.config.parallelLimitResult = E_FAIL;
-      host.protocol.getRuntimeResult = E_FAIL;
-    }
-    if (kind != kAnswers) host.config.nodes.clear();  // no release version
-    const LONG blocks = CoTaskMemBlocksInUse();
-    std::unique_ptr<ParallelCommunication> component(ParallelCommunication::CreateInstance());
-    ASSERT_EQ(component->Initialise(&host.info, &host.sink, &host.protocol), S_OK);
-    EXPECT_EQ(Access::ParallelLimit(*component), kind == kAnswers ? 4 : 1);
-    EXPECT_EQ(host.config.configuration[L""], kind == kAnswers ? L"LINE=1;RT=7" : L"LINE=1");
-    EXPECT_EQ(Access::ReleaseVersion(*component), kind == kAnswers ? PackVersion(2, 44, 1) : 0u);
-    EXPECT_EQ(Access::RuntimeVersion(*component), 0u);
-    EXPECT_EQ(CoTaskMemBlocksInUse(), blocks);
-    component->UnInitialise();
-  }
-}
-
 // GetUnknown lends the device configuration: the component's own reference is the only one while it runs.
 // UnInitialise deletes the queued services and releases the registered messages; a retired service may list a
 // cancelled message or one twice, and each loses exactly the registry's reference.
@@ -146,8 +90,6 @@ TEST_F(ComponentTest, InitialiseTakesOneReferenceEachAndUnInitialiseReleasesThem
   EXPECT_EQ(m_host.protocol.RefCount(), 1);
   EXPECT_EQ(m_host.info.RefCount(), 1);
   EXPECT_EQ(m_host.config.activations, std::vector<LONG>{1});
-  EXPECT_EQ(m_component->Initialise(&m_host.info, &m_host.sink, &m_host.protocol), E_UNEXPECTED)
-      << "a second Initialise would register twice";
 
   FakeDeviceMessage retired, cancelled;
   Access::Register(*m_component, &retired);
@@ -267,39 +209,6 @@ TEST_F(ComponentTest, InitialiseTurnsEveryExceptionIntoItsCodeAndRollsBack) {
   EXPECT_EQ(Initialise(), S_OK) << "and a later Initialise works";
 }
 
-// StopSendReceive waits for a delivery in progress; once stopped, a later call returns at once.
-TEST_F(ComponentTest, StopSendReceiveWaitsForTheDeliveryInProgress) {
-  Access::SetCallingBack(*m_component, true);
-  std::atomic<bool> returned{false};
-  std::thread stopper = StopOnAnotherThread(returned);
-  EXPECT_FALSE(WaitUntil([&] { return returned.load(); }, 50)) << "returned during the delivery";
-  EXPECT_FALSE(Access::IsStopped(*m_component));
-  Access::SetCallingBack(*m_component, false);
-  stopper.join();
-  EXPECT_TRUE(Access::IsStopped(*m_component));
-
-  Access::SetSending(*m_component, true);
-  EXPECT_EQ(m_component->StopSendReceive(), S_OK) << "second call returns at once";
-  Access::SetSending(*m_component, false);
-}
-
-// A real send in progress: StopSendReceive returns only after Send returned.
-TEST_F(ComponentTest, StopSendReceiveReturnsAfterTheSendInProgress) {
-  ASSERT_EQ(Initialise(), S_OK);
-  HoldFirstSend();
-  m_messages[0].AddRef();
-  Access::RequestSendMessage(*m_component, &m_messages[0]);
-  ASSERT_TRUE(m_inSend.Wait());
-
-  std::atomic<bool> stopped{false};
-  std::thread stopper = StopOnAnotherThread(stopped);
-  EXPECT_FALSE(WaitUntil([&] { return stopped.load(); }, 50));
-  m_release.Open();
-  stopper.join();
-  EXPECT_TRUE(m_firstSendReturned);
-  EXPECT_EQ(m_host.protocol.Sent().size(), 1u);
-}
-
 class SendThreadTest : public ComponentTest {
  protected:
   void SetUp() override {
@@ -320,29 +229,21 @@ class SendThreadTest : public ComponentTest {
   }
 };
 
-TEST_F(SendThreadTest, MessagesQueuedWhileSendingGoOutInQueueOrder) {
-  HoldFirstSend();
-  Queue(m_messages[0]);
-  ASSERT_TRUE(m_inSend.Wait());
-  Queue(m_messages[2]);
-  Queue(m_messages[1]);
-  m_release.Open();
-  ASSERT_TRUE(WaitUntil([&] { return m_host.protocol.Sent().size() == 3; }));
-
-  const std::vector<ITARVO_ProtocolMessage*> expected{&m_messages[0], &m_messages[2], &m_messages[1]};
-  EXPECT_EQ(m_host.protocol.Sent(), expected);
-  for (auto& message : m_messages) EXPECT_EQ(message.RefCount(), 1) << "only the protocol layer's reference";
-}
-
 // Messages still queued when the thread stops are neither sent nor leaked.
 TEST_F(SendThreadTest, MessagesLeftAtStopAreReleasedUnsent) {
-  HoldFirstSend();
+  Gate inSend, release;
+  std::atomic<int> sends{0};
+  m_host.protocol.onSend = [&](ITARVO_ProtocolMessage*) {  // the first Send blocks until released
+    if (sends++ != 0) return;
+    inSend.Open();
+    release.Wait();
+  };
   Queue(m_messages[0]);
-  ASSERT_TRUE(m_inSend.Wait());
+  ASSERT_TRUE(inSend.Wait());
   Queue(m_messages[1]);
   Queue(m_messages[2]);
   Access::SignalSendStop(*m_component);  // with both events set, stop wins
-  m_release.Open();
+  release.Open();
   Access::StopSendRoutine(*m_component);
 
   EXPECT_EQ(m_host.protocol.Sent().size(), 1u);
@@ -351,46 +252,6 @@ TEST_F(SendThreadTest, MessagesLeftAtStopAreReleasedUnsent) {
 
   Queue(m_messages[1]);  // no send thread any more: released at once
   EXPECT_EQ(m_messages[1].RefCount(), 0);
-}
-
-// A refused message is its service's (empty) response, processed through the dispatcher; the service is retired.
-TEST_F(SendThreadTest, RefusedMessageCompletesItsServiceThroughTheDispatcher) {
-  auto* service = new FakeMessageService();
-  const auto probe = service->Probe();
-  service->deviceMessages = {&m_deviceMessage};
-  service->ownMessages = {&m_messages[0]};
-  service->onProcessResponse = [&](std::list<ITARVO_DeviceResult*>& results, bool& serviceComplete,
-                                   bool& transferComplete, ITARVO_ProtocolMessage*) {
-    auto* result = new FakeDeviceResult();
-    result->SetResult(&m_deviceMessage, QTM_RESULT_COMMS_FAILED, 1, 0, nullptr);
-    results.push_back(result);
-    serviceComplete = true;
-    transferComplete = true;
-    return true;
-  };
-  Access::AddCommunicating(*m_component, service);
-  Access::Register(*m_component, &m_deviceMessage, service);
-  m_host.protocol.sendResult = E_FAIL;
-
-  Queue(m_messages[0]);
-  ASSERT_TRUE(WaitUntil([&] { return probe->deletions.load() == 1; }));
-  ASSERT_TRUE(WaitUntil([&] { return m_messages[0].RefCount() == 0; }));
-
-  EXPECT_EQ(m_messages[0].sendFailures, 1);
-  EXPECT_EQ(probe->Calls(doubles::ServiceProbe::kProcessResponse), 1);
-  ASSERT_EQ(m_host.sink.Results().size(), 1u);
-  EXPECT_FALSE(Access::IsRegistered(*m_component, &m_deviceMessage));
-  EXPECT_EQ(Access::CommunicatingCount(*m_component) + Access::PendingCount(*m_component), 0u);
-  m_host.sink.Clear();
-  EXPECT_EQ(m_deviceMessage.RefCount(), 0) << "the registry's reference released once";
-}
-
-TEST_F(SendThreadTest, AfterStopSendReceiveMessagesFailWithoutReachingTheProtocolLayer) {
-  m_component->StopSendReceive();
-  Queue(m_messages[0]);
-  ASSERT_TRUE(WaitUntil([&] { return m_messages[0].RefCount() == 0; }));
-  EXPECT_EQ(m_messages[0].sendFailures, 1);
-  EXPECT_TRUE(m_host.protocol.Sent().empty());
 }
 
 }  // namespace

@@ -1,10 +1,9 @@
-// Receive with the real sample services: order of delivery, retirement and next dispatch; foreign, rejected and
-// cancelled responses; multi-step services; nothing delivered once stopped; errors inside Receive.
+// Receive with the real sample services: order of delivery, retirement and next dispatch; foreign and rejected
+// responses; multi-step services; errors inside Receive.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <new>
-#include <string>
+#include <utility>
 
 #include "SampleServicesFixture.h"
 #include "TARVO_SupportLib/TVO_Error.h"
@@ -108,33 +107,6 @@ TEST_F(ReceiveTest, ARejectedResponseGivesEachOfThreeMessagesAnErrorResult) {
   }
   EXPECT_EQ(LiveServices(), 0);
 }
-
-// Cancelled on the way, or the component stopped or uninitialised: the response delivers nothing more, and the
-// results the service made for a cancelled one are released; TearDown checks everything is given back.
-class ReceiveAfterTheEndTest : public ReceiveTest, public ::testing::WithParamInterface<std::string> {};
-
-TEST_P(ReceiveAfterTheEndTest, NothingReachesTheApplication) {
-  FakeDeviceMessage& message = Message(0, L"5", {1});
-  ASSERT_EQ(Request(&message), S_OK);
-  ITARVO_ProtocolMessage* sent = WaitSent(1);
-  ASSERT_NE(sent, nullptr);
-  const bool cancel = GetParam() == "Cancel";
-  EXPECT_EQ(cancel ? m_component->CancelMessageService(&message)
-                   : GetParam() == "Stop" ? m_component->StopSendReceive() : m_component->UnInitialise(),
-            S_OK);
-  const int callsBefore = m_host.sink.batchCalls + m_host.sink.singleCalls;
-  const int createdBefore = m_host.resultClass.created;
-
-  EXPECT_EQ(Answer(sent, {0xAB}), S_OK);
-  EXPECT_EQ(m_host.sink.batchCalls + m_host.sink.singleCalls, callsBefore);
-  if (cancel) {
-    EXPECT_GT(m_host.resultClass.created, createdBefore) << "the service made a result for it";
-    EXPECT_EQ(message.RefCount(), static_cast<int>(Received().size())) << "the service and the result let go";
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(CancelStopOrUnInitialise, ReceiveAfterTheEndTest,
-                         ::testing::Values("Cancel", "Stop", "UnInitialise"));
 
 // An error thrown by the application inside Receive: code returned, new-handler restored, service retired.
 TEST_F(ReceiveTest, AnErrorInsideReceiveIsCaughtAndTheBracketClosed) {

@@ -1,7 +1,7 @@
-// Result delivery cut off by the stopped flag and availability, error results and results made via COM. Every result
-// reference handed to the component must be given back, delivered or not. Filtering by the registry and the error
-// results of a rejected response are shown by RequestTest and ReceiveTest, a single delivery and the sink's failure
-// code by the driver commands (DriverCommandTest).
+// Result delivery cut off by the stopped flag and availability, and results made via COM. Every result reference
+// handed to the component must be given back, delivered or not. Filtering by the registry and the error results of a
+// rejected response are shown by CancelTest and ReceiveTest, a single delivery and the sink's failure code by the
+// driver commands (DriverCommandTest).
 #include <gtest/gtest.h>
 
 #include <list>
@@ -19,8 +19,6 @@ using doubles::FakeDeviceResult;
 using sampletest::MakeResult;
 using Access = DispatchTestAccess;
 
-const std::vector<BYTE> kNoData{0xFF, 0xFF, 0x00, 0x00};
-
 class ResultDeliveryTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -36,7 +34,6 @@ class ResultDeliveryTest : public ::testing::Test {
   }
 
   FakeDeviceMessage m_registered;
-  FakeDeviceMessage m_other;
   Host m_host;
   const int m_resultsBefore = FakeDeviceResult::LiveCount();
   std::unique_ptr<ParallelCommunication> m_component{ParallelCommunication::CreateInstance()};
@@ -60,25 +57,6 @@ TEST_F(ResultDeliveryTest, NothingIsDeliveredWhenStoppedOrUnavailable) {
     Access::ClearRegistry(*component);
     Access::SetHostPointers(*component, nullptr, nullptr, nullptr);
   }
-}
-
-TEST_F(ResultDeliveryTest, NoDataResultsCarryFFFF0000AndTheGivenCode) {
-  FakeDeviceMessage second;
-  Access::Register(*m_component, &second);
-  std::list<const ITARVO_DeviceMessage*> messages{&m_registered, &second, &m_other};
-  EXPECT_EQ(Access::CallbackNoDataResults(*m_component, messages, true, QTM_RESULT_ERROR), S_OK)
-      << "an unregistered message is skipped, not a failure";
-
-  const auto received = componenttest::Received(m_host.sink);
-  ASSERT_EQ(received.size(), 2u);
-  for (FakeDeviceResult* result : received) {
-    EXPECT_EQ(result->Code(), QTM_RESULT_ERROR);
-    EXPECT_EQ(result->Complete(), 1);
-    EXPECT_EQ(result->Data(), kNoData);
-  }
-  m_host.sink.Clear();
-  Access::ClearRegistry(*m_component);
-  EXPECT_EQ(second.RefCount(), 0);
 }
 
 // A result the host cannot create, or cannot fill (data announced without its bytes), is neither handed out nor

@@ -45,8 +45,8 @@ std::string Service(const std::string& commandNo, const std::string& className, 
   return element + "/>";
 }
 
-// Host configuration with the "Local" and "Remote" service sets; device configurations of a local controller "L"
-// and a remote one "R". Checks that no task memory leaked.
+// Host configuration with the "Local" service set; the device configuration of a local controller "L". Checks that
+// no task memory leaked.
 class ServiceGeneratorTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -60,31 +60,26 @@ class ServiceGeneratorTest : public testing::Test {
   }
   void TearDown() override {
     m_local.Reset();
-    m_remote.Reset();
     m_document.reset();
     SetMessageBoxHandler(nullptr);
     EXPECT_EQ(CoTaskMemBlocksInUse(), m_blocksBefore) << "task memory leaked";
   }
 
-  bool Load(const std::string& localServices, const std::string& remoteServices = "") {
+  bool Load(const std::string& localServices) {
     const std::string xml =
         "<HostConfiguration><Lines><Line Name='S'/></Lines><Networks><Network Name='N'><Services>"
         "<Services Name='Local'>" + localServices + "</Services>"
-        "<Services Name='Remote'>" + remoteServices + "</Services>"
         "</Services></Network></Networks><Controllers>"
         "<Controller Name='L' Network='N' Line='S' Address='1'/>"
-        "<Controller Name='R' Network='N' Line='S' Address='2' Gateway='GW'/>"
         "</Controllers></HostConfiguration>";
     std::string error;
     m_document = hostconfig::ConfigDocument::LoadText(xml, error);
     EXPECT_TRUE(m_document) << error;
     if (!m_document) return false;
     EXPECT_EQ(hostconfig::XmlDeviceConfig::Create(m_document, "L", m_local.Put()), S_OK);
-    EXPECT_EQ(hostconfig::XmlDeviceConfig::Create(m_document, "R", m_remote.Put()), S_OK);
-    return m_local && m_remote;
+    return m_local.Get() != nullptr;
   }
   ITARVO_DeviceConfig* Local() { return m_local.Get(); }
-  ITARVO_DeviceConfig* Remote() { return m_remote.Get(); }
 
   // The class name of the service generated for `key`, or "null".
   static std::string Generate(const ServiceGenerator& generator, const wchar_t* key, DWORD runtime,
@@ -117,7 +112,6 @@ class ServiceGeneratorTest : public testing::Test {
  private:
   std::shared_ptr<const hostconfig::ConfigDocument> m_document;
   ComRef<ITARVO_DeviceConfig> m_local;
-  ComRef<ITARVO_DeviceConfig> m_remote;
   LONG m_blocksBefore = 0;
 };
 
@@ -142,23 +136,6 @@ TEST_F(ServiceGeneratorTest, ChoosesTheHighestVersionNotAboveTheRuntimeVersion) 
   EXPECT_EQ(Generate(withDefault, L"5", V(0, 9, 0), Local()), "WriteService");
   EXPECT_EQ(Generate(withDefault, L"5", 0, Local()), "WriteService");  // runtime version not yet set
   EXPECT_EQ(Generate(withDefault, L"5", V(1, 5, 0), Local()), "ReadService");
-}
-
-TEST_F(ServiceGeneratorTest, TheDevEntryChoosesBetweenLocalAndRemoteSets) {
-  ASSERT_TRUE(Load(Service("5", "ReadService"), Service("6", "StatusService")));
-  ServiceGenerator local(Local());
-  EXPECT_EQ(Generate(local, L"5", 0, Local()), "ReadService");
-  EXPECT_EQ(Generate(local, L"6", 0, Local()), "null");
-  ServiceGenerator remote(Remote());  // its string carries DEV=GW
-  EXPECT_EQ(Generate(remote, L"5", 0, Remote()), "null");
-  EXPECT_EQ(Generate(remote, L"6", 0, Remote()), "StatusService");
-
-  ASSERT_EQ(Local()->SetConfiguration(L"", L"LINE=S;ADDR=1;GDEV=gw2"), S_OK);
-  ServiceGenerator viaGdev(Local());
-  EXPECT_EQ(Generate(viaGdev, L"6", 0, Local()), "StatusService");
-  ASSERT_EQ(Local()->SetConfiguration(L"", L"LINE=S;ADDR=1;DEV="), S_OK);
-  ServiceGenerator emptyDev(Local());
-  EXPECT_EQ(Generate(emptyDev, L"5", 0, Local()), "ReadService");
 }
 
 TEST_F(ServiceGeneratorTest, AMissingRequiredAttributeFailsTheConstruction) {

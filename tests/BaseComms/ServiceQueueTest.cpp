@@ -47,24 +47,6 @@ class ServiceQueueTest : public ::testing::Test {
   FakeDeviceMessage m_message;
 };
 
-TEST_F(ServiceQueueTest, IsServingAsksAHeldHintFirstAndNeverAForeignOne) {
-  auto services = NewServices(2);
-  FakeMessageService foreign;
-  foreign.deviceMessages.push_back(&m_message);
-  foreign.Probe()->callsForbidden = true;
-  m_pending->Add(services[0]);
-  m_pending->Add(services[1]);
-
-  EXPECT_FALSE(m_pending->IsServing(&m_message, &foreign));
-
-  services[1]->deviceMessages.push_back(&m_message);
-  EXPECT_TRUE(m_pending->IsServing(&m_message, services[1]));
-  EXPECT_EQ(services[0]->Probe()->Calls(ServiceProbe::kHasDeviceMessage), 1) << "the held hint answers first";
-
-  EXPECT_TRUE(m_pending->IsServing(&m_message, services[0])) << "a hint that does not serve it is passed over";
-  EXPECT_TRUE(m_pending->IsServing(&m_message, nullptr));
-}
-
 TEST_F(ServiceQueueTest, CancelDeletesOnlyAServiceThatFinishedAndPrefersTheHint) {
   auto services = NewServices(3);
   for (auto* service : services) {

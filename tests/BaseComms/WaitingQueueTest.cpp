@@ -118,53 +118,6 @@ TEST_F(WaitingQueueTest, LastStepEntriesAreNeverSearchedCalledOrDeleted) {
   EXPECT_EQ(m_queue->Size(), 0u);
 }
 
-TEST_F(WaitingQueueTest, CancelDropsTheEntryOnlyWhenItsServiceFinished) {
-  auto* normal = NewService(0);
-  auto* urgent = NewService(1);
-  for (auto* service : {normal, urgent}) {
-    service->deviceMessages.push_back(&m_deviceMessage);
-    service->onCancel = [](ITARVO_DeviceMessage*) -> ITARVO_DeviceResult* { return new FakeDeviceResult(); };
-  }
-  Push(normal, 0);
-  Push(urgent, 1);
-  const auto urgentProbe = urgent->Probe();
-
-  // The urgent entry is found first; it goes on, so it stays.
-  ITARVO_DeviceResult* result = nullptr;
-  bool removed = true;
-  ASSERT_TRUE(m_queue->Cancel(result, removed, &m_deviceMessage));
-  EXPECT_FALSE(removed);
-  ASSERT_NE(result, nullptr);
-  result->Release();
-  EXPECT_EQ(m_queue->Size(), 2u);
-  EXPECT_EQ(m_messages[1].RefCount(), 1);
-
-  // Finished by the cancel: deleted once, its message released once.
-  urgent->finishWhenCancelled = true;
-  ASSERT_TRUE(m_queue->Cancel(result, removed, &m_deviceMessage));
-  EXPECT_TRUE(removed);
-  ASSERT_NE(result, nullptr);
-  result->Release();
-  EXPECT_EQ(urgentProbe->deletions, 1);
-  EXPECT_EQ(m_messages[1].RefCount(), 0);
-  EXPECT_FALSE(m_queue->Contains(urgent));
-
-  // Already finished: not asked to cancel, no result, dropped.
-  normal->finished = true;
-  const auto normalProbe = normal->Probe();
-  result = new FakeDeviceResult();  // must be overwritten with null, not released
-  ITARVO_DeviceResult* const previous = result;
-  ASSERT_TRUE(m_queue->Cancel(result, removed, &m_deviceMessage));
-  EXPECT_EQ(result, nullptr);
-  EXPECT_TRUE(removed);
-  EXPECT_EQ(normalProbe->Calls(ServiceProbe::kCancel), 0);
-  EXPECT_EQ(normalProbe->deletions, 1);
-  EXPECT_EQ(m_queue->Size(), 0u);
-  previous->Release();
-
-  EXPECT_FALSE(m_queue->Cancel(result, removed, &m_deviceMessage));
-}
-
 TEST_F(WaitingQueueTest, FindConcatenationTargetDropsAFinishedAbsorberWithItsMessage) {
   auto* refuses = NewService(1, true, false);
   auto* absorber = NewService(0, true, true);

@@ -1,7 +1,5 @@
-// The COM stand-in: task memory, per-thread initialisation, class registration and the message box hook.
+// The COM stand-in: task memory, class registration and the message box hook.
 #include <gtest/gtest.h>
-
-#include <thread>
 
 #include "Platform/MessageBox.h"
 #include "Support/HostDoubles.h"
@@ -26,17 +24,6 @@ TEST(TaskMemoryTest, BlocksAreCountedUntilFreed) {
   CoTaskMemFree(empty);
   CoTaskMemFree(nullptr);
   EXPECT_EQ(CoTaskMemBlocksInUse(), before);
-}
-
-TEST(ComInitTest, CountsPerThread) {
-  std::thread([] {
-    EXPECT_EQ(CoInitialize(nullptr), S_OK);
-    EXPECT_EQ(CoInitialize(nullptr), S_FALSE);
-    CoUninitialize();
-    CoUninitialize();
-    EXPECT_EQ(CoInitialize(nullptr), S_OK);
-    CoUninitialize();
-  }).join();
 }
 
 TEST(ClassRegistryTest, CreatesRegisteredClassesAndForgetsRevokedOnes) {

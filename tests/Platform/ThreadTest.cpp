@@ -12,6 +12,7 @@ namespace {
 struct Gate {
   HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   std::atomic<DWORD> tid{0};
+  std::atomic<bool> passed{false};  // the thread's last touch of the gate
   ~Gate() { CloseHandle(release); }
 };
 
@@ -19,6 +20,7 @@ DWORD WaitAtGate(LPVOID parameter) {
   auto* gate = static_cast<Gate*>(parameter);
   gate->tid = GetCurrentThreadId();
   WaitForSingleObject(gate->release, INFINITE);
+  gate->passed = true;
   return 42;
 }
 
@@ -54,7 +56,10 @@ TEST(ThreadTest, AnExceptionOrAClosedHandleEndsOnlyTheThread) {
   EXPECT_TRUE(CloseHandle(thread));
   for (int i = 0; i < 5000 && gate.tid == 0; ++i) Sleep(1);
   SetEvent(gate.release);
-  Sleep(50);  // the thread finishes on its own; give it the time to before `gate` goes
+  // Its handle is closed, so nothing can wait for the thread: the gate stays
+  // until the thread has passed it.
+  for (int i = 0; i < 5000 && !gate.passed; ++i) Sleep(1);
+  EXPECT_TRUE(gate.passed);
 }
 
 }  // namespace

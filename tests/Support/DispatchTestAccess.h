@@ -81,7 +81,6 @@ class DispatchTestAccess {
   static tagExclusiveMode ExclusiveMode(const ParallelCommunication& component) { return component.m_exclusiveMode; }
   static LONG ParallelLimit(const ParallelCommunication& component) { return component.m_parallelLimit; }
   static void SetParallelLimit(ParallelCommunication& component, LONG limit) { component.m_parallelLimit = limit; }
-  static DWORD ReleaseVersion(const ParallelCommunication& component) { return component.m_releaseVersion; }
   static DWORD RuntimeVersion(const ParallelCommunication& component) { return component.m_runtimeVersion; }
   static bool HasSendThread(const ParallelCommunication& component) { return component.m_hSendThread != nullptr; }
   static bool HasTimeWatchThread(const ParallelCommunication& component) {
@@ -93,9 +92,6 @@ class DispatchTestAccess {
                                return c.m_pServiceGenerator != nullptr;)
   DISPATCH_TEST_COMPONENT_CALL(bool, IsStopped, (ParallelCommunication & c), return c.m_isStopped;)
   DISPATCH_TEST_COMPONENT_CALL(void, SetStopped, (ParallelCommunication & c, bool stopped), c.m_isStopped = stopped;)
-  DISPATCH_TEST_COMPONENT_CALL(void, SetSending, (ParallelCommunication & c, bool sending), c.m_isSending = sending;)
-  DISPATCH_TEST_COMPONENT_CALL(void, SetCallingBack, (ParallelCommunication & c, bool callingBack),
-                               c.m_callingBackCount += callingBack ? 1u : static_cast<unsigned int>(-1);)
 
   // Installs the host pointers without Initialise (null clears).
   static void SetHostPointers(ParallelCommunication& component, ITARVO_DeviceConfig* deviceConfig,
@@ -123,20 +119,12 @@ class DispatchTestAccess {
 
   DISPATCH_TEST_QUEUE_CALL(void, AddPending, m_pPendingQ, Add)
   DISPATCH_TEST_QUEUE_CALL(bool, IsPending, m_pPendingQ, Contains)
-  DISPATCH_TEST_COMPONENT_CALL(unsigned int, PendingCount, (ParallelCommunication & c), return c.m_pPendingQ->Size();)
   DISPATCH_TEST_QUEUE_CALL(void, AddCommunicating, m_pCommunicatingQ, Add)
   DISPATCH_TEST_QUEUE_CALL(bool, IsCommunicating, m_pCommunicatingQ, Contains)
   DISPATCH_TEST_COMPONENT_CALL(unsigned int, CommunicatingCount, (ParallelCommunication & c),
                                return c.m_pCommunicatingQ->Size();)
   // Takes `service` out of the communicating queue (not deleted).
   DISPATCH_TEST_QUEUE_CALL(bool, RemoveCommunicating, m_pCommunicatingQ, Remove)
-  static void AddTimeWatch(ParallelCommunication& c, IMessageService* service) {
-    {
-      CriticalSectionLock lock(c.m_componentLock);
-      c.m_pTimeWatchQ->Insert(service);
-    }
-    c.WakeTimeWatch();  // as a request that parks a service does
-  }
   DISPATCH_TEST_COMPONENT_CALL(unsigned int, WaitingSize, (ParallelCommunication & c), return c.m_pWaitingQ->Size();)
   // Whether an entry of the waiting queue names `service` (last steps included).
   DISPATCH_TEST_QUEUE_CALL(bool, IsWaiting, m_pWaitingQ, Contains)
@@ -176,10 +164,6 @@ class DispatchTestAccess {
   static void SignalSendStop(ParallelCommunication& component) { SetEvent(component.m_hSendStopEvent); }
   static void RequestSendMessage(ParallelCommunication& component, ITARVO_ProtocolMessage* message) {
     component.RequestSendMessage(message);
-  }
-  // One poll of the time watch at `tickCount`, as the time-watch thread makes.
-  static void PollTimeUpService(ParallelCommunication& component, DWORD tickCount) {
-    component.PollTimeUpService(tickCount);
   }
   static bool CallbackSomeResults(ParallelCommunication& component, std::list<ITARVO_DeviceResult*>& results) {
     return component.CallbackSomeResults(results);

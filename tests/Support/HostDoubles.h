@@ -79,10 +79,7 @@ class FakeProtocolMessage final : public ComObject<ITARVO_ProtocolMessage> {
   HRESULT STDMETHODCALLTYPE GetCommandType(LPWSTR* text) override { return HandOutText(S_OK, commandType, text); }
   HRESULT STDMETHODCALLTYPE GetExtraTimeout(LONG* value) override { return Answer(value, extraTimeout); }
   HRESULT STDMETHODCALLTYPE GetRequireResponse(LONG* value) override { return Answer(value, requireResponse); }
-  HRESULT STDMETHODCALLTYPE SetSendFailure(LONG, LONG) override {
-    ++sendFailures;
-    return S_OK;
-  }
+  HRESULT STDMETHODCALLTYPE SetSendFailure(LONG, LONG) override { return S_OK; }
   HRESULT STDMETHODCALLTYPE GetReceiveData(ULONG* count, BYTE** bytes) override {
     return HandOutBytes(S_OK, receiveData, count, bytes);
   }
@@ -94,7 +91,6 @@ class FakeProtocolMessage final : public ComObject<ITARVO_ProtocolMessage> {
   LONG requireResponse = 1;
   std::vector<BYTE> receiveData;
   HRESULT destinationResult = S_OK;
-  std::atomic<int> sendFailures{0};
 };
 
 class FakeConfigNode final : public ComObject<ITARVO_ConfigNode> {
@@ -171,9 +167,7 @@ class FakeDeviceConfig final
     activations.push_back(active);
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE GetParallelLimit(LONG* limit) override {
-    return FAILED(parallelLimitResult) ? parallelLimitResult : Answer(limit, parallelLimit);
-  }
+  HRESULT STDMETHODCALLTYPE GetParallelLimit(LONG* limit) override { return Answer(limit, parallelLimit); }
   HRESULT STDMETHODCALLTYPE SelectNode(LONG flags, LPCWSTR path, ITARVO_ConfigNode** node) override;
   HRESULT STDMETHODCALLTYPE SelectNodes(LONG flags, LPCWSTR path, ITARVO_ConfigNodeList** nodes) override;
 
@@ -185,7 +179,6 @@ class FakeDeviceConfig final
   LONG parallelLimit = 1;
   HRESULT getConfigurationResult = S_OK;
   HRESULT setConfigurationResult = S_OK;
-  HRESULT parallelLimitResult = S_OK;
   // "SameTarget" answer; by default two texts reach the same target when equal.
   std::function<bool(const std::wstring& mine, const std::wstring& other)> sameTarget;
   std::map<std::wstring, ITARVO_ConfigNode*> nodes;          // not referenced

@@ -3,10 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdlib>
+#include <memory>
 #include <string>
 #include <thread>
-#include <typeinfo>
 #include <vector>
 
 #include "Interfaces/IMessageService.h"
@@ -21,32 +20,6 @@ class TestLoader : public ClassLoaderCore {
     return static_cast<IMessageService*>(CreateInstance(module, cls, superClass));
   }
 };
-
-TEST(ClassLoaderCoreTest, CreatesClassesOfTheModuleWithMatchingNamesAtAbsoluteOrRelativePaths) {
-  TestLoader loader("IMessageService");
-  std::unique_ptr<IMessageService> any(loader.Create(SAMPLE_SERVICES_PATH, "ReadService", nullptr));
-  ASSERT_NE(any, nullptr) << loader.GetLastErrorText();
-  const IMessageService& created = *any;
-  EXPECT_NE(std::string(typeid(created).name()).find("ReadService"), std::string::npos);
-  std::unique_ptr<IMessageService> sameSuper(loader.Create(SAMPLE_SERVICES_PATH, "WriteService", "OneStepService"));
-  EXPECT_NE(sameSuper, nullptr);
-  // An empty super-class name matches only a class that declares none.
-  std::unique_ptr<IMessageService> noSuper(loader.Create(SAMPLE_SERVICES_PATH, "RejectingService", ""));
-  EXPECT_NE(noSuper, nullptr);
-
-  // A relative path is taken in the plug-in directory the host names in
-  // BASECOMMS_PLUGIN_DIR.
-  const std::string path = SAMPLE_SERVICES_PATH;
-  const std::string file = path.substr(path.rfind('/') + 1);
-  setenv("BASECOMMS_PLUGIN_DIR", path.substr(0, path.rfind('/')).c_str(), 1);
-  std::unique_ptr<IMessageService> found(loader.Create(file.c_str(), "ReadService", nullptr));
-  setenv("BASECOMMS_PLUGIN_DIR", "/nonexistent-plugin-dir", 1);
-  std::unique_ptr<IMessageService> missing(loader.Create(file.c_str(), "ReadService", nullptr));
-  unsetenv("BASECOMMS_PLUGIN_DIR");
-  EXPECT_NE(found, nullptr) << loader.GetLastErrorText();
-  EXPECT_EQ(missing, nullptr);
-  EXPECT_NE(loader.GetLastErrorText().find("/nonexistent-plugin-dir/" + file), std::string::npos);
-}
 
 struct Refusal {
   const char* module;

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <utility>
-
 namespace {
 
 TEST(ConfigStringTest, ReadsEntriesWithBlanksQuotesAndEmptyItems) {
@@ -16,13 +14,6 @@ TEST(ConfigStringTest, ReadsEntriesWithBlanksQuotesAndEmptyItems) {
   EXPECT_TRUE(s.HasEntry(L"EMPTY"));
   EXPECT_EQ(s.GetEntry(L"EMPTY"), L"");
   EXPECT_EQ(s.Entries().size(), 4u);
-}
-
-// Present with an empty value still counts as present.
-TEST(ConfigStringTest, GetEntryTakesTheFirstPresentName) {
-  const std::pair<const wchar_t*, const wchar_t*> cases[] = {
-      {L"GDEV=g;DEV=d", L"d"}, {L"GDEV=g", L"g"}, {L"DEV=;GDEV=g", L""}, {L"LINE=1", L""}, {L"", L""}};
-  for (const auto& [text, entry] : cases) EXPECT_EQ(ConfigString(text).GetEntry(L"DEV", L"GDEV"), entry) << text;
 }
 
 TEST(ConfigStringTest, MalformedTextIsReportedAndLeavesNoEntries) {
@@ -46,17 +37,6 @@ TEST(ConfigStringTest, MalformedTextIsReportedAndLeavesNoEntries) {
   }
   // Without a flag the caller still gets a usable, empty object.
   EXPECT_EQ(ConfigString(L"DEV").GetEntry(L"DEV"), L"");
-}
-
-TEST(ConfigStringTest, QuotedValuesReadBackUnchanged) {
-  const std::wstring values[] = {L"plain", L"", L" lead", L"trail ", L"semi;colon", L"say \"hi\"", L"\"\""};
-  for (const std::wstring& value : values) {
-    bool ok = false;
-    ConfigString s(L"X=" + ConfigString::QuoteValue(value) + L";Y=1", &ok);
-    ASSERT_TRUE(ok) << testing::PrintToString(value);
-    EXPECT_EQ(s.GetEntry(L"X"), value);
-    EXPECT_EQ(s.GetEntry(L"Y"), L"1");
-  }
 }
 
 }  // namespace

@@ -9,8 +9,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
-#include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -162,23 +160,6 @@ TEST_F(ModbusProtocolTest, MalformedFramesDroppedOrStreamResynchronised) {
   }
 }
 
-TEST_F(ModbusProtocolTest, ServerKilledAndRestartedFailsWhatWasInFlightThenReconnects) {
-  ASSERT_TRUE(m_sim.Start({"--latency", "60000"}));
-  const int port = m_sim.Port();
-  Open("&timeout=60000&backoff=20&backoff-max=100");
-  for (int i = 0; i < 3; ++i) Send(Read(i));
-  ASSERT_TRUE(WaitFor([this] { return m_layer->Connection()->GetCounters().inFlight == 3; }));
-  m_sim.Kill();
-  WaitAll();
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(m_messages[i]->Got().status, PROTOCOL_E_CONNECTION_LOST);
-
-  ASSERT_TRUE(m_sim.Start({}, port));
-  TestMessage* const after = Send(Read(5));
-  WaitAll();
-  EXPECT_EQ(after->Got().status, S_OK);
-  EXPECT_EQ(after->Got().answer, (std::vector<BYTE>{3, 2, 0x03, 0xED}));
-}
-
 // A request whose answer never comes ends at its deadline, also when the
 // I/O thread had gone to sleep (for 5 s) before it was sent.
 TEST_F(ModbusProtocolTest, AnUnansweredRequestEndsAtItsDeadline) {
@@ -281,24 +262,6 @@ TEST_F(ModbusProtocolTest, ChangedRuntimeInformationMovesToTheNewTargetAndEndsWh
   ASSERT_EQ(m_layer->GetRuntimeInformation(&information), S_OK);
   EXPECT_EQ(std::wstring(information), moved.RuntimeInformation());
   CoTaskMemFree(information);
-}
-
-// The simulator as the tests start it, from a shell that prints its pid and
-// exits, as a test killed by its time-out would.
-TEST(PlcSimTest, StopsOnceTheProcessThatStartedItIsGone) {
-  std::FILE* const shell = popen("\"" PLC_SIM_PATH "\" --port 0 --parent $$ >/dev/null 2>&1 & echo $!", "r");
-  ASSERT_NE(shell, nullptr);
-  int pid = 0;
-  ASSERT_EQ(std::fscanf(shell, "%d", &pid), 1);
-  pclose(shell);
-  // Gone, or a zombie nobody reaps yet: either way it no longer serves.
-  const auto running = [stat = "/proc/" + std::to_string(pid) + "/stat"] {
-    std::ifstream in(stat);
-    std::string field, name, state;
-    return in >> field >> name >> state && state != "Z";
-  };
-  for (int i = 0; i < 500 && running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  EXPECT_FALSE(running());
 }
 
 // (A controller's string with unit and time-out given: XmlConfigTreeTest.)

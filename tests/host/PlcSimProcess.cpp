@@ -15,13 +15,13 @@ constexpr int kBoundMs = 10000;
 
 PlcSimProcess::~PlcSimProcess() { Kill(); }
 
-bool PlcSimProcess::Start(const std::vector<std::string>& options, int port) {
+bool PlcSimProcess::Start(const std::vector<std::string>& options) {
   Kill();
   m_output.clear();
   // The shell prints its pid and becomes the simulator. A test killed by its
   // time-out leaves no simulator behind (--parent).
-  std::string command = "echo $$; exec '" PLC_SIM_PATH "' --port " + std::to_string(port) +
-                        " --max-seconds 300 --parent " + std::to_string(::getpid());
+  std::string command =
+      "echo $$; exec '" PLC_SIM_PATH "' --port 0 --max-seconds 300 --parent " + std::to_string(::getpid());
   for (const std::string& option : options) command += " '" + option + "'";
   m_pipe = ::popen(command.c_str(), "re");
   if (m_pipe == nullptr || !ReadUntil("\n", kBoundMs)) return false;

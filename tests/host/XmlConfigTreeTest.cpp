@@ -67,11 +67,6 @@ class XmlConfigTreeTest : public testing::Test {
     CoTaskMemFree(text);
     return value;
   }
-  std::wstring Text(const wchar_t* path) {
-    ComRef<ITARVO_ConfigNode> node;
-    if (FAILED(m_query->SelectNode(1, path, node.Put()))) return L"<none>";
-    return Taken([&](LPWSTR* text) { return node->GetText(text); });
-  }
   static std::wstring Attribute(ITARVO_ConfigNode* node, const wchar_t* name) {
     return Taken([&](LPWSTR* text) { return node->GetAttribute(name, text); });
   }
@@ -96,23 +91,15 @@ class XmlConfigTreeTest : public testing::Test {
   ComRef<ITARVO_ConfigQuery> m_query;
 };
 
-TEST_F(XmlConfigTreeTest, MacrosNameTheControllerAndItsNetwork) {
-  EXPECT_EQ(Text(L"%CPU%/DriverVersionInfo/DriverReleaseVersion"), L"1.4.2");
-  EXPECT_EQ(Text(L"%CPU%/@Name"), L"B");
-  EXPECT_EQ(Text(L"%Network%/@Name"), L"Plant");
-  // Flags 0: the path is taken literally, and "%CPU%" is no XPath.
-  ComRef<ITARVO_ConfigNode> node;
-  EXPECT_EQ(m_query->SelectNode(0, L"%CPU%/@Name", node.Put()), E_INVALIDARG);
-  EXPECT_EQ(m_query->SelectNode(0, L"/HostConfiguration/Controllers/Controller[@Name='P1b']", node.Put()), S_OK);
-  // Predicates, and attribute text beyond ASCII (the readers' tests read the
-  // other attributes of these services).
-  ASSERT_EQ(m_query->SelectNode(1, L"%Network%/Services/Services/Service[@SupportVersion='2.0.0']", node.Put()), S_OK);
-  EXPECT_EQ(Attribute(node.Get(), L"Text"), L"\u20AC \"quoted\"");
-}
-
-TEST_F(XmlConfigTreeTest, NodeListsWalkInDocumentOrder) {
+// A list, and each node it hands out, keep the document alive after every
+// other holder is gone. Attribute text beyond ASCII comes out as written; a
+// missing attribute fails.
+TEST_F(XmlConfigTreeTest, NodeListsWalkInDocumentOrderAndKeepTheDocumentAlive) {
   ComRef<ITARVO_ConfigNodeList> list;
   ASSERT_EQ(m_query->SelectNodes(1, L"%Network%/Services/Services[@Name='Local']/Service", list.Put()), S_OK);
+  m_query.Reset();
+  m_config.Reset();
+  m_document.reset();
   LONG count = 0;
   ASSERT_EQ(list->GetCount(&count), S_OK);
   ASSERT_EQ(count, 3);
@@ -122,17 +109,19 @@ TEST_F(XmlConfigTreeTest, NodeListsWalkInDocumentOrder) {
     for (LONG i = 0; i < count; ++i) {
       ComRef<ITARVO_ConfigNode> node;
       ASSERT_EQ(list->Next(node.Put()), S_OK);
-      order += Attribute(node.Get(), L"CommandNo") + L",";
+      order += Attribute(node.Get(), L"CommandNo") + L":" + Attribute(node.Get(), L"Text") + L",";
     }
-    EXPECT_EQ(order, L"5,5,6,");
+    EXPECT_EQ(order, L"5:<none>,5:\u20AC \"quoted\",6:<none>,");
     ComRef<ITARVO_ConfigNode> past;
     EXPECT_TRUE(FAILED(list->Next(past.Put())));
     EXPECT_FALSE(past);
   }
 }
 
-TEST_F(XmlConfigTreeTest, PathsThatFindNothingOrAreBrokenAndBadArgumentsFail) {
+TEST_F(XmlConfigTreeTest, PathsFindTheirNodeOrFailWhenTheyFindNothingOrAreBroken) {
   ComRef<ITARVO_ConfigNode> node;
+  ASSERT_EQ(m_query->SelectNode(1, L"%CPU%/DriverVersionInfo/DriverReleaseVersion", node.Put()), S_OK);
+  EXPECT_EQ(Taken([&](LPWSTR* text) { return node->GetText(text); }), L"1.4.2");
   EXPECT_EQ(m_query->SelectNode(1, L"%CPU%/NoSuchElement", node.Put()), E_FAIL);
   EXPECT_FALSE(node);
   EXPECT_EQ(m_query->SelectNode(1, L"%CPU%/[", node.Put()), E_INVALIDARG);
@@ -144,29 +133,6 @@ TEST_F(XmlConfigTreeTest, PathsThatFindNothingOrAreBrokenAndBadArgumentsFail) {
   LONG count = -1;
   EXPECT_EQ(list->GetCount(&count), S_OK);
   EXPECT_EQ(count, 0);
-  // Bad arguments give errors, not crashes.
-  EXPECT_EQ(m_query->SelectNode(1, nullptr, node.Put()), E_POINTER);
-  EXPECT_EQ(m_query->SelectNode(1, L"%CPU%", nullptr), E_POINTER);
-  EXPECT_EQ(m_query->SelectNodes(1, L"%CPU%", nullptr), E_POINTER);
-  ASSERT_EQ(m_query->SelectNode(1, L"%CPU%", node.Put()), S_OK);
-  LPWSTR text = nullptr;
-  EXPECT_EQ(node->GetText(nullptr), E_POINTER);
-  EXPECT_EQ(node->GetAttribute(nullptr, &text), E_POINTER);
-  EXPECT_EQ(node->GetAttribute(L"Name", nullptr), E_POINTER);
-  EXPECT_EQ(node->GetAttribute(L"", &text), E_INVALIDARG);
-  EXPECT_EQ(text, nullptr);
-  void* other = nullptr;
-  EXPECT_EQ(node->QueryInterface(IID_ITARVO_DeviceConfig, &other), E_NOINTERFACE);
-  EXPECT_EQ(other, nullptr);
-}
-
-TEST_F(XmlConfigTreeTest, NodesKeepTheDocumentAliveAfterEveryOtherHolderIsGone) {
-  ComRef<ITARVO_ConfigNode> node;
-  ASSERT_EQ(m_query->SelectNode(1, L"%CPU%/DriverVersionInfo/DriverReleaseVersion", node.Put()), S_OK);
-  m_query.Reset();
-  m_config.Reset();
-  m_document.reset();
-  EXPECT_EQ(Taken([&](LPWSTR* text) { return node->GetText(text); }), L"1.4.2");
 }
 
 TEST_F(XmlConfigTreeTest, ConfigurationStringAndSameTargetComeFromLineAddressAndRouteUntilSet) {
@@ -195,8 +161,6 @@ TEST_F(XmlConfigTreeTest, ConfigurationStringAndSameTargetComeFromLineAddressAnd
   EXPECT_EQ(result, 0);
   EXPECT_EQ(p1->CompareConfiguration(L"Other", L"LINE=SIM1;ADDR=1", &result), E_INVALIDARG);
   EXPECT_EQ(result, 0);
-  EXPECT_EQ(p1->CompareConfiguration(L"SameTarget", nullptr, &result), E_POINTER);
-  EXPECT_EQ(p1->CompareConfiguration(L"SameTarget", L"", nullptr), E_POINTER);
   // SetConfiguration replaces the string, which moves the target.
   auto p2 = Make("P2");
   EXPECT_EQ(p1->SetConfiguration(L"", L"LINE=SIM1;ADDR=2"), S_OK);
@@ -204,13 +168,7 @@ TEST_F(XmlConfigTreeTest, ConfigurationStringAndSameTargetComeFromLineAddressAnd
   EXPECT_EQ(SameTarget(p1.Get(), p2.Get()), 1);
   EXPECT_EQ(p1->SetConfiguration(L"", L"LINE=\"open"), E_INVALIDARG);
   EXPECT_EQ(p1->SetConfiguration(L"Key", L"LINE=1"), E_INVALIDARG);
-  EXPECT_EQ(p1->SetConfiguration(nullptr, L"LINE=1"), E_POINTER);
-  EXPECT_EQ(p1->SetConfiguration(L"", nullptr), E_POINTER);
   EXPECT_EQ(Configuration(p1.Get()), L"LINE=SIM1;ADDR=2");
-  LPWSTR text = reinterpret_cast<LPWSTR>(1);
-  EXPECT_EQ(p1->GetConfiguration(L"Key", &text), E_INVALIDARG);
-  EXPECT_EQ(text, nullptr);
-  EXPECT_EQ(p1->GetConfiguration(L"", nullptr), E_POINTER);
 }
 
 TEST_F(XmlConfigTreeTest, ParallelLimitActivationAndInterfaces) {
@@ -220,7 +178,6 @@ TEST_F(XmlConfigTreeTest, ParallelLimitActivationAndInterfaces) {
   LONG value = 0;
   EXPECT_EQ(limit->GetParallelLimit(&value), S_OK);
   EXPECT_EQ(value, 4);
-  EXPECT_EQ(limit->GetParallelLimit(nullptr), E_POINTER);
   ASSERT_EQ(p2->QueryInterface(IID_ITARVO_ParallelLimit, limit.PutVoid()), S_OK);
   EXPECT_EQ(limit->GetParallelLimit(&value), S_OK);
   EXPECT_EQ(value, 1);
@@ -230,7 +187,6 @@ TEST_F(XmlConfigTreeTest, ParallelLimitActivationAndInterfaces) {
   ASSERT_EQ(p2->QueryInterface(IID_IUnknown, fromConfig.PutVoid()), S_OK);
   ASSERT_EQ(limit->QueryInterface(IID_IUnknown, fromLimit.PutVoid()), S_OK);
   EXPECT_EQ(fromConfig.Get(), fromLimit.Get());
-  EXPECT_EQ(p2->QueryInterface(IID_ITARVO_ConfigNode, nullptr), E_POINTER);
 
   auto* object = static_cast<XmlDeviceConfig*>(p1.Get());
   EXPECT_EQ(object->IsActive(), 0);
