@@ -499,9 +499,21 @@ void ModbusConnection::Deliver(std::vector<Completion>& done) {
       }
     }
     if (receive) {
-      completion.request.pResponse->SetResponse(completion.status, static_cast<ULONG>(completion.pdu.size()),
-                                                completion.pdu.data());
-      (*receive)(completion.request.pMessage);
+      // SetResponse belongs to a plug-in and the receive function to the
+      // host; one that throws (it must not) is traced, and the message is
+      // still handed on and released, so that its request ends and Detach
+      // does not wait for a delivery that never finishes.
+      try {
+        completion.request.pResponse->SetResponse(completion.status, static_cast<ULONG>(completion.pdu.size()),
+                                                  completion.pdu.data());
+      } catch (...) {
+        Trace("SetResponse threw; the message is handed on as it was left");
+      }
+      try {
+        (*receive)(completion.request.pMessage);
+      } catch (...) {
+        Trace("the receive function threw");
+      }
       {
         const std::lock_guard<std::mutex> guard(m_lock);
         m_delivering = 0;

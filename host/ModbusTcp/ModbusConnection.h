@@ -150,7 +150,7 @@ class ModbusConnection {
   void TakeFrames(Clock::time_point now, std::vector<Completion>& done);
   void TakeFrame(const std::uint8_t* frame, std::size_t size, std::vector<Completion>& done);
   void Expire(Clock::time_point now, std::vector<Completion>& done);
-  // Does not throw (SetResponse and the receive functions do not).
+  // Does not throw: what SetResponse or a receive function throws is traced.
   void Deliver(std::vector<Completion>& done);
   void Wake();
   // Never throws: a line that cannot be written (memory running out) is lost.

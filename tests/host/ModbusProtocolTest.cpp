@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -36,6 +37,8 @@ using modbustcp::ModbusProtocolComms;
 using plcsimtest::PlcSimProcess;
 
 // A request PDU with its response; counts references (doubles::ComObject).
+// A faulty one throws from SetResponse and from the layer's receive function
+// once it has recorded it, as a broken plug-in or host would.
 class TestMessage final : public doubles::ComObject<ITARVO_ProtocolMessage, ITARVO_ProtocolResponse> {
  public:
   struct Response {
@@ -43,7 +46,7 @@ class TestMessage final : public doubles::ComObject<ITARVO_ProtocolMessage, ITAR
     HRESULT status = S_FALSE;
     std::vector<BYTE> answer;
   };
-  explicit TestMessage(std::vector<BYTE> pdu) : m_pdu(std::move(pdu)) {}
+  explicit TestMessage(std::vector<BYTE> pdu, bool faulty = false) : faulty(faulty), m_pdu(std::move(pdu)) {}
   HRESULT STDMETHODCALLTYPE GetSendData(ULONG* count, BYTE** bytes) override {
     *bytes = static_cast<BYTE*>(CoTaskMemAlloc(m_pdu.size()));
     std::copy(m_pdu.begin(), m_pdu.end(), *bytes);
@@ -66,6 +69,7 @@ class TestMessage final : public doubles::ComObject<ITARVO_ProtocolMessage, ITAR
   HRESULT STDMETHODCALLTYPE SetResponse(HRESULT status, ULONG count, const BYTE* bytes) override {
     const std::lock_guard<std::mutex> guard(m_lock);
     m_response = {m_response.count + 1, status, std::vector<BYTE>(bytes, bytes + count)};
+    if (faulty) throw std::runtime_error("SetResponse failed");
     return S_OK;
   }
   Response Got() const {
@@ -73,6 +77,7 @@ class TestMessage final : public doubles::ComObject<ITARVO_ProtocolMessage, ITAR
     return m_response;
   }
   std::atomic<int> received{0};  // by the component's Receive
+  const bool faulty;
 
  private:
   const std::vector<BYTE> m_pdu;
@@ -94,7 +99,11 @@ class ModbusProtocolTest : public testing::Test {
     const std::string url = "modbus-tcp://127.0.0.1:" + std::to_string(m_sim.Port()) + "?unit=1" + settings;
     ASSERT_TRUE(modbustcp::ParseModbusUrl(url, endpoint, error)) << error;
     m_layer = ModbusProtocolComms::Create(m_pool, endpoint);
-    m_layer->Start([](ITARVO_ProtocolMessage* message) { ++static_cast<TestMessage*>(message)->received; });
+    m_layer->Start([](ITARVO_ProtocolMessage* message) {
+      auto* const test = static_cast<TestMessage*>(message);
+      ++test->received;
+      if (test->faulty) throw std::runtime_error("Receive failed");
+    });
   }
   void Close() {
     if (m_layer != nullptr) {
@@ -104,8 +113,8 @@ class ModbusProtocolTest : public testing::Test {
     m_layer = nullptr;
   }
   void TearDown() override { Close(); }  // the messages then check that every reference was given back
-  TestMessage* Send(std::vector<BYTE> pdu) {
-    m_messages.push_back(std::make_unique<TestMessage>(std::move(pdu)));
+  TestMessage* Send(std::vector<BYTE> pdu, bool faulty = false) {
+    m_messages.push_back(std::make_unique<TestMessage>(std::move(pdu), faulty));
     EXPECT_EQ(m_layer->Send(m_messages.back().get()), S_OK);
     return m_messages.back().get();
   }
@@ -172,6 +181,20 @@ TEST_F(ModbusProtocolTest, AnUnansweredRequestEndsAtItsDeadline) {
   WaitAll();
   EXPECT_EQ(request->Got().status, PROTOCOL_E_TIMEOUT);
   EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(300 + 2000));
+}
+
+// What a response object or the receive function throws is traced: the I/O
+// thread goes on, the message is released and Stop does not wait for it.
+TEST_F(ModbusProtocolTest, WhatADeliveryThrowsIsTracedAndTheLayerGoesOn) {
+  ASSERT_TRUE(m_sim.Start({}));
+  Open();
+  Send(Read(0), true);
+  Send(Read(1));
+  WaitAll();
+  EXPECT_EQ(m_messages.back()->Got().status, S_OK);
+  const std::lock_guard<std::mutex> guard(m_lock);
+  EXPECT_NE(m_traces.find("SetResponse threw"), std::string::npos) << m_traces;
+  EXPECT_NE(m_traces.find("the receive function threw"), std::string::npos) << m_traces;
 }
 
 // Memory runs out on the I/O thread, at each allocation of its turns in turn,
