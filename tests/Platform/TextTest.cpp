@@ -1,7 +1,8 @@
-// Wide to 8-bit text as the library converts it: what cannot be converted
-// becomes the default character.
+// Wide to 8-bit text as the library converts it (what cannot be converted
+// becomes the default character), and _wtoi.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <string>
 
 #include "Platform/Win32.h"
@@ -17,6 +18,17 @@ TEST(TextTest, WhatCannotBeConvertedBecomesTheDefaultCharacter) {
   EXPECT_TRUE(usedDefault);
   EXPECT_EQ(WideToAnsi(bad), "x??y");
   EXPECT_EQ(WideToAnsi(L"a\u00e9\u20ac"), "a\xC3\xA9\xE2\x82\xAC");  // 1 + 2 + 3 bytes in UTF-8
+}
+
+TEST(TextTest, WtoiReadsTheLeadingDecimalNumber) {
+  EXPECT_EQ(_wtoi(L"476"), 476);
+  EXPECT_EQ(_wtoi(L"  -12abc"), -12);
+  EXPECT_EQ(_wtoi(L"+7"), 7);
+  EXPECT_EQ(_wtoi(L"abc"), 0);
+  EXPECT_EQ(_wtoi(L""), 0);
+  EXPECT_EQ(_wtoi(nullptr), 0);
+  EXPECT_EQ(_wtoi(L"99999999999999999999"), INT_MAX);
+  EXPECT_EQ(_wtoi(L"-99999999999999999999"), INT_MIN);
 }
 
 }  // namespace
