@@ -49,9 +49,7 @@ class ProtocolMessage : public OutgoingProtocolMessage, public ITARVO_ProtocolRe
   ULONG STDMETHODCALLTYPE Release() override { return OutgoingProtocolMessage::Release(); }
   HRESULT STDMETHODCALLTYPE SetSendFailure(LONG, LONG) override {
     const std::lock_guard<std::mutex> lock(m_lock);
-    m_answered = true;
-    m_sendFailed = true;
-    m_status = E_FAIL;
+    FailLocked(E_FAIL);
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetReceiveData(ULONG* count, BYTE** bytes) override {
@@ -66,19 +64,17 @@ class ProtocolMessage : public OutgoingProtocolMessage, public ITARVO_ProtocolRe
   HRESULT STDMETHODCALLTYPE SetResponse(HRESULT status, ULONG count, const BYTE* bytes) override {
     if (bytes == nullptr && count != 0) return E_POINTER;
     const std::lock_guard<std::mutex> lock(m_lock);
-    m_answered = true;
     if (FAILED(status)) {
-      m_sendFailed = true;
-      m_status = status;
+      FailLocked(status);
       return S_OK;
     }
     try {
       m_receiveData.assign(bytes, bytes + count);
     } catch (const std::bad_alloc&) {
-      m_sendFailed = true;
-      m_status = E_OUTOFMEMORY;
+      FailLocked(E_OUTOFMEMORY);
       return E_OUTOFMEMORY;
     }
+    m_answered = true;
     return S_OK;
   }
 
@@ -105,6 +101,13 @@ class ProtocolMessage : public OutgoingProtocolMessage, public ITARVO_ProtocolRe
   ~ProtocolMessage() override = default;
 
  private:
+  // Answered with `status` as the failure; wants m_lock held.
+  void FailLocked(HRESULT status) {
+    m_answered = true;
+    m_sendFailed = true;
+    m_status = status;
+  }
+
   mutable std::mutex m_lock;
   std::vector<BYTE> m_receiveData;  // guarded by m_lock
   bool m_answered = false;          // guarded by m_lock
